@@ -1,0 +1,138 @@
+// RAII holders, so that every exit path releases what it took: a
+// traits-driven move-only scoped handle, and the instances the library uses
+// (registry key, module heap block, task allocator block, BSTR, COM
+// reference), plus a critical-section guard.
+//
+// Contracts common to all holders: a holder owns at most one resource; the
+// destructor releases it; release() gives it up without releasing it;
+// reset(v) releases the old resource and takes v.
+#pragma once
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+
+#include <utility>
+
+#include "module/module_heap.h"
+
+template <typename Traits>
+class UniqueHandle {
+ public:
+  using Type = typename Traits::Type;
+
+  UniqueHandle() = default;
+  explicit UniqueHandle(Type value) : m_value(value) {}
+  UniqueHandle(UniqueHandle&& other) noexcept : m_value(other.release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  ~UniqueHandle() { reset(); }
+
+  Type get() const { return m_value; }
+  explicit operator bool() const { return m_value != Traits::Invalid(); }
+  // Address of the slot, for an out-parameter; releases what was held.
+  Type* put() {
+    reset();
+    return &m_value;
+  }
+  Type release() {
+    Type value = m_value;
+    m_value = Traits::Invalid();
+    return value;
+  }
+  void reset(Type value = Traits::Invalid()) {
+    if (m_value != Traits::Invalid()) Traits::Close(m_value);
+    m_value = value;
+  }
+
+ private:
+  Type m_value = Traits::Invalid();
+};
+
+struct RegKeyTraits {
+  using Type = HKEY;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type key) { RegCloseKey(key); }
+};
+struct ModuleBlockTraits {
+  using Type = void*;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type block) { ModuleFree(block); }
+};
+struct TaskMemTraits {
+  using Type = void*;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type block) { CoTaskMemFree(block); }
+};
+struct BstrTraits {
+  using Type = BSTR;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type text) { SysFreeString(text); }
+};
+struct LibraryTraits {
+  using Type = HMODULE;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type module) { FreeLibrary(module); }
+};
+
+using UniqueRegKey = UniqueHandle<RegKeyTraits>;
+using UniqueModuleBlock = UniqueHandle<ModuleBlockTraits>;
+using UniqueTaskMem = UniqueHandle<TaskMemTraits>;
+using UniqueBstr = UniqueHandle<BstrTraits>;
+using UniqueLibrary = UniqueHandle<LibraryTraits>;
+
+// A counted COM reference: Release on destruction.
+template <typename T>
+class ComPtr {
+ public:
+  ComPtr() = default;
+  ComPtr(ComPtr&& other) noexcept : m_ptr(other.detach()) {}
+  ComPtr& operator=(ComPtr&& other) noexcept {
+    if (this != &other) attach(other.detach());
+    return *this;
+  }
+  ComPtr(const ComPtr&) = delete;
+  ComPtr& operator=(const ComPtr&) = delete;
+  ~ComPtr() { attach(nullptr); }
+
+  T* get() const { return m_ptr; }
+  T* operator->() const { return m_ptr; }
+  explicit operator bool() const { return m_ptr != nullptr; }
+  // Slot for an out-parameter that hands over one reference.
+  T** put() {
+    attach(nullptr);
+    return &m_ptr;
+  }
+  void** put_void() { return reinterpret_cast<void**>(put()); }
+  T* detach() {
+    T* ptr = m_ptr;
+    m_ptr = nullptr;
+    return ptr;
+  }
+  // Takes over one reference already counted for the caller.
+  void attach(T* ptr) {
+    if (m_ptr != nullptr) m_ptr->Release();
+    m_ptr = ptr;
+  }
+
+ private:
+  T* m_ptr = nullptr;
+};
+
+// Holds a critical section for the guard's scope.
+class CriticalSectionGuard {
+ public:
+  explicit CriticalSectionGuard(CRITICAL_SECTION& section)
+      : m_section(section) {
+    EnterCriticalSection(&m_section);
+  }
+  ~CriticalSectionGuard() { LeaveCriticalSection(&m_section); }
+  CriticalSectionGuard(const CriticalSectionGuard&) = delete;
+  CriticalSectionGuard& operator=(const CriticalSectionGuard&) = delete;
+
+ private:
+  CRITICAL_SECTION& m_section;
+};

@@ -1,0 +1,58 @@
+// The process-wide state of the library: the one ServerModule record, the
+// ObjectMap of creatable classes, the module lock count that decides
+// whether the library may unload, and the TermFunctionList of clean-up
+// callbacks run at process detach.
+#pragma once
+#include <windows.h>
+#include <objbase.h>
+
+typedef HRESULT (*RegistrationHook)(BOOL doRegister);
+typedef HRESULT (*InstanceCreator)(IUnknown* outer, REFIID iid, void** out);
+typedef HRESULT (*ClassObjectCreator)(InstanceCreator creator, REFIID iid,
+                                      void** out);
+typedef void (*InitTermHook)(BOOL starting);
+typedef void (*TermCallback)(DWORD_PTR context);
+
+struct ObjectMapEntry {
+  const CLSID* classId;  // null ends the map
+  RegistrationHook registrationHook;
+  ClassObjectCreator classObjectCreator;
+  InstanceCreator instanceCreator;
+  IUnknown* cachedClassObject;  // one reference, not counted as a module lock
+  InitTermHook initTermHook;
+};
+
+struct TermFunctionNode {
+  TermCallback callback;
+  DWORD_PTR context;
+  TermFunctionNode* next;
+};
+
+struct ServerModule {
+  HINSTANCE instance;
+  ObjectMapEntry* objectMap;
+  volatile LONG lockCount;
+  HANDLE mainHeap;
+  CRITICAL_SECTION generalLock;
+  CRITICAL_SECTION classObjectLock;
+  DWORD heapMask;     // extra heaps - 1, or 0 when there are none
+  HANDLE* heapArray;  // heapMask + 1 handles, or null
+  LONG heapCounter;   // rotating choice of extra heap
+  TermFunctionNode* termListHead;
+};
+
+// The process's current module, set by InitializeModule.
+ServerModule& CurrentModule();
+
+// Process attach / detach, in the order the module requires.
+void InitializeModule(ServerModule& module, ObjectMapEntry* map,
+                      HINSTANCE instance);
+void TerminateModule(ServerModule& module);
+
+// Lock count changes (interlocked); return the new count.
+LONG LockModule();
+LONG UnlockModule();
+
+// Pushes a clean-up callback at the head of the TermFunctionList.
+// E_OUTOFMEMORY when no node can be had.
+HRESULT AddTermFunction(TermCallback callback, DWORD_PTR context);

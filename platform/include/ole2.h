@@ -1,0 +1,3 @@
+#pragma once
+#include <objbase.h>
+#include <oleauto.h>

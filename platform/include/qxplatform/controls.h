@@ -1,0 +1,72 @@
+// Controls of the native platform that have no Win32 counterpart: what a host
+// sets up before it loads a library (code page, registry file, reported
+// version) and what tests use to reach failure paths (fail the Nth heap or
+// task allocation, a registry create or close, make a key refuse full access,
+// force a launch result) and to check that nothing leaked.
+//
+// Counters are process-wide. "Fail at n" means: the n-th matching call from
+// now on fails (n = 1 is the very next one); 0 switches the failure off. A
+// failure fires once, then the control is off again.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+namespace qxplatform {
+
+#define QXCONTROL __attribute__((visibility("default")))
+
+// ---- system information ---------------------------------------------------
+// What GetVersionExA reports (default: NT family 6.1) and what GetSystemInfo
+// reports as the processor count (default: the machine's).
+QXCONTROL void SetVersion(DWORD platformId, DWORD major, DWORD minor);
+QXCONTROL void SetProcessorCount(DWORD count);
+
+// ---- code page -----------------------------------------------------------
+// Chooses the ANSI code page (CP_ACP). 1252 and 932 are supported; returns
+// false and keeps the current one for any other.
+QXCONTROL bool SetAnsiCodePage(UINT codePage);
+
+// ---- failure injection ----------------------------------------------------
+QXCONTROL void FailHeapAllocAt(long n);    // HeapAlloc and HeapReAlloc
+QXCONTROL void FailHeapCreateAt(long n);   // HeapCreate
+QXCONTROL void FailTaskAllocAt(long n);    // CoTaskMem*, SysAlloc*
+QXCONTROL void FailRegCreateAt(long n);    // RegCreateKeyExA
+QXCONTROL void FailRegCloseAt(long n);     // RegCloseKey on an open handle
+// The key root\path (created if missing) refuses any open or create that
+// asks for more than read access: ERROR_ACCESS_DENIED.
+QXCONTROL void DenyWriteAccess(HKEY root, const char* path, bool deny);
+// ShellExecuteA returns this value without starting anything; a negative
+// value switches the override off.
+QXCONTROL void ForceShellExecuteResult(INT_PTR result);
+// Clears every control above and restores the defaults.
+QXCONTROL void ResetControls();
+
+// ---- leak accounting -------------------------------------------------------
+QXCONTROL long LiveHeapBlocks();   // blocks allocated in private heaps
+QXCONTROL long LiveHeaps();        // heaps created and not destroyed
+QXCONTROL long LiveTaskBlocks();   // task allocator blocks and BSTRs
+QXCONTROL long OpenRegistryHandles();
+QXCONTROL long ShellLaunchCount(); // programs actually started
+
+// ---- registry store ---------------------------------------------------------
+// Empties all four trees.
+QXCONTROL void ResetRegistry();
+// Replaces the store with a "Windows Registry Editor Version 5.00" file
+// (UTF-8 or UTF-16LE with BOM). A missing file is an empty registry. On error
+// the store is unchanged and *error says why.
+QXCONTROL bool LoadRegistryFile(const char* path, std::string* error);
+// Writes the whole store to path: a temporary file beside it, then rename.
+QXCONTROL bool SaveRegistryFile(const char* path, std::string* error);
+// Merges .reg text (UTF-8) into the store, as importing it with regedit does.
+QXCONTROL bool ImportRegistryText(const std::string& text, std::string* error);
+// The whole store, or one key and everything below it ("HKEY_CLASSES_ROOT\\
+// CLSID", the short root names work too), as .reg text in UTF-8.
+QXCONTROL bool ExportRegistryText(const char* key, std::string* out,
+                                  std::string* error);
+// True when the store has changed since it was loaded, saved or reset.
+QXCONTROL bool RegistryChanged();
+
+#undef QXCONTROL
+
+}  // namespace qxplatform

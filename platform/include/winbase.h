@@ -1,0 +1,152 @@
+// Kernel surface of the native platform: private heaps, critical sections,
+// interlocked counters, version and processor information, the loader,
+// module resources, last error and the lstr* string helpers.
+#pragma once
+#include <windef.h>
+#include <winerror.h>
+
+// ---- last error -----------------------------------------------------------
+QXPLATFORM_API DWORD WINAPI GetLastError(void);
+QXPLATFORM_API void WINAPI SetLastError(DWORD dwErrCode);
+
+// ---- private heaps --------------------------------------------------------
+#define HEAP_NO_SERIALIZE 0x00000001
+#define HEAP_GROWABLE 0x00000002
+#define HEAP_GENERATE_EXCEPTIONS 0x00000004
+#define HEAP_ZERO_MEMORY 0x00000008
+#define HEAP_REALLOC_IN_PLACE_ONLY 0x00000010
+
+QXPLATFORM_API HANDLE WINAPI HeapCreate(DWORD flOptions, SIZE_T dwInitialSize,
+                                        SIZE_T dwMaximumSize);
+QXPLATFORM_API BOOL WINAPI HeapDestroy(HANDLE hHeap);
+QXPLATFORM_API LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags,
+                                       SIZE_T dwBytes);
+QXPLATFORM_API LPVOID WINAPI HeapReAlloc(HANDLE hHeap, DWORD dwFlags,
+                                         LPVOID lpMem, SIZE_T dwBytes);
+QXPLATFORM_API BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem);
+QXPLATFORM_API SIZE_T WINAPI HeapSize(HANDLE hHeap, DWORD dwFlags,
+                                      LPCVOID lpMem);
+QXPLATFORM_API HANDLE WINAPI GetProcessHeap(void);
+
+// ---- critical sections ----------------------------------------------------
+// Opaque storage for the platform's recursive mutex.
+typedef struct _RTL_CRITICAL_SECTION {
+  alignas(16) unsigned char Opaque[64];
+} RTL_CRITICAL_SECTION, CRITICAL_SECTION, *PCRITICAL_SECTION,
+    *LPCRITICAL_SECTION;
+
+QXPLATFORM_API void WINAPI InitializeCriticalSection(
+    LPCRITICAL_SECTION lpCriticalSection);
+QXPLATFORM_API void WINAPI EnterCriticalSection(
+    LPCRITICAL_SECTION lpCriticalSection);
+QXPLATFORM_API void WINAPI LeaveCriticalSection(
+    LPCRITICAL_SECTION lpCriticalSection);
+QXPLATFORM_API void WINAPI DeleteCriticalSection(
+    LPCRITICAL_SECTION lpCriticalSection);
+
+// ---- interlocked ----------------------------------------------------------
+QXPLATFORM_API LONG WINAPI InterlockedIncrement(LONG volatile* Addend);
+QXPLATFORM_API LONG WINAPI InterlockedDecrement(LONG volatile* Addend);
+QXPLATFORM_API LONG WINAPI InterlockedExchange(LONG volatile* Target,
+                                               LONG Value);
+QXPLATFORM_API LONG WINAPI InterlockedCompareExchange(LONG volatile* Dest,
+                                                      LONG Exchange,
+                                                      LONG Comperand);
+
+// ---- version and processors -----------------------------------------------
+#define VER_PLATFORM_WIN32s 0
+#define VER_PLATFORM_WIN32_WINDOWS 1
+#define VER_PLATFORM_WIN32_NT 2
+
+typedef struct _OSVERSIONINFOA {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  CHAR szCSDVersion[128];
+} OSVERSIONINFOA, *POSVERSIONINFOA, *LPOSVERSIONINFOA;
+typedef OSVERSIONINFOA OSVERSIONINFO;
+typedef LPOSVERSIONINFOA LPOSVERSIONINFO;
+
+typedef struct _OSVERSIONINFOEXA {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  CHAR szCSDVersion[128];
+  WORD wServicePackMajor;
+  WORD wServicePackMinor;
+  WORD wSuiteMask;
+  BYTE wProductType;
+  BYTE wReserved;
+} OSVERSIONINFOEXA, *POSVERSIONINFOEXA, *LPOSVERSIONINFOEXA;
+
+QXPLATFORM_API BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
+
+typedef struct _SYSTEM_INFO {
+  union {
+    DWORD dwOemId;
+    struct {
+      WORD wProcessorArchitecture;
+      WORD wReserved;
+    };
+  };
+  DWORD dwPageSize;
+  LPVOID lpMinimumApplicationAddress;
+  LPVOID lpMaximumApplicationAddress;
+  DWORD_PTR dwActiveProcessorMask;
+  DWORD dwNumberOfProcessors;
+  DWORD dwProcessorType;
+  DWORD dwAllocationGranularity;
+  WORD wProcessorLevel;
+  WORD wProcessorRevision;
+} SYSTEM_INFO, *LPSYSTEM_INFO;
+
+QXPLATFORM_API void WINAPI GetSystemInfo(LPSYSTEM_INFO lpSystemInfo);
+
+// ---- loader ---------------------------------------------------------------
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH 2
+#define DLL_THREAD_DETACH 3
+
+#define DONT_RESOLVE_DLL_REFERENCES 0x00000001
+#define LOAD_LIBRARY_AS_DATAFILE 0x00000002
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008
+
+QXPLATFORM_API HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
+QXPLATFORM_API HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName,
+                                             HANDLE hFile, DWORD dwFlags);
+QXPLATFORM_API BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+QXPLATFORM_API FARPROC WINAPI GetProcAddress(HMODULE hModule,
+                                             LPCSTR lpProcName);
+QXPLATFORM_API DWORD WINAPI GetModuleFileNameA(HMODULE hModule,
+                                               LPSTR lpFilename, DWORD nSize);
+QXPLATFORM_API HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
+QXPLATFORM_API BOOL WINAPI DisableThreadLibraryCalls(HMODULE hLibModule);
+
+// ---- resources ------------------------------------------------------------
+#define MAKEINTRESOURCEA(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
+#define MAKEINTRESOURCE MAKEINTRESOURCEA
+#define IS_INTRESOURCE(r) ((((ULONG_PTR)(r)) >> 16) == 0)
+#define RT_STRING MAKEINTRESOURCE(6)
+#define RT_VERSION MAKEINTRESOURCE(16)
+
+QXPLATFORM_API HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName,
+                                          LPCSTR lpType);
+QXPLATFORM_API HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo);
+QXPLATFORM_API LPVOID WINAPI LockResource(HGLOBAL hResData);
+QXPLATFORM_API DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);
+
+// ---- strings --------------------------------------------------------------
+QXPLATFORM_API int WINAPI lstrlenA(LPCSTR lpString);
+QXPLATFORM_API int WINAPI lstrlenW(LPCWSTR lpString);
+QXPLATFORM_API int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2);
+QXPLATFORM_API int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2);
+
+// ---- threads and time -----------------------------------------------------
+QXPLATFORM_API DWORD WINAPI GetCurrentThreadId(void);
+QXPLATFORM_API DWORD WINAPI GetCurrentProcessId(void);
+QXPLATFORM_API void WINAPI Sleep(DWORD dwMilliseconds);
