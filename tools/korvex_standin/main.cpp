@@ -1,0 +1,55 @@
+// A stand-in for the provider's installer "Korvex.exe", for demonstrations
+// and tests on the native platform: it installs the provider the way a real
+// installer does, by writing the provider's entry into the machine registry
+// (the registry file named by QXKORVEX_REGISTRY), and exits.
+#include <windows.h>
+#include <qxplatform/controls.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+const char kProviderKey[] =
+    "SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\"
+    "Selvane Korvex for RDKV CSP v1.0";
+const char kImagePath[] = "korvex.dll";
+const DWORD kProviderType = 1;  // PROV_RSA_FULL
+
+int Fail(const char* what, const std::string& detail) {
+  std::fprintf(stderr, "Korvex.exe: %s%s%s\n", what, detail.empty() ? "" : ": ",
+               detail.c_str());
+  return 1;
+}
+
+}  // namespace
+
+int main() {
+  const char* registryFile = std::getenv("QXKORVEX_REGISTRY");
+  if (registryFile == nullptr || *registryFile == '\0')
+    return Fail("QXKORVEX_REGISTRY is not set", "");
+
+  std::string error;
+  if (!qxplatform::LoadRegistryFile(registryFile, &error))
+    return Fail("cannot read the registry", error);
+
+  HKEY key = nullptr;
+  LSTATUS result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProviderKey, 0,
+                                   /*lpClass=*/nullptr, REG_OPTION_NON_VOLATILE,
+                                   KEY_ALL_ACCESS, /*lpSecurityAttributes=*/nullptr,
+                                   &key, /*lpdwDisposition=*/nullptr);
+  if (result != ERROR_SUCCESS)
+    return Fail("cannot create the provider key", std::to_string(result));
+  RegSetValueExA(key, "Image Path", 0, REG_SZ,
+                 reinterpret_cast<const BYTE*>(kImagePath), sizeof kImagePath);
+  RegSetValueExA(key, "Type", 0, REG_DWORD,
+                 reinterpret_cast<const BYTE*>(&kProviderType),
+                 sizeof kProviderType);
+  RegCloseKey(key);
+
+  if (!qxplatform::SaveRegistryFile(registryFile, &error))
+    return Fail("cannot write the registry", error);
+  std::fprintf(stderr, "Korvex.exe: provider installed\n");
+  return 0;
+}
