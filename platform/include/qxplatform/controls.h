@@ -60,8 +60,9 @@ QXCONTROL bool LoadRegistryFile(const char* path, std::string* error);
 QXCONTROL bool SaveRegistryFile(const char* path, std::string* error);
 // Merges .reg text (UTF-8) into the store, as importing it with regedit does.
 QXCONTROL bool ImportRegistryText(const std::string& text, std::string* error);
-// The whole store, or one key and everything below it ("HKEY_CLASSES_ROOT\\
-// CLSID", the short root names work too), as .reg text in UTF-8.
+// The whole store, or one key and everything below it (for example
+// "HKEY_CLASSES_ROOT\\CLSID"; the short root names work too), as .reg text
+// in UTF-8.
 QXCONTROL bool ExportRegistryText(const char* key, std::string* out,
                                   std::string* error);
 // True when the store has changed since it was loaded, saved or reset.
