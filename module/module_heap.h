@@ -8,6 +8,12 @@
 
 struct ServerModule;
 
+// Blocks from the extra heaps start with a header whose first slot holds the
+// handle of the owning heap; the caller's pointer lies just past it. Two
+// pointer-sized slots: 8 bytes on the 32-bit Windows target, and natively
+// 16, which keeps blocks on the alignment the platform heap gives.
+constexpr SIZE_T kModuleBlockHeaderSize = 2 * sizeof(void*);
+
 // Creates the main heap and, where the platform calls for them, the extra
 // heaps. Failures leave the module on whatever could be created: without a
 // main heap every allocation fails; without the array or any of its heaps

@@ -41,6 +41,9 @@ struct ServerModule {
   TermFunctionNode* termListHead;
 };
 
+// The process's one statically allocated record, the one DllMain
+// initialises.
+ServerModule& ProcessServerModule();
 // The process's current module, set by InitializeModule.
 ServerModule& CurrentModule();
 

@@ -1,0 +1,92 @@
+// The ServerModule record's lifecycle: initialisation at process attach,
+// termination at process detach, the module lock count and the
+// TermFunctionList of clean-up callbacks.
+#include "module/server_module.h"
+
+#include <new>
+
+#include "module/holders.h"
+#include "module/module_heap.h"
+#include "module/result_macros.h"
+
+namespace {
+
+// The process's one record. Until a module is initialised it is all zero,
+// so the heap hands out nothing and the lock count reads 0.
+ServerModule g_serverModule;
+ServerModule* g_currentModule = &g_serverModule;
+
+void CallInitTermHooks(ObjectMapEntry* map, BOOL starting) {
+  for (ObjectMapEntry* entry = map; entry->classId != nullptr; ++entry) {
+    if (entry->initTermHook != nullptr) entry->initTermHook(starting);
+  }
+}
+
+void ReleaseClassObjects(ObjectMapEntry* map) {
+  for (ObjectMapEntry* entry = map; entry->classId != nullptr; ++entry) {
+    if (entry->cachedClassObject != nullptr) {
+      entry->cachedClassObject->Release();
+      entry->cachedClassObject = nullptr;
+    }
+    if (entry->initTermHook != nullptr) entry->initTermHook(/*starting=*/FALSE);
+  }
+}
+
+// Runs newest first; no lock, as no other thread can be in the library.
+void RunTermFunctions(ServerModule& module) {
+  TermFunctionNode* node = module.termListHead;
+  module.termListHead = nullptr;
+  while (node != nullptr) {
+    TermFunctionNode* next = node->next;
+    node->callback(node->context);
+    ModuleFree(node);
+    node = next;
+  }
+}
+
+}  // namespace
+
+ServerModule& ProcessServerModule() { return g_serverModule; }
+
+ServerModule& CurrentModule() { return *g_currentModule; }
+
+void InitializeModule(ServerModule& module, ObjectMapEntry* map,
+                      HINSTANCE instance) {
+  g_currentModule = &module;
+  module.objectMap = map;
+  module.instance = instance;
+  module.lockCount = 0;
+  module.mainHeap = nullptr;
+  InitializeCriticalSection(&module.generalLock);
+  InitializeCriticalSection(&module.classObjectLock);
+  module.heapMask = 0;
+  module.heapArray = nullptr;
+  module.heapCounter = 0;
+  module.termListHead = nullptr;
+  CallInitTermHooks(map, /*starting=*/TRUE);
+  CreateModuleHeaps(module);
+}
+
+void TerminateModule(ServerModule& module) {
+  ReleaseClassObjects(module.objectMap);
+  DeleteCriticalSection(&module.classObjectLock);
+  DeleteCriticalSection(&module.generalLock);
+  RunTermFunctions(module);
+  DestroyModuleHeaps(module);
+}
+
+LONG LockModule() { return InterlockedIncrement(&CurrentModule().lockCount); }
+
+LONG UnlockModule() { return InterlockedDecrement(&CurrentModule().lockCount); }
+
+HRESULT AddTermFunction(TermCallback callback, DWORD_PTR context) {
+  void* memory = ModuleAlloc(sizeof(TermFunctionNode));
+  RETURN_IF_NULL_ALLOC(memory);
+  ServerModule& module = CurrentModule();
+  TermFunctionNode* node =
+      new (memory) TermFunctionNode{callback, context, nullptr};
+  CriticalSectionGuard guard(module.generalLock);
+  node->next = module.termListHead;
+  module.termListHead = node;
+  return S_OK;
+}
