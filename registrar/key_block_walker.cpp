@@ -1,0 +1,252 @@
+// WalkKeyBlock: one block of entries, recursively, in register or unregister
+// mode. Syntax rules that keep a bad script from doing damage:
+//  - a key name is refused (DISP_E_EXCEPTION) when it is empty, is "{" alone,
+//    begins with "}", holds a backslash, or would not fit the 260-byte copy
+//    unregistration deletes by: an empty or cut-short name would make the
+//    registry act on a different key than the script names;
+//  - a block stands only behind a key entry: a "{" where an entry begins
+//    (after a value entry, after another block, or after a "Delete" entry in
+//    register mode) and a block behind a "Delete" entry in unregister mode
+//    are syntax errors (DISP_E_EXCEPTION), never read without effect;
+//  - blocks nest at most kMaxBlockDepth deep.
+// In unregister mode a key that still has subkeys after its entry stays with
+// all of them, including a subkey that happens to bear the key's own name:
+// such a subkey was not named by the script at that point (had it been, its
+// own entry would have removed it).
+#include "registrar/key_block_walker.h"
+
+#include "module/result_macros.h"
+#include "registrar/key_holder.h"
+#include "registrar/key_tree.h"
+#include "registrar/script_parser.h"
+#include "registrar/script_tables.h"
+#include "registrar/value_writer.h"
+
+namespace {
+
+constexpr REGSAM kFullAccess = KEY_ALL_ACCESS;
+constexpr REGSAM kReadAccess = KEY_READ;
+
+constexpr char kForceRemoveKeyword[] = "ForceRemove";
+constexpr char kDeleteKeyword[] = "Delete";
+constexpr char kNoRemoveKeyword[] = "NoRemove";
+constexpr char kValKeyword[] = "Val";
+
+bool TokenIs(const char* token, const char* keyword) {
+  return lstrcmpiA(token, keyword) == 0;
+}
+
+bool IsOpenBraceToken(const char* token) {
+  return token[0] == kOpenBrace && token[1] == '\0';
+}
+
+bool IsAcceptableKeyName(const char* name) {
+  if (name[0] == '\0' || name[0] == kCloseBrace) return false;
+  if (IsOpenBraceToken(name)) return false;
+  if (static_cast<size_t>(lstrlenA(name)) >= kNameBufferSize) return false;
+  return !HasBackslash(name);
+}
+
+// Opens name into holder with access. *opened says whether the open worked;
+// an open that worked but whose replaced key would not close fails.
+HRESULT TryOpenKey(KeyHolder& holder, HKEY parent, const char* name,
+                   REGSAM access, bool* opened) {
+  const HKEY before = holder.Get();
+  const LSTATUS status = OpenKeyInto(holder, parent, name, access);
+  *opened = status == ERROR_SUCCESS || holder.Get() != before;
+  RETURN_HR_IF(DISP_E_EXCEPTION, *opened && status != ERROR_SUCCESS);
+  return S_OK;
+}
+
+class BlockWalker {
+ public:
+  BlockWalker(ScriptParser& parser, char (&token)[kTokenBufferSize],
+              bool doRegister)
+      : m_parser(parser), m_token(token), m_register(doRegister) {}
+
+  HRESULT Walk(HKEY parent, bool absent, int depth);
+
+ private:
+  struct BlockState {
+    HKEY parent;
+    bool absentOnEntry;
+    bool absent;
+    bool deleteAllowed;
+    int depth;
+    KeyHolder current;
+  };
+
+  HRESULT ValueEntry(BlockState& block);
+  HRESULT RegisterKeyEntry(BlockState& block);
+  HRESULT UnregisterKeyEntry(BlockState& block, bool deleteEntry);
+  HRESULT ReadToken() { return m_parser.ReadToken(m_token); }
+  HRESULT SkipValueClause() { return m_parser.SkipValueClause(m_token); }
+
+  ScriptParser& m_parser;
+  char (&m_token)[kTokenBufferSize];
+  const bool m_register;
+};
+
+HRESULT BlockWalker::Walk(HKEY parent, bool absent, int depth) {
+  RETURN_HR_IF(DISP_E_EXCEPTION, depth > kMaxBlockDepth);
+  BlockState block{parent, absent, absent, /*deleteAllowed=*/true, depth, {}};
+  RETURN_IF_FAILED(ReadToken());
+
+  for (;;) {
+    if (m_token[0] == kCloseBrace) {
+      block.current.Close();
+      return S_OK;
+    }
+    RETURN_HR_IF(DISP_E_EXCEPTION, IsOpenBraceToken(m_token));
+
+    bool keyNameFollows = false;
+    bool deleteEntry = false;
+    if (TokenIs(m_token, kForceRemoveKeyword) ||
+        TokenIs(m_token, kDeleteKeyword)) {
+      deleteEntry = TokenIs(m_token, kDeleteKeyword);
+      RETURN_IF_FAILED(ReadToken());
+      if (m_register) {
+        RETURN_HR_IF(DISP_E_EXCEPTION, !IsAcceptableKeyName(m_token));
+        if (!IsOnNeverDeleteList(m_token)) DeleteKeyTree(parent, m_token);
+        if (deleteEntry) {
+          RETURN_IF_FAILED(ReadToken());
+          RETURN_IF_FAILED(SkipValueClause());
+          continue;
+        }
+      }
+    }
+    if (TokenIs(m_token, kNoRemoveKeyword)) {
+      block.deleteAllowed = false;
+      RETURN_IF_FAILED(ReadToken());
+      keyNameFollows = true;
+    }
+    if (!keyNameFollows && TokenIs(m_token, kValKeyword)) {
+      RETURN_IF_FAILED(ValueEntry(block));
+      continue;
+    }
+
+    RETURN_HR_IF(DISP_E_EXCEPTION, !IsAcceptableKeyName(m_token));
+    if (m_register) {
+      RETURN_IF_FAILED(RegisterKeyEntry(block));
+    } else {
+      RETURN_IF_FAILED(UnregisterKeyEntry(block, deleteEntry));
+    }
+  }
+}
+
+HRESULT BlockWalker::ValueEntry(BlockState& block) {
+  char valueName[kNameBufferSize];
+  RETURN_IF_FAILED(m_parser.ReadToken(valueName));
+  RETURN_IF_FAILED(ReadToken());
+  RETURN_HR_IF(DISP_E_EXCEPTION, m_token[0] != kEquals);
+  if (m_register) {
+    // The value belongs to the key of the enclosing block.
+    return WriteValue(m_parser, block.parent, valueName, m_token);
+  }
+  if (!block.absent) RegDeleteValueA(block.parent, valueName);
+  return SkipValueClause();
+}
+
+HRESULT BlockWalker::RegisterKeyEntry(BlockState& block) {
+  bool opened = false;
+  RETURN_IF_FAILED(
+      TryOpenKey(block.current, block.parent, m_token, kFullAccess, &opened));
+  if (!opened) {
+    // A key that exists but refuses full access is still walked, read only.
+    RETURN_IF_FAILED(
+        TryOpenKey(block.current, block.parent, m_token, kReadAccess, &opened));
+  }
+  if (!opened) {
+    HKEY created = nullptr;
+    const LSTATUS status = RegCreateKeyExA(
+        block.parent, m_token, /*Reserved=*/0, /*lpClass=*/nullptr,
+        REG_OPTION_NON_VOLATILE, kFullAccess,
+        /*lpSecurityAttributes=*/nullptr, &created,
+        /*lpdwDisposition=*/nullptr);
+    RETURN_HR_IF(DISP_E_EXCEPTION, status != ERROR_SUCCESS);
+    RETURN_HR_IF(DISP_E_EXCEPTION,
+                 block.current.Replace(created) != ERROR_SUCCESS);
+  }
+
+  RETURN_IF_FAILED(ReadToken());
+  if (m_token[0] == kEquals) {
+    RETURN_IF_FAILED(WriteValue(m_parser, block.current.Get(),
+                                /*valueName=*/nullptr, m_token));
+  }
+  if (IsOpenBraceToken(m_token)) {
+    RETURN_IF_FAILED(
+        Walk(block.current.Get(), /*absent=*/false, block.depth + 1));
+    RETURN_IF_FAILED(ReadToken());
+  }
+  return S_OK;
+}
+
+HRESULT BlockWalker::UnregisterKeyEntry(BlockState& block, bool deleteEntry) {
+  if (!block.absent) {
+    bool opened = false;
+    RETURN_IF_FAILED(
+        TryOpenKey(block.current, block.parent, m_token, kReadAccess, &opened));
+    block.absent = !opened;
+  }
+  // The name is kept to delete the key by once its handle is closed; the
+  // name test has made sure it fits whole.
+  char keyName[kNameBufferSize];
+  for (size_t i = 0;; ++i) {
+    keyName[i] = m_token[i];
+    if (m_token[i] == '\0') break;
+  }
+
+  if (!block.absent && !KeyHasSubkeys(block.current.Get()) &&
+      !KeyHasNamedValues(block.current.Get())) {
+    // Nothing the script does not name is left in it: it goes at once, and
+    // its block is only read.
+    RETURN_HR_IF(DISP_E_EXCEPTION, block.current.Close() != ERROR_SUCCESS);
+    if (block.deleteAllowed) RegDeleteKeyA(block.parent, keyName);
+    RETURN_IF_FAILED(ReadToken());
+    RETURN_IF_FAILED(SkipValueClause());
+    if (IsOpenBraceToken(m_token)) {
+      RETURN_HR_IF(DISP_E_EXCEPTION, deleteEntry);
+      RETURN_IF_FAILED(Walk(nullptr, /*absent=*/true, block.depth + 1));
+      RETURN_IF_FAILED(ReadToken());
+    }
+    return S_OK;
+  }
+
+  RETURN_IF_FAILED(ReadToken());
+  RETURN_IF_FAILED(SkipValueClause());
+  bool walkedBlock = false;
+  if (IsOpenBraceToken(m_token)) {
+    RETURN_HR_IF(DISP_E_EXCEPTION, deleteEntry);
+    RETURN_IF_FAILED(Walk(block.current.Get(), block.absent, block.depth + 1));
+    walkedBlock = true;
+    if (block.absent) {
+      block.absent = block.absentOnEntry;
+      RETURN_IF_FAILED(ReadToken());
+      return SkipValueClause();
+    }
+  } else if (block.absent) {
+    block.absent = block.absentOnEntry;
+    return S_OK;
+  }
+
+  if (KeyHasSubkeys(block.current.Get())) {
+    // Something the script does not name is still below: the key stays.
+    if (walkedBlock) RETURN_IF_FAILED(ReadToken());
+    return S_OK;
+  }
+  RETURN_HR_IF(DISP_E_EXCEPTION, block.current.Close() != ERROR_SUCCESS);
+  if (block.deleteAllowed) RegDeleteKeyA(block.parent, keyName);
+  if (walkedBlock) {
+    RETURN_IF_FAILED(ReadToken());
+    RETURN_IF_FAILED(SkipValueClause());
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT WalkKeyBlock(ScriptParser& parser, char (&token)[kTokenBufferSize],
+                     HKEY parent, BOOL doRegister, BOOL absent) {
+  BlockWalker walker(parser, token, doRegister != FALSE);
+  return walker.Walk(parent, absent != FALSE, /*depth=*/1);
+}

@@ -1,0 +1,94 @@
+// ReplacementMap: pairs and their array from the module heap, the text
+// copies from the task allocator, lookup by ANSI name without regard to case.
+#include "registrar/replacement_map.h"
+
+#include <string.h>
+
+#include <new>
+
+#include "module/holders.h"
+#include "module/module_heap.h"
+#include "module/result_macros.h"
+
+namespace {
+
+// A pair name is compared in a buffer of this size; a name that does not
+// fit is far longer than any %name% reference and so is never found.
+constexpr int kLookupNameBufferSize = 260;
+
+// A task allocator copy of a zero-terminated UTF-16 text, or null.
+LPOLESTR CopyWideText(LPCOLESTR text) {
+  const SIZE_T bytes =
+      (static_cast<SIZE_T>(lstrlenW(text)) + 1) * sizeof(OLECHAR);
+  void* block = CoTaskMemAlloc(bytes);
+  if (block == nullptr) return nullptr;
+  memcpy(block, text, bytes);
+  return static_cast<LPOLESTR>(block);
+}
+
+}  // namespace
+
+ReplacementMap::~ReplacementMap() {
+  Clear();
+  ModuleFree(m_entries);
+}
+
+HRESULT ReplacementMap::Make() {
+  if (m_entries != nullptr) return S_OK;
+  void* array = ModuleAlloc(kInitialCapacity * sizeof(ReplacementPair*));
+  RETURN_IF_NULL_ALLOC(array);
+  m_entries = static_cast<ReplacementPair**>(array);
+  m_capacity = kInitialCapacity;
+  m_count = 0;
+  return S_OK;
+}
+
+HRESULT ReplacementMap::AddPair(LPCOLESTR name, LPCOLESTR value) {
+  RETURN_HR_IF(E_POINTER, name == nullptr || value == nullptr);
+  RETURN_IF_NULL_ALLOC(m_entries);
+
+  UniqueModuleBlock pairBlock(ModuleAlloc(sizeof(ReplacementPair)));
+  RETURN_IF_NULL_ALLOC(pairBlock.get());
+  UniqueTaskMem nameCopy(CopyWideText(name));
+  UniqueTaskMem valueCopy(CopyWideText(value));
+  RETURN_IF_NULL_ALLOC(nameCopy.get());
+  RETURN_IF_NULL_ALLOC(valueCopy.get());
+
+  if (static_cast<ULONG>(m_count) == m_capacity) {
+    const ULONG grown = m_capacity * 2;
+    void* array = ModuleRealloc(m_entries, grown * sizeof(ReplacementPair*));
+    RETURN_IF_NULL_ALLOC(array);
+    m_entries = static_cast<ReplacementPair**>(array);
+    m_capacity = grown;
+  }
+
+  ReplacementPair* pair = new (pairBlock.release()) ReplacementPair;
+  pair->name = static_cast<LPOLESTR>(nameCopy.release());
+  pair->value = static_cast<LPOLESTR>(valueCopy.release());
+  m_entries[m_count++] = pair;
+  return S_OK;
+}
+
+LPCOLESTR ReplacementMap::Lookup(const char* name) const {
+  char ansiName[kLookupNameBufferSize];
+  for (LONG i = 0; i < m_count; ++i) {
+    const int written =
+        WideCharToMultiByte(CP_ACP, 0, m_entries[i]->name, -1, ansiName,
+                            kLookupNameBufferSize, /*lpDefaultChar=*/nullptr,
+                            /*lpUsedDefaultChar=*/nullptr);
+    if (written == 0) continue;
+    if (lstrcmpiA(ansiName, name) == 0) return m_entries[i]->value;
+  }
+  return nullptr;
+}
+
+void ReplacementMap::Clear() {
+  for (LONG i = 0; i < m_count; ++i) {
+    ReplacementPair* pair = m_entries[i];
+    CoTaskMemFree(pair->value);
+    CoTaskMemFree(pair->name);
+    pair->~ReplacementPair();
+    ModuleFree(pair);
+  }
+  m_count = 0;
+}

@@ -1,0 +1,98 @@
+// ScriptParser: the tokenizer and the %name% preprocessor. Every step goes
+// over whole characters, so a trail byte is never taken for a quote, a
+// percent sign or white space.
+#include "registrar/script_parser.h"
+
+#include "module/result_macros.h"
+#include "registrar/replacement_map.h"
+#include "registrar/text_builder.h"
+
+void ScriptParser::SkipBlanks() {
+  while (IsScriptBlank(*m_position)) m_position = NextCharacter(m_position);
+}
+
+HRESULT ScriptParser::ReadToken(char* buffer, size_t capacity) {
+  SkipBlanks();
+  RETURN_HR_IF(DISP_E_EXCEPTION, *m_position == '\0');
+  size_t count = 0;
+
+  if (*m_position == kQuote) {
+    const size_t limit =
+        capacity > kQuotedTokenReserve ? capacity - kQuotedTokenReserve : 0;
+    m_position = NextCharacter(m_position);
+    while (*m_position != '\0') {
+      if (*m_position == kQuote) {
+        const char* next = NextCharacter(m_position);
+        if (*next != kQuote) break;  // the closing quote
+        m_position = next;           // two quotes stand for one
+      }
+      RETURN_HR_IF(DISP_E_EXCEPTION, count >= limit);
+      const char* next = NextCharacter(m_position);
+      while (m_position < next) buffer[count++] = *m_position++;
+    }
+    RETURN_HR_IF(DISP_E_EXCEPTION, *m_position == '\0');
+    buffer[count] = '\0';
+    m_position = NextCharacter(m_position);
+    return S_OK;
+  }
+
+  while (*m_position != '\0' && !IsScriptBlank(*m_position)) {
+    const char* next = NextCharacter(m_position);
+    const size_t length = static_cast<size_t>(next - m_position);
+    RETURN_HR_IF(DISP_E_EXCEPTION, count + length + 1 > capacity);
+    while (m_position < next) buffer[count++] = *m_position++;
+  }
+  buffer[count] = '\0';
+  return S_OK;
+}
+
+HRESULT ScriptParser::SkipValueClause(char (&token)[kTokenBufferSize]) {
+  if (token[0] != kEquals) return S_OK;
+  char value[kTokenBufferSize];
+  RETURN_IF_FAILED(ReadToken(token));  // the type letter, not looked up
+  SkipBlanks();
+  RETURN_IF_FAILED(ReadToken(value));  // the value, dropped
+  return ReadToken(token);
+}
+
+HRESULT ScriptParser::ExpandVariables(const char* text, char** expanded) const {
+  RETURN_HR_IF(E_POINTER, expanded == nullptr);
+  *expanded = nullptr;
+  RETURN_HR_IF(E_POINTER, text == nullptr);
+
+  TextBuilder builder;
+  RETURN_IF_FAILED(builder.Make(static_cast<size_t>(lstrlenA(text))));
+
+  const char* position = text;
+  while (*position != '\0') {
+    if (*position != kPercent) {
+      RETURN_IF_FAILED(builder.AppendCharacter(position));
+      position = NextCharacter(position);
+      continue;
+    }
+    const char* nameStart = NextCharacter(position);
+    if (*nameStart == kPercent) {
+      RETURN_IF_FAILED(builder.AppendCharacter(position));
+      position = NextCharacter(nameStart);
+      continue;
+    }
+    const char* nameEnd = nameStart;
+    while (*nameEnd != '\0' && *nameEnd != kPercent) {
+      nameEnd = NextCharacter(nameEnd);
+    }
+    RETURN_HR_IF(DISP_E_EXCEPTION, *nameEnd == '\0');
+    const size_t nameBytes = static_cast<size_t>(nameEnd - nameStart);
+    RETURN_HR_IF(E_FAIL, nameBytes > kMaxVariableNameBytes);
+
+    char name[kMaxVariableNameBytes + 1];
+    for (size_t i = 0; i < nameBytes; ++i) name[i] = nameStart[i];
+    name[nameBytes] = '\0';
+    LPCOLESTR value = m_map != nullptr ? m_map->Lookup(name) : nullptr;
+    RETURN_HR_IF(DISP_E_EXCEPTION, value == nullptr);
+    RETURN_IF_FAILED(builder.AppendWide(value));
+    position = NextCharacter(nameEnd);
+  }
+  RETURN_IF_FAILED(builder.AppendTerminator());
+  *expanded = builder.Detach();
+  return S_OK;
+}

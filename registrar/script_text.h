@@ -1,0 +1,59 @@
+// Character-level rules of registry script text: what white space is, how
+// the walk steps over one multibyte character of the ANSI code page, and
+// the fixed buffer sizes every reader of a script shares.
+#pragma once
+#include <windows.h>
+
+// Every token is read into a caller-owned buffer of this size (the token and
+// its terminating zero).
+constexpr size_t kTokenBufferSize = 4096;
+// A quoted token grows one character at a time only while it holds fewer
+// than this many bytes below its buffer's size (room for a double-byte
+// character and the terminating zero).
+constexpr size_t kQuotedTokenReserve = 2;
+// The name that follows "Val", and the copy of a key name kept in unregister
+// mode so the key can be deleted after its handle is closed.
+constexpr size_t kNameBufferSize = 260;
+// A %name% reference names at most this many bytes.
+constexpr size_t kMaxVariableNameBytes = 31;
+// Blocks nest at most this deep, as the registry nests keys at most this
+// deep; a deeper script is refused before it exhausts the stack.
+constexpr int kMaxBlockDepth = 512;
+
+constexpr char kQuote = '\'';
+constexpr char kPercent = '%';
+constexpr char kOpenBrace = '{';
+constexpr char kCloseBrace = '}';
+constexpr char kEquals = '=';
+constexpr char kBackslash = '\\';
+
+// Tab, line feed, carriage return and space. Form feed and vertical tab are
+// text, and so is every byte of 0x80 or above (a lead byte in particular).
+inline bool IsScriptBlank(char byte) {
+  return byte == '\t' || byte == '\n' || byte == '\r' || byte == ' ';
+}
+
+// The next character after the one at text, via CharNextA, but never past the
+// terminating zero: a lead byte directly before the zero is a character of
+// its own, so the walk stops cleanly on the terminator.
+inline const char* NextCharacter(const char* text) {
+  if (*text == '\0') return text;
+  const char* next = CharNextA(text);
+  if (next <= text) return text + 1;
+  if (next > text + 1 && text[1] == '\0') return text + 1;
+  return next;
+}
+
+// Bytes of the character at text (0 at the terminator).
+inline size_t CharacterLength(const char* text) {
+  return static_cast<size_t>(NextCharacter(text) - text);
+}
+
+// A key name holds a backslash only where a whole character is one; the
+// trail byte 0x5C of a double-byte character is not.
+inline bool HasBackslash(const char* name) {
+  for (const char* p = name; *p != '\0'; p = NextCharacter(p)) {
+    if (*p == kBackslash) return true;
+  }
+  return false;
+}

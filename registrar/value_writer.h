@@ -1,0 +1,19 @@
+// Writing one value clause ("= type value") to a registry key: text as
+// REG_SZ, a number as REG_DWORD, hexadecimal digits as REG_BINARY.
+#pragma once
+#include <windows.h>
+
+#include "registrar/script_text.h"
+
+class ScriptParser;
+
+// Entered with the "=" token in token: reads the type letter and the value,
+// sets the value named valueName (null: the default value) on key, and reads
+// the token behind the value into token. A value that cannot be written does
+// not fail; an unknown type letter gives DISP_E_EXCEPTION and an odd number
+// of hexadecimal digits E_FAIL, with nothing written.
+HRESULT WriteValue(ScriptParser& parser, HKEY key, const char* valueName,
+                   char (&token)[kTokenBufferSize]);
+
+// 0 to 15 for a hexadecimal digit of either case; 0 for any other byte.
+BYTE HexDigitValue(char digit);
