@@ -1,0 +1,87 @@
+// The string helpers of kernel32 and user32: character stepping over ANSI
+// text that never splits a double-byte character, lengths, and comparisons.
+#include <locale.h>
+#include <string.h>
+#include <wctype.h>
+#include <windows.h>
+
+#include <string>
+
+#include "platform_internal.h"
+
+namespace {
+
+// Upper-casing by the Unicode simple case mapping, one UTF-16 unit at a
+// time; the C library's UTF-8 locale carries that table.
+char16_t SimpleUpper(char16_t unit) {
+  static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+  if (unit < 0x80 || unicode == nullptr) {
+    return (unit >= u'a' && unit <= u'z') ? static_cast<char16_t>(unit - 0x20)
+                                          : unit;
+  }
+  if (unit >= 0xD800 && unit <= 0xDFFF) return unit;
+  wint_t upper = towupper_l(static_cast<wint_t>(unit), unicode);
+  return upper <= 0xFFFF ? static_cast<char16_t>(upper) : unit;
+}
+
+// Both texts are compared as whole characters: each is read in the ANSI
+// code page first, so a double-byte character is never compared by halves.
+int CompareAnsi(LPCSTR first, LPCSTR second, bool ignoreCase) {
+  if (first == nullptr || second == nullptr) {
+    if (first == second) return 0;
+    return first == nullptr ? -1 : 1;
+  }
+  std::u16string left = qxplatform::internal::AnsiToWide(first);
+  std::u16string right = qxplatform::internal::AnsiToWide(second);
+  size_t common = left.size() < right.size() ? left.size() : right.size();
+  for (size_t i = 0; i < common; ++i) {
+    char16_t a = ignoreCase ? SimpleUpper(left[i]) : left[i];
+    char16_t b = ignoreCase ? SimpleUpper(right[i]) : right[i];
+    if (a != b) return a < b ? -1 : 1;
+  }
+  if (left.size() == right.size()) return 0;
+  return left.size() < right.size() ? -1 : 1;
+}
+
+}  // namespace
+
+LPSTR WINAPI CharNextA(LPCSTR lpsz) {
+  if (lpsz == nullptr) return nullptr;
+  if (*lpsz == '\0') return const_cast<LPSTR>(lpsz);
+  if (IsDBCSLeadByte(static_cast<BYTE>(*lpsz)) && lpsz[1] != '\0')
+    return const_cast<LPSTR>(lpsz + 2);
+  return const_cast<LPSTR>(lpsz + 1);
+}
+
+LPSTR WINAPI CharPrevA(LPCSTR lpszStart, LPCSTR lpszCurrent) {
+  if (lpszStart == nullptr || lpszCurrent == nullptr ||
+      lpszCurrent <= lpszStart)
+    return const_cast<LPSTR>(lpszStart);
+  // Double-byte text can only be walked forwards: a trail byte may look
+  // like a lead byte, so the character boundaries are found from the start.
+  LPCSTR position = lpszStart;
+  while (*position != '\0' && position < lpszCurrent) {
+    LPCSTR next = CharNextA(position);
+    if (next >= lpszCurrent) break;
+    position = next;
+  }
+  return const_cast<LPSTR>(position);
+}
+
+int WINAPI lstrlenA(LPCSTR lpString) {
+  return lpString == nullptr ? 0 : static_cast<int>(strlen(lpString));
+}
+
+int WINAPI lstrlenW(LPCWSTR lpString) {
+  return lpString == nullptr
+             ? 0
+             : static_cast<int>(std::char_traits<char16_t>::length(lpString));
+}
+
+int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2) {
+  return CompareAnsi(lpString1, lpString2, /*ignoreCase=*/false);
+}
+
+int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2) {
+  return CompareAnsi(lpString1, lpString2, /*ignoreCase=*/true);
+}
