@@ -1,1 +1,68 @@
-int main() { return 0; }
+// qxhost: the command-line host for in-process servers on the native
+// platform. It keeps a registry file, imports and exports .reg text, and
+// creates COM objects from a library to call their methods.
+//
+// Order of work: the whole command line is checked first, so a usage error
+// touches nothing; then the code page is chosen, then the registry is loaded,
+// the command runs, and the registry is written back if the run changed it.
+#include <cstdio>
+
+#include <qxplatform/controls.h>
+
+#include "tools/qxhost/call_command.h"
+#include "tools/qxhost/host_output.h"
+#include "tools/qxhost/options.h"
+#include "tools/qxhost/reg_commands.h"
+#include "tools/qxhost/registry_session.h"
+#include "tools/qxhost/script_command.h"
+
+namespace {
+
+using namespace qxhost;
+
+struct Requests {
+  RegRequest reg;
+  CallRequest call;
+};
+
+bool ParseCommand(const HostOptions& options, Requests* requests,
+                  std::string* error) {
+  if (options.command == "reg")
+    return ParseRegArguments(options.arguments, &requests->reg, error);
+  if (options.command == "call")
+    return ParseCallArguments(options.arguments, &requests->call, error);
+  return true;  // script checks its own words
+}
+
+int RunCommand(const HostOptions& options, const Requests& requests,
+               bool* keepChanges) {
+  *keepChanges = true;
+  if (options.command == "reg") return RunRegCommand(requests.reg, keepChanges);
+  if (options.command == "call") return RunCallCommand(requests.call);
+  return RunScriptCommand(options.arguments);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  HostOptions options;
+  Requests requests;
+  std::string error;
+  if (!ParseHostOptions(argc, argv, &options, &error)) return UsageError(error);
+  if (options.help) {
+    std::fputs(UsageText(), stdout);
+    return kExitSuccess;
+  }
+  if (!ParseCommand(options, &requests, &error)) return UsageError(error);
+  if (!qxplatform::SetAnsiCodePage(options.codePage))
+    return UsageError("unsupported code page " +
+                      std::to_string(options.codePage) + " (1252 or 932)");
+
+  RegistrySession registry;
+  if (!registry.Open(options.registryPath, &error)) return Failure(error);
+
+  bool keepChanges = true;
+  int exitCode = RunCommand(options, requests, &keepChanges);
+  if (keepChanges && !registry.SaveIfChanged(&error)) return Failure(error);
+  return exitCode;
+}

@@ -1,0 +1,116 @@
+// Parsing of the global options. Each command checks its own words; here only
+// the options that apply to every command are taken off the front.
+#include "tools/qxhost/options.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace qxhost {
+namespace {
+
+const char kUsage[] =
+    "usage: qxhost [--registry FILE] [--acp CODEPAGE] COMMAND ...\n"
+    "  reg import FILE.reg                  merge a .reg file into the "
+    "registry\n"
+    "  reg export [KEY]                     print the registry, or one key, "
+    "as .reg text\n"
+    "  call --library PATH {CLSID} install  create the object and call "
+    "install\n"
+    "options:\n"
+    "  --registry FILE  the registry file (default "
+    "$XDG_STATE_HOME/qxkorvex/registry.reg)\n"
+    "  --acp CODEPAGE   the ANSI code page: 1252 (default) or 932\n"
+    "exit codes: 0 success, 1 failure, 2 usage error\n";
+
+const char* const kCommands[] = {"reg", "call", "script"};
+
+bool IsCommand(const std::string& word) {
+  for (const char* command : kCommands) {
+    if (word == command) return true;
+  }
+  return false;
+}
+
+bool ParseCodePage(const std::string& text, UINT* codePage) {
+  if (text.empty() || text.size() > 5) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  *codePage = static_cast<UINT>(std::strtoul(text.c_str(), nullptr, 10));
+  return true;
+}
+
+// "--name VALUE" or "--name=VALUE"; advances *index past what it used.
+bool TakeValue(int argc, char** argv, int* index, const std::string& name,
+               std::string* value, bool* matched, std::string* error) {
+  std::string word = argv[*index];
+  *matched = false;
+  if (word == name) {
+    *matched = true;
+    if (*index + 1 >= argc) {
+      *error = "option " + name + " needs a value";
+      return false;
+    }
+    *value = argv[++*index];
+    return true;
+  }
+  if (word.compare(0, name.size() + 1, name + "=") == 0) {
+    *matched = true;
+    *value = word.substr(name.size() + 1);
+    return true;
+  }
+  return true;
+}
+
+}  // namespace
+
+const char* UsageText() { return kUsage; }
+
+bool ParseHostOptions(int argc, char** argv, HostOptions* options,
+                      std::string* error) {
+  int index = 1;
+  for (; index < argc; ++index) {
+    std::string word = argv[index];
+    if (word.empty() || word[0] != '-') break;
+    if (word == "--help" || word == "-h") {
+      options->help = true;
+      return true;
+    }
+    bool matched = false;
+    std::string value;
+    if (!TakeValue(argc, argv, &index, "--registry", &value, &matched, error))
+      return false;
+    if (matched) {
+      if (value.empty()) {
+        *error = "option --registry needs a file name";
+        return false;
+      }
+      options->registryPath = value;
+      continue;
+    }
+    if (!TakeValue(argc, argv, &index, "--acp", &value, &matched, error))
+      return false;
+    if (matched) {
+      if (!ParseCodePage(value, &options->codePage)) {
+        *error = "code page '" + value + "' is not a number";
+        return false;
+      }
+      continue;
+    }
+    *error = "unknown option '" + word + "'";
+    return false;
+  }
+  if (index >= argc) {
+    *error = "missing command";
+    return false;
+  }
+  options->command = argv[index];
+  if (!IsCommand(options->command)) {
+    *error = "unknown command '" + options->command + "'";
+    return false;
+  }
+  options->arguments.assign(argv + index + 1, argv + argc);
+  return true;
+}
+
+}  // namespace qxhost

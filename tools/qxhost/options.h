@@ -1,0 +1,28 @@
+// The host's command line: global options, then a command and its words.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace qxhost {
+
+// The ANSI code page when --acp is not given.
+constexpr UINT kDefaultCodePage = 1252;
+
+struct HostOptions {
+  std::string registryPath;  // empty: the default registry file
+  UINT codePage = kDefaultCodePage;
+  bool help = false;
+  std::string command;                 // "reg", "call", "script"
+  std::vector<std::string> arguments;  // the words after the command
+};
+
+// Parses argv. On a usage error returns false with a one-line reason.
+bool ParseHostOptions(int argc, char** argv, HostOptions* options,
+                      std::string* error);
+
+// The usage text printed by --help.
+const char* UsageText();
+
+}  // namespace qxhost

@@ -1,0 +1,85 @@
+// The registry commands: merging a .reg file into the store and printing the
+// store, or one key of it, as .reg text.
+#include "tools/qxhost/reg_commands.h"
+
+#include <cstdio>
+
+#include <qxplatform/controls.h>
+
+#include "tools/qxhost/host_output.h"
+#include "tools/qxhost/reg_file_text.h"
+
+namespace qxhost {
+
+bool ParseRegArguments(const std::vector<std::string>& words,
+                       RegRequest* request, std::string* error) {
+  if (words.empty()) {
+    *error = "reg needs 'import FILE.reg' or 'export [KEY]'";
+    return false;
+  }
+  const std::string& action = words[0];
+  if (action == "import") {
+    if (words.size() != 2 || words[1].empty()) {
+      *error = "reg import needs exactly one .reg file";
+      return false;
+    }
+    request->import = true;
+    request->file = words[1];
+    return true;
+  }
+  if (action == "export") {
+    if (words.size() > 2) {
+      *error = "reg export takes at most one key";
+      return false;
+    }
+    request->import = false;
+    request->wholeStore = words.size() == 1;
+    if (!request->wholeStore) request->key = words[1];
+    return true;
+  }
+  *error = "unknown reg action '" + action + "'";
+  return false;
+}
+
+namespace {
+
+int Import(const std::string& file, bool* keepChanges) {
+  std::string bytes;
+  std::string error;
+  if (!ReadWholeFile(file, &bytes, &error)) return UsageError(error);
+  std::string text;
+  if (!DecodeRegFileText(bytes, &text, &error)) {
+    *keepChanges = false;
+    return Failure(file + ": " + error);
+  }
+  if (!qxplatform::ImportRegistryText(text, &error)) {
+    *keepChanges = false;
+    return Failure(file + ": " + error);
+  }
+  return kExitSuccess;
+}
+
+int Export(const RegRequest& request) {
+  std::string text;
+  std::string error;
+  const char* key = request.wholeStore ? nullptr : request.key.c_str();
+  if (!qxplatform::ExportRegistryText(key, &text, &error))
+    return Failure(
+        "cannot export " +
+        (request.wholeStore ? std::string("the registry") : request.key) +
+        ": " + error);
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+      std::fflush(stdout) != 0) {
+    return Failure("cannot write to standard output");
+  }
+  return kExitSuccess;
+}
+
+}  // namespace
+
+int RunRegCommand(const RegRequest& request, bool* keepChanges) {
+  *keepChanges = true;
+  return request.import ? Import(request.file, keepChanges) : Export(request);
+}
+
+}  // namespace qxhost

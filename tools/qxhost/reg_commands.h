@@ -1,0 +1,24 @@
+// "reg import FILE.reg" and "reg export [KEY]".
+#pragma once
+#include <string>
+#include <vector>
+
+namespace qxhost {
+
+struct RegRequest {
+  bool import = false;     // import, else export
+  std::string file;        // import: the .reg file
+  bool wholeStore = true;  // export: everything, else key
+  std::string key;
+};
+
+// Checks the words after "reg". False with *error on a usage error.
+bool ParseRegArguments(const std::vector<std::string>& words,
+                       RegRequest* request, std::string* error);
+
+// Runs the request against the loaded store; returns the exit code.
+// *keepChanges is false when the store must not be written back (an import
+// that failed part way).
+int RunRegCommand(const RegRequest& request, bool* keepChanges);
+
+}  // namespace qxhost

@@ -1,0 +1,99 @@
+// Locating, loading and saving the host's registry file.
+#include "tools/qxhost/registry_session.h"
+
+#include <errno.h>
+#include <pwd.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <qxplatform/controls.h>
+
+namespace qxhost {
+namespace {
+
+constexpr char kStateSubdirectory[] = "qxkorvex";
+constexpr char kRegistryFileName[] = "registry.reg";
+constexpr char kFallbackStateHome[] = ".local/state";
+constexpr mode_t kStateDirectoryMode = 0700;
+
+std::string HomeDirectory() {
+  const char* home = getenv("HOME");
+  if (home != nullptr && home[0] == '/') return home;
+  struct passwd* entry = getpwuid(getuid());
+  if (entry != nullptr && entry->pw_dir != nullptr) return entry->pw_dir;
+  return std::string();
+}
+
+// $XDG_STATE_HOME when it is an absolute path (a relative one is ignored, as
+// the base directory convention asks), else ~/.local/state.
+std::string StateHome() {
+  const char* state = getenv("XDG_STATE_HOME");
+  if (state != nullptr && state[0] == '/') return state;
+  std::string home = HomeDirectory();
+  if (home.empty()) return std::string();
+  return home + "/" + kFallbackStateHome;
+}
+
+// mkdir -p: every missing component of path.
+bool CreateDirectories(const std::string& path, std::string* error) {
+  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    std::string prefix = path.substr(0, slash);
+    if (mkdir(prefix.c_str(), kStateDirectoryMode) != 0 && errno != EEXIST) {
+      *error = "cannot create " + prefix + ": " + strerror(errno);
+      return false;
+    }
+    if (slash == std::string::npos) return true;
+  }
+}
+
+bool DefaultRegistryPath(std::string* path, std::string* error) {
+  std::string stateHome = StateHome();
+  if (stateHome.empty()) {
+    *error = "no home directory to keep the registry in; use --registry";
+    return false;
+  }
+  std::string directory = stateHome + "/" + kStateSubdirectory;
+  if (!CreateDirectories(directory, error)) return false;
+  *path = directory + "/" + kRegistryFileName;
+  return true;
+}
+
+}  // namespace
+
+std::string AbsolutePath(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  char buffer[4096];
+  if (getcwd(buffer, sizeof(buffer)) == nullptr) return path;
+  return std::string(buffer) + "/" + path;
+}
+
+bool RegistrySession::Open(const std::string& explicitPath,
+                           std::string* error) {
+  std::string path = explicitPath;
+  if (path.empty() && !DefaultRegistryPath(&path, error)) return false;
+  m_path = AbsolutePath(path);
+  if (setenv(kRegistryEnvironmentVariable, m_path.c_str(), 1) != 0) {
+    *error = std::string("cannot set ") + kRegistryEnvironmentVariable;
+    return false;
+  }
+  std::string reason;
+  if (!qxplatform::LoadRegistryFile(m_path.c_str(), &reason)) {
+    *error = "cannot load the registry " + m_path + ": " + reason;
+    return false;
+  }
+  return true;
+}
+
+bool RegistrySession::SaveIfChanged(std::string* error) {
+  if (!qxplatform::RegistryChanged()) return true;
+  std::string reason;
+  if (!qxplatform::SaveRegistryFile(m_path.c_str(), &reason)) {
+    *error = "cannot save the registry " + m_path + ": " + reason;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace qxhost
