@@ -1,0 +1,447 @@
+// The registry's ANSI entry points. Names and string data arrive in the ANSI
+// code page and are kept as UTF-16, as Windows keeps them; paths are split on
+// backslashes only after conversion, so a double-byte character whose trail
+// byte is 0x5C stays one level.
+//
+// Choices where Windows leaves room or where the store is simpler than a
+// real hive:
+// - HKEY_PERFORMANCE_DATA, HKEY_CURRENT_CONFIG and HKEY_DYN_DATA have no tree
+//   here: every operation on them answers ERROR_INVALID_HANDLE (closing them
+//   succeeds, as closing any predefined key does).
+// - RegDeleteKeyA never deletes the key its handle names: an empty subkey
+//   name is ERROR_ACCESS_DENIED (as deleting a root is), a null one
+//   ERROR_INVALID_PARAMETER.
+// - Creating a key requires KEY_CREATE_SUB_KEY on the handle it is created
+//   through whenever a level is missing; opening an existing key through
+//   RegCreateKeyExA does not.
+// - RegQueryInfoKeyA reports the longest names in ANSI bytes, which is what
+//   a caller of the ANSI entry points must allocate; the longest data is the
+//   stored size, never smaller than what a query returns.
+// - Failures set *phkResult to null.
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+#include "registry_store.h"
+
+namespace qxplatform {
+namespace internal {
+namespace {
+
+constexpr REGSAM kGenericExecute = 0x20000000L;
+constexpr REGSAM kKnownRights = KEY_ALL_ACCESS;
+constexpr DWORD kKnownCreateOptions = REG_OPTION_VOLATILE;
+
+// The handle as the caller gave it, resolved under the store's lock.
+struct OpenKey {
+  RegKeyPtr key;
+  REGSAM granted = 0;
+};
+
+LSTATUS Resolve(RegistryState& state, HKEY handle, OpenKey* open) {
+  if (const RootInfo* root = FindRootByHandle(handle)) {
+    open->key = state.roots[static_cast<int>(root->id)];
+    open->granted = KEY_ALL_ACCESS;
+    return ERROR_SUCCESS;
+  }
+  auto found = state.handles.find(reinterpret_cast<uintptr_t>(handle));
+  if (found == state.handles.end()) return ERROR_INVALID_HANDLE;
+  if (found->second.key->deleted) return ERROR_KEY_DELETED;
+  open->key = found->second.key;
+  open->granted = found->second.granted;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS ResolveFor(RegistryState& state, HKEY handle, REGSAM needed,
+                   OpenKey* open) {
+  LSTATUS status = Resolve(state, handle, open);
+  if (status != ERROR_SUCCESS) return status;
+  return (open->granted & needed) == needed ? ERROR_SUCCESS
+                                            : ERROR_ACCESS_DENIED;
+}
+
+// Generic rights mapped to key rights; *maximum tells whether the caller
+// asked for whatever the key allows.
+REGSAM MapRights(REGSAM desired, bool* maximum) {
+  *maximum = (desired & MAXIMUM_ALLOWED) != 0;
+  REGSAM rights = desired & kKnownRights;
+  if (desired & GENERIC_READ) rights |= KEY_READ;
+  if (desired & GENERIC_WRITE) rights |= KEY_WRITE;
+  if (desired & kGenericExecute) rights |= KEY_EXECUTE;
+  if (desired & GENERIC_ALL) rights |= KEY_ALL_ACCESS;
+  return rights;
+}
+
+// The rights an open of an existing key gets, or ERROR_ACCESS_DENIED.
+LSTATUS GrantRights(const RegKey& key, REGSAM desired, REGSAM* granted) {
+  bool maximum = false;
+  REGSAM rights = MapRights(desired, &maximum);
+  if (key.denyWrite && (rights & ~static_cast<REGSAM>(KEY_READ)) != 0)
+    return ERROR_ACCESS_DENIED;
+  if (maximum) rights |= key.denyWrite ? KEY_READ : KEY_ALL_ACCESS;
+  *granted = rights;
+  return ERROR_SUCCESS;
+}
+
+HKEY AddHandle(RegistryState& state, const RegKeyPtr& key, REGSAM granted) {
+  uintptr_t value = state.nextHandle;
+  state.nextHandle += 4;
+  state.handles[value] = KeyHandle{key, granted};
+  return reinterpret_cast<HKEY>(value);
+}
+
+bool IsStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// Converts piece by piece between zeros, so embedded and terminating zeros
+// survive whatever the code page converter does with them.
+std::u16string AnsiBytesToWide(const BYTE* data, DWORD size) {
+  std::u16string result;
+  std::string_view text(reinterpret_cast<const char*>(data), size);
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\0', start);
+    if (end == std::string_view::npos) end = text.size();
+    result += AnsiToWide(text.substr(start, end - start));
+    if (end == text.size()) break;
+    result.push_back(u'\0');
+    start = end + 1;
+  }
+  return result;
+}
+
+std::string WideToAnsiBytes(std::u16string_view text) {
+  std::string result;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(u'\0', start);
+    if (end == std::u16string_view::npos) end = text.size();
+    result += WideToAnsi(text.substr(start, end - start));
+    if (end == text.size()) break;
+    result.push_back('\0');
+    start = end + 1;
+  }
+  return result;
+}
+
+std::vector<uint8_t> WideToBytes(const std::u16string& text) {
+  std::vector<uint8_t> bytes(text.size() * 2);
+  for (size_t i = 0; i < text.size(); ++i) {
+    bytes[2 * i] = static_cast<uint8_t>(text[i] & 0xFF);
+    bytes[2 * i + 1] = static_cast<uint8_t>(text[i] >> 8);
+  }
+  return bytes;
+}
+
+std::u16string BytesToWide(const std::vector<uint8_t>& bytes) {
+  std::u16string text(bytes.size() / 2, u'\0');
+  for (size_t i = 0; i < text.size(); ++i)
+    text[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  return text;
+}
+
+// The data as the ANSI entry points hand it out.
+std::vector<uint8_t> ExternalData(const RegValue& value) {
+  if (!IsStringType(value.type)) return value.data;
+  std::string ansi = WideToAnsiBytes(BytesToWide(value.data));
+  return std::vector<uint8_t>(ansi.begin(), ansi.end());
+}
+
+std::u16string NameFromAnsi(LPCSTR name) {
+  return name == nullptr ? std::u16string() : AnsiToWide(name);
+}
+
+// Copies a name into a caller's buffer of *length characters including the
+// terminator; on success *length is the name's length without it.
+LSTATUS CopyName(const std::string& name, LPSTR buffer, LPDWORD length) {
+  if (static_cast<uint64_t>(name.size()) + 1 > *length) return ERROR_MORE_DATA;
+  std::memcpy(buffer, name.data(), name.size());
+  buffer[name.size()] = '\0';
+  *length = static_cast<DWORD>(name.size());
+  return ERROR_SUCCESS;
+}
+
+// Hands data out the way RegQueryValueExA and RegEnumValueA do: a null
+// buffer asks for the size, a small one gets ERROR_MORE_DATA and the size.
+LSTATUS CopyData(const std::vector<uint8_t>& data, LPBYTE buffer,
+                 LPDWORD size) {
+  if (size == nullptr) return ERROR_SUCCESS;
+  DWORD available = *size;
+  *size = static_cast<DWORD>(data.size());
+  if (buffer == nullptr) return ERROR_SUCCESS;
+  if (data.size() > available) return ERROR_MORE_DATA;
+  if (!data.empty()) std::memcpy(buffer, data.data(), data.size());
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+}  // namespace internal
+}  // namespace qxplatform
+
+using namespace qxplatform::internal;
+
+LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
+                             REGSAM samDesired, PHKEY phkResult) {
+  (void)ulOptions;
+  if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
+  *phkResult = nullptr;
+  std::u16string path = NameFromAnsi(lpSubKey);
+  std::vector<std::u16string> levels;
+  RegistryState& state = Registry();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  OpenKey parent;
+  LSTATUS status = Resolve(state, hKey, &parent);
+  if (status != ERROR_SUCCESS) return status;
+  status = SplitKeyPath(path, &levels);
+  if (status != ERROR_SUCCESS) return status;
+  RegKeyPtr key = FindPath(parent.key, levels);
+  if (!key) return ERROR_FILE_NOT_FOUND;
+  REGSAM granted = 0;
+  status = GrantRights(*key, samDesired, &granted);
+  if (status != ERROR_SUCCESS) return status;
+  *phkResult = AddHandle(state, key, granted);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
+                               LPSTR lpClass, DWORD dwOptions,
+                               REGSAM samDesired,
+                               LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                               PHKEY phkResult, LPDWORD lpdwDisposition) {
+  (void)Reserved;
+  (void)lpClass;
+  (void)lpSecurityAttributes;
+  if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
+  *phkResult = nullptr;
+  RegistryState& state = Registry();
+  if (state.failCreate.ShouldFail()) return ERROR_CANTWRITE;
+  if ((dwOptions & ~kKnownCreateOptions) != 0) return ERROR_INVALID_PARAMETER;
+  bool makeVolatile = (dwOptions & REG_OPTION_VOLATILE) != 0;
+  std::u16string path = NameFromAnsi(lpSubKey);
+  std::vector<std::u16string> levels;
+  std::lock_guard<std::mutex> lock(state.mutex);
+  OpenKey parent;
+  LSTATUS status = Resolve(state, hKey, &parent);
+  if (status != ERROR_SUCCESS) return status;
+  status = SplitKeyPath(path, &levels);
+  if (status != ERROR_SUCCESS) return status;
+
+  // Walk the levels that exist; everything is checked before anything is
+  // made, so a refused create leaves no partial path behind.
+  RegKeyPtr key = parent.key;
+  size_t existing = 0;
+  for (; existing < levels.size(); ++existing) {
+    RegKeyPtr next = FindSubkey(*key, levels[existing]);
+    if (!next) break;
+    key = next;
+  }
+  REGSAM granted = 0;
+  if (existing == levels.size()) {
+    status = GrantRights(*key, samDesired, &granted);
+    if (status != ERROR_SUCCESS) return status;
+    if (lpdwDisposition != nullptr) *lpdwDisposition = REG_OPENED_EXISTING_KEY;
+    *phkResult = AddHandle(state, key, granted);
+    return ERROR_SUCCESS;
+  }
+  if ((parent.granted & KEY_CREATE_SUB_KEY) == 0 || key->denyWrite)
+    return ERROR_ACCESS_DENIED;
+  if (key->isVolatile && !makeVolatile) return ERROR_CHILD_MUST_BE_VOLATILE;
+  for (; existing < levels.size(); ++existing) {
+    key = AddSubkey(*key, levels[existing]);
+    key->isVolatile = makeVolatile;
+  }
+  bool maximum = false;
+  granted = MapRights(samDesired, &maximum);
+  if (maximum) granted |= KEY_ALL_ACCESS;
+  state.changed = true;
+  if (lpdwDisposition != nullptr) *lpdwDisposition = REG_CREATED_NEW_KEY;
+  *phkResult = AddHandle(state, key, granted);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY hKey) {
+  if (FindRootByHandle(hKey) != nullptr || hKey == HKEY_PERFORMANCE_DATA ||
+      hKey == HKEY_CURRENT_CONFIG || hKey == HKEY_DYN_DATA)
+    return ERROR_SUCCESS;
+  RegistryState& state = Registry();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  auto found = state.handles.find(reinterpret_cast<uintptr_t>(hKey));
+  if (found == state.handles.end()) return ERROR_INVALID_HANDLE;
+  // An injected failure leaves the handle open, so a caller that forgets
+  // it shows up in OpenRegistryHandles.
+  if (state.failClose.ShouldFail()) return ERROR_INVALID_HANDLE;
+  state.handles.erase(found);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+  std::u16string path = NameFromAnsi(lpSubKey);
+  std::vector<std::u16string> levels;
+  RegistryState& state = Registry();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  OpenKey parent;
+  LSTATUS status = Resolve(state, hKey, &parent);
+  if (status != ERROR_SUCCESS) return status;
+  if (lpSubKey == nullptr) return ERROR_INVALID_PARAMETER;
+  status = SplitKeyPath(path, &levels);
+  if (status != ERROR_SUCCESS) return status;
+  if (levels.empty()) return ERROR_ACCESS_DENIED;
+  std::u16string last = levels.back();
+  levels.pop_back();
+  RegKeyPtr owner = FindPath(parent.key, levels);
+  RegKeyPtr key = owner ? FindSubkey(*owner, last) : nullptr;
+  if (!key) return ERROR_FILE_NOT_FOUND;
+  if (key->denyWrite || !key->subkeys.empty()) return ERROR_ACCESS_DENIED;
+  owner->subkeys.erase(Upcase(last));
+  owner->lastWrite = CurrentFileTime();
+  key->deleted = true;
+  state.changed = true;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+  std::u16string name = NameFromAnsi(lpValueName);
+  RegistryState& state = Registry();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  OpenKey open;
+  LSTATUS status = ResolveFor(state, hKey, KEY_SET_VALUE, &open);
+  if (status != ERROR_SUCCESS) return status;
+  RegValue* value = open.key->FindValue(name);
+  if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+  open.key->values.erase(open.key->values.begin() +
+                         (value - open.key->values.data()));
+  open.key->lastWrite = CurrentFileTime();
+  state.changed = true;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName,
+                             LPDWORD lpcchName, LPDWORD lpReserved,
+                             LPSTR lpClass, LPDWORD lpcchClass,
+                             PFILETIME lpftLastWriteTime) {
+  RegistryState& state = Registry();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  OpenKey open;
+  LSTATUS status = ResolveFor(state, hKey, KEY_ENUMERATE_SUB_KEYS, &open);
+  if (status != ERROR_SUCCESS) return status;
+  if (lpName == nullptr || lpcchName == nullptr || lpReserved != nullptr ||
+      (lpClass != nullptr && lpcchClass == nullptr))
+    return ERROR_INVALID_PARAMETER;
+  if (dwIndex >= open.key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
+  auto entry = open.key->subkeys.begin();
+  std::advance(entry, dwIndex);
+  const RegKey& subkey = *entry->second;
+  if (lpClass != nullptr && *lpcchClass < 1) return ERROR_MORE_DATA;
+  status = CopyName(WideToAnsi(subkey.name), lpName, lpcchName);
+  if (status != ERROR_SUCCESS) return status;
+  if (lpClass != nullptr) {
+    lpClass[0] = '\0';
+    *lpcchClass = 0;
+  }
+  if (lpftLastWriteTime != nullptr) *lpftLastWriteTime = subkey.lastWrite;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
+                             LPDWORD lpcchValueName, LPDWORD lpReserved,
+                             LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+  RegistryState& state = Registry();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  OpenKey open;
+  LSTATUS status = ResolveFor(state, hKey, KEY_QUERY_VALUE, &open);
+  if (status != ERROR_SUCCESS) return status;
+  if (lpValueName == nullptr || lpcchValueName == nullptr ||
+      lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr))
+    return ERROR_INVALID_PARAMETER;
+  if (dwIndex >= open.key->values.size()) return ERROR_NO_MORE_ITEMS;
+  const RegValue& value = open.key->values[dwIndex];
+  status = CopyName(WideToAnsi(value.name), lpValueName, lpcchValueName);
+  if (status != ERROR_SUCCESS) return status;
+  if (lpType != nullptr) *lpType = value.type;
+  return CopyData(ExternalData(value), lpData, lpcbData);
+}
+
+LSTATUS WINAPI RegQueryInfoKeyA(
+    HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+    LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+    LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+    LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
+  RegistryState& state = Registry();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  OpenKey open;
+  LSTATUS status = ResolveFor(state, hKey, KEY_QUERY_VALUE, &open);
+  if (status != ERROR_SUCCESS) return status;
+  if (lpReserved != nullptr || (lpClass != nullptr && lpcchClass == nullptr))
+    return ERROR_INVALID_PARAMETER;
+  const RegKey& key = *open.key;
+  if (lpClass != nullptr) {
+    if (*lpcchClass < 1) return ERROR_MORE_DATA;
+    lpClass[0] = '\0';
+  }
+  if (lpcchClass != nullptr) *lpcchClass = 0;
+  if (lpcSubKeys != nullptr)
+    *lpcSubKeys = static_cast<DWORD>(key.subkeys.size());
+  if (lpcbMaxSubKeyLen != nullptr) {
+    size_t longest = 0;
+    for (const auto& entry : key.subkeys)
+      longest = std::max(longest, WideToAnsi(entry.second->name).size());
+    *lpcbMaxSubKeyLen = static_cast<DWORD>(longest);
+  }
+  if (lpcbMaxClassLen != nullptr) *lpcbMaxClassLen = 0;
+  if (lpcValues != nullptr) *lpcValues = static_cast<DWORD>(key.values.size());
+  if (lpcbMaxValueNameLen != nullptr) {
+    size_t longest = 0;
+    for (const RegValue& value : key.values)
+      longest = std::max(longest, WideToAnsi(value.name).size());
+    *lpcbMaxValueNameLen = static_cast<DWORD>(longest);
+  }
+  if (lpcbMaxValueLen != nullptr) {
+    size_t longest = 0;
+    for (const RegValue& value : key.values)
+      longest = std::max(longest, value.data.size());
+    *lpcbMaxValueLen = static_cast<DWORD>(longest);
+  }
+  if (lpcbSecurityDescriptor != nullptr) *lpcbSecurityDescriptor = 0;
+  if (lpftLastWriteTime != nullptr) *lpftLastWriteTime = key.lastWrite;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName,
+                                LPDWORD lpReserved, LPDWORD lpType,
+                                LPBYTE lpData, LPDWORD lpcbData) {
+  std::u16string name = NameFromAnsi(lpValueName);
+  RegistryState& state = Registry();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  OpenKey open;
+  LSTATUS status = ResolveFor(state, hKey, KEY_QUERY_VALUE, &open);
+  if (status != ERROR_SUCCESS) return status;
+  if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr))
+    return ERROR_INVALID_PARAMETER;
+  const RegValue* value = open.key->FindValue(name);
+  if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+  if (lpType != nullptr) *lpType = value->type;
+  return CopyData(ExternalData(*value), lpData, lpcbData);
+}
+
+LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved,
+                              DWORD dwType, const BYTE* lpData, DWORD cbData) {
+  (void)Reserved;
+  std::u16string name = NameFromAnsi(lpValueName);
+  RegistryState& state = Registry();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  OpenKey open;
+  LSTATUS status = ResolveFor(state, hKey, KEY_SET_VALUE, &open);
+  if (status != ERROR_SUCCESS) return status;
+  if ((lpData == nullptr && cbData != 0) || name.size() > kMaxValueNameLength)
+    return ERROR_INVALID_PARAMETER;
+  std::vector<uint8_t> data;
+  if (IsStringType(dwType)) {
+    data = WideToBytes(AnsiBytesToWide(lpData, cbData));
+  } else if (cbData != 0) {
+    data.assign(lpData, lpData + cbData);
+  }
+  SetValue(*open.key, name, dwType, std::move(data));
+  state.changed = true;
+  return ERROR_SUCCESS;
+}
