@@ -1,0 +1,142 @@
+// qxhost call against real libraries: loading failures are HRESULT errors,
+// and InstallKorvex's install status is the last line of the output, with
+// the installer found on PATH and given the host's registry file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "host/host_runner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using hosttest::HostRun;
+using hosttest::HostSandbox;
+using hosttest::Lines;
+using hosttest::ReadFile;
+using hosttest::StatOf;
+
+constexpr int kExitFailure = 1;
+constexpr char kClsid[] = "{EC68AD82-001E-4396-9CDC-ED264E512EE4}";
+constexpr char kProviderPresent[] =
+    "Windows Registry Editor Version 5.00\r\n\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Defaults\\"
+    "Provider\\Selvane Korvex for RDKV CSP v1.0]\r\n"
+    "\"Image Path\"=\"korvex.dll\"\r\n"
+    "\"Type\"=dword:00000001\r\n";
+// Bounded wait for the started installer's log.
+constexpr int kPollIntervalMicroseconds = 10000;
+constexpr int kPollAttempts = 2000;
+
+std::string LastLine(const std::string& text) {
+  std::vector<std::string> lines = Lines(text);
+  return lines.empty() ? std::string() : lines.back();
+}
+
+class HostCall : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directory(m_sandbox.root() / "bin");
+    m_sandbox.environment()["PATH"] = (m_sandbox.root() / "bin").string();
+  }
+
+  // A stand-in "Korvex.exe" that logs the registry file it was given.
+  fs::path InstallStandIn() {
+    fs::path program = m_sandbox.root() / "bin" / "Korvex.exe";
+    std::ofstream(program.string())
+        << "#!/bin/sh\necho \"$QXKORVEX_REGISTRY\" >> '" << Log().string()
+        << "'\n";
+    EXPECT_EQ(chmod(program.c_str(), 0755), 0);
+    return program;
+  }
+
+  fs::path Log() const { return m_sandbox.root() / "installer.log"; }
+
+  bool WaitForLogLines(size_t count) {
+    for (int i = 0; i < kPollAttempts; ++i) {
+      if (Lines(ReadFile(Log())).size() >= count) return true;
+      usleep(kPollIntervalMicroseconds);
+    }
+    return false;
+  }
+
+  HostRun CallInstall(const std::string& library = QX_LIBRARY_PATH) {
+    return m_sandbox.RunWithRegistry(
+        {"call", "--library", library, kClsid, "install"});
+  }
+
+  HostSandbox m_sandbox;
+};
+
+TEST_F(HostCall, MissingLibraryIsAnHresultError) {
+  HostRun run = CallInstall((m_sandbox.root() / "nothing.so").string());
+  EXPECT_EQ(run.exitCode, kExitFailure);
+  EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+  EXPECT_EQ(run.err.rfind("error: 0x8007", 0), 0u) << run.err;
+}
+
+TEST_F(HostCall, LibraryWithoutServerExportsIsAnHresultError) {
+  fs::path platform =
+      fs::path(QX_LIBRARY_PATH).parent_path() / "libplatform.so";
+  ASSERT_TRUE(fs::exists(platform));
+  HostRun run = CallInstall(platform.string());
+  EXPECT_EQ(run.exitCode, kExitFailure);
+  EXPECT_EQ(run.err.rfind("error: 0x8007007F", 0), 0u) << run.err;
+}
+
+TEST_F(HostCall, UnknownClassIsAnHresultError) {
+  HostRun run = m_sandbox.RunWithRegistry(
+      {"call", "--library", QX_LIBRARY_PATH,
+       "{00000000-0000-0000-0000-000000000001}", "install"});
+  EXPECT_EQ(run.exitCode, kExitFailure);
+  EXPECT_EQ(run.err.rfind("error: 0x80040111", 0), 0u) << run.err;
+}
+
+TEST_F(HostCall, ProviderPresentGivesStatusZeroAndStartsNothing) {
+  InstallStandIn();
+  fs::path reg = m_sandbox.Write("provider.reg", kProviderPresent);
+  ASSERT_EQ(m_sandbox.RunWithRegistry({"reg", "import", reg.string()}).exitCode,
+            0);
+  struct stat before = StatOf(m_sandbox.registry());
+
+  HostRun run = CallInstall();
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(LastLine(run.out), "0");
+  EXPECT_FALSE(fs::exists(Log()));
+  // Nothing changed, so the registry file was not rewritten.
+  EXPECT_EQ(StatOf(m_sandbox.registry()).st_ino, before.st_ino);
+}
+
+TEST_F(HostCall, ProviderMissingWithoutInstallerGivesFileNotFound) {
+  HostRun run = CallInstall();
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(LastLine(run.out), "-2");
+}
+
+TEST_F(HostCall, ProviderMissingStartsTheInstallerWithTheRegistryFile) {
+  InstallStandIn();
+
+  HostRun run = CallInstall();
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(LastLine(run.out), "1");
+  // Once when the object is created, once more for install.
+  ASSERT_TRUE(WaitForLogLines(2));
+  std::vector<std::string> lines = Lines(ReadFile(Log()));
+  EXPECT_EQ(lines.size(), 2u);
+  for (const std::string& line : lines)
+    EXPECT_EQ(line, m_sandbox.registry().string());
+}
+
+TEST_F(HostCall, InstallerThatCannotRunGivesAccessDenied) {
+  fs::path program = InstallStandIn();
+  ASSERT_EQ(chmod(program.c_str(), 0644), 0);
+
+  HostRun run = CallInstall();
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(LastLine(run.out), "-5");
+}
+
+}  // namespace

@@ -1,0 +1,51 @@
+// Runs the built qxhost as a separate process, as a user or a script does,
+// in a throw-away directory with its own registry file and state home.
+#pragma once
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace hosttest {
+
+struct HostRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// The lines of text, without their line ends.
+std::vector<std::string> Lines(const std::string& text);
+
+class HostSandbox {
+ public:
+  HostSandbox();
+  ~HostSandbox();
+  HostSandbox(const HostSandbox&) = delete;
+  HostSandbox& operator=(const HostSandbox&) = delete;
+
+  // qxhost with these arguments; the environment is the test's, with
+  // XDG_STATE_HOME and HOME pointing into the sandbox and the overrides
+  // applied (an empty value removes the variable). The process starts in
+  // the sandbox's work directory.
+  HostRun Run(const std::vector<std::string>& arguments) const;
+  // Run with "--registry <registry()>" in front.
+  HostRun RunWithRegistry(const std::vector<std::string>& arguments) const;
+
+  std::map<std::string, std::string>& environment() { return m_environment; }
+  const std::filesystem::path& root() const { return m_root; }
+  std::filesystem::path registry() const { return m_root / "registry.reg"; }
+  std::filesystem::path Write(const std::string& name,
+                              const std::string& bytes) const;
+
+ private:
+  std::filesystem::path m_root;
+  std::map<std::string, std::string> m_environment;
+};
+
+std::string ReadFile(const std::filesystem::path& path);
+struct stat StatOf(const std::filesystem::path& path);
+
+}  // namespace hosttest

@@ -1,0 +1,234 @@
+// qxhost reg import / reg export against a registry file: round trips,
+// subtrees, encodings, the default file location, and a registry file that
+// is rewritten atomically and only when something changed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+#include "host/host_runner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using hosttest::HostRun;
+using hosttest::HostSandbox;
+using hosttest::Lines;
+using hosttest::ReadFile;
+using hosttest::StatOf;
+
+constexpr int kExitFailure = 1;
+
+const char kSample[] =
+    "Windows Registry Editor Version 5.00\r\n"
+    "\r\n"
+    "[HKEY_CLASSES_ROOT\\QxTest.Object]\r\n"
+    "@=\"Test object\"\r\n"
+    "\"Count\"=dword:0000002a\r\n"
+    "\r\n"
+    "[HKEY_CLASSES_ROOT\\QxTest.Object\\CLSID]\r\n"
+    "@=\"{EC68AD82-001E-4396-9CDC-ED264E512EE4}\"\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\QxTest]\r\n"
+    "\"Name\"=\"caf\xC3\xA9\"\r\n";
+
+bool HasLine(const std::string& text, const std::string& line) {
+  std::vector<std::string> lines = Lines(text);
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+std::string ToUtf16LeWithBom(const std::string& utf8) {
+  std::string out = "\xFF\xFE";
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    unsigned c = static_cast<unsigned char>(utf8[i]);
+    if (c >= 0xC0) {  // the two-byte sequences the sample uses
+      c = ((c & 0x1F) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3F);
+    }
+    out.push_back(static_cast<char>(c & 0xFF));
+    out.push_back(static_cast<char>(c >> 8));
+  }
+  return out;
+}
+
+std::set<std::string> Entries(const fs::path& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir))
+    names.insert(entry.path().filename().string());
+  return names;
+}
+
+TEST(HostReg, ImportThenExportRoundTrips) {
+  HostSandbox sandbox;
+  fs::path file = sandbox.Write("sample.reg", kSample);
+
+  HostRun imported = sandbox.RunWithRegistry({"reg", "import", file.string()});
+  ASSERT_EQ(imported.exitCode, 0) << imported.err;
+  HostRun exported = sandbox.RunWithRegistry({"reg", "export"});
+  ASSERT_EQ(exported.exitCode, 0) << exported.err;
+
+  const std::string& text = exported.out;
+  EXPECT_EQ(Lines(text).front(), "Windows Registry Editor Version 5.00");
+  EXPECT_TRUE(HasLine(text, "[HKEY_CLASSES_ROOT\\QxTest.Object]"));
+  EXPECT_TRUE(HasLine(text, "@=\"Test object\""));
+  EXPECT_TRUE(HasLine(text, "\"Count\"=dword:0000002a"));
+  EXPECT_TRUE(HasLine(text, "[HKEY_CLASSES_ROOT\\QxTest.Object\\CLSID]"));
+  EXPECT_TRUE(HasLine(text, "\"Name\"=\"caf\xC3\xA9\""));
+
+  // What export writes, import reads back to the same store.
+  HostSandbox second;
+  fs::path copy = second.Write("copy.reg", text);
+  ASSERT_EQ(second.RunWithRegistry({"reg", "import", copy.string()}).exitCode,
+            0);
+  HostRun again = second.RunWithRegistry({"reg", "export"});
+  EXPECT_EQ(again.out, text);
+}
+
+TEST(HostReg, Utf16FileImportsLikeUtf8) {
+  HostSandbox utf8;
+  HostSandbox utf16;
+  fs::path a = utf8.Write("a.reg", kSample);
+  fs::path b = utf16.Write("b.reg", ToUtf16LeWithBom(kSample));
+
+  ASSERT_EQ(utf8.RunWithRegistry({"reg", "import", a.string()}).exitCode, 0);
+  HostRun run = utf16.RunWithRegistry({"reg", "import", b.string()});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(utf16.RunWithRegistry({"reg", "export"}).out,
+            utf8.RunWithRegistry({"reg", "export"}).out);
+}
+
+TEST(HostReg, ExportOfOneKeyHoldsOnlyItsSubtree) {
+  HostSandbox sandbox;
+  fs::path file = sandbox.Write("sample.reg", kSample);
+  ASSERT_EQ(sandbox.RunWithRegistry({"reg", "import", file.string()}).exitCode,
+            0);
+
+  for (const char* key :
+       {"HKEY_CLASSES_ROOT\\QxTest.Object", "HKCR\\QxTest.Object"}) {
+    SCOPED_TRACE(key);
+    HostRun run = sandbox.RunWithRegistry({"reg", "export", key});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(HasLine(run.out, "[HKEY_CLASSES_ROOT\\QxTest.Object]"));
+    EXPECT_TRUE(HasLine(run.out, "[HKEY_CLASSES_ROOT\\QxTest.Object\\CLSID]"));
+    EXPECT_EQ(run.out.find("HKEY_LOCAL_MACHINE"), std::string::npos);
+  }
+}
+
+TEST(HostReg, ExportOfMissingKeyFails) {
+  HostSandbox sandbox;
+  HostRun run =
+      sandbox.RunWithRegistry({"reg", "export", "HKEY_CLASSES_ROOT\\Nothing"});
+  EXPECT_EQ(run.exitCode, kExitFailure);
+  EXPECT_FALSE(run.err.empty());
+  EXPECT_FALSE(fs::exists(sandbox.registry()));
+}
+
+TEST(HostReg, FileIsReplacedOnlyWhenTheStoreChanges) {
+  HostSandbox sandbox;
+  fs::path file = sandbox.Write("sample.reg", kSample);
+  ASSERT_EQ(sandbox.RunWithRegistry({"reg", "import", file.string()}).exitCode,
+            0);
+  ASSERT_TRUE(fs::exists(sandbox.registry()));
+  struct stat first = StatOf(sandbox.registry());
+  std::string firstText = ReadFile(sandbox.registry());
+  std::set<std::string> entries = Entries(sandbox.root());
+
+  // Reading leaves the file alone.
+  ASSERT_EQ(sandbox.RunWithRegistry({"reg", "export"}).exitCode, 0);
+  struct stat afterExport = StatOf(sandbox.registry());
+  EXPECT_EQ(afterExport.st_ino, first.st_ino);
+  EXPECT_EQ(afterExport.st_mtim.tv_sec, first.st_mtim.tv_sec);
+  EXPECT_EQ(afterExport.st_mtim.tv_nsec, first.st_mtim.tv_nsec);
+
+  // A change replaces it by rename: a new file, no temporary left behind.
+  fs::path more = sandbox.Write(
+      "more.reg",
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_CURRENT_USER\\Software\\QxMore]\r\n\"On\"=dword:00000001\r\n");
+  entries.insert("more.reg");
+  ASSERT_EQ(sandbox.RunWithRegistry({"reg", "import", more.string()}).exitCode,
+            0);
+  struct stat afterImport = StatOf(sandbox.registry());
+  EXPECT_NE(afterImport.st_ino, first.st_ino);
+  EXPECT_NE(ReadFile(sandbox.registry()), firstText);
+  EXPECT_EQ(Entries(sandbox.root()), entries);
+  EXPECT_TRUE(HasLine(ReadFile(sandbox.registry()),
+                      "[HKEY_CURRENT_USER\\Software\\QxMore]"));
+}
+
+TEST(HostReg, MalformedRegistryFileIsLeftUntouched) {
+  HostSandbox sandbox;
+  const std::string garbage = "this is not a registry\n[HKEY_NOWHERE\n";
+  sandbox.Write("registry.reg", garbage);
+  fs::path file = sandbox.Write("sample.reg", kSample);
+
+  for (const std::vector<std::string>& words :
+       {std::vector<std::string>{"reg", "export"},
+        std::vector<std::string>{"reg", "import", file.string()}}) {
+    HostRun run = sandbox.RunWithRegistry(words);
+    EXPECT_EQ(run.exitCode, kExitFailure);
+    EXPECT_FALSE(run.err.empty());
+    EXPECT_TRUE(run.out.empty());
+    EXPECT_EQ(ReadFile(sandbox.registry()), garbage);
+  }
+}
+
+TEST(HostReg, MalformedImportChangesNothing) {
+  HostSandbox sandbox;
+  fs::path good = sandbox.Write("sample.reg", kSample);
+  ASSERT_EQ(sandbox.RunWithRegistry({"reg", "import", good.string()}).exitCode,
+            0);
+  std::string before = ReadFile(sandbox.registry());
+  struct stat first = StatOf(sandbox.registry());
+
+  fs::path bad =
+      sandbox.Write("bad.reg",
+                    "Windows Registry Editor Version 5.00\r\n\r\n"
+                    "[HKEY_CLASSES_ROOT\\QxBad]\r\n\"Fine\"=\"yes\"\r\n"
+                    "\"Broken\"=dword:notanumber\r\n");
+  HostRun run = sandbox.RunWithRegistry({"reg", "import", bad.string()});
+  EXPECT_EQ(run.exitCode, kExitFailure);
+  EXPECT_FALSE(run.err.empty());
+  EXPECT_EQ(ReadFile(sandbox.registry()), before);
+  EXPECT_EQ(StatOf(sandbox.registry()).st_ino, first.st_ino);
+
+  // A UTF-16 file cut in the middle of a character is refused as well.
+  std::string cut = ToUtf16LeWithBom(kSample);
+  cut.pop_back();
+  fs::path torn = sandbox.Write("torn.reg", cut);
+  EXPECT_EQ(sandbox.RunWithRegistry({"reg", "import", torn.string()}).exitCode,
+            kExitFailure);
+  EXPECT_EQ(ReadFile(sandbox.registry()), before);
+}
+
+TEST(HostReg, DefaultFileLivesInTheStateHome) {
+  HostSandbox sandbox;
+  fs::path file = sandbox.Write("sample.reg", kSample);
+
+  ASSERT_EQ(sandbox.Run({"reg", "import", file.string()}).exitCode, 0);
+  EXPECT_TRUE(
+      fs::exists(sandbox.root() / "state" / "qxkorvex" / "registry.reg"));
+
+  // Without XDG_STATE_HOME: ~/.local/state.
+  sandbox.environment()["XDG_STATE_HOME"] = "";
+  ASSERT_EQ(sandbox.Run({"reg", "import", file.string()}).exitCode, 0);
+  EXPECT_TRUE(fs::exists(sandbox.root() / "home" / ".local" / "state" /
+                         "qxkorvex" / "registry.reg"));
+  HostRun run = sandbox.Run({"reg", "export", "HKLM\\SOFTWARE\\QxTest"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(HasLine(run.out, "\"Name\"=\"caf\xC3\xA9\""));
+}
+
+TEST(HostReg, ShiftJisCodePageIsAccepted) {
+  HostSandbox sandbox;
+  fs::path file = sandbox.Write("sample.reg", kSample);
+  EXPECT_EQ(
+      sandbox.RunWithRegistry({"--acp", "932", "reg", "import", file.string()})
+          .exitCode,
+      0);
+  HostRun run = sandbox.RunWithRegistry({"--acp=932", "reg", "export"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(HasLine(run.out, "\"Name\"=\"caf\xC3\xA9\""));
+}
+
+}  // namespace

@@ -1,0 +1,108 @@
+// qxhost's command line: every usage error is one line on stderr and exit
+// code 2, and touches no registry file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "host/host_runner.h"
+
+namespace {
+
+using hosttest::HostRun;
+using hosttest::HostSandbox;
+using hosttest::Lines;
+
+constexpr int kExitUsage = 2;
+
+void ExpectUsageError(const HostSandbox& sandbox, const HostRun& run) {
+  EXPECT_EQ(run.exitCode, kExitUsage) << run.err;
+  EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+  EXPECT_TRUE(run.out.empty()) << run.out;
+  EXPECT_FALSE(std::filesystem::exists(sandbox.registry()));
+  EXPECT_FALSE(std::filesystem::exists(sandbox.root() / "state"));
+}
+
+TEST(HostUsage, MissingOrUnknownCommand) {
+  HostSandbox sandbox;
+  ExpectUsageError(sandbox, sandbox.Run({}));
+  ExpectUsageError(sandbox, sandbox.RunWithRegistry({}));
+  ExpectUsageError(sandbox, sandbox.RunWithRegistry({"frobnicate"}));
+}
+
+TEST(HostUsage, BadGlobalOptions) {
+  HostSandbox sandbox;
+  ExpectUsageError(sandbox, sandbox.Run({"--verbose", "reg", "export"}));
+  ExpectUsageError(sandbox, sandbox.Run({"--registry"}));
+  ExpectUsageError(sandbox, sandbox.Run({"--registry=", "reg", "export"}));
+  ExpectUsageError(sandbox, sandbox.RunWithRegistry({"--acp"}));
+  ExpectUsageError(sandbox,
+                   sandbox.RunWithRegistry({"--acp", "850", "reg", "export"}));
+  ExpectUsageError(
+      sandbox, sandbox.RunWithRegistry({"--acp", "cp932", "reg", "export"}));
+}
+
+TEST(HostUsage, BadRegArguments) {
+  HostSandbox sandbox;
+  ExpectUsageError(sandbox, sandbox.RunWithRegistry({"reg"}));
+  ExpectUsageError(sandbox, sandbox.RunWithRegistry({"reg", "import"}));
+  ExpectUsageError(sandbox,
+                   sandbox.RunWithRegistry({"reg", "import", "a", "b"}));
+  ExpectUsageError(sandbox,
+                   sandbox.RunWithRegistry({"reg", "export", "HKCR", "x"}));
+  ExpectUsageError(sandbox, sandbox.RunWithRegistry({"reg", "delete"}));
+}
+
+TEST(HostUsage, UnreadableRegFile) {
+  HostSandbox sandbox;
+  HostRun run = sandbox.RunWithRegistry(
+      {"reg", "import", (sandbox.root() / "missing.reg").string()});
+  EXPECT_EQ(run.exitCode, kExitUsage);
+  EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+  EXPECT_FALSE(std::filesystem::exists(sandbox.registry()));
+}
+
+TEST(HostUsage, BadCallArguments) {
+  HostSandbox sandbox;
+  const std::string clsid = "{EC68AD82-001E-4396-9CDC-ED264E512EE4}";
+  ExpectUsageError(sandbox,
+                   sandbox.RunWithRegistry({"call", clsid, "install"}));
+  ExpectUsageError(sandbox, sandbox.RunWithRegistry(
+                                {"call", "--library", QX_LIBRARY_PATH, clsid}));
+  ExpectUsageError(sandbox, sandbox.RunWithRegistry({"call", "--library"}));
+  ExpectUsageError(
+      sandbox, sandbox.RunWithRegistry(
+                   {"call", "--library", QX_LIBRARY_PATH, clsid, "uninstall"}));
+  ExpectUsageError(
+      sandbox, sandbox.RunWithRegistry({"call", "--library", QX_LIBRARY_PATH,
+                                        "--threads", "2", clsid, "install"}));
+}
+
+TEST(HostUsage, MalformedClassIds) {
+  HostSandbox sandbox;
+  const char* const kBad[] = {
+      "EC68AD82-001E-4396-9CDC-ED264E512EE4",     // no braces
+      "{EC68AD82-001E-4396-9CDC-ED264E512EE4",    // no closing brace
+      "{EC68AD82-001E-4396-9CDC-ED264E512EE}",    // 11 digits at the end
+      "{EC68AD82-001E-4396-9CDC-ED264E512EE4X}",  // one too many
+      "{EC68AD8-2001E-4396-9CDC-ED264E512EE4}",   // dash moved
+      "{EC68AD82-001E-4396-9CDC_ED264E512EE4}",   // wrong separator
+      "{EC68AD82-001E-4396-9CDC-ED264E512EG4}",   // not hex
+      "{ec68ad82 001e 4396 9cdc ed264e512ee4}",  "",
+  };
+  for (const char* clsid : kBad) {
+    SCOPED_TRACE(clsid);
+    ExpectUsageError(
+        sandbox, sandbox.RunWithRegistry(
+                     {"call", "--library", QX_LIBRARY_PATH, clsid, "install"}));
+  }
+}
+
+TEST(HostUsage, HelpGoesToStdoutAndSucceeds) {
+  HostSandbox sandbox;
+  HostRun run = sandbox.Run({"--help"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_NE(run.out.find("usage: qxhost"), std::string::npos);
+  EXPECT_TRUE(run.err.empty());
+}
+
+}  // namespace
