@@ -1,0 +1,480 @@
+// The module loader: LoadLibrary and its relatives over dlopen. Each loaded
+// library has one record (its HMODULE) that counts its loads and calls the
+// library's exported DllMain on the first load and the last free. Files
+// loaded as data are only opened, never mapped as code; their handles carry
+// the low bit, as data-file handles do on Windows. The names of the system
+// libraries (kernel32.dll, oleaut32.dll, ...) stand for this platform
+// library, which implements them.
+#include <dlfcn.h>
+#include <link.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <windows.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "kernel_internal.h"
+
+namespace {
+
+typedef BOOL(WINAPI* DllEntryPoint)(HINSTANCE, DWORD, LPVOID);
+
+constexpr char kEntryPointName[] = "DllMain";
+constexpr DWORD kIgnoreCodeAuthzLevel = 0x00000010;
+constexpr DWORD kAsImageResource = 0x00000020;
+constexpr DWORD kAsDatafileExclusive = 0x00000040;
+constexpr DWORD kSearchFlags = 0x00001F00;  // LOAD_LIBRARY_SEARCH_*
+constexpr DWORD kDataFlags =
+    LOAD_LIBRARY_AS_DATAFILE | kAsImageResource | kAsDatafileExclusive;
+constexpr DWORD kLoadFlags = DONT_RESOLVE_DLL_REFERENCES | kDataFlags |
+                             LOAD_WITH_ALTERED_SEARCH_PATH |
+                             kIgnoreCodeAuthzLevel | kSearchFlags;
+constexpr uintptr_t kDataHandleBit = 1;
+// Windows passes a non-null reserved argument to DllMain when the process is
+// ending rather than the library being freed.
+const LPVOID kProcessEnding = reinterpret_cast<LPVOID>(1);
+
+// The system libraries this platform library stands in for.
+constexpr const char* kSystemLibraries[] = {"kernel32", "user32",   "advapi32",
+                                            "ole32",    "oleaut32", "shell32"};
+
+struct Module {
+  void* library = nullptr;  // dlopen handle; null for a data file
+  std::string path;         // absolute path as loaded
+  long references = 0;
+  bool pinned = false;  // the executable and this library: never unloaded
+  bool threadCallsDisabled = false;
+  bool detached = false;
+  DllEntryPoint entry = nullptr;
+};
+
+// The loader lock is recursive: DllMain runs under it and may call back into
+// the loader (or anything else) on the same thread.
+struct Loader {
+  std::recursive_mutex lock;
+  std::vector<Module*> images;     // in load order
+  std::vector<Module*> dataFiles;  // handles are address | kDataHandleBit
+  Module* executable = nullptr;
+  Module* platform = nullptr;
+  bool exitHookInstalled = false;
+};
+
+Loader& State() {
+  static Loader& loader = *new Loader;  // lives until the process ends
+  return loader;
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// An absolute path with its directory resolved; empty when the directory
+// does not exist.
+std::string Absolute(const std::string& name) {
+  std::string full = name;
+  if (full.empty() || full[0] != '/') {
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof(cwd)) == nullptr) return std::string();
+    full = std::string(cwd) + "/" + full;
+  }
+  size_t slash = full.rfind('/');
+  std::string base = full.substr(slash + 1);
+  if (base.empty() || base == "." || base == "..") return std::string();
+  std::string directory = slash == 0 ? "/" : full.substr(0, slash);
+  char resolved[PATH_MAX];
+  if (realpath(directory.c_str(), resolved) == nullptr) return std::string();
+  std::string result = resolved;
+  if (result.back() != '/') result += '/';
+  return result + base;
+}
+
+bool IsFile(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string ExecutablePath() {
+  char buffer[PATH_MAX];
+  ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+  return length <= 0 ? std::string() : std::string(buffer, length);
+}
+
+Module* Executable(Loader& loader) {
+  if (loader.executable == nullptr) {
+    Module* module = new Module;
+    module->library = dlopen(nullptr, RTLD_NOW);
+    module->path = ExecutablePath();
+    module->pinned = true;
+    loader.executable = module;
+  }
+  return loader.executable;
+}
+
+Module* Platform(Loader& loader) {
+  if (loader.platform == nullptr) {
+    Dl_info info;
+    if (dladdr(reinterpret_cast<void*>(&LoadLibraryA), &info) == 0 ||
+        info.dli_fname == nullptr)
+      return nullptr;
+    std::string path = Absolute(info.dli_fname);
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (library == nullptr) return nullptr;
+    Module* module = new Module;
+    module->library = library;
+    module->path = path;
+    module->pinned = true;
+    module->references = 1;
+    loader.platform = module;
+    loader.images.push_back(module);
+  }
+  return loader.platform;
+}
+
+bool IsSystemLibraryName(const std::string& name) {
+  for (const char* system : kSystemLibraries) {
+    size_t length = strlen(system);
+    if (strncasecmp(name.c_str(), system, length) != 0) continue;
+    const char* rest = name.c_str() + length;
+    if (*rest == '\0' || strcasecmp(rest, ".dll") == 0) return true;
+  }
+  return false;
+}
+
+Module* FindImage(Loader& loader, void* library) {
+  for (Module* module : loader.images)
+    if (module->library == library) return module;
+  return nullptr;
+}
+
+Module* FindImageByPath(Loader& loader, const std::string& path) {
+  for (Module* module : loader.images)
+    if (module->path == path) return module;
+  return nullptr;
+}
+
+// A loaded library whose file name (without directory) matches, as the
+// loader finds an already-loaded library by name alone.
+Module* FindImageByBaseName(Loader& loader, const std::string& name) {
+  for (Module* module : loader.images)
+    if (strcasecmp(BaseName(module->path).c_str(), name.c_str()) == 0)
+      return module;
+  return nullptr;
+}
+
+Module* ImageFromHandle(Loader& loader, HMODULE handle) {
+  Module* candidate = reinterpret_cast<Module*>(handle);
+  if (candidate == loader.executable && candidate != nullptr) return candidate;
+  for (Module* module : loader.images)
+    if (module == candidate) return module;
+  return nullptr;
+}
+
+Module* DataFromHandle(Loader& loader, HMODULE handle) {
+  uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+  if ((value & kDataHandleBit) == 0) return nullptr;
+  Module* candidate = reinterpret_cast<Module*>(value & ~kDataHandleBit);
+  for (Module* module : loader.dataFiles)
+    if (module == candidate) return module;
+  return nullptr;
+}
+
+void Forget(std::vector<Module*>* modules, Module* module) {
+  for (auto it = modules->begin(); it != modules->end(); ++it) {
+    if (*it == module) {
+      modules->erase(it);
+      return;
+    }
+  }
+}
+
+// At a normal process exit every library still loaded hears that the
+// process is ending, the most recently loaded first.
+void DetachAtExit() {
+  Loader& loader = State();
+  std::lock_guard<std::recursive_mutex> guard(loader.lock);
+  for (auto it = loader.images.rbegin(); it != loader.images.rend(); ++it) {
+    Module* module = *it;
+    if (module->entry == nullptr || module->detached) continue;
+    module->detached = true;
+    module->entry(reinterpret_cast<HINSTANCE>(module), DLL_PROCESS_DETACH,
+                  kProcessEnding);
+  }
+}
+
+// The file a name refers to: a path is taken as it is; a bare name is looked
+// for beside the executable, then in the current directory. Empty when
+// neither has it.
+std::string LocateFile(const std::string& name) {
+  if (name.find('/') != std::string::npos) {
+    std::string path = Absolute(name);
+    return !path.empty() && IsFile(path) ? path : std::string();
+  }
+  std::string besideExecutable = Absolute(ExecutablePath());
+  if (!besideExecutable.empty()) {
+    besideExecutable =
+        besideExecutable.substr(0, besideExecutable.rfind('/') + 1) + name;
+    if (IsFile(besideExecutable)) return besideExecutable;
+  }
+  std::string inCurrent = Absolute(name);
+  return !inCurrent.empty() && IsFile(inCurrent) ? inCurrent : std::string();
+}
+
+// Why dlopen refused a file that exists, in the loader's terms.
+DWORD LoadFailure() {
+  const char* reason = dlerror();
+  if (reason == nullptr) return ERROR_BAD_EXE_FORMAT;
+  if (strstr(reason, "cannot open shared object file") != nullptr)
+    return ERROR_MOD_NOT_FOUND;  // a library it depends on is missing
+  if (strstr(reason, "undefined symbol") != nullptr)
+    return ERROR_PROC_NOT_FOUND;  // an import it needs is missing
+  return ERROR_BAD_EXE_FORMAT;
+}
+
+HMODULE LoadImage(Loader& loader, const std::string& name, bool callEntry) {
+  void* library = nullptr;
+  std::string path = LocateFile(name);
+  if (!path.empty()) {
+    library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+      SetLastError(LoadFailure());
+      return nullptr;
+    }
+  } else if (name.find('/') == std::string::npos) {
+    // Last, the system's own library search.
+    library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    link_map* map = nullptr;
+    if (library != nullptr && dlinfo(library, RTLD_DI_LINKMAP, &map) == 0 &&
+        map != nullptr && map->l_name != nullptr && map->l_name[0] != '\0')
+      path = Absolute(map->l_name);
+  }
+  if (library == nullptr || path.empty()) {
+    if (library != nullptr) dlclose(library);
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  if (Module* existing = FindImage(loader, library)) {
+    dlclose(library);  // the record already holds the library once
+    if (!existing->pinned) ++existing->references;
+    return reinterpret_cast<HMODULE>(existing);
+  }
+  Module* module = new Module;
+  module->library = library;
+  module->path = path;
+  module->references = 1;
+  if (callEntry) {
+    module->entry =
+        reinterpret_cast<DllEntryPoint>(dlsym(library, kEntryPointName));
+  }
+  loader.images.push_back(module);
+  if (module->entry != nullptr) {
+    if (!loader.exitHookInstalled) {
+      loader.exitHookInstalled = true;
+      atexit(DetachAtExit);
+    }
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(module);
+    if (!module->entry(instance, DLL_PROCESS_ATTACH, nullptr)) {
+      // A library that refuses to start is told at once to shut down again
+      // and is unloaded.
+      module->entry(instance, DLL_PROCESS_DETACH, nullptr);
+      Forget(&loader.images, module);
+      dlclose(library);
+      delete module;
+      SetLastError(ERROR_DLL_INIT_FAILED);
+      return nullptr;
+    }
+  }
+  return reinterpret_cast<HMODULE>(module);
+}
+
+// The file is opened to check that it can be read; no code in it runs.
+HMODULE LoadDataFile(Loader& loader, const std::string& name) {
+  std::string path = LocateFile(name);
+  if (path.empty() || access(path.c_str(), R_OK) != 0) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  // A library already loaded as code serves data requests as well.
+  if (Module* image = FindImageByPath(loader, path)) {
+    if (!image->pinned) ++image->references;
+    return reinterpret_cast<HMODULE>(image);
+  }
+  Module* module = new Module;
+  module->path = path;
+  module->references = 1;
+  loader.dataFiles.push_back(module);
+  return reinterpret_cast<HMODULE>(reinterpret_cast<uintptr_t>(module) |
+                                   kDataHandleBit);
+}
+
+}  // namespace
+
+HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile,
+                              DWORD dwFlags) {
+  if (lpLibFileName == nullptr || lpLibFileName[0] == '\0' ||
+      hFile != nullptr || (dwFlags & ~kLoadFlags) != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  Loader& loader = State();
+  std::lock_guard<std::recursive_mutex> guard(loader.lock);
+  Platform(loader);  // so that a load of this library by path finds it
+  std::string name = lpLibFileName;
+  if ((dwFlags & kDataFlags) != 0) return LoadDataFile(loader, name);
+  if (name.find('/') == std::string::npos) {
+    if (IsSystemLibraryName(name)) {
+      Module* platform = Platform(loader);
+      if (platform != nullptr) return reinterpret_cast<HMODULE>(platform);
+    }
+    if (Module* loaded = FindImageByBaseName(loader, name)) {
+      if (!loaded->pinned) ++loaded->references;
+      return reinterpret_cast<HMODULE>(loaded);
+    }
+  }
+  return LoadImage(loader, name,
+                   /*callEntry=*/(dwFlags & DONT_RESOLVE_DLL_REFERENCES) == 0);
+}
+
+HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
+  return LoadLibraryExA(lpLibFileName, /*hFile=*/nullptr, /*dwFlags=*/0);
+}
+
+BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
+  Loader& loader = State();
+  std::lock_guard<std::recursive_mutex> guard(loader.lock);
+  if (Module* data = DataFromHandle(loader, hLibModule)) {
+    if (--data->references == 0) {
+      Forget(&loader.dataFiles, data);
+      delete data;
+    }
+    return TRUE;
+  }
+  Module* module = ImageFromHandle(loader, hLibModule);
+  if (module == nullptr) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return FALSE;
+  }
+  if (module->pinned || --module->references > 0) return TRUE;
+  if (module->entry != nullptr && !module->detached) {
+    module->detached = true;
+    module->entry(reinterpret_cast<HINSTANCE>(module), DLL_PROCESS_DETACH,
+                  nullptr);
+  }
+  Forget(&loader.images, module);
+  dlclose(module->library);
+  delete module;
+  return TRUE;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+  Loader& loader = State();
+  std::lock_guard<std::recursive_mutex> guard(loader.lock);
+  Module* module = hModule == nullptr ? Executable(loader)
+                                      : ImageFromHandle(loader, hModule);
+  if (module == nullptr || module->library == nullptr) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  // Shared objects export by name only; there are no ordinals to look up.
+  if (lpProcName == nullptr || IS_INTRESOURCE(lpProcName)) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  void* address = dlsym(module->library, lpProcName);
+  if (address == nullptr) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  return reinterpret_cast<FARPROC>(address);
+}
+
+DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename,
+                                DWORD nSize) {
+  Loader& loader = State();
+  std::lock_guard<std::recursive_mutex> guard(loader.lock);
+  Module* module = hModule == nullptr ? Executable(loader)
+                                      : ImageFromHandle(loader, hModule);
+  if (module == nullptr) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return 0;
+  }
+  if (lpFilename == nullptr && nSize != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const std::string& path = module->path;
+  if (path.size() < nSize) {
+    memcpy(lpFilename, path.c_str(), path.size() + 1);
+    return static_cast<DWORD>(path.size());
+  }
+  // Too small: as much as fits, always terminated, and the full size as
+  // the result.
+  if (nSize != 0) {
+    memcpy(lpFilename, path.data(), nSize - 1);
+    lpFilename[nSize - 1] = '\0';
+  }
+  SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  return nSize;
+}
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
+  Loader& loader = State();
+  std::lock_guard<std::recursive_mutex> guard(loader.lock);
+  if (lpModuleName == nullptr)
+    return reinterpret_cast<HMODULE>(Executable(loader));
+  std::string name = lpModuleName;
+  Module* module = nullptr;
+  if (name.find('/') != std::string::npos) {
+    module = FindImageByPath(loader, Absolute(name));
+  } else if (IsSystemLibraryName(name)) {
+    module = Platform(loader);
+  } else {
+    module = FindImageByBaseName(loader, name);
+    Module* executable = Executable(loader);
+    if (module == nullptr &&
+        strcasecmp(BaseName(executable->path).c_str(), name.c_str()) == 0)
+      module = executable;
+  }
+  if (module == nullptr) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  return reinterpret_cast<HMODULE>(module);
+}
+
+BOOL WINAPI DisableThreadLibraryCalls(HMODULE hLibModule) {
+  Loader& loader = State();
+  std::lock_guard<std::recursive_mutex> guard(loader.lock);
+  Module* module = ImageFromHandle(loader, hLibModule);
+  if (module == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  // Threads are never announced to libraries here, so the flag is only kept.
+  module->threadCallsDisabled = true;
+  return TRUE;
+}
+
+namespace qxplatform {
+namespace internal {
+
+bool ModuleFilePath(HMODULE module, std::string* path) {
+  Loader& loader = State();
+  std::lock_guard<std::recursive_mutex> guard(loader.lock);
+  Module* found = DataFromHandle(loader, module);
+  if (found == nullptr)
+    found = module == nullptr ? Executable(loader)
+                              : ImageFromHandle(loader, module);
+  if (found == nullptr) return false;
+  *path = found->path;
+  return true;
+}
+
+}  // namespace internal
+}  // namespace qxplatform
