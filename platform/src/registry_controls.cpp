@@ -1,6 +1,8 @@
 // Host and test controls of the registry: emptying it, the failure
 // countdowns for creating and closing keys, keys that refuse write access,
 // and the count of open handles.
+#include <qxplatform/controls.h>
+
 #include "registry_store.h"
 
 namespace qxplatform {

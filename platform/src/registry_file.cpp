@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <qxplatform/controls.h>
+
 #include "registry_text.h"
 
 namespace qxplatform {

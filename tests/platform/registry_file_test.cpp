@@ -1,0 +1,416 @@
+// The registry's .reg persistence: export and import round trips of every
+// value type, the text format regedit reads, merging and deleting through
+// imported text, refusing malformed files without touching the store, and
+// saves that never leave a torn file.
+#include <windows.h>
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "support/platform_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kHeader[] = "Windows Registry Editor Version 5.00\r\n\r\n";
+
+class RegistryFileTest : public PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    char pattern[] = "/tmp/qxregistry.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    m_dir = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(m_dir, ignored);
+    PlatformTest::TearDown();
+  }
+  HKEY Create(HKEY parent, const char* path) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(parent, path, 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    return key;
+  }
+  void Set(HKEY key, const char* name, DWORD type, const std::string& data) {
+    ASSERT_EQ(RegSetValueExA(key, name, 0, type,
+                             reinterpret_cast<const BYTE*>(data.data()),
+                             static_cast<DWORD>(data.size())),
+              ERROR_SUCCESS);
+  }
+  std::string Query(HKEY root, const char* path, const char* name,
+                    DWORD* type = nullptr) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+      return "<no key>";
+    BYTE data[2048];
+    DWORD size = sizeof(data);
+    LSTATUS status = RegQueryValueExA(key, name, nullptr, type, data, &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) return "<" + std::to_string(status) + ">";
+    return std::string(reinterpret_cast<char*>(data), size);
+  }
+  bool Exists(HKEY root, const char* path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+      return false;
+    RegCloseKey(key);
+    return true;
+  }
+  std::string ExportAll() {
+    std::string text;
+    std::string error;
+    EXPECT_TRUE(qxplatform::ExportRegistryText(nullptr, &text, &error))
+        << error;
+    return text;
+  }
+  std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+  }
+  void WriteFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+  }
+  // One key of every kind of content.
+  void FillStore() {
+    HKEY key = Create(HKEY_CLASSES_ROOT, "Kinds\\Sub \"quoted\"");
+    Set(key, nullptr, REG_SZ, std::string("default\0", 8));
+    Set(key, "plain", REG_SZ, std::string("C:\\dir\\\"x\"\0", 11));
+    Set(key, "back\\slash \"name\"", REG_SZ, std::string("\0", 1));
+    Set(key, "bare", REG_SZ, "no terminator");
+    Set(key, "lines", REG_SZ, std::string("a\r\nb\0", 5));
+    Set(key, "expand", REG_EXPAND_SZ, std::string("%SystemRoot%\0", 13));
+    Set(key, "multi", REG_MULTI_SZ, std::string("a\0bb\0\0", 6));
+    Set(key, "dword", REG_DWORD, std::string("\x0a\x00\x00\x80", 4));
+    Set(key, "odd dword", REG_DWORD, std::string("\x01\x02", 2));
+    Set(key, "qword", REG_QWORD,
+        std::string("\x01\x02\x03\x04\x05\x06\x07\x08", 8));
+    Set(key, "none", REG_NONE, "");
+    Set(key, "empty binary", REG_BINARY, "");
+    std::string big;
+    for (int i = 0; i < 300; ++i) big.push_back(static_cast<char>(i));
+    Set(key, "big binary", REG_BINARY, big);
+    Set(key, "odd type", 0x20000, "\x7f");
+    RegCloseKey(key);
+    RegCloseKey(Create(HKEY_CLASSES_ROOT, "Kinds\\Empty"));
+    RegCloseKey(Create(HKEY_LOCAL_MACHINE, "Software\\Brackets]in[name"));
+    HKEY root = HKEY_CURRENT_USER;
+    Set(root, "on the root", REG_DWORD, std::string("\x01\0\0\0", 4));
+  }
+
+  fs::path m_dir;
+};
+
+// ---- round trips
+// -------------------------------------------------------------
+
+TEST_F(RegistryFileTest, ExportImportRoundTripKeepsEverything) {
+  FillStore();
+  std::string first = ExportAll();
+  qxplatform::ResetRegistry();
+  EXPECT_EQ(ExportAll(), kHeader);
+  std::string error;
+  ASSERT_TRUE(qxplatform::ImportRegistryText(first, &error)) << error;
+  EXPECT_EQ(ExportAll(), first);
+  DWORD type = 0;
+  EXPECT_EQ(Query(HKEY_CLASSES_ROOT, "Kinds\\Sub \"quoted\"", "bare", &type),
+            "no terminator");
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(
+      Query(HKEY_CLASSES_ROOT, "Kinds\\Sub \"quoted\"", "back\\slash \"name\""),
+      std::string("\0", 1));
+  EXPECT_EQ(Query(HKEY_CLASSES_ROOT, "Kinds\\Sub \"quoted\"", "lines"),
+            std::string("a\r\nb\0", 5));
+  EXPECT_EQ(
+      Query(HKEY_CLASSES_ROOT, "Kinds\\Sub \"quoted\"", "odd type", &type),
+      "\x7f");
+  EXPECT_EQ(type, 0x20000u);
+  EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, "Kinds\\Empty"));
+  EXPECT_TRUE(Exists(HKEY_LOCAL_MACHINE, "Software\\Brackets]in[name"));
+  EXPECT_EQ(Query(HKEY_CURRENT_USER, "", "on the root"),
+            std::string("\x01\0\0\0", 4));
+}
+
+TEST_F(RegistryFileTest, SaveAndLoadRoundTrip) {
+  FillStore();
+  std::string before = ExportAll();
+  fs::path file = m_dir / "registry.reg";
+  std::string error;
+  ASSERT_TRUE(qxplatform::SaveRegistryFile(file.c_str(), &error)) << error;
+  EXPECT_FALSE(qxplatform::RegistryChanged());
+  qxplatform::ResetRegistry();
+  ASSERT_TRUE(qxplatform::LoadRegistryFile(file.c_str(), &error)) << error;
+  EXPECT_EQ(ExportAll(), before);
+  EXPECT_EQ(ReadFile(file), before);
+  EXPECT_FALSE(qxplatform::RegistryChanged());
+  EXPECT_EQ(
+      std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()),
+      1);  // no temporary file left behind
+}
+
+// ---- the text format
+// ---------------------------------------------------------
+
+TEST_F(RegistryFileTest, ExportWritesRegeditText) {
+  HKEY key = Create(HKEY_CLASSES_ROOT, "App\\CLSID");
+  Set(key, nullptr, REG_SZ, std::string("a \"q\" \\ b\0", 10));
+  Set(key, "n", REG_DWORD, std::string("\x0a\0\0\0", 4));
+  Set(key, "b", REG_BINARY, "\x0a\xff");
+  Set(key, "e", REG_EXPAND_SZ, std::string("x\0", 2));
+  RegCloseKey(key);
+  std::string text;
+  std::string error;
+  ASSERT_TRUE(qxplatform::ExportRegistryText("hkcr\\app", &text, &error))
+      << error;
+  EXPECT_EQ(text, std::string(kHeader) +
+                      "[HKEY_CLASSES_ROOT\\App]\r\n"
+                      "\r\n"
+                      "[HKEY_CLASSES_ROOT\\App\\CLSID]\r\n"
+                      "@=\"a \\\"q\\\" \\\\ b\"\r\n"
+                      "\"n\"=dword:0000000a\r\n"
+                      "\"b\"=hex:0a,ff\r\n"
+                      "\"e\"=hex(2):78,00,00,00\r\n"
+                      "\r\n");
+}
+
+TEST_F(RegistryFileTest, ExportOfMissingKeyFails) {
+  std::string text = "untouched";
+  std::string error;
+  EXPECT_FALSE(qxplatform::ExportRegistryText("HKCR\\Nothing", &text, &error));
+  EXPECT_NE(error.find("HKCR\\Nothing"), std::string::npos) << error;
+  EXPECT_EQ(text, "untouched");
+  EXPECT_FALSE(qxplatform::ExportRegistryText("HKEY_NOWHERE", &text, &error));
+}
+
+TEST_F(RegistryFileTest, ImportReadsContinuationsCommentsAndShortRoots) {
+  std::string error;
+  ASSERT_TRUE(qxplatform::ImportRegistryText(
+      "\xEF\xBB\xBFWindows Registry Editor Version 5.00\n"
+      "\n"
+      "; a comment\n"
+      "[HKLM\\Soft]\n"
+      "\"Bin\"=hex:01,02,\\\n"
+      "  03,\\\n"
+      "  04\n"
+      "\"Num\"=DWORD:FFFFFFFF\n"
+      "\"Q\"=hex(b):01,00,00,00,00,00,00,00\n"
+      "@=\"x\"\n"
+      "  ; indented comment\n"
+      "[hkey_users\\.DEFAULT\\A]\r\n",
+      &error))
+      << error;
+  EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "Soft", "Bin"), "\x01\x02\x03\x04");
+  EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "Soft", "Num"), "\xff\xff\xff\xff");
+  DWORD type = 0;
+  EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "Soft", "Q", &type).size(), 8u);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_QWORD));
+  EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "Soft", ""), std::string("x\0", 2));
+  EXPECT_TRUE(Exists(HKEY_USERS, ".DEFAULT\\A"));
+  EXPECT_TRUE(qxplatform::RegistryChanged());
+}
+
+TEST_F(RegistryFileTest, ImportDeletesKeyTreesAndValues) {
+  HKEY key = Create(HKEY_CLASSES_ROOT, "Tree\\Deep\\Deeper");
+  Set(key, "v", REG_BINARY, "1");
+  HKEY kept = Create(HKEY_CLASSES_ROOT, "Kept");
+  Set(kept, "gone", REG_BINARY, "1");
+  Set(kept, "stays", REG_BINARY, "1");
+  RegCloseKey(kept);
+  std::string error;
+  ASSERT_TRUE(qxplatform::ImportRegistryText(
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[-HKEY_CLASSES_ROOT\\Tree]\r\n"
+      "\"ignored\"=\"value of a removed key\"\r\n"
+      "[-HKEY_CLASSES_ROOT\\NeverExisted]\r\n"
+      "[HKEY_CLASSES_ROOT\\Kept]\r\n"
+      "\"gone\"=-\r\n"
+      "\"absent\"=-\r\n",
+      &error))
+      << error;
+  EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, "Tree"));
+  EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, nullptr),
+            ERROR_KEY_DELETED);
+  RegCloseKey(key);
+  EXPECT_EQ(Query(HKEY_CLASSES_ROOT, "Kept", "gone"), "<2>");
+  EXPECT_EQ(Query(HKEY_CLASSES_ROOT, "Kept", "stays"), "1");
+}
+
+TEST_F(RegistryFileTest, LoadReadsUtf16WithBom) {
+  std::u16string text =
+      u"Windows Registry Editor Version 5.00\r\n\r\n"
+      u"[HKEY_CLASSES_ROOT\\\u30BD\u8868]\r\n"
+      u"\"\u540D\"=\"\u5024\"\r\n";
+  std::string bytes("\xFF\xFE", 2);
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<char>(c & 0xFF));
+    bytes.push_back(static_cast<char>(c >> 8));
+  }
+  fs::path file = m_dir / "wide.reg";
+  WriteFile(file, bytes);
+  std::string error;
+  ASSERT_TRUE(qxplatform::LoadRegistryFile(file.c_str(), &error)) << error;
+  ASSERT_TRUE(qxplatform::SetAnsiCodePage(932));
+  // U+30BD U+8868 and U+540D U+5024 in code page 932.
+  EXPECT_EQ(Query(HKEY_CLASSES_ROOT, "\x83\x5C\x95\x5C", "\x96\xBC"),
+            std::string("\x92\x6C\0", 3));
+}
+
+TEST_F(RegistryFileTest, MissingFileIsAnEmptyRegistry) {
+  RegCloseKey(Create(HKEY_CLASSES_ROOT, "Old"));
+  std::string error;
+  EXPECT_TRUE(
+      qxplatform::LoadRegistryFile((m_dir / "none.reg").c_str(), &error))
+      << error;
+  EXPECT_EQ(ExportAll(), kHeader);
+}
+
+// ---- malformed text
+// ------------------------------------------------------------
+
+TEST_F(RegistryFileTest, MalformedFileLeavesTheStoreUnchanged) {
+  FillStore();
+  std::string before = ExportAll();
+  fs::path file = m_dir / "bad.reg";
+  WriteFile(file,
+            "Windows Registry Editor Version 5.00\n"
+            "\n"
+            "[HKEY_CLASSES_ROOT\\New]\n"
+            "\"n\"=dword:123456789\n");
+  std::string error;
+  EXPECT_FALSE(qxplatform::LoadRegistryFile(file.c_str(), &error));
+  EXPECT_NE(error.find("line 4"), std::string::npos) << error;
+  EXPECT_NE(error.find(file.string()), std::string::npos) << error;
+  EXPECT_EQ(ExportAll(), before);
+  EXPECT_TRUE(qxplatform::RegistryChanged());
+}
+
+TEST_F(RegistryFileTest, MalformedTextAppliesNothing) {
+  const char* bad[] = {
+      "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\A]\n",
+      "Windows Registry Editor Version 5.00\n\n\"v\"=\"outside\"\n",
+      "Windows Registry Editor Version 5.00\n\n[HKEY_NOWHERE\\A]\n",
+      "Windows Registry Editor Version 5.00\n\n[HKEY_CLASSES_ROOT\\A\n",
+      "Windows Registry Editor Version 5.00\n\n[-HKEY_CLASSES_ROOT]\n",
+      "Windows Registry Editor Version 5.00\n\n[HKCR\\A]\n\"v\"=hex:1,2g\n",
+      "Windows Registry Editor Version 5.00\n\n[HKCR\\A]\n\"v\"=hex(zz):00\n",
+      "Windows Registry Editor Version 5.00\n\n[HKCR\\A]\n\"v\"=\"open\n",
+      "Windows Registry Editor Version 5.00\n\n[HKCR\\A]\n\"v\"=text\n",
+      "Windows Registry Editor Version 5.00\n\n[HKCR\\A]\n\"v\" \"x\"\n",
+      "Windows Registry Editor Version 5.00\n\n[HKCR\\A]\n\"v\"=\"\xC3\x28\"\n",
+      "Windows Registry Editor Version 5.00\n\n[HKCR\\A]\nstray text\n",
+      "\xFF\xFEW",
+      "",
+  };
+  for (const char* text : bad) {
+    std::string error;
+    EXPECT_FALSE(qxplatform::ImportRegistryText(text, &error)) << text;
+    EXPECT_FALSE(error.empty()) << text;
+    EXPECT_EQ(ExportAll(), kHeader) << text;
+  }
+  std::string longName = "Windows Registry Editor Version 5.00\n\n[HKCR\\" +
+                         std::string(256, 'k') + "]\n";
+  std::string error;
+  EXPECT_FALSE(qxplatform::ImportRegistryText(longName, &error));
+  EXPECT_NE(error.find("line 3"), std::string::npos) << error;
+  EXPECT_FALSE(qxplatform::RegistryChanged());
+}
+
+// ---- atomic saves
+// -----------------------------------------------------------------
+
+TEST_F(RegistryFileTest, FailedSaveKeepsTheOldFileWhole) {
+  fs::path file = m_dir / "registry.reg";
+  RegCloseKey(Create(HKEY_CLASSES_ROOT, "Small"));
+  std::string error;
+  ASSERT_TRUE(qxplatform::SaveRegistryFile(file.c_str(), &error)) << error;
+  std::string old = ReadFile(file);
+  // A store far bigger than the file size limit: the write runs out of room
+  // half way, as on a full disk.
+  HKEY key = Create(HKEY_CLASSES_ROOT, "Big");
+  Set(key, "data", REG_BINARY, std::string(64 * 1024, 'x'));
+  RegCloseKey(key);
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit limited = saved;
+  limited.rlim_cur = 4096;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  bool savedOk = qxplatform::SaveRegistryFile(file.c_str(), &error);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  EXPECT_FALSE(savedOk);
+  EXPECT_NE(error.find("cannot"), std::string::npos) << error;
+  EXPECT_EQ(ReadFile(file), old);
+  EXPECT_TRUE(qxplatform::RegistryChanged());
+  EXPECT_EQ(
+      std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()),
+      1);  // the partial temporary file is gone
+}
+
+TEST_F(RegistryFileTest, SaveIntoUnwritablePlaceReportsWhy) {
+  std::string error;
+  EXPECT_FALSE(qxplatform::SaveRegistryFile(
+      (m_dir / "no such dir" / "registry.reg").c_str(), &error));
+  EXPECT_NE(error.find("no such dir"), std::string::npos) << error;
+  if (geteuid() != 0) {  // the superuser writes into read-only directories
+    fs::path file = m_dir / "registry.reg";
+    ASSERT_TRUE(qxplatform::SaveRegistryFile(file.c_str(), &error));
+    std::string old = ReadFile(file);
+    RegCloseKey(Create(HKEY_CLASSES_ROOT, "New"));
+    fs::permissions(m_dir, fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_FALSE(qxplatform::SaveRegistryFile(file.c_str(), &error));
+    fs::permissions(m_dir, fs::perms::owner_all);
+    EXPECT_EQ(ReadFile(file), old);
+  }
+}
+
+TEST_F(RegistryFileTest, ChangedFlagFollowsWritesSavesAndResets) {
+  EXPECT_FALSE(qxplatform::RegistryChanged());
+  HKEY key = Create(HKEY_CLASSES_ROOT, "K");
+  EXPECT_TRUE(qxplatform::RegistryChanged());
+  std::string error;
+  ASSERT_TRUE(qxplatform::SaveRegistryFile((m_dir / "r.reg").c_str(), &error));
+  EXPECT_FALSE(qxplatform::RegistryChanged());
+  HKEY again = Create(HKEY_CLASSES_ROOT, "K");  // opening changes nothing
+  EXPECT_FALSE(qxplatform::RegistryChanged());
+  Set(key, "v", REG_BINARY, "1");
+  EXPECT_TRUE(qxplatform::RegistryChanged());
+  qxplatform::ResetRegistry();
+  EXPECT_FALSE(qxplatform::RegistryChanged());
+  RegCloseKey(again);
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryFileTest, VolatileKeysAreNotSaved) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Volatile", 0, nullptr,
+                            REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  HKEY child = nullptr;
+  EXPECT_EQ(RegCreateKeyExA(key, "Lasting", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &child, nullptr),
+            ERROR_CHILD_MUST_BE_VOLATILE);
+  RegCloseKey(key);
+  RegCloseKey(Create(HKEY_CURRENT_USER, "Lasting"));
+  fs::path file = m_dir / "r.reg";
+  std::string error;
+  ASSERT_TRUE(qxplatform::SaveRegistryFile(file.c_str(), &error)) << error;
+  ASSERT_TRUE(qxplatform::LoadRegistryFile(file.c_str(), &error)) << error;
+  EXPECT_FALSE(Exists(HKEY_CURRENT_USER, "Volatile"));
+  EXPECT_TRUE(Exists(HKEY_CURRENT_USER, "Lasting"));
+}
+
+}  // namespace
