@@ -212,10 +212,11 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
   (void)Reserved;
   (void)lpClass;
   (void)lpSecurityAttributes;
+  RegistryState& state = Registry();
+  bool injectedFailure = state.failCreate.ShouldFail();
   if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
-  RegistryState& state = Registry();
-  if (state.failCreate.ShouldFail()) return ERROR_CANTWRITE;
+  if (injectedFailure) return ERROR_CANTWRITE;
   if ((dwOptions & ~kKnownCreateOptions) != 0) return ERROR_INVALID_PARAMETER;
   bool makeVolatile = (dwOptions & REG_OPTION_VOLATILE) != 0;
   std::u16string path = NameFromAnsi(lpSubKey);

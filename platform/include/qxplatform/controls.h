@@ -31,10 +31,17 @@ QXCONTROL bool SetAnsiCodePage(UINT codePage);
 QXCONTROL void FailHeapAllocAt(long n);    // HeapAlloc and HeapReAlloc
 QXCONTROL void FailHeapCreateAt(long n);   // HeapCreate
 QXCONTROL void FailTaskAllocAt(long n);    // CoTaskMem*, SysAlloc*
-QXCONTROL void FailRegCreateAt(long n);    // RegCreateKeyExA
-QXCONTROL void FailRegCloseAt(long n);     // RegCloseKey on an open handle
+// RegCreateKeyExA: every call counts; the failing one returns
+// ERROR_CANTWRITE, creates nothing and sets *phkResult to null.
+QXCONTROL void FailRegCreateAt(long n);
+// RegCloseKey on an open handle (closing a predefined root does not count):
+// the failing close returns ERROR_INVALID_HANDLE and the handle stays open,
+// still counted by OpenRegistryHandles, so a caller that drops it shows up.
+QXCONTROL void FailRegCloseAt(long n);
 // The key root\path (created if missing) refuses any open or create that
-// asks for more than read access: ERROR_ACCESS_DENIED.
+// asks for more than read access: ERROR_ACCESS_DENIED; it cannot get new
+// subkeys or be deleted either. The mark belongs to the key: it goes when
+// the key is deleted or the store is reset or loaded.
 QXCONTROL void DenyWriteAccess(HKEY root, const char* path, bool deny);
 // ShellExecuteA returns this value without starting anything; a negative
 // value switches the override off.
