@@ -9,6 +9,10 @@
 //    register mode) and a block behind a "Delete" entry in unregister mode
 //    are syntax errors (DISP_E_EXCEPTION), never read without effect;
 //  - blocks nest at most kMaxBlockDepth deep.
+// The roll-back of a failed registration is lenient where registration was
+// strict: it reads a stray block, or one nested too deep, without effect and
+// reads a block behind "Delete" as a plain key's block, so that it still
+// climbs back out and takes back the keys created above the failure.
 // In unregister mode a key that still has subkeys after its entry stays with
 // all of them, including a subkey that happens to bear the key's own name:
 // such a subkey was not named by the script at that point (had it been, its
@@ -61,8 +65,11 @@ HRESULT TryOpenKey(KeyHolder& holder, HKEY parent, const char* name,
 class BlockWalker {
  public:
   BlockWalker(ScriptParser& parser, char (&token)[kTokenBufferSize],
-              bool doRegister)
-      : m_parser(parser), m_token(token), m_register(doRegister) {}
+              bool doRegister, bool rollingBack)
+      : m_parser(parser),
+        m_token(token),
+        m_register(doRegister),
+        m_rollingBack(rollingBack) {}
 
   HRESULT Walk(HKEY parent, bool absent, int depth);
 
@@ -76,6 +83,7 @@ class BlockWalker {
     KeyHolder current;
   };
 
+  HRESULT SkipBlock();
   HRESULT ValueEntry(BlockState& block);
   HRESULT RegisterKeyEntry(BlockState& block);
   HRESULT UnregisterKeyEntry(BlockState& block, bool deleteEntry);
@@ -85,10 +93,33 @@ class BlockWalker {
   ScriptParser& m_parser;
   char (&m_token)[kTokenBufferSize];
   const bool m_register;
+  const bool m_rollingBack;
 };
 
+// Reads a block up to its closing token without recursion and without
+// touching the registry: "{" alone opens, a token beginning with "}"
+// closes, and the tokens of a value clause are never counted.
+HRESULT BlockWalker::SkipBlock() {
+  char value[kTokenBufferSize];
+  for (long open = 1; open > 0;) {
+    RETURN_IF_FAILED(ReadToken());
+    if (m_token[0] == kCloseBrace) {
+      --open;
+    } else if (IsOpenBraceToken(m_token)) {
+      ++open;
+    } else if (m_token[0] == kEquals) {
+      RETURN_IF_FAILED(ReadToken());
+      m_parser.SkipBlanks();
+      RETURN_IF_FAILED(m_parser.ReadToken(value));
+    }
+  }
+  return S_OK;
+}
+
 HRESULT BlockWalker::Walk(HKEY parent, bool absent, int depth) {
-  RETURN_HR_IF(DISP_E_EXCEPTION, depth > kMaxBlockDepth);
+  if (depth > kMaxBlockDepth) {
+    return m_rollingBack ? SkipBlock() : DISP_E_EXCEPTION;
+  }
   BlockState block{parent, absent, absent, /*deleteAllowed=*/true, depth, {}};
   RETURN_IF_FAILED(ReadToken());
 
@@ -97,7 +128,12 @@ HRESULT BlockWalker::Walk(HKEY parent, bool absent, int depth) {
       block.current.Close();
       return S_OK;
     }
-    RETURN_HR_IF(DISP_E_EXCEPTION, IsOpenBraceToken(m_token));
+    if (IsOpenBraceToken(m_token)) {
+      RETURN_HR_IF(DISP_E_EXCEPTION, !m_rollingBack);
+      RETURN_IF_FAILED(SkipBlock());
+      RETURN_IF_FAILED(ReadToken());
+      continue;
+    }
 
     bool keyNameFollows = false;
     bool deleteEntry = false;
@@ -205,7 +241,7 @@ HRESULT BlockWalker::UnregisterKeyEntry(BlockState& block, bool deleteEntry) {
     RETURN_IF_FAILED(ReadToken());
     RETURN_IF_FAILED(SkipValueClause());
     if (IsOpenBraceToken(m_token)) {
-      RETURN_HR_IF(DISP_E_EXCEPTION, deleteEntry);
+      RETURN_HR_IF(DISP_E_EXCEPTION, deleteEntry && !m_rollingBack);
       RETURN_IF_FAILED(Walk(nullptr, /*absent=*/true, block.depth + 1));
       RETURN_IF_FAILED(ReadToken());
     }
@@ -216,7 +252,7 @@ HRESULT BlockWalker::UnregisterKeyEntry(BlockState& block, bool deleteEntry) {
   RETURN_IF_FAILED(SkipValueClause());
   bool walkedBlock = false;
   if (IsOpenBraceToken(m_token)) {
-    RETURN_HR_IF(DISP_E_EXCEPTION, deleteEntry);
+    RETURN_HR_IF(DISP_E_EXCEPTION, deleteEntry && !m_rollingBack);
     RETURN_IF_FAILED(Walk(block.current.Get(), block.absent, block.depth + 1));
     walkedBlock = true;
     if (block.absent) {
@@ -247,6 +283,14 @@ HRESULT BlockWalker::UnregisterKeyEntry(BlockState& block, bool deleteEntry) {
 
 HRESULT WalkKeyBlock(ScriptParser& parser, char (&token)[kTokenBufferSize],
                      HKEY parent, BOOL doRegister, BOOL absent) {
-  BlockWalker walker(parser, token, doRegister != FALSE);
+  BlockWalker walker(parser, token, doRegister != FALSE,
+                     /*rollingBack=*/false);
   return walker.Walk(parent, absent != FALSE, /*depth=*/1);
+}
+
+void RollBackKeyBlock(ScriptParser& parser, char (&token)[kTokenBufferSize],
+                      HKEY parent) {
+  BlockWalker walker(parser, token, /*doRegister=*/false,
+                     /*rollingBack=*/true);
+  walker.Walk(parent, /*absent=*/false, /*depth=*/1);
 }

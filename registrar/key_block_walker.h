@@ -16,3 +16,11 @@ class ScriptParser;
 // block belongs to does not exist, so nothing under it is touched.
 HRESULT WalkKeyBlock(ScriptParser& parser, char (&token)[kTokenBufferSize],
                      HKEY parent, BOOL doRegister, BOOL absent);
+
+// The roll-back of a root block whose registration failed: the block walked
+// again in unregister mode, whatever it holds, with its status ignored.
+// A stray block, or one nested beyond the walk's depth limit, is read
+// without effect, so the keys the registration created above the failure
+// are still taken back.
+void RollBackKeyBlock(ScriptParser& parser, char (&token)[kTokenBufferSize],
+                      HKEY parent);

@@ -10,7 +10,12 @@ LSTATUS KeyHolder::Replace(HKEY key) {
 
 LSTATUS KeyHolder::Close() {
   HKEY key = m_key.release();
-  return key == nullptr ? ERROR_SUCCESS : RegCloseKey(key);
+  if (key == nullptr) return ERROR_SUCCESS;
+  const LSTATUS status = RegCloseKey(key);
+  // A close that failed is tried once more, so a passing failure does not
+  // leave the handle open; the first failure is what the caller reports.
+  if (status != ERROR_SUCCESS) RegCloseKey(key);
+  return status;
 }
 
 LSTATUS OpenKeyInto(KeyHolder& holder, HKEY parent, const char* name,

@@ -19,8 +19,9 @@ class KeyHolder {
   // (ERROR_SUCCESS when there was nothing to close).
   LSTATUS Replace(HKEY key);
 
-  // Closes the held key, if any, and reports how that went. The holder is
-  // empty afterwards either way.
+  // Closes the held key, if any, and reports how that went (a failed close
+  // is tried once more before it is reported). The holder is empty
+  // afterwards either way.
   LSTATUS Close();
 
  private:

@@ -30,8 +30,7 @@ HRESULT WalkRootBlocks(ScriptParser& parser, BOOL doRegister) {
         // Take back what the failed block wrote; root blocks completed
         // before it stay.
         parser.SetPosition(blockStart);
-        WalkKeyBlock(parser, token, root, /*doRegister=*/FALSE,
-                     /*absent=*/FALSE);
+        RollBackKeyBlock(parser, token, root);
         return registered;
       }
     } else {
