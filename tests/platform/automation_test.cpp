@@ -2,6 +2,8 @@
 #include <objbase.h>
 #include <oleauto.h>
 #include <string.h>
+
+#include <ostream>
 #include <windows.h>
 
 #include "support/platform_fixture.h"
@@ -137,6 +139,24 @@ struct Ui4Case {
   HRESULT result;
   ULONG value;
 };
+
+// Names the case after its text, with anything but letters and digits
+// written as _hex, so that test names stay stable and plain.
+void PrintTo(const Ui4Case& c, std::ostream* os) {
+  static const char kHex[] = "0123456789abcdef";
+  *os << "text_";
+  for (const char16_t* p = c.text; *p != 0; ++p) {
+    char16_t unit = *p;
+    bool plain = (unit >= u'0' && unit <= u'9') ||
+                 (unit >= u'a' && unit <= u'z') ||
+                 (unit >= u'A' && unit <= u'Z');
+    if (plain) {
+      *os << static_cast<char>(unit);
+    } else {
+      *os << '_' << kHex[(unit >> 4) & 0xF] << kHex[unit & 0xF];
+    }
+  }
+}
 
 class VarUI4FromStrTest : public ::testing::TestWithParam<Ui4Case> {};
 
