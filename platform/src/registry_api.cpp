@@ -247,6 +247,8 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
   }
   if ((parent.granted & KEY_CREATE_SUB_KEY) == 0 || key->denyWrite)
     return ERROR_ACCESS_DENIED;
+  if (key->depth + (levels.size() - existing) > kMaxKeyDepth)
+    return ERROR_INVALID_PARAMETER;
   if (key->isVolatile && !makeVolatile) return ERROR_CHILD_MUST_BE_VOLATILE;
   for (; existing < levels.size(); ++existing) {
     key = AddSubkey(*key, levels[existing]);

@@ -156,6 +156,7 @@ LSTATUS SplitKeyPath(std::u16string_view path,
     std::u16string_view level = path.substr(start, end - start);
     if (level.empty()) return kErrorBadPathname;
     if (level.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
+    if (levels->size() == kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
     levels->emplace_back(level);
     start = end + 1;
   }
@@ -180,6 +181,7 @@ RegKeyPtr FindPath(const RegKeyPtr& from,
 RegKeyPtr AddSubkey(RegKey& parent, const std::u16string& name) {
   auto key = std::make_shared<RegKey>();
   key->name = name;
+  key->depth = parent.depth + 1;
   key->lastWrite = CurrentFileTime();
   parent.subkeys[Upcase(name)] = key;
   parent.lastWrite = key->lastWrite;

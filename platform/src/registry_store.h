@@ -22,6 +22,8 @@ namespace internal {
 // Limits of the registry, in UTF-16 units.
 constexpr size_t kMaxKeyNameLength = 255;
 constexpr size_t kMaxValueNameLength = 16383;
+// How deep below its root a key may lie.
+constexpr size_t kMaxKeyDepth = 512;
 // Not every SDK version of winerror.h has it: a path of bad syntax.
 constexpr LSTATUS kErrorBadPathname = 161;
 
@@ -42,6 +44,7 @@ struct RegKey {
   // Kept in the order they were first set, the order Windows enumerates.
   std::vector<RegValue> values;
   FILETIME lastWrite{};
+  size_t depth = 0;  // levels below the root
   bool denyWrite = false;
   bool isVolatile = false;
   // Set when the key leaves the tree; handles still open on it answer
@@ -96,8 +99,9 @@ const RootInfo* FindRootByHandle(HKEY key);
 const RootInfo* FindRootByName(std::u16string_view name);
 
 // Splits a subkey path into its levels. A trailing backslash is tolerated; a
-// leading one or an empty level is a syntax error (kErrorBadPathname), and a
-// level over 255 units is ERROR_INVALID_PARAMETER.
+// leading one or an empty level is a syntax error (kErrorBadPathname); a
+// level over 255 units or more than kMaxKeyDepth levels is
+// ERROR_INVALID_PARAMETER.
 LSTATUS SplitKeyPath(std::u16string_view path,
                      std::vector<std::u16string>* levels);
 

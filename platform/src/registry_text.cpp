@@ -181,7 +181,9 @@ bool ParseSection(std::string_view line, RegTextOp* op, std::string* what) {
   op->root = root->id;
   LSTATUS status = SplitKeyPath(rest, &op->levels);
   if (status == ERROR_INVALID_PARAMETER) {
-    *what = "a key name is longer than 255 characters";
+    *what =
+        "a key name is longer than 255 characters or the path deeper "
+        "than 512 levels";
     return false;
   }
   if (status != ERROR_SUCCESS) {

@@ -100,6 +100,29 @@ TEST_F(RegistryKeysTest, NameOf255CharactersIsTheLimit) {
 
 // ---- paths ------------------------------------------------------------------
 
+TEST_F(RegistryKeysTest, KeysLieAtMost512LevelsDeep) {
+  std::string path = "k";
+  for (int level = 2; level <= 512; ++level) path += "\\k";
+  HKEY deepest = Create(HKEY_CURRENT_USER, path.c_str());
+  ASSERT_NE(deepest, nullptr);
+  HKEY key = nullptr;
+  EXPECT_EQ(RegCreateKeyExA(deepest, "deeper", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegCreateKeyExA(HKEY_USERS, (path + "\\k").c_str(), 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(SubkeyCount(deepest), 0u);
+  EXPECT_EQ(SubkeyCount(HKEY_USERS), 0u);
+  RegCloseKey(deepest);
+  std::string text;
+  ASSERT_TRUE(qxplatform::ExportRegistryText("HKCU", &text, nullptr));
+  qxplatform::ResetRegistry();
+  std::string error;
+  ASSERT_TRUE(qxplatform::ImportRegistryText(text, &error)) << error;
+  EXPECT_TRUE(Exists(HKEY_CURRENT_USER, path.c_str()));
+}
+
 TEST_F(RegistryKeysTest, CreateMakesEveryMissingLevel) {
   DWORD disposition = 0;
   HKEY key = nullptr;
