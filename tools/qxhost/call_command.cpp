@@ -13,10 +13,12 @@
 #include "tools/qxhost/host_output.h"
 
 namespace qxhost {
-namespace {
 
 // The dual interface of InstallKorvex as its clients compile against it:
-// install follows the three IUnknown and four IDispatch methods.
+// install follows the three IUnknown and four IDispatch methods. Declared
+// outside the anonymous namespace: an interface with internal linkage and no
+// implementation here would let the compiler treat every call through it as
+// a call of a pure virtual function.
 struct IInstallKorvex : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE install(LONG* val) = 0;
 };
@@ -27,6 +29,8 @@ constexpr IID kIidInstallKorvex = {
     0x0E95,
     0x460A,
     {0x81, 0x9D, 0xEF, 0x05, 0xD1, 0xA2, 0x9B, 0xC1}};
+
+namespace {
 
 constexpr char kInstallMethod[] = "install";
 constexpr char kGetClassObjectExport[] = "DllGetClassObject";

@@ -45,6 +45,8 @@ int RunCommand(const HostOptions& options, const Requests& requests,
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Progress lines reach a pipe even if the library brings the process down.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   HostOptions options;
   Requests requests;
   std::string error;
