@@ -1,0 +1,142 @@
+// The class factory: its counting against the module lock count, LockServer
+// and the argument rules of CreateInstance.
+#include "com/com_test_support.h"
+#include "module/module_heap.h"
+
+using ClassFactoryTest = ComTest;
+
+TEST_F(ClassFactoryTest, ClientReferenceHoldsOneLockAndCacheHoldsNone) {
+  IClassFactory* factory = Factory();
+  ASSERT_NE(factory, nullptr);
+  EXPECT_EQ(LockCount(), 1);
+  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+  EXPECT_EQ(factory->Release(), 1u);
+  EXPECT_EQ(LockCount(), 0);
+  EXPECT_EQ(DllCanUnloadNow(), S_OK);
+  EXPECT_EQ(CurrentModule().objectMap[0].cachedClassObject,
+            static_cast<IUnknown*>(factory));
+}
+
+TEST_F(ClassFactoryTest, TwoClientReferencesHoldOneLockTogether) {
+  IClassFactory* first = Factory();
+  IClassFactory* second = Factory();
+  ASSERT_EQ(first, second);
+  EXPECT_EQ(LockCount(), 1);
+  EXPECT_EQ(first->AddRef(), 4u);
+  EXPECT_EQ(LockCount(), 1);
+  EXPECT_EQ(first->Release(), 3u);
+  EXPECT_EQ(second->Release(), 2u);
+  EXPECT_EQ(LockCount(), 1);
+  EXPECT_EQ(first->Release(), 1u);
+  EXPECT_EQ(LockCount(), 0);
+}
+
+TEST_F(ClassFactoryTest, LockServerCountsWithoutPairing) {
+  IClassFactory* factory = Factory();
+  factory->Release();
+  EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+  EXPECT_EQ(factory->LockServer(7), S_OK);
+  EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+  EXPECT_EQ(LockCount(), 1);
+  EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+  EXPECT_EQ(LockCount(), 0);
+}
+
+TEST_F(ClassFactoryTest, AnswersOnlyIUnknownAndIClassFactory) {
+  IClassFactory* factory = Factory();
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(factory->QueryInterface(IID_IDispatch, &out), E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(factory->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+  EXPECT_EQ(factory->QueryInterface(IID_IClassFactory, nullptr), E_POINTER);
+  ASSERT_EQ(factory->QueryInterface(IID_IUnknown, &out), S_OK);
+  EXPECT_EQ(out, static_cast<void*>(factory));
+  EXPECT_EQ(factory->Release(), 2u);
+  factory->Release();
+}
+
+TEST_F(ClassFactoryTest, CreateInstanceRefusesANullOutPointer) {
+  IClassFactory* factory = Factory();
+  const long launches = qxplatform::ShellLaunchCount();
+  const long blocks = qxplatform::LiveHeapBlocks();
+  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, nullptr),
+            E_POINTER);
+  EXPECT_EQ(qxplatform::LiveHeapBlocks(), blocks);
+  EXPECT_EQ(qxplatform::ShellLaunchCount(), launches);
+  EXPECT_EQ(LockCount(), 1);
+  factory->Release();
+}
+
+TEST_F(ClassFactoryTest, PlainObjectCountsAndGivesItsLockBack) {
+  IClassFactory* factory = Factory();
+  IDispatch* object = nullptr;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch,
+                                    reinterpret_cast<void**>(&object)),
+            S_OK);
+  factory->Release();
+  EXPECT_EQ(LockCount(), 1);
+  EXPECT_EQ(object->AddRef(), 2u);
+  EXPECT_EQ(object->Release(), 1u);
+  const long blocks = qxplatform::LiveHeapBlocks();
+  EXPECT_EQ(object->Release(), 0u);
+  EXPECT_EQ(qxplatform::LiveHeapBlocks(), blocks - 1);
+  EXPECT_EQ(LockCount(), 0);
+}
+
+TEST_F(ClassFactoryTest, EachObjectHoldsItsOwnLock) {
+  IInstallKorvex* first = CreatePlain<IInstallKorvex>(IID_IInstallKorvex);
+  IInstallKorvex* second = CreatePlain<IInstallKorvex>(IID_IInstallKorvex);
+  ASSERT_NE(first, second);
+  EXPECT_EQ(LockCount(), 2);
+  first->Release();
+  EXPECT_EQ(LockCount(), 1);
+  second->Release();
+  EXPECT_EQ(LockCount(), 0);
+}
+
+// With the provider missing and a startable installer on the path, every
+// probe is one launch.
+class ClassFactoryProbeTest : public AttachedModuleTest {
+ protected:
+  void SetUp() override {
+    AttachedModuleTest::SetUp();
+    m_standIn.Write(/*executable=*/true);
+    void* out = nullptr;
+    ASSERT_EQ(DllGetClassObject(CLSID_InstallKorvex, IID_IClassFactory, &out),
+              S_OK);
+    m_factory = static_cast<IClassFactory*>(out);
+  }
+  void TearDown() override {
+    if (m_factory != nullptr) m_factory->Release();
+    AttachedModuleTest::TearDown();
+  }
+  KorvexStandIn m_standIn;
+  IClassFactory* m_factory = nullptr;
+};
+
+TEST_F(ClassFactoryProbeTest, AggregationForAnotherInterfaceBuildsNothing) {
+  OuterObject outer;
+  const long launches = qxplatform::ShellLaunchCount();
+  const long blocks = qxplatform::LiveHeapBlocks();
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(m_factory->CreateInstance(&outer, IID_IDispatch, &out),
+            CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(qxplatform::ShellLaunchCount(), launches);
+  EXPECT_EQ(qxplatform::LiveHeapBlocks(), blocks);
+  EXPECT_EQ(LockCount(), 1);
+  EXPECT_EQ(outer.m_count, 1u);
+}
+
+TEST_F(ClassFactoryProbeTest, MissingInterfaceDestroysTheProbedObject) {
+  const long launches = qxplatform::ShellLaunchCount();
+  const long blocks = qxplatform::LiveHeapBlocks();
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(m_factory->CreateInstance(nullptr, IID_IClassFactory, &out),
+            E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+  // The probe ran, and started the installer, before the lookup failed.
+  EXPECT_EQ(qxplatform::ShellLaunchCount(), launches + 1);
+  EXPECT_EQ(qxplatform::LiveHeapBlocks(), blocks);
+  EXPECT_EQ(LockCount(), 1);
+}

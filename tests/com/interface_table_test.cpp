@@ -1,0 +1,127 @@
+// QueryInterface from the interface tables: the rows of InstallKorvex, the
+// identity rule, null and unknown requests, and the count each answer adds.
+#include "com/com_test_support.h"
+#include "com/interface_table.h"
+#include "com/object_shapes.h"
+
+namespace {
+
+// {9A4C1C52-7D6B-4C3E-8E0F-2B1F5D6A7C80}: an interface no object has.
+constexpr IID kForeignInterface = {
+    0x9A4C1C52,
+    0x7D6B,
+    0x4C3E,
+    {0x8E, 0x0F, 0x2B, 0x1F, 0x5D, 0x6A, 0x7C, 0x80}};
+
+}  // namespace
+
+using InterfaceTableTest = ComTest;
+
+TEST_F(InterfaceTableTest, InstallKorvexRowsFollowTheClassLayout) {
+  const InterfaceTableEntry* table = kInstallKorvexInterfaces;
+  EXPECT_TRUE(IsEqualGUID(*table[0].iid, IID_IInstallKorvex));
+  EXPECT_TRUE(IsEqualGUID(*table[1].iid, IID_IDispatch));
+  EXPECT_TRUE(IsEqualGUID(*table[2].iid, IID_IObjectSafety));
+  for (int row = 0; row < 3; ++row) EXPECT_EQ(table[row].kind, kInterfaceRow);
+  EXPECT_EQ(table[0].offset, 0u);
+  EXPECT_EQ(table[1].offset, table[0].offset);
+  EXPECT_EQ(table[2].offset, sizeof(void*));
+  EXPECT_EQ(table[3].iid, nullptr);
+  EXPECT_EQ(table[3].offset, 0u);
+  EXPECT_EQ(table[3].kind, kInterfaceTableEnd);
+}
+
+TEST_F(InterfaceTableTest, DispatchAndInstallKorvexAreOnePointer) {
+  IInstallKorvex* object = CreatePlain<IInstallKorvex>(IID_IInstallKorvex);
+  IDispatch* dispatch = nullptr;
+  ASSERT_EQ(object->QueryInterface(IID_IDispatch,
+                                   reinterpret_cast<void**>(&dispatch)),
+            S_OK);
+  EXPECT_EQ(static_cast<void*>(dispatch), static_cast<void*>(object));
+  dispatch->Release();
+  object->Release();
+}
+
+TEST_F(InterfaceTableTest, IdentityIsTheSameFromEveryInterface) {
+  IInstallKorvex* object = CreatePlain<IInstallKorvex>(IID_IInstallKorvex);
+  IObjectSafety* safety = nullptr;
+  ASSERT_EQ(object->QueryInterface(IID_IObjectSafety,
+                                   reinterpret_cast<void**>(&safety)),
+            S_OK);
+  EXPECT_NE(static_cast<void*>(safety), static_cast<void*>(object));
+  IUnknown* fromSafety = nullptr;
+  IUnknown* fromObject = nullptr;
+  ASSERT_EQ(safety->QueryInterface(IID_IUnknown,
+                                   reinterpret_cast<void**>(&fromSafety)),
+            S_OK);
+  ASSERT_EQ(object->QueryInterface(IID_IUnknown,
+                                   reinterpret_cast<void**>(&fromObject)),
+            S_OK);
+  EXPECT_EQ(static_cast<void*>(fromSafety), static_cast<void*>(object));
+  EXPECT_EQ(fromObject, fromSafety);
+  // Four references now: the creator's and three answers.
+  EXPECT_EQ(safety->AddRef(), 5u);
+  EXPECT_EQ(safety->Release(), 4u);
+  fromSafety->Release();
+  fromObject->Release();
+  safety->Release();
+  EXPECT_EQ(LockCount(), 1);
+  EXPECT_EQ(object->Release(), 0u);
+  EXPECT_EQ(LockCount(), 0);
+}
+
+TEST_F(InterfaceTableTest, NullOutPointerIsRefusedForEveryId) {
+  IInstallKorvex* object = CreatePlain<IInstallKorvex>(IID_IInstallKorvex);
+  for (const IID* iid : {&IID_IUnknown, &IID_IInstallKorvex, &IID_IDispatch,
+                         &IID_IObjectSafety, &kForeignInterface}) {
+    EXPECT_EQ(object->QueryInterface(*iid, nullptr), E_POINTER);
+  }
+  EXPECT_EQ(object->AddRef(), 2u);
+  object->Release();
+  object->Release();
+}
+
+TEST_F(InterfaceTableTest, UnknownInterfaceIsRefusedWithANullPointer) {
+  IInstallKorvex* object = CreatePlain<IInstallKorvex>(IID_IInstallKorvex);
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(object->QueryInterface(kForeignInterface, &out), E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+  out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(object->QueryInterface(IID_IClassFactory, &out), E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(object->Release(), 0u);
+}
+
+TEST_F(InterfaceTableTest, EachAnswerAddsOneReference) {
+  IDispatch* object = CreatePlain<IDispatch>(IID_IDispatch);
+  void* out = nullptr;
+  ULONG expected = 1;
+  for (const IID* iid : {&IID_IUnknown, &IID_IInstallKorvex, &IID_IDispatch,
+                         &IID_IObjectSafety}) {
+    ASSERT_EQ(object->QueryInterface(*iid, &out), S_OK);
+    ++expected;
+  }
+  EXPECT_EQ(object->Release(), expected - 1);
+  while (--expected > 0) object->Release();
+  EXPECT_EQ(LockCount(), 0);
+}
+
+TEST_F(InterfaceTableTest, LookupAnswersIUnknownFromTheFirstRowAlone) {
+  // A table whose only row names a foreign interface: IID_IUnknown still
+  // gets the first row's pointer, which is the identity.
+  IInstallKorvex* object = CreatePlain<IInstallKorvex>(IID_IInstallKorvex);
+  const DWORD safetyOffset = kInstallKorvexInterfaces[2].offset;
+  const InterfaceTableEntry table[] = {
+      {&kForeignInterface, safetyOffset, kInterfaceRow},
+      {nullptr, 0, kInterfaceTableEnd},
+  };
+  void* out = nullptr;
+  ASSERT_EQ(LookupInterface(object, table, IID_IUnknown, &out), S_OK);
+  EXPECT_EQ(out,
+            static_cast<void*>(reinterpret_cast<BYTE*>(object) + safetyOffset));
+  static_cast<IUnknown*>(out)->Release();
+  EXPECT_EQ(LookupInterface(object, table, IID_IInstallKorvex, &out),
+            E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+  object->Release();
+}
