@@ -17,6 +17,8 @@
 // - RegQueryInfoKeyA reports the longest names in ANSI bytes, which is what
 //   a caller of the ANSI entry points must allocate; the longest data is the
 //   stored size, never smaller than what a query returns.
+// - A subkey path that starts with a backslash or holds an empty level is
+//   ERROR_BAD_PATHNAME (161); a trailing backslash is ignored.
 // - Failures set *phkResult to null.
 #include <algorithm>
 #include <cstring>
