@@ -36,7 +36,14 @@ constexpr char kDeleteKeyword[] = "Delete";
 constexpr char kNoRemoveKeyword[] = "NoRemove";
 constexpr char kValKeyword[] = "Val";
 
+// Keywords are ASCII words, and a case-insensitive match starts with the
+// same letter in either case; that test spares most key names the full
+// comparison.
 bool TokenIs(const char* token, const char* keyword) {
+  const char first = token[0] >= 'a' && token[0] <= 'z'
+                         ? static_cast<char>(token[0] - 'a' + 'A')
+                         : token[0];
+  if (first != keyword[0]) return false;
   return lstrcmpiA(token, keyword) == 0;
 }
 

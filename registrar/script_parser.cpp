@@ -66,8 +66,14 @@ HRESULT ScriptParser::ExpandVariables(const char* text, char** expanded) const {
   const char* position = text;
   while (*position != '\0') {
     if (*position != kPercent) {
-      RETURN_IF_FAILED(builder.AppendCharacter(position));
-      position = NextCharacter(position);
+      // The text up to the next "%" goes over in one piece.
+      const char* runEnd = position;
+      while (*runEnd != '\0' && *runEnd != kPercent) {
+        runEnd = NextCharacter(runEnd);
+      }
+      RETURN_IF_FAILED(builder.AppendCharacters(
+          position, static_cast<size_t>(runEnd - position)));
+      position = runEnd;
       continue;
     }
     const char* nameStart = NextCharacter(position);

@@ -1,6 +1,8 @@
 // TextBuilder: appends whole characters to a doubling task allocator block.
 #include "registrar/text_builder.h"
 
+#include <string.h>
+
 #include "module/result_macros.h"
 
 namespace {
@@ -37,7 +39,7 @@ HRESULT TextBuilder::AppendBytes(const char* bytes, size_t count) {
     m_data = static_cast<char*>(block);
     m_capacity = grown;
   }
-  for (size_t i = 0; i < count; ++i) m_data[m_count + i] = bytes[i];
+  memcpy(m_data + m_count, bytes, count);
   m_count += count;
   return S_OK;
 }
@@ -48,6 +50,10 @@ HRESULT TextBuilder::AppendCharacter(const char* text) {
     length = 2;
   }
   return AppendBytes(text, length);
+}
+
+HRESULT TextBuilder::AppendCharacters(const char* text, size_t bytes) {
+  return AppendBytes(text, bytes);
 }
 
 HRESULT TextBuilder::AppendWide(LPCOLESTR value) {

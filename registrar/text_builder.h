@@ -21,6 +21,10 @@ class TextBuilder {
   // E_OUTOFMEMORY when the block cannot grow; the text so far stays.
   HRESULT AppendCharacter(const char* text);
 
+  // Appends a run of whole characters at once (bytes long, as the caller
+  // stepped over them); the block grows by doubling until the run fits.
+  HRESULT AppendCharacters(const char* text, size_t bytes);
+
   // Appends value converted to the ANSI code page, character by character.
   HRESULT AppendWide(LPCOLESTR value);
 
