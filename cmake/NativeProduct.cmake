@@ -18,7 +18,13 @@ target_include_directories(qxKorvex PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(qxKorvex PRIVATE ${QX_PRODUCT_FLAGS} -fvisibility=hidden)
 target_link_libraries(qxKorvex PRIVATE platform)
 target_link_options(qxKorvex PRIVATE
-  -Wl,--version-script=${CMAKE_SOURCE_DIR}/module/qxKorvex.map -Wl,--no-undefined)
+  -Wl,--version-script=${CMAKE_SOURCE_DIR}/module/qxKorvex.map)
+# Every symbol must resolve against the platform, as every import of the DLL
+# must resolve against system DLLs. Sanitizer runtimes live in the host
+# executable, so the check is left to the plain build.
+if(NOT QX_SANITIZE)
+  target_link_options(qxKorvex PRIVATE -Wl,--no-undefined)
+endif()
 set_target_properties(qxKorvex PROPERTIES LINK_DEPENDS ${CMAKE_SOURCE_DIR}/module/qxKorvex.map)
 
 add_subdirectory(tools)
