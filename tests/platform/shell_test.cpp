@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "support/platform_fixture.h"
 
@@ -276,6 +278,29 @@ TEST_F(ShellTest, MissingInterpreterIsFileNotFound) {
 
   EXPECT_EQ(Run("open", script.c_str()), SE_ERR_FNF);
   ExpectNoChildren();
+}
+
+TEST_F(ShellTest, NoDescriptorsLeftIsOutOfResources) {
+  WriteProgram(m_dir / "prog", "echo never");
+  PutOnPath(m_dir);
+  long before = qxplatform::ShellLaunchCount();
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  struct rlimit low = saved;
+  low.rlim_cur = 64;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  // Every descriptor below the limit taken: the launch pipe cannot exist.
+  std::vector<int> taken;
+  for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+    taken.push_back(fd);
+
+  INT_PTR result = Run("open", "prog");
+
+  for (int fd : taken) close(fd);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(qxplatform::ShellLaunchCount(), before);
+  EXPECT_FALSE(fs::exists(m_marker));
 }
 
 TEST_F(ShellTest, OtherVerbsHaveNoAssociation) {
