@@ -242,10 +242,6 @@ std::vector<std::string> SplitParameters(const std::string& text) {
   return arguments;
 }
 
-INT_PTR MapSpawnError(int error) {
-  return error == ENOMEM ? SE_ERR_OOM : kOutOfResources;
-}
-
 INT_PTR MapFailure(const LaunchFailure& failure) {
   int error = failure.error;
   if (failure.stage == kStageSpawn) return kOutOfResources;
@@ -382,13 +378,12 @@ INT_PTR Launch(const LaunchPlan& plan) {
   sigemptyset(&defaultAction.sa_mask);
 
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return MapSpawnError(errno);
+  if (pipe2(fds, O_CLOEXEC) != 0) return kOutOfResources;
   pid_t intermediate = fork();
   if (intermediate < 0) {
-    int error = errno;
     close(fds[0]);
     close(fds[1]);
-    return MapSpawnError(error);
+    return kOutOfResources;
   }
   if (intermediate == 0) {
     close(fds[0]);
