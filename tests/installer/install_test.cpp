@@ -108,17 +108,6 @@ TEST_F(InstallTest, NullStatusPointerIsRefusedWithoutAProbe) {
   object->Release();
 }
 
-TEST_F(InstallTest, ProbeRunsEvenWhenTheRequestedInterfaceIsMissing) {
-  m_standIn.Write(/*executable=*/true);
-  const long launches = qxplatform::ShellLaunchCount();
-  void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(Factory()->CreateInstance(nullptr, IID_IClassFactory, &out),
-            E_NOINTERFACE);
-  EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(qxplatform::ShellLaunchCount(), launches + 1);
-  EXPECT_EQ(LockCount(), 1);
-}
-
 TEST_F(InstallTest, AggregatedCreationProbesLikeAPlainOne) {
   m_standIn.Write(/*executable=*/true);
   const long launches = qxplatform::ShellLaunchCount();
