@@ -68,11 +68,15 @@ void InitializeModule(ServerModule& module, ObjectMapEntry* map,
 }
 
 void TerminateModule(ServerModule& module) {
+  // A module that was never initialised, or is already terminated, has
+  // nothing left to give back.
+  if (module.objectMap == nullptr) return;
   ReleaseClassObjects(module.objectMap);
   DeleteCriticalSection(&module.classObjectLock);
   DeleteCriticalSection(&module.generalLock);
   RunTermFunctions(module);
   DestroyModuleHeaps(module);
+  module.objectMap = nullptr;
 }
 
 LONG LockModule() { return InterlockedIncrement(&CurrentModule().lockCount); }

@@ -9,6 +9,7 @@
 #include "installer/korvex_standin.h"
 #include "module/attached_module.h"
 #include "module/module_heap.h"
+#include "module/object_map.h"
 
 namespace {
 
@@ -55,6 +56,17 @@ TEST_F(ModuleLifetimeTest, ThreadNotificationsAreAnsweredTrue) {
   EXPECT_EQ(CurrentModule().instance, FakeInstance());
 }
 
+TEST_F(ModuleLifetimeTest, DetachWithoutAttachOrTwiceDoesNothing) {
+  EXPECT_EQ(DllMain(FakeInstance(), DLL_PROCESS_DETACH, nullptr), TRUE);
+  Attach();
+  CallOrder().clear();
+  ASSERT_EQ(AddTermFunction(&RecordCall, 1), S_OK);
+  Detach();
+  EXPECT_EQ(DllMain(FakeInstance(), DLL_PROCESS_DETACH, nullptr), TRUE);
+  EXPECT_EQ(CallOrder(), (std::vector<DWORD_PTR>{1}));
+  EXPECT_EQ(qxplatform::LiveHeaps(), m_heapsBefore);
+}
+
 TEST_F(ModuleLifetimeTest, ObjectMapHasOneEntryForInstallKorvex) {
   Attach();
   const ObjectMapEntry* map = CurrentModule().objectMap;
@@ -74,7 +86,8 @@ TEST_F(ModuleLifetimeTest, AttachAgainAfterDetachStartsAfresh) {
             S_OK);
   factory->Release();
   Detach();
-  EXPECT_EQ(ProcessServerModule().objectMap[0].cachedClassObject, nullptr);
+  EXPECT_EQ(ProductObjectMap()[0].cachedClassObject, nullptr);
+  EXPECT_EQ(ProcessServerModule().objectMap, nullptr);
   Attach();
   EXPECT_EQ(LockCount(), 0);
   EXPECT_EQ(DllCanUnloadNow(), S_OK);
