@@ -29,7 +29,8 @@ constexpr DISPID kDispidInstall = 1;
 
 // Makes sure the Selvane Korvex provider is installed, starting its
 // installer when it is missing. The outcome is the status in *val:
-// 0 present, 1 installer started, -1 or -e when the launch failed.
+// 0 present, 1 installer started, -1 or -e when the launch failed. A null
+// val is refused with E_POINTER before anything is probed or started.
 struct IInstallKorvex : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE install(LONG* val) = 0;
 };
