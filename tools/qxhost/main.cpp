@@ -23,6 +23,7 @@ using namespace qxhost;
 struct Requests {
   RegRequest reg;
   CallRequest call;
+  ScriptRequest script;
 };
 
 bool ParseCommand(const HostOptions& options, Requests* requests,
@@ -31,7 +32,7 @@ bool ParseCommand(const HostOptions& options, Requests* requests,
     return ParseRegArguments(options.arguments, &requests->reg, error);
   if (options.command == "call")
     return ParseCallArguments(options.arguments, &requests->call, error);
-  return true;  // script checks its own words
+  return ParseScriptArguments(options.arguments, &requests->script, error);
 }
 
 int RunCommand(const HostOptions& options, const Requests& requests,
@@ -39,7 +40,7 @@ int RunCommand(const HostOptions& options, const Requests& requests,
   *keepChanges = true;
   if (options.command == "reg") return RunRegCommand(requests.reg, keepChanges);
   if (options.command == "call") return RunCallCommand(requests.call);
-  return RunScriptCommand(options.arguments);
+  return RunScriptCommand(requests.script);
 }
 
 }  // namespace

@@ -17,13 +17,6 @@
 namespace qxhost {
 namespace {
 
-struct ScriptRequest {
-  bool unregister = false;
-  std::vector<std::u16string> names;
-  std::vector<std::u16string> values;
-  std::string path;
-};
-
 bool Utf8ToUtf16(const std::string& text, std::u16string* out) {
   if (text.empty()) {
     out->clear();
@@ -56,6 +49,18 @@ bool AddDefinition(const std::string& pair, ScriptRequest* request,
   return true;
 }
 
+// The script's bytes as they are, in the ANSI code page, zero-terminated as
+// the registrar expects; the text ends at its first zero byte.
+bool ReadScriptFile(const std::string& path, std::string* text) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  text->assign(std::istreambuf_iterator<char>(file),
+               std::istreambuf_iterator<char>());
+  return !file.bad();
+}
+
+}  // namespace
+
 bool ParseScriptArguments(const std::vector<std::string>& words,
                           ScriptRequest* request, std::string* error) {
   for (size_t i = 0; i < words.size(); ++i) {
@@ -84,29 +89,14 @@ bool ParseScriptArguments(const std::vector<std::string>& words,
     *error = "usage: script [-u] [-D NAME=VALUE]... SCRIPT_FILE";
     return false;
   }
+  if (!ReadScriptFile(request->path, &request->text)) {
+    *error = "cannot read " + request->path;
+    return false;
+  }
   return true;
 }
 
-// The script's bytes as they are, in the ANSI code page, zero-terminated as
-// the registrar expects; the text ends at its first zero byte.
-bool ReadScriptFile(const std::string& path, std::string* text) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  text->assign(std::istreambuf_iterator<char>(file),
-               std::istreambuf_iterator<char>());
-  return !file.bad();
-}
-
-}  // namespace
-
-int RunScriptCommand(const std::vector<std::string>& words) {
-  ScriptRequest request;
-  std::string error;
-  if (!ParseScriptArguments(words, &request, &error)) return UsageError(error);
-  std::string text;
-  if (!ReadScriptFile(request.path, &text))
-    return UsageError("cannot read " + request.path);
-
+int RunScriptCommand(const ScriptRequest& request) {
   std::vector<LPCOLESTR> names, values;
   for (size_t i = 0; i < request.names.size(); ++i) {
     names.push_back(reinterpret_cast<LPCOLESTR>(request.names[i].c_str()));
@@ -117,7 +107,7 @@ int RunScriptCommand(const std::vector<std::string>& words) {
   static ServerModule module;
   InitializeModule(module, noClasses, /*instance=*/nullptr);
   HRESULT status = RunScriptWithVariables(
-      text.c_str(), names.data(), values.data(), static_cast<int>(names.size()),
+      request.text.c_str(), names.data(), values.data(), static_cast<int>(names.size()),
       /*doRegister=*/request.unregister ? FALSE : TRUE);
   TerminateModule(module);
 

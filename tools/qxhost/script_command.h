@@ -7,9 +7,22 @@
 
 namespace qxhost {
 
-// Runs the command against the loaded store; returns the exit code: 0 when
-// the run's status is S_OK, 1 for a failure status, 2 for usage errors (bad
-// option, unreadable file). The status is the last line of stdout, 0x%08X.
-int RunScriptCommand(const std::vector<std::string>& words);
+struct ScriptRequest {
+  bool unregister = false;
+  std::vector<std::u16string> names;   // -D pairs in the order given
+  std::vector<std::u16string> values;
+  std::string path;
+  std::string text;  // the file's bytes, read while parsing
+};
+
+// Checks the words and reads the script file, before anything else runs, so
+// that a usage error (bad option, unreadable file) touches no registry.
+bool ParseScriptArguments(const std::vector<std::string>& words,
+                          ScriptRequest* request, std::string* error);
+
+// Runs the script against the loaded store; returns the exit code: 0 when
+// the run's status is S_OK, else 1. The status is the last line of stdout,
+// as 0x%08X.
+int RunScriptCommand(const ScriptRequest& request);
 
 }  // namespace qxhost

@@ -1,0 +1,120 @@
+// qxhost script: a registry script file in, the registry file out. The
+// status is the last line of stdout; exit 0 for S_OK, 1 for a failure
+// status, 2 for usage errors.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "host/host_runner.h"
+
+namespace {
+
+using hosttest::HostRun;
+using hosttest::HostSandbox;
+using hosttest::Lines;
+using hosttest::ReadFile;
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+std::string LastLine(const std::string& text) {
+  std::vector<std::string> lines = Lines(text);
+  return lines.empty() ? std::string() : lines.back();
+}
+
+std::string Export(const HostSandbox& sandbox, const std::string& key) {
+  HostRun run = sandbox.RunWithRegistry({"reg", "export", key});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  return run.out;
+}
+
+TEST(HostScript, RegistersAndUnregistersWithVariablesInOrder) {
+  HostSandbox sandbox;
+  auto script = sandbox.Write(
+      "app.rgs",
+      "HKCU\r\n{\r\n\tSoftware\r\n\t{\r\n\t\tQxDemo = s '%Name%'\r\n"
+      "\t\t{\r\n\t\t\tval Path = s '%PATH%'\r\n\t\t\tval Count = d '42'\r\n"
+      "\t\t}\r\n\t}\r\n}\r\n");
+  // The first pair of a name wins; lookups ignore case.
+  HostRun run = sandbox.RunWithRegistry({"script", "-D", "Name=first", "-D",
+                                         "name=second", "-DPath=C:\\dir",
+                                         script.string()});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(LastLine(run.out), "0x00000000");
+
+  std::string key = Export(sandbox, "HKCU\\Software\\QxDemo");
+  EXPECT_NE(key.find("@=\"first\""), std::string::npos) << key;
+  EXPECT_NE(key.find("\"Path\"=\"C:\\\\dir\""), std::string::npos) << key;
+  EXPECT_NE(key.find("\"Count\"=dword:0000002a"), std::string::npos) << key;
+
+  run = sandbox.RunWithRegistry(
+      {"script", "-u", "-D", "Name=x", "-D", "Path=y", script.string()});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(LastLine(run.out), "0x00000000");
+  HostRun gone = sandbox.RunWithRegistry(
+      {"reg", "export", "HKCU\\Software\\QxDemo"});
+  EXPECT_EQ(gone.exitCode, kExitFailure);
+}
+
+TEST(HostScript, FailureStatusIsPrintedAndTheBlockRolledBack) {
+  HostSandbox sandbox;
+  // The value clause runs into the end of the text.
+  auto script = sandbox.Write("bad.rgs", "HKCU { QxBroken = s");
+  HostRun run = sandbox.RunWithRegistry({"script", script.string()});
+  EXPECT_EQ(run.exitCode, kExitFailure);
+  EXPECT_EQ(LastLine(run.out), "0x80020009");
+  HostRun gone =
+      sandbox.RunWithRegistry({"reg", "export", "HKCU\\QxBroken"});
+  EXPECT_EQ(gone.exitCode, kExitFailure);
+
+  // A variable the script needs but nobody defined.
+  auto needsVariable = sandbox.Write("var.rgs", "HKCU { QxV = s '%Missing%' }");
+  run = sandbox.RunWithRegistry({"script", needsVariable.string()});
+  EXPECT_EQ(run.exitCode, kExitFailure);
+  EXPECT_EQ(LastLine(run.out), "0x80020009");
+}
+
+TEST(HostScript, UsageErrorsTouchNoRegistry) {
+  HostSandbox sandbox;
+  auto script = sandbox.Write("ok.rgs", "HKCU { QxUsage }");
+  for (const std::vector<std::string>& words :
+       std::vector<std::vector<std::string>>{
+           {"script"},
+           {"script", "-x", script.string()},
+           {"script", "-D"},
+           {"script", "-D", "=value", script.string()},
+           {"script", "-D", "novalue", script.string()},
+           {"script", script.string(), script.string()},
+           {"script", (sandbox.root() / "missing.rgs").string()}}) {
+    HostRun run = sandbox.RunWithRegistry(words);
+    EXPECT_EQ(run.exitCode, kExitUsage) << words.size() << run.err;
+    EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+    EXPECT_TRUE(run.out.empty());
+  }
+  EXPECT_FALSE(std::filesystem::exists(sandbox.registry()));
+}
+
+TEST(HostScript, ShiftJisScriptBytesUnderCodePage932) {
+  HostSandbox sandbox;
+  // "表" is 0x95 0x5C in Shift-JIS: its trail byte is a backslash in ASCII,
+  // which must not split the key name; the value is given in UTF-8.
+  auto script =
+      sandbox.Write("sjis.rgs", "HKCU { 'Qx\x95\x5CKey' = s '%V%' }");
+  HostRun run = sandbox.RunWithRegistry(
+      {"--acp", "932", "script", "-D", "V=\xE8\xA1\xA8", script.string()});
+  ASSERT_EQ(run.exitCode, 0) << run.err << run.out;
+
+  std::string key = Export(sandbox, "HKCU\\Qx\xE8\xA1\xA8Key");
+  EXPECT_NE(key.find("[HKEY_CURRENT_USER\\Qx\xE8\xA1\xA8Key]"),
+            std::string::npos)
+      << key;
+  EXPECT_NE(key.find("@=\"\xE8\xA1\xA8\""), std::string::npos) << key;
+
+  // Read as 1252, the same bytes are two characters and the 0x5C a
+  // backslash: a key name with a backslash is refused.
+  run = sandbox.RunWithRegistry({"script", "-D", "V=x", script.string()});
+  EXPECT_EQ(run.exitCode, kExitFailure);
+  EXPECT_EQ(LastLine(run.out), "0x80020009");
+}
+
+}  // namespace
