@@ -17,12 +17,6 @@ constexpr char kProviderKey[] =
 
 class CryptoTest : public PlatformTest {
  protected:
-  void Import(const std::string& body) {
-    std::string error;
-    ASSERT_TRUE(qxplatform::ImportRegistryText(
-        "Windows Registry Editor Version 5.00\r\n\r\n" + body, &error))
-        << error;
-  }
   void InstallProvider(const char* typeLine = "\"Type\"=dword:00000001") {
     Import(std::string("[") + kProviderKey + "]\r\n" + typeLine + "\r\n");
   }

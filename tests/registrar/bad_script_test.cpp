@@ -9,12 +9,6 @@ namespace {
 
 class BadScriptTest : public RegistrarTest {
  protected:
-  void Import(const std::string& body) {
-    std::string error;
-    ASSERT_TRUE(qxplatform::ImportRegistryText(
-        "Windows Registry Editor Version 5.00\r\n\r\n" + body, &error))
-        << error;
-  }
   // depth nested blocks of keys named "k", under one root block.
   static std::string Nested(int depth) {
     std::string text = "HKCR {";

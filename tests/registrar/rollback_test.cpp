@@ -7,15 +7,7 @@
 
 namespace {
 
-class RollbackTest : public RegistrarTest {
- protected:
-  void Import(const std::string& body) {
-    std::string error;
-    ASSERT_TRUE(qxplatform::ImportRegistryText(
-        "Windows Registry Editor Version 5.00\r\n\r\n" + body, &error))
-        << error;
-  }
-};
+using RollbackTest = RegistrarTest;
 
 TEST_F(RollbackTest, FailedSecondRootBlockKeepsTheFirst) {
   EXPECT_EQ(Register("HKCR { First = s '1' } "

@@ -4,15 +4,7 @@
 
 namespace {
 
-class UnregisterTest : public RegistrarTest {
- protected:
-  void Import(const std::string& body) {
-    std::string error;
-    ASSERT_TRUE(qxplatform::ImportRegistryText(
-        "Windows Registry Editor Version 5.00\r\n\r\n" + body, &error))
-        << error;
-  }
-};
+using UnregisterTest = RegistrarTest;
 
 TEST_F(UnregisterTest, KeyWithOnlyItsDefaultValueIsDeleted) {
   Import("[HKEY_CLASSES_ROOT\\K]\r\n@=\"v\"\r\n");

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <qxplatform/controls.h>
 
+#include <string>
+
 class PlatformTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -11,4 +13,13 @@ class PlatformTest : public ::testing::Test {
     qxplatform::ResetRegistry();
   }
   void TearDown() override { qxplatform::ResetControls(); }
+
+  // Merges .reg sections (the text after the file's header line) into the
+  // registry.
+  static void Import(const std::string& body) {
+    std::string error;
+    ASSERT_TRUE(qxplatform::ImportRegistryText(
+        "Windows Registry Editor Version 5.00\r\n\r\n" + body, &error))
+        << error;
+  }
 };
