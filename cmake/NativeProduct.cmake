@@ -15,7 +15,9 @@ target_link_libraries(qxkorvex_core PUBLIC platform)
 
 add_library(qxKorvex SHARED ${QX_PRODUCT_SOURCES})
 target_include_directories(qxKorvex PRIVATE ${CMAKE_SOURCE_DIR})
-target_compile_options(qxKorvex PRIVATE ${QX_PRODUCT_FLAGS} -fvisibility=hidden)
+# The version script exports the entry points and hides everything else, as
+# the .def file does for the DLL.
+target_compile_options(qxKorvex PRIVATE ${QX_PRODUCT_FLAGS})
 target_link_libraries(qxKorvex PRIVATE platform)
 target_link_options(qxKorvex PRIVATE
   -Wl,--version-script=${CMAKE_SOURCE_DIR}/module/qxKorvex.map)
