@@ -15,11 +15,6 @@ void ResetKernelControls() {
   ResetCodePageControls();
 }
 
-// Stand-ins so the library links while the registry and shell areas are
-// built without their controls; their real definitions take precedence.
-__attribute__((weak)) void ResetRegistryControls() {}
-__attribute__((weak)) void ResetShellControls() {}
-
 }  // namespace internal
 
 void ResetControls() {
