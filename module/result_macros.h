@@ -4,16 +4,16 @@
 #pragma once
 #include <windows.h>
 
-#define RETURN_IF_FAILED(expr)                                                \
-  do {                                                                        \
-    const HRESULT qxHrChecked = (expr);                                       \
-    if (FAILED(qxHrChecked)) return qxHrChecked;                              \
+#define RETURN_IF_FAILED(expr)                   \
+  do {                                           \
+    const HRESULT qxHrChecked = (expr);          \
+    if (FAILED(qxHrChecked)) return qxHrChecked; \
   } while (0)
 
 // Returns hr when cond holds.
-#define RETURN_HR_IF(hr, cond)                                                \
-  do {                                                                        \
-    if (cond) return (hr);                                                    \
+#define RETURN_HR_IF(hr, cond) \
+  do {                         \
+    if (cond) return (hr);     \
   } while (0)
 
 // Returns hr when ptr is null.

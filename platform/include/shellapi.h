@@ -17,5 +17,4 @@
 QXPLATFORM_API HINSTANCE WINAPI ShellExecuteA(HWND hwnd, LPCSTR lpOperation,
                                               LPCSTR lpFile,
                                               LPCSTR lpParameters,
-                                              LPCSTR lpDirectory,
-                                              INT nShowCmd);
+                                              LPCSTR lpDirectory, INT nShowCmd);

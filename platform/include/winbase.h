@@ -35,14 +35,14 @@ typedef struct _RTL_CRITICAL_SECTION {
 } RTL_CRITICAL_SECTION, CRITICAL_SECTION, *PCRITICAL_SECTION,
     *LPCRITICAL_SECTION;
 
-QXPLATFORM_API void WINAPI InitializeCriticalSection(
-    LPCRITICAL_SECTION lpCriticalSection);
-QXPLATFORM_API void WINAPI EnterCriticalSection(
-    LPCRITICAL_SECTION lpCriticalSection);
-QXPLATFORM_API void WINAPI LeaveCriticalSection(
-    LPCRITICAL_SECTION lpCriticalSection);
-QXPLATFORM_API void WINAPI DeleteCriticalSection(
-    LPCRITICAL_SECTION lpCriticalSection);
+QXPLATFORM_API void WINAPI
+InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+QXPLATFORM_API void WINAPI
+EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+QXPLATFORM_API void WINAPI
+LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+QXPLATFORM_API void WINAPI
+DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 
 // ---- interlocked ----------------------------------------------------------
 QXPLATFORM_API LONG WINAPI InterlockedIncrement(LONG volatile* Addend);
@@ -117,8 +117,8 @@ QXPLATFORM_API void WINAPI GetSystemInfo(LPSYSTEM_INFO lpSystemInfo);
 #define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008
 
 QXPLATFORM_API HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
-QXPLATFORM_API HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName,
-                                             HANDLE hFile, DWORD dwFlags);
+QXPLATFORM_API HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile,
+                                             DWORD dwFlags);
 QXPLATFORM_API BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 QXPLATFORM_API FARPROC WINAPI GetProcAddress(HMODULE hModule,
                                              LPCSTR lpProcName);

@@ -22,5 +22,4 @@ QXPLATFORM_API BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv,
                                                 LPCSTR szProvider,
                                                 DWORD dwProvType,
                                                 DWORD dwFlags);
-QXPLATFORM_API BOOL WINAPI CryptReleaseContext(HCRYPTPROV hProv,
-                                               DWORD dwFlags);
+QXPLATFORM_API BOOL WINAPI CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags);

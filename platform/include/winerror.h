@@ -78,10 +78,10 @@
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
 #define FACILITY_WIN32 7
-#define HRESULT_FROM_WIN32(x)                                                  \
-  ((HRESULT)(x) <= 0 ? ((HRESULT)(x))                                          \
-                     : ((HRESULT)(((x) & 0x0000FFFF) | (FACILITY_WIN32 << 16) | \
-                                  0x80000000)))
-#define MAKE_HRESULT(sev, fac, code)                                           \
-  ((HRESULT)(((unsigned long)(sev) << 31) | ((unsigned long)(fac) << 16) |     \
+#define HRESULT_FROM_WIN32(x) \
+  ((HRESULT)(x) <= 0          \
+       ? ((HRESULT)(x))       \
+       : ((HRESULT)(((x)&0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000)))
+#define MAKE_HRESULT(sev, fac, code)                                       \
+  ((HRESULT)(((unsigned long)(sev) << 31) | ((unsigned long)(fac) << 16) | \
              ((unsigned long)(code))))

@@ -28,10 +28,7 @@ QXPLATFORM_API int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags,
                                               int cbMultiByte,
                                               LPWSTR lpWideCharStr,
                                               int cchWideChar);
-QXPLATFORM_API int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags,
-                                              LPCWSTR lpWideCharStr,
-                                              int cchWideChar,
-                                              LPSTR lpMultiByteStr,
-                                              int cbMultiByte,
-                                              LPCSTR lpDefaultChar,
-                                              LPBOOL lpUsedDefaultChar);
+QXPLATFORM_API int WINAPI
+WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
+                    int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
+                    LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar);

@@ -51,8 +51,8 @@ TEST(HostScript, RegistersAndUnregistersWithVariablesInOrder) {
       {"script", "-u", "-D", "Name=x", "-D", "Path=y", script.string()});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(LastLine(run.out), "0x00000000");
-  HostRun gone = sandbox.RunWithRegistry(
-      {"reg", "export", "HKCU\\Software\\QxDemo"});
+  HostRun gone =
+      sandbox.RunWithRegistry({"reg", "export", "HKCU\\Software\\QxDemo"});
   EXPECT_EQ(gone.exitCode, kExitFailure);
 }
 
@@ -63,8 +63,7 @@ TEST(HostScript, FailureStatusIsPrintedAndTheBlockRolledBack) {
   HostRun run = sandbox.RunWithRegistry({"script", script.string()});
   EXPECT_EQ(run.exitCode, kExitFailure);
   EXPECT_EQ(LastLine(run.out), "0x80020009");
-  HostRun gone =
-      sandbox.RunWithRegistry({"reg", "export", "HKCU\\QxBroken"});
+  HostRun gone = sandbox.RunWithRegistry({"reg", "export", "HKCU\\QxBroken"});
   EXPECT_EQ(gone.exitCode, kExitFailure);
 
   // A variable the script needs but nobody defined.
@@ -98,8 +97,7 @@ TEST(HostScript, ShiftJisScriptBytesUnderCodePage932) {
   HostSandbox sandbox;
   // "表" is 0x95 0x5C in Shift-JIS: its trail byte is a backslash in ASCII,
   // which must not split the key name; the value is given in UTF-8.
-  auto script =
-      sandbox.Write("sjis.rgs", "HKCU { 'Qx\x95\x5CKey' = s '%V%' }");
+  auto script = sandbox.Write("sjis.rgs", "HKCU { 'Qx\x95\x5CKey' = s '%V%' }");
   HostRun run = sandbox.RunWithRegistry(
       {"--acp", "932", "script", "-D", "V=\xE8\xA1\xA8", script.string()});
   ASSERT_EQ(run.exitCode, 0) << run.err << run.out;

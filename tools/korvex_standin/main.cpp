@@ -35,10 +35,10 @@ int main() {
     return Fail("cannot read the registry", error);
 
   HKEY key = nullptr;
-  LSTATUS result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProviderKey, 0,
-                                   /*lpClass=*/nullptr, REG_OPTION_NON_VOLATILE,
-                                   KEY_ALL_ACCESS, /*lpSecurityAttributes=*/nullptr,
-                                   &key, /*lpdwDisposition=*/nullptr);
+  LSTATUS result = RegCreateKeyExA(
+      HKEY_LOCAL_MACHINE, kProviderKey, 0,
+      /*lpClass=*/nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+      /*lpSecurityAttributes=*/nullptr, &key, /*lpdwDisposition=*/nullptr);
   if (result != ERROR_SUCCESS)
     return Fail("cannot create the provider key", std::to_string(result));
   RegSetValueExA(key, "Image Path", 0, REG_SZ,

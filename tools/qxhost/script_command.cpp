@@ -106,9 +106,10 @@ int RunScriptCommand(const ScriptRequest& request) {
   ObjectMapEntry noClasses[1] = {};
   static ServerModule module;
   InitializeModule(module, noClasses, /*instance=*/nullptr);
-  HRESULT status = RunScriptWithVariables(
-      request.text.c_str(), names.data(), values.data(), static_cast<int>(names.size()),
-      /*doRegister=*/request.unregister ? FALSE : TRUE);
+  HRESULT status =
+      RunScriptWithVariables(request.text.c_str(), names.data(), values.data(),
+                             static_cast<int>(names.size()),
+                             /*doRegister=*/request.unregister ? FALSE : TRUE);
   TerminateModule(module);
 
   std::printf("0x%08X\n", static_cast<unsigned>(status));

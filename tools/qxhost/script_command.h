@@ -9,7 +9,7 @@ namespace qxhost {
 
 struct ScriptRequest {
   bool unregister = false;
-  std::vector<std::u16string> names;   // -D pairs in the order given
+  std::vector<std::u16string> names;  // -D pairs in the order given
   std::vector<std::u16string> values;
   std::string path;
   std::string text;  // the file's bytes, read while parsing

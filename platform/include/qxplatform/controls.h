@@ -28,9 +28,9 @@ QXCONTROL void SetProcessorCount(DWORD count);
 QXCONTROL bool SetAnsiCodePage(UINT codePage);
 
 // ---- failure injection ----------------------------------------------------
-QXCONTROL void FailHeapAllocAt(long n);    // HeapAlloc and HeapReAlloc
-QXCONTROL void FailHeapCreateAt(long n);   // HeapCreate
-QXCONTROL void FailTaskAllocAt(long n);    // CoTaskMem*, SysAlloc*
+QXCONTROL void FailHeapAllocAt(long n);   // HeapAlloc and HeapReAlloc
+QXCONTROL void FailHeapCreateAt(long n);  // HeapCreate
+QXCONTROL void FailTaskAllocAt(long n);   // CoTaskMem*, SysAlloc*
 // RegCreateKeyExA: every call counts; the failing one returns
 // ERROR_CANTWRITE, creates nothing and sets *phkResult to null.
 QXCONTROL void FailRegCreateAt(long n);
@@ -50,11 +50,11 @@ QXCONTROL void ForceShellExecuteResult(INT_PTR result);
 QXCONTROL void ResetControls();
 
 // ---- leak accounting -------------------------------------------------------
-QXCONTROL long LiveHeapBlocks();   // blocks allocated in private heaps
-QXCONTROL long LiveHeaps();        // heaps created and not destroyed
-QXCONTROL long LiveTaskBlocks();   // task allocator blocks and BSTRs
+QXCONTROL long LiveHeapBlocks();  // blocks allocated in private heaps
+QXCONTROL long LiveHeaps();       // heaps created and not destroyed
+QXCONTROL long LiveTaskBlocks();  // task allocator blocks and BSTRs
 QXCONTROL long OpenRegistryHandles();
-QXCONTROL long ShellLaunchCount(); // programs actually started
+QXCONTROL long ShellLaunchCount();  // programs actually started
 
 // ---- registry store ---------------------------------------------------------
 // Empties all four trees.
