@@ -95,6 +95,17 @@ TEST_F(HostCall, UnknownClassIsAnHresultError) {
   EXPECT_EQ(run.err.rfind("error: 0x80040111", 0), 0u) << run.err;
 }
 
+TEST_F(HostCall, OlderMultiprocessorSystemServesTheSameCall) {
+  // NT 4.0 with five processors: the library spreads its blocks over eight
+  // extra heaps, and a whole activation still unloads cleanly.
+  HostRun run = m_sandbox.RunWithRegistry({"--os", "nt-4.0", "--processors",
+                                           "5", "call", "--library",
+                                           QX_LIBRARY_PATH, kClsid, "install"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(LastLine(run.out), "-2");
+  EXPECT_NE(run.out.find("library unloaded"), std::string::npos) << run.out;
+}
+
 TEST_F(HostCall, ProviderPresentGivesStatusZeroAndStartsNothing) {
   InstallStandIn();
   fs::path reg = m_sandbox.Write("provider.reg", kProviderPresent);

@@ -29,6 +29,18 @@ TEST(HostUsage, MissingOrUnknownCommand) {
   ExpectUsageError(sandbox, sandbox.RunWithRegistry({"frobnicate"}));
 }
 
+TEST(HostUsage, BadSystemOverrides) {
+  HostSandbox sandbox;
+  for (const char* system : {"nt4", "nt-4", "xp-5.1", "nt-.1", "nt-4.x"}) {
+    ExpectUsageError(
+        sandbox, sandbox.RunWithRegistry({"--os", system, "reg", "export"}));
+  }
+  ExpectUsageError(
+      sandbox, sandbox.RunWithRegistry({"--processors", "0", "reg", "export"}));
+  ExpectUsageError(sandbox, sandbox.RunWithRegistry(
+                                {"--processors", "two", "reg", "export"}));
+}
+
 TEST(HostUsage, BadGlobalOptions) {
   HostSandbox sandbox;
   ExpectUsageError(sandbox, sandbox.Run({"--verbose", "reg", "export"}));

@@ -61,6 +61,14 @@ int main(int argc, char** argv) {
     return UsageError("unsupported code page " +
                       std::to_string(options.codePage) + " (1252 or 932)");
 
+  if (options.system.setVersion) {
+    qxplatform::SetVersion(options.system.platformId, options.system.major,
+                           options.system.minor);
+  }
+  if (options.system.processors != 0) {
+    qxplatform::SetProcessorCount(options.system.processors);
+  }
+
   RegistrySession registry;
   if (!registry.Open(options.registryPath, &error)) return Failure(error);
 

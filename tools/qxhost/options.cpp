@@ -9,17 +9,25 @@ namespace qxhost {
 namespace {
 
 const char kUsage[] =
-    "usage: qxhost [--registry FILE] [--acp CODEPAGE] COMMAND ...\n"
+    "usage: qxhost [--registry FILE] [--acp CODEPAGE] [--os SYSTEM] "
+    "[--processors N] COMMAND ...\n"
     "  reg import FILE.reg                  merge a .reg file into the "
     "registry\n"
     "  reg export [KEY]                     print the registry, or one key, "
     "as .reg text\n"
     "  call --library PATH {CLSID} install  create the object and call "
     "install\n"
+    "  script [-u] [-D NAME=VALUE]... FILE  run a registry script (-u: "
+    "unregister)\n"
     "options:\n"
     "  --registry FILE  the registry file (default "
     "$XDG_STATE_HOME/qxkorvex/registry.reg)\n"
     "  --acp CODEPAGE   the ANSI code page: 1252 (default) or 932\n"
+    "  --os SYSTEM      the system version reported: nt-MAJOR.MINOR or "
+    "9x-MAJOR.MINOR\n"
+    "                   (default nt-6.1)\n"
+    "  --processors N   the processor count reported (default: this "
+    "machine's)\n"
     "exit codes: 0 success, 1 failure, 2 usage error\n";
 
 const char* const kCommands[] = {"reg", "call", "script"};
@@ -38,6 +46,40 @@ bool ParseCodePage(const std::string& text, UINT* codePage) {
   }
   *codePage = static_cast<UINT>(std::strtoul(text.c_str(), nullptr, 10));
   return true;
+}
+
+bool ParseSmallNumber(const std::string& text, DWORD* number) {
+  if (text.empty() || text.size() > 4) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  *number = static_cast<DWORD>(std::strtoul(text.c_str(), nullptr, 10));
+  return true;
+}
+
+// "nt-4.0" or "9x-4.10": the platform family and its version.
+bool ParseSystem(const std::string& text, SystemOverride* system) {
+  struct Family {
+    const char* prefix;
+    DWORD platformId;
+  };
+  static const Family kFamilies[] = {{"nt-", VER_PLATFORM_WIN32_NT},
+                                     {"9x-", VER_PLATFORM_WIN32_WINDOWS}};
+  for (const Family& family : kFamilies) {
+    const std::string prefix = family.prefix;
+    if (text.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string version = text.substr(prefix.size());
+    const size_t dot = version.find('.');
+    if (dot == std::string::npos) return false;
+    if (!ParseSmallNumber(version.substr(0, dot), &system->major) ||
+        !ParseSmallNumber(version.substr(dot + 1), &system->minor)) {
+      return false;
+    }
+    system->platformId = family.platformId;
+    system->setVersion = true;
+    return true;
+  }
+  return false;
 }
 
 // "--name VALUE" or "--name=VALUE"; advances *index past what it used.
@@ -93,6 +135,26 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* options,
     if (matched) {
       if (!ParseCodePage(value, &options->codePage)) {
         *error = "code page '" + value + "' is not a number";
+        return false;
+      }
+      continue;
+    }
+    if (!TakeValue(argc, argv, &index, "--os", &value, &matched, error))
+      return false;
+    if (matched) {
+      if (!ParseSystem(value, &options->system)) {
+        *error =
+            "system '" + value + "' is not nt-MAJOR.MINOR or 9x-MAJOR.MINOR";
+        return false;
+      }
+      continue;
+    }
+    if (!TakeValue(argc, argv, &index, "--processors", &value, &matched, error))
+      return false;
+    if (matched) {
+      if (!ParseSmallNumber(value, &options->system.processors) ||
+          options->system.processors == 0) {
+        *error = "processor count '" + value + "' is not a number from 1";
         return false;
       }
       continue;

@@ -10,9 +10,20 @@ namespace qxhost {
 // The ANSI code page when --acp is not given.
 constexpr UINT kDefaultCodePage = 1252;
 
+// What the platform reports as its version and processor count, for running
+// a library as it runs on an older or a multiprocessor system.
+struct SystemOverride {
+  bool setVersion = false;
+  DWORD platformId = 0;
+  DWORD major = 0;
+  DWORD minor = 0;
+  DWORD processors = 0;  // 0: the machine's own count
+};
+
 struct HostOptions {
   std::string registryPath;  // empty: the default registry file
   UINT codePage = kDefaultCodePage;
+  SystemOverride system;
   bool help = false;
   std::string command;                 // "reg", "call", "script"
   std::vector<std::string> arguments;  // the words after the command
