@@ -15,7 +15,7 @@ set_target_properties(qxKorvex PROPERTIES
   OUTPUT_NAME qxKorvex
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-target_link_options(qxKorvex PRIVATE -static-libgcc -static-libstdc++ -static
+target_link_options(qxKorvex PRIVATE -s -static-libgcc -static-libstdc++ -static
                     -Wl,--enable-stdcall-fixup -Wl,--no-undefined)
 target_link_libraries(qxKorvex PRIVATE ole32 oleaut32 advapi32 shell32 user32 uuid)
 

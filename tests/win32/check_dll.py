@@ -21,6 +21,28 @@ def fail(message):
     sys.exit(1)
 
 
+def string_resource(pe, string_id):
+    """The text of string table entry string_id, or None."""
+    block, index = string_id // 16 + 1, string_id % 16
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if kind.id != pefile.RESOURCE_TYPE["RT_STRING"]:
+            continue
+        for name in kind.directory.entries:
+            if name.id != block:
+                continue
+            for language in name.directory.entries:
+                data = pe.get_data(language.data.struct.OffsetToData,
+                                   language.data.struct.Size)
+                offset = 0
+                for position in range(16):
+                    length = int.from_bytes(data[offset:offset + 2], "little")
+                    text = data[offset + 2:offset + 2 + 2 * length]
+                    if position == index:
+                        return text.decode("utf-16-le")
+                    offset += 2 + 2 * length
+    return None
+
+
 def version_strings(pe):
     found = {}
     for info in getattr(pe, "FileInfo", []) or []:
@@ -58,6 +80,9 @@ def main():
     for key, value in VERSION_STRINGS.items():
         if strings.get(key) != value:
             fail("version string %s is %r, expected %r" % (key, strings.get(key), value))
+
+    if string_resource(pe, 100) != "qxKorvex":
+        fail("string 100 is %r, expected 'qxKorvex'" % string_resource(pe, 100))
 
     print("ok: exports %s; imports %s" % (sorted(exports), sorted(imports)))
 
