@@ -3,6 +3,7 @@
 // touched, and saved through a temporary file that replaces the old one only
 // once it is fully on disk.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -220,6 +221,38 @@ bool SaveRegistryFile(const char* path, std::string* error) {
     return false;
   }
   state.changed = false;
+  return true;
+}
+
+bool LockRegistryFile(const char* path, std::string* error) {
+  if (path == nullptr || *path == '\0') {
+    Report(error, "no file name");
+    return false;
+  }
+  // The locks this process holds, by lock file name; held until exit.
+  static std::mutex locksMutex;
+  static std::vector<std::string> lockedPaths;
+  std::lock_guard<std::mutex> guard(locksMutex);
+  const std::string lockPath = std::string(path) + ".lock";
+  for (const std::string& locked : lockedPaths) {
+    if (locked == lockPath) return true;
+  }
+  int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    if (errno == EACCES || errno == EROFS || errno == EPERM) return true;
+    Report(error, "cannot open " + lockPath + ": " + strerror(errno));
+    return false;
+  }
+  int result;
+  do {
+    result = flock(fd, LOCK_EX);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) {
+    Report(error, "cannot lock " + lockPath + ": " + strerror(errno));
+    close(fd);
+    return false;
+  }
+  lockedPaths.push_back(lockPath);
   return true;
 }
 

@@ -31,6 +31,8 @@ int main() {
     return Fail("QXKORVEX_REGISTRY is not set", "");
 
   std::string error;
+  if (!qxplatform::LockRegistryFile(registryFile, &error))
+    return Fail("cannot lock the registry", error);
   if (!qxplatform::LoadRegistryFile(registryFile, &error))
     return Fail("cannot read the registry", error);
 

@@ -78,7 +78,13 @@ bool RegistrySession::Open(const std::string& explicitPath,
     *error = std::string("cannot set ") + kRegistryEnvironmentVariable;
     return false;
   }
+  // Held until the host exits, so that a program the library starts (the
+  // provider's installer) works on the file after this run, not beside it.
   std::string reason;
+  if (!qxplatform::LockRegistryFile(m_path.c_str(), &reason)) {
+    *error = "cannot lock the registry " + m_path + ": " + reason;
+    return false;
+  }
   if (!qxplatform::LoadRegistryFile(m_path.c_str(), &reason)) {
     *error = "cannot load the registry " + m_path + ": " + reason;
     return false;

@@ -65,6 +65,14 @@ QXCONTROL void ResetRegistry();
 QXCONTROL bool LoadRegistryFile(const char* path, std::string* error);
 // Writes the whole store to path: a temporary file beside it, then rename.
 QXCONTROL bool SaveRegistryFile(const char* path, std::string* error);
+// Makes this process the only one working on the registry file at path
+// until it exits: takes an exclusive lock on "<path>.lock", waiting while
+// another process holds it, so that two processes never load the same file
+// and then each write back their own changes over the other's. Taking it
+// again for the same path does nothing. Where the lock file cannot be
+// created (a read-only directory) nobody can write the registry file
+// either, and the call succeeds without a lock.
+QXCONTROL bool LockRegistryFile(const char* path, std::string* error);
 // Merges .reg text (UTF-8) into the store, as importing it with regedit does.
 QXCONTROL bool ImportRegistryText(const std::string& text, std::string* error);
 // The whole store, or one key and everything below it (for example
