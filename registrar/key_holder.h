@@ -9,6 +9,10 @@
 class KeyHolder {
  public:
   KeyHolder() = default;
+  // A key still held when the walk leaves a block, on success or failure,
+  // is closed the same way as one given up on purpose, retry included, so
+  // no way out leaves a handle open.
+  ~KeyHolder() { Close(); }
   KeyHolder(const KeyHolder&) = delete;
   KeyHolder& operator=(const KeyHolder&) = delete;
 

@@ -67,6 +67,26 @@ TEST_F(RollbackTest, KeyThatWillNotCloseBeforeItsDeleteFailsUnregistering) {
   ExpectNothingHeld();
 }
 
+TEST_F(RollbackTest, KeyThatWillNotCloseOnAFailedBlockIsClosedOnRetry) {
+  // A is still held when the bad name fails the block; that close fails
+  // once and must be tried again rather than leave the handle open.
+  qxplatform::FailRegCloseAt(1);
+  EXPECT_EQ(Register("HKCR { A B\\C }"), DISP_E_EXCEPTION);
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "A"));
+  ExpectNothingHeld();
+
+  // The same when a nested block fails: every held key on the way out.
+  for (long n = 1; n <= 3; ++n) {
+    qxplatform::ResetRegistry();
+    qxplatform::FailRegCloseAt(n);
+    EXPECT_EQ(Register("HKCR { A { B { C bad\\name } } }"), DISP_E_EXCEPTION)
+        << n;
+    qxplatform::FailRegCloseAt(0);
+    EXPECT_EQ(qxplatform::OpenRegistryHandles(), 0) << n;
+  }
+  ExpectNothingHeld();
+}
+
 TEST_F(RollbackTest, OddBinaryValueRollsTheBlockBack) {
   EXPECT_EQ(Register("HKCR { K = s 'k' { val Bin = b 0A0 } }"), E_FAIL);
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "K"));
