@@ -7,8 +7,12 @@
 namespace {
 
 constexpr REGSAM kTreeDeleteAccess = KEY_READ | KEY_WRITE;
-// Registry key names hold at most 255 characters.
-constexpr DWORD kSubkeyNameBufferSize = 256;
+// Registry key names hold at most 255 characters, which the ANSI entry
+// points hand out as up to two bytes each in a double-byte code page; a
+// smaller buffer would stop the enumeration at such a name and leave the
+// tree standing.
+constexpr DWORD kMaxKeyNameCharacters = 255;
+constexpr DWORD kSubkeyNameBufferSize = 2 * kMaxKeyNameCharacters + 2;
 constexpr DWORD kValueNameBufferSize = 4096;
 
 }  // namespace
@@ -26,7 +30,10 @@ LSTATUS DeleteKeyTree(HKEY parent, const char* name) {
         RegEnumKeyExA(key.Get(), 0, subkey, &size, /*lpReserved=*/nullptr,
                       /*lpClass=*/nullptr, /*lpcchClass=*/nullptr,
                       /*lpftLastWriteTime=*/nullptr);
-    if (listed != ERROR_SUCCESS) break;
+    if (listed == ERROR_NO_MORE_ITEMS) break;
+    // Any other stop leaves subkeys the delete below would refuse to remove
+    // the key over; that is the failure to report.
+    if (listed != ERROR_SUCCESS) return listed;
     const LSTATUS removed = DeleteKeyTree(key.Get(), subkey);
     if (removed != ERROR_SUCCESS) return removed;
   }

@@ -99,6 +99,32 @@ TEST_F(RegisterTest, DeleteRemovesTheKeyTreeAndCreatesNothing) {
   ExpectNothingHeld();
 }
 
+// A subkey name of 255 characters is 255 UTF-16 units in the registry but
+// up to 510 bytes through the ANSI entry points in code page 932: removing
+// a tree must still see it, not stop and leave the tree behind.
+TEST_F(RegisterTest, ForceRemoveAndDeleteRemoveSubkeysWithLongDoubleByteNames) {
+  ASSERT_TRUE(qxplatform::SetAnsiCodePage(932));
+  std::string longName;  // U+8868, two bytes in 932, in UTF-8 for the import
+  for (int i = 0; i < 255; ++i) longName += "\xE8\xA1\xA8";
+  Import("[HKEY_CLASSES_ROOT\\F\\" + longName +
+         "\\Below]\r\n\r\n"
+         "[HKEY_CLASSES_ROOT\\D\\" +
+         longName + "]\r\n");
+  EXPECT_EQ(Register("HKCR { ForceRemove F { New } Delete D }"), S_OK);
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "F\\New"));
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "F", 0, KEY_READ, &key), 0);
+  DWORD subkeys = 0;
+  EXPECT_EQ(
+      RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr,
+                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+      0);
+  RegCloseKey(key);
+  EXPECT_EQ(subkeys, 1u);  // only New
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "D"));
+  ExpectNothingHeld();
+}
+
 TEST_F(RegisterTest, NeverDeletedNamesSurviveForceRemoveAndDelete) {
   std::string error;
   ASSERT_TRUE(qxplatform::ImportRegistryText(
