@@ -10,6 +10,7 @@ namespace {
 // Bytes one UTF-16 code point can take in the ANSI code page, with room to
 // spare for a surrogate pair converted to default characters.
 constexpr int kConvertedCharacterBufferSize = 8;
+constexpr size_t kMaxSize = static_cast<size_t>(-1);
 
 bool IsHighSurrogate(OLECHAR unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(OLECHAR unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
@@ -19,6 +20,8 @@ bool IsLowSurrogate(OLECHAR unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 TextBuilder::~TextBuilder() { CoTaskMemFree(m_data); }
 
 HRESULT TextBuilder::Make(size_t sourceBytes) {
+  // A doubled size that does not fit would wrap round to a small block.
+  RETURN_HR_IF(E_OUTOFMEMORY, sourceBytes > kMaxSize / 2);
   const size_t capacity = sourceBytes == 0 ? 1 : sourceBytes * 2;
   void* block = CoTaskMemAlloc(capacity);
   RETURN_IF_NULL_ALLOC(block);
@@ -31,9 +34,16 @@ HRESULT TextBuilder::Make(size_t sourceBytes) {
 
 HRESULT TextBuilder::AppendBytes(const char* bytes, size_t count) {
   RETURN_IF_NULL_ALLOC(m_data);
-  if (m_count + count > m_capacity) {
+  // Neither the sum nor a doubling may wrap round: either would leave a
+  // block smaller than what is copied into it.
+  RETURN_HR_IF(E_OUTOFMEMORY, count > kMaxSize - m_count);
+  const size_t needed = m_count + count;
+  if (needed > m_capacity) {
     size_t grown = m_capacity;
-    while (m_count + count > grown) grown *= 2;
+    while (needed > grown) {
+      RETURN_HR_IF(E_OUTOFMEMORY, grown > kMaxSize / 2);
+      grown *= 2;
+    }
     void* block = CoTaskMemRealloc(m_data, grown);
     RETURN_IF_NULL_ALLOC(block);
     m_data = static_cast<char*>(block);

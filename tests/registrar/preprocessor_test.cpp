@@ -153,6 +153,25 @@ TEST_F(PreprocessorTest, TextBuilderDoublesOnlyWhenTheNextCharacterDoesNotFit) {
   EXPECT_EQ(empty.Capacity(), 1u);
 }
 
+// Sizes whose doubling or sum does not fit a size_t are refused as out of
+// memory, never wrapped round to a small block that is then overrun.
+TEST_F(PreprocessorTest, TextBuilderRefusesSizesThatWouldWrap) {
+  TextBuilder huge;
+  EXPECT_EQ(huge.Make(SIZE_MAX / 2 + 1), E_OUTOFMEMORY);
+  EXPECT_EQ(huge.Capacity(), 0u);
+
+  TextBuilder builder;
+  ASSERT_EQ(builder.Make(1), S_OK);
+  ASSERT_EQ(builder.AppendCharacter("a"), S_OK);
+  EXPECT_EQ(builder.AppendCharacters("b", SIZE_MAX), E_OUTOFMEMORY);
+  EXPECT_EQ(builder.AppendCharacters("b", SIZE_MAX / 2 + 1), E_OUTOFMEMORY);
+  EXPECT_EQ(builder.Count(), 1u);
+  ASSERT_EQ(builder.AppendTerminator(), S_OK);
+  char* text = builder.Detach();
+  EXPECT_STREQ(text, "a");
+  CoTaskMemFree(text);
+}
+
 TEST_F(PreprocessorTest, MapDoublesItsCapacityOnTheEleventhPair) {
   EXPECT_EQ(m_map.Capacity(), 10u);
   for (int i = 0; i < 10; ++i) {
