@@ -17,8 +17,11 @@ HRESULT ScriptParser::ReadToken(char* buffer, size_t capacity) {
   size_t count = 0;
 
   if (*m_position == kQuote) {
-    const size_t limit =
-        capacity > kQuotedTokenReserve ? capacity - kQuotedTokenReserve : 0;
+    // A character is added only while the token holds fewer bytes than the
+    // quoted limit of a full token buffer, and only when it fits whole with
+    // the terminating zero: a smaller buffer (a value name) takes as much
+    // quoted text as unquoted.
+    const size_t limit = kTokenBufferSize - kQuotedTokenReserve;
     m_position = NextCharacter(m_position);
     while (*m_position != '\0') {
       if (*m_position == kQuote) {
@@ -26,8 +29,10 @@ HRESULT ScriptParser::ReadToken(char* buffer, size_t capacity) {
         if (*next != kQuote) break;  // the closing quote
         m_position = next;           // two quotes stand for one
       }
-      RETURN_HR_IF(DISP_E_EXCEPTION, count >= limit);
       const char* next = NextCharacter(m_position);
+      const size_t length = static_cast<size_t>(next - m_position);
+      RETURN_HR_IF(DISP_E_EXCEPTION,
+                   count >= limit || count + length + 1 > capacity);
       while (m_position < next) buffer[count++] = *m_position++;
     }
     RETURN_HR_IF(DISP_E_EXCEPTION, *m_position == '\0');

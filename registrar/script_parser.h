@@ -21,9 +21,10 @@ class ScriptParser {
 
   // Skips white space and reads one token into buffer (capacity bytes, the
   // token and its zero). DISP_E_EXCEPTION at the end of the text, at an
-  // unclosed quote, and for a token that does not fit: a quoted token grows
-  // only while it holds fewer than capacity - 2 bytes, an unquoted one must
-  // fit with its zero. On failure the position stays where it was found.
+  // unclosed quote, and for a token that does not fit: every character must
+  // fit whole with the zero, and a quoted token grows only while it holds
+  // fewer than kTokenBufferSize - 2 bytes. On failure the position stays
+  // where it was found.
   HRESULT ReadToken(char* buffer, size_t capacity);
   template <size_t N>
   HRESULT ReadToken(char (&buffer)[N]) {

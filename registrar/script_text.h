@@ -8,7 +8,7 @@
 // its terminating zero).
 constexpr size_t kTokenBufferSize = 4096;
 // A quoted token grows one character at a time only while it holds fewer
-// than this many bytes below its buffer's size (room for a double-byte
+// than this many bytes below a token buffer's size (room for a double-byte
 // character and the terminating zero).
 constexpr size_t kQuotedTokenReserve = 2;
 // The name that follows "Val", and the copy of a key name kept in unregister

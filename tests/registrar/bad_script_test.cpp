@@ -98,9 +98,27 @@ TEST_F(BadScriptTest, ValueNameLongerThanItsBufferIsRefusedNotTruncated) {
   EXPECT_EQ(Unregister("HKCR { K { val " + fits + "w = s 'x' } }"),
             DISP_E_EXCEPTION);
   EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "K", fits.c_str()), "x");
-  const std::string quoted(259, 'q');
-  EXPECT_EQ(Register("HKCR { M { val '" + quoted + "' = s 'x' } }"),
+  ExpectNothingHeld();
+}
+
+TEST_F(BadScriptTest, QuotedValueNameFitsItsBufferAsAnUnquotedOneDoes) {
+  const std::string fits(259, 'q');
+  EXPECT_EQ(Register("HKCR { M { val '" + fits + "' = s 'x' } }"), S_OK);
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "M", fits.c_str()), "x");
+  EXPECT_EQ(Register("HKCR { N { val '" + fits + "q' = s 'x' } }"),
             DISP_E_EXCEPTION);
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "N"));
+
+  // A double-byte character goes in whole or not at all.
+  ASSERT_TRUE(qxplatform::SetAnsiCodePage(932));
+  const std::string prefix(257, 'q');
+  EXPECT_EQ(Register("HKCR { O { val '" + prefix + "\x95\x5C' = s 'x' } }"),
+            S_OK);
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "O", (prefix + "\x95\x5C").c_str()),
+            "x");
+  EXPECT_EQ(Register("HKCR { P { val '" + prefix + "q\x95\x5C' = s 'x' } }"),
+            DISP_E_EXCEPTION);
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "P"));
   ExpectNothingHeld();
 }
 

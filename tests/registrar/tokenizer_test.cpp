@@ -100,9 +100,10 @@ TEST_F(TokenizerTest, SmallerBufferRefusesWhatDoesNotFit) {
   EXPECT_EQ(parser.ReadToken(name), S_OK);
   EXPECT_STREQ(name, "1234567");
   EXPECT_EQ(parser.ReadToken(name), DISP_E_EXCEPTION);
-  parser.SetPosition("'123456' '1234567'");
+  // A quoted token fits a small buffer as far as an unquoted one does.
+  parser.SetPosition("'1234567' '12345678'");
   EXPECT_EQ(parser.ReadToken(name), S_OK);
-  EXPECT_STREQ(name, "123456");
+  EXPECT_STREQ(name, "1234567");
   EXPECT_EQ(parser.ReadToken(name), DISP_E_EXCEPTION);
 }
 
