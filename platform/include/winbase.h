@@ -52,6 +52,13 @@ QXPLATFORM_API LONG WINAPI InterlockedExchange(LONG volatile* Target,
 QXPLATFORM_API LONG WINAPI InterlockedCompareExchange(LONG volatile* Dest,
                                                       LONG Exchange,
                                                       LONG Comperand);
+// Pointer-sized forms, for publishing a pointer that other threads read
+// without a lock.
+QXPLATFORM_API PVOID WINAPI
+InterlockedCompareExchangePointer(PVOID volatile* Destination, PVOID Exchange,
+                                  PVOID Comperand);
+QXPLATFORM_API PVOID WINAPI InterlockedExchangePointer(PVOID volatile* Target,
+                                                       PVOID Value);
 
 // ---- version and processors -----------------------------------------------
 #define VER_PLATFORM_WIN32s 0

@@ -68,6 +68,19 @@ LONG WINAPI InterlockedCompareExchange(LONG volatile* Dest, LONG Exchange,
   return Comperand;  // the value found, whether or not it was replaced
 }
 
+PVOID WINAPI InterlockedCompareExchangePointer(PVOID volatile* Destination,
+                                               PVOID Exchange,
+                                               PVOID Comperand) {
+  __atomic_compare_exchange_n(Destination, &Comperand, Exchange,
+                              /*weak=*/false, __ATOMIC_SEQ_CST,
+                              __ATOMIC_SEQ_CST);
+  return Comperand;  // the value found, whether or not it was replaced
+}
+
+PVOID WINAPI InterlockedExchangePointer(PVOID volatile* Target, PVOID Value) {
+  return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
+}
+
 DWORD WINAPI GetCurrentThreadId(void) {
   return static_cast<DWORD>(syscall(SYS_gettid));
 }

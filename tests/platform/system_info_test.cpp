@@ -105,4 +105,18 @@ TEST_F(SystemInfoTest, InterlockedOperationsReturnTheDocumentedValues) {
   EXPECT_NE(GetCurrentProcessId(), 0u);
 }
 
+TEST_F(SystemInfoTest, PointerInterlockedOperationsReturnTheValueFound) {
+  int first = 0;
+  int second = 0;
+  PVOID volatile slot = nullptr;
+  EXPECT_EQ(InterlockedCompareExchangePointer(&slot, &first, &second),
+            nullptr);  // no match
+  EXPECT_EQ(slot, nullptr);
+  EXPECT_EQ(InterlockedCompareExchangePointer(&slot, &first, nullptr),
+            nullptr);
+  EXPECT_EQ(slot, &first);
+  EXPECT_EQ(InterlockedExchangePointer(&slot, &second), &first);
+  EXPECT_EQ(slot, &second);
+}
+
 }  // namespace
