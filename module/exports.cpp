@@ -20,9 +20,27 @@ ObjectMapEntry* FindClassEntry(REFCLSID classId) {
   return nullptr;
 }
 
-// The cache slot is tested outside the lock as well as inside it.
-IUnknown* CachedClassObject(const ObjectMapEntry& entry) {
-  return *static_cast<IUnknown* const volatile*>(&entry.cachedClassObject);
+// Threads read the cache slot without the class-object lock, so the class
+// object is published into it only once fully made, and read back with a
+// barrier: a reader that sees the pointer also sees the object behind it.
+PVOID volatile* CacheSlot(ObjectMapEntry& entry) {
+  return reinterpret_cast<PVOID volatile*>(&entry.cachedClassObject);
+}
+
+IUnknown* CachedClassObject(ObjectMapEntry& entry) {
+  return static_cast<IUnknown*>(InterlockedCompareExchangePointer(
+      CacheSlot(entry), /*Exchange=*/nullptr, /*Comperand=*/nullptr));
+}
+
+// Creates the class object into a local and publishes it on success.
+HRESULT CreateCachedClassObject(ObjectMapEntry& entry) {
+  IUnknown* created = nullptr;
+  const HRESULT hr = entry.classObjectCreator(
+      entry.instanceCreator, IID_IUnknown, reinterpret_cast<void**>(&created));
+  if (hr == S_OK && created != nullptr) {
+    InterlockedExchangePointer(CacheSlot(entry), created);
+  }
+  return hr;
 }
 
 }  // namespace
@@ -41,9 +59,7 @@ STDAPI DllGetClassObject(REFCLSID classId, REFIID iid, LPVOID* out) {
   if (CachedClassObject(*entry) == nullptr) {
     CriticalSectionGuard guard(CurrentModule().classObjectLock);
     if (CachedClassObject(*entry) == nullptr) {
-      hr = entry->classObjectCreator(
-          entry->instanceCreator, IID_IUnknown,
-          reinterpret_cast<void**>(&entry->cachedClassObject));
+      hr = CreateCachedClassObject(*entry);
     }
   }
   IUnknown* classObject = CachedClassObject(*entry);
