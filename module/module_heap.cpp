@@ -131,8 +131,10 @@ void* ModuleAlloc(SIZE_T size) {
   SIZE_T total = 0;
   if (!WithHeader(size, &total)) return nullptr;
   // The counter only spreads blocks over the heaps; no lock is needed.
+  // Unsigned arithmetic: the counter wraps after 2^31 blocks and goes on
+  // rotating.
   const DWORD turn =
-      static_cast<DWORD>(InterlockedIncrement(&module.heapCounter) - 1);
+      static_cast<DWORD>(InterlockedIncrement(&module.heapCounter)) - 1u;
   const HANDLE heap = module.heapArray[turn & module.heapMask];
   return Stamp(HeapAlloc(heap, kHeapCallFlags, total), heap);
 }

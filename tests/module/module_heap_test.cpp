@@ -91,6 +91,22 @@ TEST_F(ModuleHeapTest, AllocationsRotateOverTheExtraHeaps) {
   for (void* block : blocks) ModuleFree(block);
 }
 
+TEST_F(ModuleHeapTest, RotationGoesOnWhenTheCounterWraps) {
+  AttachOnOlderSystem(2);
+  ServerModule& module = CurrentModule();
+  ASSERT_EQ(module.heapMask, 3u);
+  // As after 2^31 - 1 blocks: the next turn is the last one below the wrap.
+  module.heapCounter = 0x7FFFFFFF;
+  void* last = ModuleAlloc(8);
+  void* wrapped = ModuleAlloc(8);
+  ASSERT_NE(last, nullptr);
+  ASSERT_NE(wrapped, nullptr);
+  EXPECT_EQ(HeaderHeap(last), module.heapArray[3]);
+  EXPECT_EQ(HeaderHeap(wrapped), module.heapArray[0]);
+  ModuleFree(last);
+  ModuleFree(wrapped);
+}
+
 TEST_F(ModuleHeapTest, ExtraHeapBlocksKeepTheirContentAndHeapOnRealloc) {
   AttachOnOlderSystem(2);
   char* block = static_cast<char*>(ModuleAlloc(8));
