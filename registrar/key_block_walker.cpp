@@ -104,23 +104,50 @@ class BlockWalker {
 };
 
 // Reads a block up to its closing token without recursion and without
-// touching the registry: "{" alone opens, a token beginning with "}"
-// closes, and the tokens of a value clause are never counted.
+// touching the registry, entry by entry exactly as the walk reads a block
+// under a missing key: a brace or "=" that the walk takes as a key name, a
+// value name or a value never opens, closes or skips anything, so the
+// reading comes out at the same token the walk would. Every nested block,
+// a stray one included, is followed by an optional value clause.
 HRESULT BlockWalker::SkipBlock() {
-  char value[kTokenBufferSize];
-  for (long open = 1; open > 0;) {
-    RETURN_IF_FAILED(ReadToken());
+  char valueName[kNameBufferSize];
+  RETURN_IF_FAILED(ReadToken());
+  for (long open = 1;;) {
     if (m_token[0] == kCloseBrace) {
-      --open;
-    } else if (IsOpenBraceToken(m_token)) {
-      ++open;
-    } else if (m_token[0] == kEquals) {
+      if (--open == 0) return S_OK;
       RETURN_IF_FAILED(ReadToken());
-      m_parser.SkipBlanks();
-      RETURN_IF_FAILED(m_parser.ReadToken(value));
+      RETURN_IF_FAILED(SkipValueClause());
+      continue;
+    }
+    if (IsOpenBraceToken(m_token)) {
+      ++open;
+      RETURN_IF_FAILED(ReadToken());
+      continue;
+    }
+    bool keyNameFollows = false;
+    if (TokenIs(m_token, kForceRemoveKeyword) ||
+        TokenIs(m_token, kDeleteKeyword)) {
+      RETURN_IF_FAILED(ReadToken());
+    }
+    if (TokenIs(m_token, kNoRemoveKeyword)) {
+      RETURN_IF_FAILED(ReadToken());
+      keyNameFollows = true;
+    }
+    if (!keyNameFollows && TokenIs(m_token, kValKeyword)) {
+      RETURN_IF_FAILED(m_parser.ReadToken(valueName));
+      RETURN_IF_FAILED(ReadToken());
+      RETURN_HR_IF(DISP_E_EXCEPTION, m_token[0] != kEquals);
+      RETURN_IF_FAILED(SkipValueClause());
+      continue;
+    }
+    RETURN_HR_IF(DISP_E_EXCEPTION, !IsAcceptableKeyName(m_token));
+    RETURN_IF_FAILED(ReadToken());
+    RETURN_IF_FAILED(SkipValueClause());
+    if (IsOpenBraceToken(m_token)) {
+      ++open;
+      RETURN_IF_FAILED(ReadToken());
     }
   }
-  return S_OK;
 }
 
 HRESULT BlockWalker::Walk(HKEY parent, bool absent, int depth) {
@@ -139,6 +166,7 @@ HRESULT BlockWalker::Walk(HKEY parent, bool absent, int depth) {
       RETURN_HR_IF(DISP_E_EXCEPTION, !m_rollingBack);
       RETURN_IF_FAILED(SkipBlock());
       RETURN_IF_FAILED(ReadToken());
+      RETURN_IF_FAILED(SkipValueClause());
       continue;
     }
 

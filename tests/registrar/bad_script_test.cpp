@@ -139,6 +139,27 @@ TEST_F(BadScriptTest, NestingIsBoundedInsteadOfExhaustingTheStack) {
   ExpectNothingHeld();
 }
 
+// The roll-back reads a block nested past the limit without acting on it,
+// but token for token as the walk reads entries: a value named "{" or a
+// key named "=x" must not shift the braces, or the roll-back would leave
+// the failed root block early or late and act on keys the block never
+// named (here HKCR\\HKCU, named by the text behind the block).
+TEST_F(BadScriptTest, RollBackReadsATooDeepBlockEntryByEntry) {
+  for (const char* entries : {" val { = s x", " =x = s {"}) {
+    qxplatform::ResetRegistry();
+    Import("[HKEY_CLASSES_ROOT\\HKCU]\r\n");
+    std::string text = "HKCR {";
+    for (int i = 1; i < 513; ++i) text += " k {";
+    text += entries;
+    for (int i = 0; i < 513; ++i) text += " }";
+    text += " HKCU { }";
+    EXPECT_EQ(Register(text), DISP_E_EXCEPTION) << entries;
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "HKCU")) << entries;
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "k")) << entries;
+  }
+  ExpectNothingHeld();
+}
+
 TEST_F(BadScriptTest, DeepButBoundedNestingRegistersAndUnregisters) {
   ASSERT_EQ(Register(Nested(200)), S_OK);
   std::string path = "k";
