@@ -100,11 +100,15 @@ TEST_F(PreprocessorTest, DoubleByteValueIsExpandedByteForByte) {
   EXPECT_EQ(Expand("[%Module%]"), std::string("[") + converted + "]");
 }
 
-TEST_F(PreprocessorTest, PercentTrailByteIsNotAReference) {
+TEST_F(PreprocessorTest, PercentBehindALeadByteIsItsTrailByte) {
   ASSERT_TRUE(qxplatform::SetAnsiCodePage(932));
-  // No trail byte of 932 is "%", but a lead byte before it must not hide it.
+  // The text is walked by whole characters: the "%" behind the lead byte
+  // 0x95 belongs to that character, so the next "%" begins a reference
+  // rather than closing an escape.
   ASSERT_EQ(m_map.AddPair(OLESTR("x"), OLESTR("y")), S_OK);
-  EXPECT_EQ(Expand("\x95\x5C%x%"), "\x95\x5Cy");
+  EXPECT_EQ(Expand("\x95%%x%"), "\x95%y");
+  ASSERT_TRUE(qxplatform::SetAnsiCodePage(1252));
+  EXPECT_EQ(Expand("\x95%%x%"), "<hr 0x80020009>");  // "%%" then a lone "%"
 }
 
 TEST_F(PreprocessorTest, LeadByteBeforeTheEndIsCopiedAlone) {

@@ -115,14 +115,16 @@ TEST_F(ValuesTest, ValueNameMustBeFollowedByEquals) {
   EXPECT_EQ(Unregister("HKCR { val V s 'x' }"), DISP_E_EXCEPTION);
 }
 
-TEST_F(ValuesTest, HexDigitValueOfEveryByte) {
-  for (int byte = 0; byte < 256; ++byte) {
-    const char c = static_cast<char>(byte);
-    BYTE expected = 0;
-    if (c >= '0' && c <= '9') expected = static_cast<BYTE>(c - '0');
-    if (c >= 'a' && c <= 'f') expected = static_cast<BYTE>(c - 'a' + 10);
-    if (c >= 'A' && c <= 'F') expected = static_cast<BYTE>(c - 'A' + 10);
-    EXPECT_EQ(HexDigitValue(c), expected) << byte;
+TEST_F(ValuesTest, HexDigitValueOfDigitsAndTheBytesAroundThem) {
+  const struct {
+    char digit;
+    BYTE value;
+  } kCases[] = {{'0', 0},  {'9', 9},  {'a', 10},   {'f', 15},
+                {'A', 10}, {'F', 15}, {'/', 0},    {':', 0},
+                {'@', 0},  {'G', 0},  {'`', 0},    {'g', 0},
+                {' ', 0},  {'\0', 0}, {'\xC1', 0}, {'\xE6', 0}};
+  for (const auto& c : kCases) {
+    EXPECT_EQ(HexDigitValue(c.digit), c.value) << static_cast<int>(c.digit);
   }
 }
 
