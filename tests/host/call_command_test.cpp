@@ -15,11 +15,12 @@ namespace {
 namespace fs = std::filesystem;
 using hosttest::HostRun;
 using hosttest::HostSandbox;
+using hosttest::kExitFailure;
+using hosttest::LastLine;
 using hosttest::Lines;
 using hosttest::ReadFile;
 using hosttest::StatOf;
 
-constexpr int kExitFailure = 1;
 constexpr char kClsid[] = "{EC68AD82-001E-4396-9CDC-ED264E512EE4}";
 constexpr char kProviderPresent[] =
     "Windows Registry Editor Version 5.00\r\n\r\n"
@@ -30,11 +31,6 @@ constexpr char kProviderPresent[] =
 // Bounded wait for the started installer's log.
 constexpr int kPollIntervalMicroseconds = 10000;
 constexpr int kPollAttempts = 2000;
-
-std::string LastLine(const std::string& text) {
-  std::vector<std::string> lines = Lines(text);
-  return lines.empty() ? std::string() : lines.back();
-}
 
 class HostCall : public ::testing::Test {
  protected:

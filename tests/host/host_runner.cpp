@@ -29,6 +29,11 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+std::string LastLine(const std::string& text) {
+  std::vector<std::string> lines = Lines(text);
+  return lines.empty() ? std::string() : lines.back();
+}
+
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream text;

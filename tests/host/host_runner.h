@@ -16,8 +16,14 @@ struct HostRun {
   std::string err;
 };
 
+// qxhost's exit codes.
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
 // The lines of text, without their line ends.
 std::vector<std::string> Lines(const std::string& text);
+// The last of them, or "" for no text: where qxhost puts a status.
+std::string LastLine(const std::string& text);
 
 class HostSandbox {
  public:

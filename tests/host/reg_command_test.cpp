@@ -14,11 +14,10 @@ namespace {
 namespace fs = std::filesystem;
 using hosttest::HostRun;
 using hosttest::HostSandbox;
+using hosttest::kExitFailure;
 using hosttest::Lines;
 using hosttest::ReadFile;
 using hosttest::StatOf;
-
-constexpr int kExitFailure = 1;
 
 const char kSample[] =
     "Windows Registry Editor Version 5.00\r\n"

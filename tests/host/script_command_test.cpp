@@ -11,16 +11,11 @@ namespace {
 
 using hosttest::HostRun;
 using hosttest::HostSandbox;
+using hosttest::kExitFailure;
+using hosttest::kExitUsage;
+using hosttest::LastLine;
 using hosttest::Lines;
 using hosttest::ReadFile;
-
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-
-std::string LastLine(const std::string& text) {
-  std::vector<std::string> lines = Lines(text);
-  return lines.empty() ? std::string() : lines.back();
-}
 
 std::string Export(const HostSandbox& sandbox, const std::string& key) {
   HostRun run = sandbox.RunWithRegistry({"reg", "export", key});

@@ -10,9 +10,8 @@ namespace {
 
 using hosttest::HostRun;
 using hosttest::HostSandbox;
+using hosttest::kExitUsage;
 using hosttest::Lines;
-
-constexpr int kExitUsage = 2;
 
 void ExpectUsageError(const HostSandbox& sandbox, const HostRun& run) {
   EXPECT_EQ(run.exitCode, kExitUsage) << run.err;
