@@ -154,6 +154,17 @@ std::u16string NameFromAnsi(LPCSTR name) {
   return name == nullptr ? std::u16string() : AnsiToWide(name);
 }
 
+// The key a handle stands for and the levels of a subkey path below it, as
+// the entry points that take (handle, subkey) start. Called under the
+// store's mutex; the path is converted from ANSI before the lock is taken.
+LSTATUS ResolveSubkeyPath(RegistryState& state, HKEY handle,
+                          const std::u16string& path, OpenKey* parent,
+                          std::vector<std::u16string>* levels) {
+  LSTATUS status = Resolve(state, handle, parent);
+  if (status != ERROR_SUCCESS) return status;
+  return SplitKeyPath(path, levels);
+}
+
 // Copies a name into a caller's buffer of *length characters including the
 // terminator; on success *length is the name's length without it.
 LSTATUS CopyName(const std::string& name, LPSTR buffer, LPDWORD length) {
@@ -193,9 +204,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
   OpenKey parent;
-  LSTATUS status = Resolve(state, hKey, &parent);
-  if (status != ERROR_SUCCESS) return status;
-  status = SplitKeyPath(path, &levels);
+  LSTATUS status = ResolveSubkeyPath(state, hKey, path, &parent, &levels);
   if (status != ERROR_SUCCESS) return status;
   RegKeyPtr key = FindPath(parent.key, levels);
   if (!key) return ERROR_FILE_NOT_FOUND;
@@ -225,9 +234,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
   std::vector<std::u16string> levels;
   std::lock_guard<std::mutex> lock(state.mutex);
   OpenKey parent;
-  LSTATUS status = Resolve(state, hKey, &parent);
-  if (status != ERROR_SUCCESS) return status;
-  status = SplitKeyPath(path, &levels);
+  LSTATUS status = ResolveSubkeyPath(state, hKey, path, &parent, &levels);
   if (status != ERROR_SUCCESS) return status;
 
   // Walk the levels that exist; everything is checked before anything is

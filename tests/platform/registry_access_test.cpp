@@ -13,14 +13,6 @@ namespace {
 
 class RegistryAccessTest : public PlatformTest {
  protected:
-  HKEY Create(HKEY parent, const char* path, REGSAM access = KEY_ALL_ACCESS) {
-    HKEY key = nullptr;
-    EXPECT_EQ(RegCreateKeyExA(parent, path, 0, nullptr, 0, access, nullptr,
-                              &key, nullptr),
-              ERROR_SUCCESS)
-        << path;
-    return key;
-  }
   LSTATUS CreateStatus(HKEY parent, const char* path, REGSAM access) {
     HKEY key = nullptr;
     LSTATUS status = RegCreateKeyExA(parent, path, 0, nullptr, 0, access,
@@ -50,7 +42,7 @@ class RegistryAccessTest : public PlatformTest {
 // ---- rights of a handle -----------------------------------------------------
 
 TEST_F(RegistryAccessTest, ReadHandleCannotWrite) {
-  RegCloseKey(Create(HKEY_CLASSES_ROOT, "Key\\Existing"));
+  RegCloseKey(CreateKey(HKEY_CLASSES_ROOT, "Key\\Existing"));
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "Key", 0, KEY_READ, &key),
             ERROR_SUCCESS);
@@ -64,7 +56,7 @@ TEST_F(RegistryAccessTest, ReadHandleCannotWrite) {
 }
 
 TEST_F(RegistryAccessTest, EachOperationChecksItsOwnRight) {
-  HKEY full = Create(HKEY_CLASSES_ROOT, "Key\\Sub");
+  HKEY full = CreateKey(HKEY_CLASSES_ROOT, "Key\\Sub");
   ASSERT_EQ(SetDword(full, "v", 7), ERROR_SUCCESS);
   RegCloseKey(full);
   char name[64];
@@ -173,7 +165,7 @@ TEST_F(RegistryAccessTest, DenyIsLiftedExplicitlyOrByResetControls) {
 // ------------------------------------------------------------
 
 TEST_F(RegistryAccessTest, GarbageHandlesAreRefusedEverywhere) {
-  HKEY closed = Create(HKEY_CLASSES_ROOT, "Key");
+  HKEY closed = CreateKey(HKEY_CLASSES_ROOT, "Key");
   RegCloseKey(closed);
   char stackByte = 0;
   const HKEY garbage[] = {nullptr,
@@ -219,7 +211,7 @@ TEST_F(RegistryAccessTest, GarbageHandlesAreRefusedEverywhere) {
 }
 
 TEST_F(RegistryAccessTest, ClosingAPredefinedRootSucceedsAndKeepsIt) {
-  RegCloseKey(Create(HKEY_LOCAL_MACHINE, "Key"));
+  RegCloseKey(CreateKey(HKEY_LOCAL_MACHINE, "Key"));
   EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
   EXPECT_EQ(RegCloseKey(HKEY_CLASSES_ROOT), ERROR_SUCCESS);
   EXPECT_TRUE(Exists(HKEY_LOCAL_MACHINE, "Key"));
@@ -244,8 +236,8 @@ TEST_F(RegistryAccessTest, FailRegCreateAtFailsExactlyTheNthCreate) {
 }
 
 TEST_F(RegistryAccessTest, FailedCloseLeavesTheHandleOpen) {
-  HKEY first = Create(HKEY_CLASSES_ROOT, "First");
-  HKEY second = Create(HKEY_CLASSES_ROOT, "Second");
+  HKEY first = CreateKey(HKEY_CLASSES_ROOT, "First");
+  HKEY second = CreateKey(HKEY_CLASSES_ROOT, "Second");
   qxplatform::FailRegCloseAt(2);
   // Roots do not count towards the countdown.
   EXPECT_EQ(RegCloseKey(HKEY_CLASSES_ROOT), ERROR_SUCCESS);
@@ -260,7 +252,7 @@ TEST_F(RegistryAccessTest, FailedCloseLeavesTheHandleOpen) {
 
 TEST_F(RegistryAccessTest, HandleCountFollowsOpensAndCloses) {
   EXPECT_EQ(qxplatform::OpenRegistryHandles(), 0);
-  HKEY a = Create(HKEY_CLASSES_ROOT, "a");
+  HKEY a = CreateKey(HKEY_CLASSES_ROOT, "a");
   HKEY b = nullptr;
   ASSERT_EQ(RegOpenKeyExA(a, nullptr, 0, KEY_READ, &b), ERROR_SUCCESS);
   EXPECT_EQ(OpenStatus(HKEY_CLASSES_ROOT, "missing", KEY_READ),

@@ -11,14 +11,6 @@ namespace {
 
 class RegistryKeysTest : public PlatformTest {
  protected:
-  HKEY Create(HKEY parent, const char* path, REGSAM access = KEY_ALL_ACCESS) {
-    HKEY key = nullptr;
-    EXPECT_EQ(RegCreateKeyExA(parent, path, 0, nullptr, 0, access, nullptr,
-                              &key, nullptr),
-              ERROR_SUCCESS)
-        << path;
-    return key;
-  }
   LSTATUS Open(HKEY parent, const char* path, HKEY* key,
                REGSAM access = KEY_READ) {
     return RegOpenKeyExA(parent, path, 0, access, key);
@@ -50,7 +42,7 @@ class RegistryKeysTest : public PlatformTest {
 // ---- names ----------------------------------------------------------------
 
 TEST_F(RegistryKeysTest, LookupIgnoresCaseAndEnumerationKeepsIt) {
-  RegCloseKey(Create(HKEY_CLASSES_ROOT, "MixedCase.Name"));
+  RegCloseKey(CreateKey(HKEY_CLASSES_ROOT, "MixedCase.Name"));
   HKEY key = nullptr;
   ASSERT_EQ(Open(HKEY_CLASSES_ROOT, "MIXEDCASE.name", &key), ERROR_SUCCESS);
   RegCloseKey(key);
@@ -66,7 +58,7 @@ TEST_F(RegistryKeysTest, LookupIgnoresCaseAndEnumerationKeepsIt) {
 
 TEST_F(RegistryKeysTest, SubkeysEnumerateInCaseInsensitiveOrder) {
   for (const char* name : {"b", "_x", "C", "a"})
-    RegCloseKey(Create(HKEY_CURRENT_USER, name));
+    RegCloseKey(CreateKey(HKEY_CURRENT_USER, name));
   // Upper-cased, "_" (0x5F) sorts after the letters.
   EXPECT_EQ(EnumKey(HKEY_CURRENT_USER, 0), "a");
   EXPECT_EQ(EnumKey(HKEY_CURRENT_USER, 1), "b");
@@ -76,7 +68,7 @@ TEST_F(RegistryKeysTest, SubkeysEnumerateInCaseInsensitiveOrder) {
 }
 
 TEST_F(RegistryKeysTest, TreesOfTheFourRootsAreSeparate) {
-  RegCloseKey(Create(HKEY_LOCAL_MACHINE, "OnlyHere"));
+  RegCloseKey(CreateKey(HKEY_LOCAL_MACHINE, "OnlyHere"));
   EXPECT_TRUE(Exists(HKEY_LOCAL_MACHINE, "OnlyHere"));
   EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, "OnlyHere"));
   EXPECT_FALSE(Exists(HKEY_CURRENT_USER, "OnlyHere"));
@@ -85,7 +77,7 @@ TEST_F(RegistryKeysTest, TreesOfTheFourRootsAreSeparate) {
 
 TEST_F(RegistryKeysTest, NameOf255CharactersIsTheLimit) {
   std::string longest(255, 'k');
-  RegCloseKey(Create(HKEY_CLASSES_ROOT, longest.c_str()));
+  RegCloseKey(CreateKey(HKEY_CLASSES_ROOT, longest.c_str()));
   EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, longest.c_str()));
   std::string tooLong(256, 'k');
   HKEY key = reinterpret_cast<HKEY>(1);
@@ -103,7 +95,7 @@ TEST_F(RegistryKeysTest, NameOf255CharactersIsTheLimit) {
 TEST_F(RegistryKeysTest, KeysLieAtMost512LevelsDeep) {
   std::string path = "k";
   for (int level = 2; level <= 512; ++level) path += "\\k";
-  HKEY deepest = Create(HKEY_CURRENT_USER, path.c_str());
+  HKEY deepest = CreateKey(HKEY_CURRENT_USER, path.c_str());
   ASSERT_NE(deepest, nullptr);
   HKEY key = nullptr;
   EXPECT_EQ(RegCreateKeyExA(deepest, "deeper", 0, nullptr, 0, KEY_ALL_ACCESS,
@@ -149,8 +141,8 @@ TEST_F(RegistryKeysTest, LeadingBackslashOrEmptyLevelIsRefused) {
 }
 
 TEST_F(RegistryKeysTest, EmptyOrNullSubkeyOpensTheSameKeyAgain) {
-  HKEY key = Create(HKEY_CLASSES_ROOT, "Same");
-  RegCloseKey(Create(key, "Child"));
+  HKEY key = CreateKey(HKEY_CLASSES_ROOT, "Same");
+  RegCloseKey(CreateKey(key, "Child"));
   HKEY again = nullptr;
   ASSERT_EQ(Open(key, nullptr, &again), ERROR_SUCCESS);
   EXPECT_NE(again, key);
@@ -169,7 +161,7 @@ TEST_F(RegistryKeysTest, DoubleByteNameWithBackslashTrailByteIsOneLevel) {
   ASSERT_TRUE(qxplatform::SetAnsiCodePage(932));
   // U+30BD and U+8868: both have 0x5C as their trail byte in code page 932.
   const char name[] = "\x83\x5C\x95\x5C";
-  RegCloseKey(Create(HKEY_CURRENT_USER, name));
+  RegCloseKey(CreateKey(HKEY_CURRENT_USER, name));
   EXPECT_EQ(SubkeyCount(HKEY_CURRENT_USER), 1u);
   EXPECT_EQ(EnumKey(HKEY_CURRENT_USER, 0), name);
   EXPECT_TRUE(Exists(HKEY_CURRENT_USER, name));
@@ -184,7 +176,7 @@ TEST_F(RegistryKeysTest, DoubleByteNameWithBackslashTrailByteIsOneLevel) {
 // ---- deletion ---------------------------------------------------------------
 
 TEST_F(RegistryKeysTest, DeleteRefusesKeyWithSubkeys) {
-  RegCloseKey(Create(HKEY_CLASSES_ROOT, "Parent\\Child"));
+  RegCloseKey(CreateKey(HKEY_CLASSES_ROOT, "Parent\\Child"));
   EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, "Parent"), ERROR_ACCESS_DENIED);
   EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, "Parent\\Child"));
   EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, "parent\\child"), ERROR_SUCCESS);
@@ -194,17 +186,17 @@ TEST_F(RegistryKeysTest, DeleteRefusesKeyWithSubkeys) {
 }
 
 TEST_F(RegistryKeysTest, DeleteNeverRemovesTheRootOrTheHandlesOwnKey) {
-  RegCloseKey(Create(HKEY_CLASSES_ROOT, "Kept"));
+  RegCloseKey(CreateKey(HKEY_CLASSES_ROOT, "Kept"));
   EXPECT_NE(RegDeleteKeyA(HKEY_CLASSES_ROOT, ""), ERROR_SUCCESS);
   EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, nullptr), ERROR_INVALID_PARAMETER);
-  HKEY key = Create(HKEY_CLASSES_ROOT, "Kept");
+  HKEY key = CreateKey(HKEY_CLASSES_ROOT, "Kept");
   EXPECT_NE(RegDeleteKeyA(key, ""), ERROR_SUCCESS);
   RegCloseKey(key);
   EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, "Kept"));
 }
 
 TEST_F(RegistryKeysTest, HandlesOnADeletedKeyAnswerKeyDeleted) {
-  HKEY key = Create(HKEY_CLASSES_ROOT, "Gone");
+  HKEY key = CreateKey(HKEY_CLASSES_ROOT, "Gone");
   ASSERT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, "Gone"), ERROR_SUCCESS);
   DWORD value = 1;
   EXPECT_EQ(RegSetValueExA(key, "v", 0, REG_DWORD,
@@ -218,7 +210,7 @@ TEST_F(RegistryKeysTest, HandlesOnADeletedKeyAnswerKeyDeleted) {
             ERROR_KEY_DELETED);
   EXPECT_EQ(SubkeyCount(HKEY_CLASSES_ROOT), 0u);
   // A new key of the same name is a different key.
-  RegCloseKey(Create(HKEY_CLASSES_ROOT, "Gone"));
+  RegCloseKey(CreateKey(HKEY_CLASSES_ROOT, "Gone"));
   EXPECT_EQ(
       RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr,
                        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
@@ -228,7 +220,7 @@ TEST_F(RegistryKeysTest, HandlesOnADeletedKeyAnswerKeyDeleted) {
 }
 
 TEST_F(RegistryKeysTest, DeleteThroughSeveralLevels) {
-  RegCloseKey(Create(HKEY_LOCAL_MACHINE, "x\\y\\z"));
+  RegCloseKey(CreateKey(HKEY_LOCAL_MACHINE, "x\\y\\z"));
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "X\\Y\\Z"), ERROR_SUCCESS);
   EXPECT_TRUE(Exists(HKEY_LOCAL_MACHINE, "x\\y"));
   EXPECT_FALSE(Exists(HKEY_LOCAL_MACHINE, "x\\y\\z"));
