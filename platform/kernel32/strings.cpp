@@ -1,5 +1,5 @@
-// The string helpers of kernel32 and user32: character stepping over ANSI
-// text that never splits a double-byte character, lengths, and comparisons.
+// The string helpers of kernel32: lengths, and comparisons that read ANSI
+// text by whole characters.
 #include <locale.h>
 #include <string.h>
 #include <wctype.h>
@@ -44,29 +44,6 @@ int CompareAnsi(LPCSTR first, LPCSTR second, bool ignoreCase) {
 }
 
 }  // namespace
-
-LPSTR WINAPI CharNextA(LPCSTR lpsz) {
-  if (lpsz == nullptr) return nullptr;
-  if (*lpsz == '\0') return const_cast<LPSTR>(lpsz);
-  if (IsDBCSLeadByte(static_cast<BYTE>(*lpsz)) && lpsz[1] != '\0')
-    return const_cast<LPSTR>(lpsz + 2);
-  return const_cast<LPSTR>(lpsz + 1);
-}
-
-LPSTR WINAPI CharPrevA(LPCSTR lpszStart, LPCSTR lpszCurrent) {
-  if (lpszStart == nullptr || lpszCurrent == nullptr ||
-      lpszCurrent <= lpszStart)
-    return const_cast<LPSTR>(lpszStart);
-  // Double-byte text can only be walked forwards: a trail byte may look
-  // like a lead byte, so the character boundaries are found from the start.
-  LPCSTR position = lpszStart;
-  while (*position != '\0' && position < lpszCurrent) {
-    LPCSTR next = CharNextA(position);
-    if (next >= lpszCurrent) break;
-    position = next;
-  }
-  return const_cast<LPSTR>(position);
-}
 
 int WINAPI lstrlenA(LPCSTR lpString) {
   return lpString == nullptr ? 0 : static_cast<int>(strlen(lpString));
