@@ -12,7 +12,7 @@
 
 #include "installer/iinstall_korvex.h"
 #include "module/exports.h"
-#include "module/module_heap.h"
+#include "module/server_module.h"
 
 namespace {
 

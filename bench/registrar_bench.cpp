@@ -12,7 +12,7 @@
 
 #include <qxplatform/controls.h>
 
-#include "module/server_module.h"
+#include "base/allocator.h"
 #include "registrar/script_runner.h"
 
 namespace {
@@ -20,11 +20,11 @@ namespace {
 constexpr char kClassId[] = "{EC68AD82-001E-4396-9CDC-ED264E512EE4}";
 const char16_t kModulePath[] = u"C:\\Program Files\\qx\\qxKorvex.dll";
 
-// The library's script, kept with the registrar's tests beside this folder.
+// The library's script, kept with its resources.
 std::string LibraryScript() {
   std::string path = __FILE__;
   path = path.substr(0, path.find_last_of('/') + 1) +
-         "../tests/registrar/data/qxKorvex.rgs";
+         "../installer/resources/qxKorvex.rgs";
   std::ifstream file(path, std::ios::binary);
   std::stringstream text;
   text << file.rdbuf();
@@ -34,7 +34,8 @@ std::string LibraryScript() {
 HRESULT RunLibraryScript(const std::string& script, BOOL doRegister) {
   const LPCOLESTR names[] = {OLESTR("Module")};
   const LPCOLESTR values[] = {kModulePath};
-  return RunScriptWithVariables(script.c_str(), names, values, 1, doRegister);
+  return RunScriptWithVariables(kProcessHeapAllocator, script.c_str(), names,
+                                values, 1, doRegister);
 }
 
 // ---- the same registry calls, issued directly --------------------------
@@ -243,13 +244,9 @@ BENCHMARK(BM_RegisterLargeScript)->Arg(8000)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  static ServerModule module{};
-  static ObjectMapEntry objectMap[1]{};
-  InitializeModule(module, objectMap, /*instance=*/nullptr);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  TerminateModule(module);
   return 0;
 }

@@ -1,15 +1,12 @@
 # The real product: qxKorvex.dll, a 32-bit Windows DLL. It may import only
 # system DLLs, so the compiler's runtime libraries are linked statically.
 enable_language(RC)
-set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_SOURCE_DIR}/resources -I${CMAKE_BINARY_DIR}")
+set(QX_RESOURCE_DIR ${CMAKE_SOURCE_DIR}/installer/resources)
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${QX_RESOURCE_DIR} -I${CMAKE_BINARY_DIR}")
 
-file(GLOB QX_RESOURCE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/*.rc)
-
-add_library(qxKorvex SHARED ${QX_PRODUCT_SOURCES} ${QX_RESOURCE_SOURCES}
-            ${CMAKE_SOURCE_DIR}/module/qxKorvex.def)
-target_include_directories(qxKorvex PRIVATE ${CMAKE_SOURCE_DIR})
-target_compile_options(qxKorvex PRIVATE ${QX_PRODUCT_FLAGS})
-target_compile_definitions(qxKorvex PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
+add_library(qxKorvex SHARED ${QX_RESOURCE_DIR}/qxKorvex.rc
+            ${CMAKE_SOURCE_DIR}/installer/qxKorvex.def)
+target_link_libraries(qxKorvex PRIVATE ${QX_PRODUCT_LAYERS})
 set_target_properties(qxKorvex PROPERTIES
   PREFIX ""
   OUTPUT_NAME qxKorvex

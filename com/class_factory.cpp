@@ -4,11 +4,11 @@
 
 #include <new>
 
+#include "base/guid_compare.h"
+#include "base/holders.h"
+#include "base/result_macros.h"
 #include "com/interface_table.h"
-#include "module/guid_compare.h"
-#include "module/holders.h"
-#include "module/module_heap.h"
-#include "module/result_macros.h"
+#include "module/server_module.h"
 
 namespace {
 
@@ -16,10 +16,9 @@ namespace {
 constexpr LONG kCacheAndOneClient = 2;
 constexpr LONG kCacheOnly = 1;
 
-const InterfaceTableEntry kClassFactoryInterfaces[] = {
-    {&IID_IClassFactory, InterfaceOffset<IClassFactory, ClassFactory>(),
-     kInterfaceRow},
-    {nullptr, 0, kInterfaceTableEnd},
+constexpr InterfaceTableEntry kClassFactoryInterfaces[] = {
+    InterfaceRow<IClassFactory, ClassFactory>(IID_IClassFactory),
+    kInterfaceTableEndRow,
 };
 
 void DestroyFactory(ClassFactory* factory) {
@@ -73,9 +72,9 @@ HRESULT STDMETHODCALLTYPE ClassFactory::CreateInstance(IUnknown* outer,
 
 HRESULT STDMETHODCALLTYPE ClassFactory::LockServer(BOOL lock) {
   if (lock) {
-    LockModule();
+    AddServerLock();
   } else {
-    UnlockModule();
+    RemoveServerLock();
   }
   return S_OK;
 }

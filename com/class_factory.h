@@ -21,6 +21,8 @@ class ClassFactory final : public IClassFactory {
   ULONG STDMETHODCALLTYPE Release() override;
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid,
                                            void** out) override;
+  // Holds the server loaded until the matching unlock; an unlock with no
+  // lock of this kind left is ignored.
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
 
  private:

@@ -1,13 +1,13 @@
 // The interface table lookup.
 #include "com/interface_table.h"
 
-#include "module/guid_compare.h"
-#include "module/result_macros.h"
+#include "base/guid_compare.h"
+#include "base/result_macros.h"
 
 namespace {
 
 IUnknown* InterfaceAt(void* object, const InterfaceTableEntry& row) {
-  return reinterpret_cast<IUnknown*>(static_cast<BYTE*>(object) + row.offset);
+  return row.reach(object);
 }
 
 HRESULT HandOut(IUnknown* pointer, void** out) {

@@ -1,65 +1,140 @@
-// The object shapes of InstallKorvex, in the manner of small final classes:
-//   PlainObject       created without an outer unknown; counts itself.
-//   AggregatedObject  created for an outer object; its own IUnknown is the
-//                     non-delegating unknown the outer object holds.
-//   ContainedObject   the InstallKorvex inside an AggregatedObject; its
-//                     IUnknown operations go to the outer unknown.
-// Instances come from the module heap and each one alive (plain or
-// aggregated) holds one module lock.
+// The shapes in which the framework hosts a class T, in the manner of small
+// final classes generic over the class they wrap:
+//   PlainObject<T>       created without an outer unknown; counts itself.
+//   AggregatedObject<T>  created for an outer object; its own IUnknown is
+//                        the non-delegating unknown the outer object holds.
+//   ContainedObject<T>   the T inside an AggregatedObject; its IUnknown
+//                        operations go to the outer unknown.
+// T derives from its interfaces, leaves IUnknown to the shape and offers
+// `static const InterfaceTableEntry* Interfaces()`, whose first row is its
+// identity. Instances come from the module heap and each one alive (plain
+// or aggregated) holds one module lock.
 #pragma once
 #include <windows.h>
 #include <objbase.h>
 
+#include <new>
+
+#include "base/guid_compare.h"
+#include "base/result_macros.h"
 #include "com/interface_table.h"
-#include "installer/install_korvex.h"
+#include "module/server_module.h"
 
-// IInstallKorvex (the identity), IDispatch, IObjectSafety, over the
-// InstallKorvex part of any shape.
-extern const InterfaceTableEntry kInstallKorvexInterfaces[];
-
-class PlainObject final : public InstallKorvex {
+template <typename T>
+class PlainObject final : public T {
  public:
-  // Allocates, constructs (probe included), counts the module lock, then
-  // hands out iid; anything but S_OK destroys the object again.
-  static HRESULT Create(REFIID iid, void** out);
+  // Allocates, constructs (T's construction included), counts the module
+  // lock, then hands out iid; anything but S_OK destroys the object again.
+  static HRESULT Create(REFIID iid, void** out) {
+    void* memory = ModuleAlloc(sizeof(PlainObject));
+    RETURN_IF_NULL_ALLOC(memory);
+    PlainObject* object = new (memory) PlainObject();
+    LockModule();
+    const HRESULT hr = object->QueryInterface(iid, out);
+    if (hr != S_OK) Destroy(object);
+    return hr;
+  }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    return LookupInterface(static_cast<T*>(this), T::Interfaces(), iid, out);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override {
+    return static_cast<ULONG>(++m_refCount);
+  }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG count = --m_refCount;
+    if (count == 0) Destroy(this);
+    return static_cast<ULONG>(count);
+  }
 
  private:
   PlainObject() = default;
   ~PlainObject() = default;
-  static void Destroy(PlainObject* object);
+  static void Destroy(PlainObject* object) {
+    UnlockModule();
+    object->~PlainObject();
+    ModuleFree(object);
+  }
+
+  LONG m_refCount = 0;
 };
 
-class ContainedObject final : public InstallKorvex {
+template <typename T>
+class ContainedObject final : public T {
  public:
   // The outer unknown is neither AddRef'd nor ever released.
-  explicit ContainedObject(IUnknown* outer);
+  explicit ContainedObject(IUnknown* outer) : m_outer(outer) {}
+  ContainedObject(const ContainedObject&) = delete;
+  ContainedObject& operator=(const ContainedObject&) = delete;
+  ~ContainedObject() = default;
 
   // Asks the outer object first; only what it refuses is answered here.
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
-};
-
-class AggregatedObject final : public IUnknown {
- public:
-  // Like PlainObject::Create, for an outer object; iid is IID_IUnknown.
-  static HRESULT Create(IUnknown* outer, REFIID iid, void** out);
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    RETURN_HR_IF_NULL(E_POINTER, out);
+    const HRESULT hr = m_outer->QueryInterface(iid, out);
+    if (SUCCEEDED(hr)) return hr;
+    return LookupInterface(static_cast<T*>(this), T::Interfaces(), iid, out);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return m_outer->AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return m_outer->Release(); }
 
  private:
-  explicit AggregatedObject(IUnknown* outer);
+  IUnknown* const m_outer;
+};
+
+template <typename T>
+class AggregatedObject final : public IUnknown {
+ public:
+  // Like PlainObject<T>::Create, for an outer object; iid is IID_IUnknown.
+  static HRESULT Create(IUnknown* outer, REFIID iid, void** out) {
+    void* memory = ModuleAlloc(sizeof(AggregatedObject));
+    RETURN_IF_NULL_ALLOC(memory);
+    AggregatedObject* object = new (memory) AggregatedObject(outer);
+    LockModule();
+    const HRESULT hr = object->QueryInterface(iid, out);
+    if (hr != S_OK) Destroy(object);
+    return hr;
+  }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (IsSameGuid(iid, IID_IUnknown)) {
+      RETURN_HR_IF_NULL(E_POINTER, out);
+      *out = static_cast<IUnknown*>(this);
+      AddRef();
+      return S_OK;
+    }
+    // Interfaces of the contained object: their AddRef goes to the outer.
+    return LookupInterface(static_cast<T*>(&m_contained), T::Interfaces(), iid,
+                           out);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override {
+    return static_cast<ULONG>(++m_refCount);
+  }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG count = --m_refCount;
+    if (count == 0) Destroy(this);
+    return static_cast<ULONG>(count);
+  }
+
+ private:
+  explicit AggregatedObject(IUnknown* outer) : m_contained(outer) {}
   ~AggregatedObject() = default;
   AggregatedObject(const AggregatedObject&) = delete;
   AggregatedObject& operator=(const AggregatedObject&) = delete;
-  static void Destroy(AggregatedObject* object);
+  static void Destroy(AggregatedObject* object) {
+    UnlockModule();
+    object->~AggregatedObject();
+    ModuleFree(object);
+  }
 
-  LONG m_refCount;
-  ContainedObject m_contained;
+  LONG m_refCount = 0;
+  ContainedObject<T> m_contained;
 };
+
+// The ObjectMap's instance creator for T: a plain object without an outer
+// unknown, an aggregated one with it.
+template <typename T>
+HRESULT CreateObject(IUnknown* outer, REFIID iid, void** out) {
+  if (outer == nullptr) return PlainObject<T>::Create(iid, out);
+  return AggregatedObject<T>::Create(outer, iid, out);
+}

@@ -23,13 +23,10 @@
 
 #include <qxplatform/controls.h>
 
-#include "module/server_module.h"
 #include "registrar/script_runner.h"
+#include "support/test_heap.h"
 
 namespace {
-
-ServerModule g_module{};
-ObjectMapEntry g_objectMap[1]{};
 
 const char16_t kDefaultModule[] = u"C:\\Program Files\\O''Brien\\qx.dll";
 
@@ -70,7 +67,9 @@ void DisarmFailures() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  InitializeModule(g_module, g_objectMap, /*instance=*/nullptr);
+  // The registrar's tables come from a private heap, so that its blocks are
+  // counted; the heap lives as long as the process.
+  static ScopedTestHeap heap;
   return 0;
 }
 
@@ -101,7 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (BOOL doRegister : {TRUE, FALSE}) {
     InjectFailure(data, size);
     const HRESULT hr =
-        RunScriptWithVariables(text.data(), names, values, 1, doRegister);
+        RunScriptWithVariables(kTestHeapAllocator, text.data(), names,
+                               values, 1, doRegister);
     DisarmFailures();
     Check(hr == S_OK || hr == DISP_E_EXCEPTION || hr == E_FAIL ||
           hr == E_OUTOFMEMORY);

@@ -2,13 +2,10 @@
 // install operation.
 #include "installer/install_korvex.h"
 
+#include "base/result_macros.h"
 #include "installer/provider_probe.h"
-#include "module/result_macros.h"
 
-InstallKorvex::InstallKorvex() : m_safetyOptions(0) {
-  m_countOrOuter.outer = nullptr;
-  ProbeAndLaunch();
-}
+InstallKorvex::InstallKorvex() { ProbeAndLaunch(); }
 
 // A null val is refused before anything runs: no probe and no launch.
 HRESULT STDMETHODCALLTYPE InstallKorvex::install(LONG* val) {

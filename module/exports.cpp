@@ -2,9 +2,9 @@
 // may unload and obtains the class object of a class in the ObjectMap.
 #include "module/exports.h"
 
-#include "module/guid_compare.h"
-#include "module/holders.h"
-#include "module/result_macros.h"
+#include "base/guid_compare.h"
+#include "base/holders.h"
+#include "base/result_macros.h"
 #include "module/server_module.h"
 
 namespace {

@@ -3,8 +3,6 @@
 // threads on different processors contend less for one heap lock.
 #include "module/module_heap.h"
 
-#include "module/server_module.h"
-
 namespace {
 
 // Heaps are growable, start empty and take no flags.
@@ -54,28 +52,28 @@ bool WantsExtraHeaps(DWORD* processorCount) {
 }
 
 // Creates mask + 1 extra heaps. All or nothing: if the array or any heap
-// cannot be had, whatever was created goes again and the module stays on
-// its main heap.
-void CreateExtraHeaps(ServerModule& module, DWORD mask) {
+// cannot be had, whatever was created goes again and the main heap
+// serves alone.
+void CreateExtraHeaps(ModuleHeap& heap, DWORD mask) {
   const SIZE_T count = static_cast<SIZE_T>(mask) + 1;
   if (count > static_cast<SIZE_T>(-1) / sizeof(HANDLE)) return;
   HANDLE* heaps = static_cast<HANDLE*>(
-      HeapAlloc(module.mainHeap, kHeapCallFlags, count * sizeof(HANDLE)));
+      HeapAlloc(heap.mainHeap, kHeapCallFlags, count * sizeof(HANDLE)));
   if (heaps == nullptr) return;
   for (SIZE_T index = 0; index < count; ++index) {
     heaps[index] = CreatePrivateHeap();
     if (heaps[index] == nullptr) {
       while (index > 0) HeapDestroy(heaps[--index]);
-      HeapFree(module.mainHeap, kHeapCallFlags, heaps);
+      HeapFree(heap.mainHeap, kHeapCallFlags, heaps);
       return;
     }
   }
-  module.heapArray = heaps;
-  module.heapMask = mask;
+  heap.heapArray = heaps;
+  heap.heapMask = mask;
 }
 
-bool HasExtraHeaps(const ServerModule& module) {
-  return module.heapArray != nullptr;
+bool HasExtraHeaps(const ModuleHeap& heap) {
+  return heap.heapArray != nullptr;
 }
 
 void* HeaderOf(void* block) {
@@ -99,34 +97,33 @@ bool WithHeader(SIZE_T size, SIZE_T* total) {
 
 }  // namespace
 
-void CreateModuleHeaps(ServerModule& module) {
-  module.mainHeap = CreatePrivateHeap();
-  if (module.mainHeap == nullptr) return;
+void ModuleHeap::Create() {
+  mainHeap = CreatePrivateHeap();
+  if (mainHeap == nullptr) return;
   DWORD processorCount = 0;
   if (!WantsExtraHeaps(&processorCount)) return;
-  CreateExtraHeaps(module, ExtraHeapMask(processorCount));
+  CreateExtraHeaps(*this, ExtraHeapMask(processorCount));
 }
 
-void DestroyModuleHeaps(ServerModule& module) {
-  if (module.mainHeap == nullptr) return;
-  if (HasExtraHeaps(module)) {
-    for (DWORD index = 0; index <= module.heapMask; ++index) {
-      HeapDestroy(module.heapArray[index]);
+void ModuleHeap::Destroy() {
+  if (mainHeap == nullptr) return;
+  if (HasExtraHeaps(*this)) {
+    for (DWORD index = 0; index <= heapMask; ++index) {
+      HeapDestroy(heapArray[index]);
     }
   }
   // The array lives in the main heap and goes with it.
-  HeapDestroy(module.mainHeap);
-  module.mainHeap = nullptr;
-  module.heapArray = nullptr;
-  module.heapMask = 0;
-  module.heapCounter = 0;
+  HeapDestroy(mainHeap);
+  mainHeap = nullptr;
+  heapArray = nullptr;
+  heapMask = 0;
+  heapCounter = 0;
 }
 
-void* ModuleAlloc(SIZE_T size) {
-  ServerModule& module = CurrentModule();
-  if (module.mainHeap == nullptr) return nullptr;
-  if (!HasExtraHeaps(module)) {
-    return HeapAlloc(module.mainHeap, kHeapCallFlags, size);
+void* ModuleHeap::Allocate(SIZE_T size) {
+  if (mainHeap == nullptr) return nullptr;
+  if (!HasExtraHeaps(*this)) {
+    return HeapAlloc(mainHeap, kHeapCallFlags, size);
   }
   SIZE_T total = 0;
   if (!WithHeader(size, &total)) return nullptr;
@@ -134,17 +131,16 @@ void* ModuleAlloc(SIZE_T size) {
   // Unsigned arithmetic: the counter wraps after 2^31 blocks and goes on
   // rotating.
   const DWORD turn =
-      static_cast<DWORD>(InterlockedIncrement(&module.heapCounter)) - 1u;
-  const HANDLE heap = module.heapArray[turn & module.heapMask];
+      static_cast<DWORD>(InterlockedIncrement(&heapCounter)) - 1u;
+  const HANDLE heap = heapArray[turn & heapMask];
   return Stamp(HeapAlloc(heap, kHeapCallFlags, total), heap);
 }
 
-void* ModuleRealloc(void* block, SIZE_T size) {
-  if (block == nullptr) return ModuleAlloc(size);
-  ServerModule& module = CurrentModule();
-  if (module.mainHeap == nullptr) return nullptr;
-  if (!HasExtraHeaps(module)) {
-    return HeapReAlloc(module.mainHeap, kHeapCallFlags, block, size);
+void* ModuleHeap::Reallocate(void* block, SIZE_T size) {
+  if (block == nullptr) return Allocate(size);
+  if (mainHeap == nullptr) return nullptr;
+  if (!HasExtraHeaps(*this)) {
+    return HeapReAlloc(mainHeap, kHeapCallFlags, block, size);
   }
   SIZE_T total = 0;
   if (!WithHeader(size, &total)) return nullptr;
@@ -152,13 +148,13 @@ void* ModuleRealloc(void* block, SIZE_T size) {
   return Stamp(HeapReAlloc(heap, kHeapCallFlags, HeaderOf(block), total), heap);
 }
 
-void ModuleFree(void* block) {
+void ModuleHeap::Free(void* block) {
   if (block == nullptr) return;
-  ServerModule& module = CurrentModule();
-  if (module.mainHeap == nullptr) return;
-  if (!HasExtraHeaps(module)) {
-    HeapFree(module.mainHeap, kHeapCallFlags, block);
+  if (mainHeap == nullptr) return;
+  if (!HasExtraHeaps(*this)) {
+    HeapFree(mainHeap, kHeapCallFlags, block);
     return;
   }
   HeapFree(OwnerOf(block), kHeapCallFlags, HeaderOf(block));
 }
+

@@ -5,9 +5,8 @@
 
 #include <new>
 
-#include "module/holders.h"
-#include "module/module_heap.h"
-#include "module/result_macros.h"
+#include "base/holders.h"
+#include "base/result_macros.h"
 
 namespace {
 
@@ -56,15 +55,13 @@ void InitializeModule(ServerModule& module, ObjectMapEntry* map,
   module.objectMap = map;
   module.instance = instance;
   module.lockCount = 0;
-  module.mainHeap = nullptr;
+  module.serverLocks = 0;
+  module.heap = ModuleHeap{};
   InitializeCriticalSection(&module.generalLock);
   InitializeCriticalSection(&module.classObjectLock);
-  module.heapMask = 0;
-  module.heapArray = nullptr;
-  module.heapCounter = 0;
   module.termListHead = nullptr;
   CallInitTermHooks(map, /*starting=*/TRUE);
-  CreateModuleHeaps(module);
+  module.heap.Create();
 }
 
 void TerminateModule(ServerModule& module) {
@@ -75,13 +72,39 @@ void TerminateModule(ServerModule& module) {
   DeleteCriticalSection(&module.classObjectLock);
   DeleteCriticalSection(&module.generalLock);
   RunTermFunctions(module);
-  DestroyModuleHeaps(module);
+  module.heap.Destroy();
   module.objectMap = nullptr;
 }
 
 LONG LockModule() { return InterlockedIncrement(&CurrentModule().lockCount); }
 
 LONG UnlockModule() { return InterlockedDecrement(&CurrentModule().lockCount); }
+
+void AddServerLock() {
+  InterlockedIncrement(&CurrentModule().serverLocks);
+  LockModule();
+}
+
+void RemoveServerLock() {
+  volatile LONG* locks = &CurrentModule().serverLocks;
+  for (;;) {
+    const LONG held = InterlockedCompareExchange(locks, 0, 0);
+    if (held <= 0) return;
+    if (InterlockedCompareExchange(locks, held - 1, held) == held) break;
+  }
+  UnlockModule();
+}
+
+void* ModuleAlloc(SIZE_T size) { return CurrentModule().heap.Allocate(size); }
+
+void* ModuleRealloc(void* block, SIZE_T size) {
+  return CurrentModule().heap.Reallocate(block, size);
+}
+
+void ModuleFree(void* block) { CurrentModule().heap.Free(block); }
+
+const Allocator kModuleHeapAllocator = {&ModuleAlloc, &ModuleRealloc,
+                                        &ModuleFree};
 
 HRESULT AddTermFunction(TermCallback callback, DWORD_PTR context) {
   void* memory = ModuleAlloc(sizeof(TermFunctionNode));

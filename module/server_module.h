@@ -6,6 +6,9 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "base/allocator.h"
+#include "module/module_heap.h"
+
 typedef HRESULT (*RegistrationHook)(BOOL doRegister);
 typedef HRESULT (*InstanceCreator)(IUnknown* outer, REFIID iid, void** out);
 typedef HRESULT (*ClassObjectCreator)(InstanceCreator creator, REFIID iid,
@@ -32,12 +35,10 @@ struct ServerModule {
   HINSTANCE instance;
   ObjectMapEntry* objectMap;
   volatile LONG lockCount;
-  HANDLE mainHeap;
+  volatile LONG serverLocks;  // the part of lockCount taken by LockServer
+  ModuleHeap heap;
   CRITICAL_SECTION generalLock;
   CRITICAL_SECTION classObjectLock;
-  DWORD heapMask;     // extra heaps - 1, or 0 when there are none
-  HANDLE* heapArray;  // heapMask + 1 handles, or null
-  LONG heapCounter;   // rotating choice of extra heap
   TermFunctionNode* termListHead;
 };
 
@@ -55,6 +56,19 @@ void TerminateModule(ServerModule& module);
 // Lock count changes (interlocked); return the new count.
 LONG LockModule();
 LONG UnlockModule();
+
+// A client's explicit hold on the server (IClassFactory::LockServer). An
+// unlock without a matching lock does nothing, so that it can never give
+// back a lock that a live object or a factory reference holds.
+void AddServerLock();
+void RemoveServerLock();
+
+// Allocation from the current module's heap.
+void* ModuleAlloc(SIZE_T size);
+void* ModuleRealloc(void* block, SIZE_T size);
+void ModuleFree(void* block);
+// The same, for code that takes its allocator from the caller.
+extern const Allocator kModuleHeapAllocator;
 
 // Pushes a clean-up callback at the head of the TermFunctionList.
 // E_OUTOFMEMORY when no node can be had.

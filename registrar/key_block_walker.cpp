@@ -19,7 +19,7 @@
 // own entry would have removed it).
 #include "registrar/key_block_walker.h"
 
-#include "module/result_macros.h"
+#include "base/result_macros.h"
 #include "registrar/key_holder.h"
 #include "registrar/key_tree.h"
 #include "registrar/script_parser.h"

@@ -4,7 +4,7 @@
 #pragma once
 #include <windows.h>
 
-#include "module/holders.h"
+#include "base/holders.h"
 
 class KeyHolder {
  public:

@@ -1,4 +1,4 @@
-// ReplacementMap: pairs and their array from the module heap, the text
+// ReplacementMap: pairs and their array from the caller's allocator, the text
 // copies from the task allocator, lookup by ANSI name without regard to case.
 #include "registrar/replacement_map.h"
 
@@ -6,9 +6,8 @@
 
 #include <new>
 
-#include "module/holders.h"
-#include "module/module_heap.h"
-#include "module/result_macros.h"
+#include "base/holders.h"
+#include "base/result_macros.h"
 
 namespace {
 
@@ -30,12 +29,12 @@ LPOLESTR CopyWideText(LPCOLESTR text) {
 
 ReplacementMap::~ReplacementMap() {
   Clear();
-  ModuleFree(m_entries);
+  m_allocator.free(m_entries);
 }
 
 HRESULT ReplacementMap::Make() {
   if (m_entries != nullptr) return S_OK;
-  void* array = ModuleAlloc(kInitialCapacity * sizeof(ReplacementPair*));
+  void* array = m_allocator.allocate(kInitialCapacity * sizeof(ReplacementPair*));
   RETURN_IF_NULL_ALLOC(array);
   m_entries = static_cast<ReplacementPair**>(array);
   m_capacity = kInitialCapacity;
@@ -47,26 +46,32 @@ HRESULT ReplacementMap::AddPair(LPCOLESTR name, LPCOLESTR value) {
   RETURN_HR_IF(E_POINTER, name == nullptr || value == nullptr);
   RETURN_IF_NULL_ALLOC(m_entries);
 
-  UniqueModuleBlock pairBlock(ModuleAlloc(sizeof(ReplacementPair)));
-  RETURN_IF_NULL_ALLOC(pairBlock.get());
+  void* pairBlock = m_allocator.allocate(sizeof(ReplacementPair));
+  RETURN_IF_NULL_ALLOC(pairBlock);
   UniqueTaskMem nameCopy(CopyWideText(name));
   UniqueTaskMem valueCopy(CopyWideText(value));
-  RETURN_IF_NULL_ALLOC(nameCopy.get());
-  RETURN_IF_NULL_ALLOC(valueCopy.get());
-
-  if (static_cast<ULONG>(m_count) == m_capacity) {
-    const ULONG grown = m_capacity * 2;
-    void* array = ModuleRealloc(m_entries, grown * sizeof(ReplacementPair*));
-    RETURN_IF_NULL_ALLOC(array);
-    m_entries = static_cast<ReplacementPair**>(array);
-    m_capacity = grown;
+  if (nameCopy.get() == nullptr || valueCopy.get() == nullptr ||
+      !Grow()) {
+    m_allocator.free(pairBlock);
+    return E_OUTOFMEMORY;
   }
 
-  ReplacementPair* pair = new (pairBlock.release()) ReplacementPair;
+  ReplacementPair* pair = new (pairBlock) ReplacementPair;
   pair->name = static_cast<LPOLESTR>(nameCopy.release());
   pair->value = static_cast<LPOLESTR>(valueCopy.release());
   m_entries[m_count++] = pair;
   return S_OK;
+}
+
+bool ReplacementMap::Grow() {
+  if (static_cast<ULONG>(m_count) < m_capacity) return true;
+  const ULONG grown = m_capacity * 2;
+  void* array =
+      m_allocator.reallocate(m_entries, grown * sizeof(ReplacementPair*));
+  if (array == nullptr) return false;
+  m_entries = static_cast<ReplacementPair**>(array);
+  m_capacity = grown;
+  return true;
 }
 
 LPCOLESTR ReplacementMap::Lookup(const char* name) const {
@@ -88,7 +93,7 @@ void ReplacementMap::Clear() {
     CoTaskMemFree(pair->value);
     CoTaskMemFree(pair->name);
     pair->~ReplacementPair();
-    ModuleFree(pair);
+    m_allocator.free(pair);
   }
   m_count = 0;
 }

@@ -4,7 +4,9 @@
 #include <windows.h>
 #include <objbase.h>
 
-// One variable. The pair comes from the module heap; its name and value are
+#include "base/allocator.h"
+
+// One variable. The pair comes from the map's allocator; its name and value are
 // zero-terminated UTF-16 copies in task allocator blocks, owned by the map.
 struct ReplacementPair {
   LPOLESTR name;
@@ -15,12 +17,14 @@ class ReplacementMap {
  public:
   static constexpr ULONG kInitialCapacity = 10;
 
-  ReplacementMap() = default;
+  // Pairs and their array come from allocator, which outlives the map.
+  explicit ReplacementMap(const Allocator& allocator)
+      : m_allocator(allocator) {}
   ~ReplacementMap();
   ReplacementMap(const ReplacementMap&) = delete;
   ReplacementMap& operator=(const ReplacementMap&) = delete;
 
-  // Takes the array of kInitialCapacity slots from the module heap.
+  // Takes the array of kInitialCapacity slots from the allocator.
   // E_OUTOFMEMORY when it cannot be had; the map then accepts no pair.
   HRESULT Make();
 
@@ -40,6 +44,10 @@ class ReplacementMap {
   ULONG Capacity() const { return m_capacity; }
 
  private:
+  // Room for one more pair; false when a larger array cannot be had.
+  bool Grow();
+
+  const Allocator& m_allocator;
   ReplacementPair** m_entries = nullptr;
   LONG m_count = 0;
   ULONG m_capacity = 0;

@@ -2,8 +2,8 @@
 // failed root block in register mode.
 #include "registrar/script_interpreter.h"
 
-#include "module/holders.h"
-#include "module/result_macros.h"
+#include "base/holders.h"
+#include "base/result_macros.h"
 #include "registrar/key_block_walker.h"
 #include "registrar/script_parser.h"
 #include "registrar/script_tables.h"

@@ -3,7 +3,7 @@
 // percent sign or white space.
 #include "registrar/script_parser.h"
 
-#include "module/result_macros.h"
+#include "base/result_macros.h"
 #include "registrar/replacement_map.h"
 #include "registrar/text_builder.h"
 

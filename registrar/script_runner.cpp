@@ -1,12 +1,13 @@
 // RunScriptWithVariables: a ReplacementMap and a ScriptParser for one run.
 #include "registrar/script_runner.h"
 
-#include "module/result_macros.h"
+#include "base/result_macros.h"
 #include "registrar/replacement_map.h"
 #include "registrar/script_interpreter.h"
 #include "registrar/script_parser.h"
 
-HRESULT RunScriptWithVariables(const char* scriptText, const LPCOLESTR* names,
+HRESULT RunScriptWithVariables(const Allocator& allocator,
+                               const char* scriptText, const LPCOLESTR* names,
                                const LPCOLESTR* values, int count,
                                BOOL doRegister) {
   RETURN_HR_IF(E_POINTER, scriptText == nullptr);
@@ -17,7 +18,7 @@ HRESULT RunScriptWithVariables(const char* scriptText, const LPCOLESTR* names,
   }
 
   // The map frees its pairs and array when it goes out of scope.
-  ReplacementMap map;
+  ReplacementMap map(allocator);
   RETURN_IF_FAILED(map.Make());
   for (int i = 0; i < count; ++i) {
     RETURN_HR_IF(E_OUTOFMEMORY, FAILED(map.AddPair(names[i], values[i])));

@@ -3,7 +3,7 @@
 
 #include <string.h>
 
-#include "module/result_macros.h"
+#include "base/result_macros.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <oleauto.h>
 
-#include "module/result_macros.h"
+#include "base/result_macros.h"
 #include "registrar/script_parser.h"
 #include "registrar/script_tables.h"
 

@@ -1,7 +1,7 @@
 // The class factory: its counting against the module lock count, LockServer
 // and the argument rules of CreateInstance.
 #include "com/com_test_support.h"
-#include "module/module_heap.h"
+#include "module/server_module.h"
 
 using ClassFactoryTest = ComTest;
 

@@ -6,7 +6,7 @@
 
 #include "installer/iinstall_korvex.h"
 #include "module/attached_module.h"
-#include "module/module_heap.h"
+#include "module/server_module.h"
 
 namespace {
 
@@ -29,14 +29,14 @@ class ModuleHeapTest : public ModuleTest {
   }
   void ExpectMainHeapOnly() {
     const ServerModule& module = CurrentModule();
-    EXPECT_NE(module.mainHeap, nullptr);
-    EXPECT_EQ(module.heapMask, 0u);
-    EXPECT_EQ(module.heapArray, nullptr);
+    EXPECT_NE(module.heap.mainHeap, nullptr);
+    EXPECT_EQ(module.heap.heapMask, 0u);
+    EXPECT_EQ(module.heap.heapArray, nullptr);
     // A block of the main heap carries no header: it can be handed back to
     // the main heap directly.
     void* block = ModuleAlloc(24);
     ASSERT_NE(block, nullptr);
-    EXPECT_EQ(HeapSize(module.mainHeap, 0, block), 24u);
+    EXPECT_EQ(HeapSize(module.heap.mainHeap, 0, block), 24u);
     ModuleFree(block);
   }
 };
@@ -58,34 +58,34 @@ TEST_F(ModuleHeapTest, OlderNtFamilyWithTwoProcessorsGetsFourExtraHeaps) {
   qxplatform::SetVersion(VER_PLATFORM_WIN32_NT, 4, 0);
   qxplatform::SetProcessorCount(2);
   Attach();
-  EXPECT_EQ(CurrentModule().heapMask, 3u);
-  ASSERT_NE(CurrentModule().heapArray, nullptr);
+  EXPECT_EQ(CurrentModule().heap.heapMask, 3u);
+  ASSERT_NE(CurrentModule().heap.heapArray, nullptr);
   EXPECT_EQ(qxplatform::LiveHeaps(), heapsBefore + 1 + 4);
 }
 
 TEST_F(ModuleHeapTest, FiveProcessorsGetEightExtraHeaps) {
   const long heapsBefore = qxplatform::LiveHeaps();
   AttachOnOlderSystem(5);
-  EXPECT_EQ(CurrentModule().heapMask, 7u);
+  EXPECT_EQ(CurrentModule().heap.heapMask, 7u);
   EXPECT_EQ(qxplatform::LiveHeaps(), heapsBefore + 1 + 8);
 }
 
 TEST_F(ModuleHeapTest, AllocationsRotateOverTheExtraHeaps) {
   AttachOnOlderSystem(2);
   const ServerModule& module = CurrentModule();
-  ASSERT_EQ(module.heapMask, 3u);
+  ASSERT_EQ(module.heap.heapMask, 3u);
   void* blocks[5] = {};
   const int expectedHeap[5] = {0, 1, 2, 3, 0};
   for (int i = 0; i < 5; ++i) {
     blocks[i] = ModuleAlloc(16);
     ASSERT_NE(blocks[i], nullptr);
-    EXPECT_EQ(HeaderHeap(blocks[i]), module.heapArray[expectedHeap[i]])
+    EXPECT_EQ(HeaderHeap(blocks[i]), module.heap.heapArray[expectedHeap[i]])
         << "block " << i;
   }
   for (int i = 0; i < 4; ++i) {
-    EXPECT_NE(module.heapArray[i], module.mainHeap);
+    EXPECT_NE(module.heap.heapArray[i], module.heap.mainHeap);
     for (int j = i + 1; j < 4; ++j) {
-      EXPECT_NE(module.heapArray[i], module.heapArray[j]);
+      EXPECT_NE(module.heap.heapArray[i], module.heap.heapArray[j]);
     }
   }
   for (void* block : blocks) ModuleFree(block);
@@ -94,15 +94,15 @@ TEST_F(ModuleHeapTest, AllocationsRotateOverTheExtraHeaps) {
 TEST_F(ModuleHeapTest, RotationGoesOnWhenTheCounterWraps) {
   AttachOnOlderSystem(2);
   ServerModule& module = CurrentModule();
-  ASSERT_EQ(module.heapMask, 3u);
+  ASSERT_EQ(module.heap.heapMask, 3u);
   // As after 2^31 - 1 blocks: the next turn is the last one below the wrap.
-  module.heapCounter = 0x7FFFFFFF;
+  module.heap.heapCounter = 0x7FFFFFFF;
   void* last = ModuleAlloc(8);
   void* wrapped = ModuleAlloc(8);
   ASSERT_NE(last, nullptr);
   ASSERT_NE(wrapped, nullptr);
-  EXPECT_EQ(HeaderHeap(last), module.heapArray[3]);
-  EXPECT_EQ(HeaderHeap(wrapped), module.heapArray[0]);
+  EXPECT_EQ(HeaderHeap(last), module.heap.heapArray[3]);
+  EXPECT_EQ(HeaderHeap(wrapped), module.heap.heapArray[0]);
   ModuleFree(last);
   ModuleFree(wrapped);
 }
@@ -144,7 +144,7 @@ TEST_F(ModuleHeapTest, ReallocOfNullAllocatesAndFreeOfNullDoesNothing) {
     ASSERT_NE(block, nullptr);
     EXPECT_EQ(qxplatform::LiveHeapBlocks(), blocksBefore + 1);
     if (processors == 2) {
-      EXPECT_EQ(HeaderHeap(block), CurrentModule().heapArray[0]);
+      EXPECT_EQ(HeaderHeap(block), CurrentModule().heap.heapArray[0]);
     }
     ModuleFree(block);
     EXPECT_EQ(qxplatform::LiveHeapBlocks(), blocksBefore);
@@ -185,8 +185,8 @@ TEST_F(ModuleHeapTest, AnyMissingExtraHeapLeavesTheMainHeapAlone) {
 TEST_F(ModuleHeapTest, MissingMainHeapHandsOutNothing) {
   qxplatform::FailHeapCreateAt(1);
   AttachOnOlderSystem(2);
-  EXPECT_EQ(CurrentModule().mainHeap, nullptr);
-  EXPECT_EQ(CurrentModule().heapArray, nullptr);
+  EXPECT_EQ(CurrentModule().heap.mainHeap, nullptr);
+  EXPECT_EQ(CurrentModule().heap.heapArray, nullptr);
   EXPECT_EQ(ModuleAlloc(8), nullptr);
   EXPECT_EQ(ModuleRealloc(nullptr, 8), nullptr);
   ModuleFree(nullptr);

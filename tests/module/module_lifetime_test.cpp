@@ -8,8 +8,8 @@
 #include "installer/iinstall_korvex.h"
 #include "installer/korvex_standin.h"
 #include "module/attached_module.h"
-#include "module/module_heap.h"
-#include "module/object_map.h"
+#include "module/server_module.h"
+#include "installer/object_map.h"
 
 namespace {
 
@@ -39,14 +39,14 @@ TEST_F(ModuleLifetimeTest, AttachFillsTheRecordAndMayUnloadAtOnce) {
   EXPECT_EQ(module.instance, FakeInstance());
   EXPECT_NE(module.objectMap, nullptr);
   EXPECT_EQ(module.lockCount, 0);
-  EXPECT_NE(module.mainHeap, nullptr);
-  EXPECT_EQ(module.heapArray, nullptr);
+  EXPECT_NE(module.heap.mainHeap, nullptr);
+  EXPECT_EQ(module.heap.heapArray, nullptr);
   EXPECT_EQ(module.termListHead, nullptr);
   EXPECT_EQ(qxplatform::LiveHeaps(), heapsBefore + 1);
   EXPECT_EQ(DllCanUnloadNow(), S_OK);
   Detach();
   EXPECT_EQ(qxplatform::LiveHeaps(), heapsBefore);
-  EXPECT_EQ(CurrentModule().mainHeap, nullptr);
+  EXPECT_EQ(CurrentModule().heap.mainHeap, nullptr);
 }
 
 TEST_F(ModuleLifetimeTest, ThreadNotificationsAreAnsweredTrue) {

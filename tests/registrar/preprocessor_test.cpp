@@ -40,7 +40,7 @@ class PreprocessorTest : public RegistrarTest {
     return result;
   }
 
-  ReplacementMap m_map;
+  ReplacementMap m_map{kTestHeapAllocator};
 };
 
 TEST_F(PreprocessorTest, TextWithoutReferencesIsCopied) {
@@ -235,7 +235,8 @@ TEST_F(PreprocessorTest, RunnerReportsAVariableThatCannotBeStored) {
   const LPCOLESTR names[] = {OLESTR("Module")};
   const LPCOLESTR values[] = {OLESTR("m")};
   qxplatform::FailTaskAllocAt(1);
-  EXPECT_EQ(RunScriptWithVariables("HKCR { }", names, values, 1, TRUE),
+  EXPECT_EQ(RunScriptWithVariables(kTestHeapAllocator, "HKCR { }", names,
+                                   values, 1, TRUE),
             E_OUTOFMEMORY);
   ExpectNothingHeld();
 }

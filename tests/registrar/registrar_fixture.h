@@ -1,6 +1,6 @@
 // Fixture for the registrar's tests: a fresh registry and platform controls
-// (PlatformTest), the module heap of a local server module with an empty
-// object map, the 1252 code page, and helpers that run a script and read
+// (PlatformTest), a private heap for the registrar's tables, the 1252 code
+// page, and helpers that run a script and read
 // the registry back through the ANSI entry points.
 #pragma once
 #include <windows.h>
@@ -11,22 +11,23 @@
 #include <string>
 #include <vector>
 
-#include "module/server_module.h"
+#include <memory>
+
 #include "registrar/script_runner.h"
 #include "support/platform_fixture.h"
+#include "support/test_heap.h"
 
 class RegistrarTest : public PlatformTest {
  protected:
   void SetUp() override {
     PlatformTest::SetUp();
     ASSERT_TRUE(qxplatform::SetAnsiCodePage(1252));
-    m_objectMap[0] = ObjectMapEntry{};
-    InitializeModule(m_module, m_objectMap, /*instance=*/nullptr);
+    m_heap = std::make_unique<ScopedTestHeap>();
     m_taskBlocksBefore = qxplatform::LiveTaskBlocks();
     m_heapBlocksBefore = qxplatform::LiveHeapBlocks();
   }
   void TearDown() override {
-    TerminateModule(m_module);
+    m_heap.reset();
     qxplatform::SetAnsiCodePage(1252);
     PlatformTest::TearDown();
   }
@@ -36,7 +37,8 @@ class RegistrarTest : public PlatformTest {
               const char16_t* module = nullptr) {
     const LPCOLESTR names[] = {OLESTR("Module")};
     const LPCOLESTR values[] = {module};
-    return RunScriptWithVariables(text.c_str(), names, values,
+    return RunScriptWithVariables(kTestHeapAllocator, text.c_str(), names,
+                                  values,
                                   module != nullptr ? 1 : 0,
                                   doRegister ? TRUE : FALSE);
   }
@@ -108,15 +110,14 @@ class RegistrarTest : public PlatformTest {
   }
 
   static std::string LibraryScript() {
-    std::ifstream file(QX_SOURCE_DIR "/tests/registrar/data/qxKorvex.rgs",
+    std::ifstream file(QX_SOURCE_DIR "/installer/resources/qxKorvex.rgs",
                        std::ios::binary);
     std::stringstream text;
     text << file.rdbuf();
     return text.str();
   }
 
-  ServerModule m_module{};
-  ObjectMapEntry m_objectMap[1]{};
+  std::unique_ptr<ScopedTestHeap> m_heap;
   long m_taskBlocksBefore = 0;
   long m_heapBlocksBefore = 0;
 };

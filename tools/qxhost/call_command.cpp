@@ -9,34 +9,13 @@
 
 #include <cstdio>
 
+#include "base/holders.h"
+#include "installer/iinstall_korvex.h"
 #include "tools/qxhost/clsid_text.h"
 #include "tools/qxhost/host_output.h"
 
 namespace qxhost {
-
-// The dual interface of InstallKorvex as its clients compile against it:
-// install follows the three IUnknown and four IDispatch methods. Declared
-// outside the anonymous namespace: an interface with internal linkage and no
-// implementation here would let the compiler treat every call through it as
-// a call of a pure virtual function.
-struct IInstallKorvex : public IDispatch {
-  virtual HRESULT STDMETHODCALLTYPE install(LONG* val) = 0;
-};
-
-// {D561B16B-0E95-460A-819D-EF05D1A29BC1}
-constexpr IID kIidInstallKorvex = {
-    0xD561B16B,
-    0x0E95,
-    0x460A,
-    {0x81, 0x9D, 0xEF, 0x05, 0xD1, 0xA2, 0x9B, 0xC1}};
-
 namespace {
-
-// The objects come from another module, built without run-time type
-// information; like any COM client the host knows them only by their
-// vtables, so the sanitizer's dynamic type check does not apply to calls
-// through them.
-#define QXHOST_CALLS_FOREIGN_OBJECTS __attribute__((no_sanitize("vptr")))
 
 constexpr char kInstallMethod[] = "install";
 constexpr char kGetClassObjectExport[] = "DllGetClassObject";
@@ -45,23 +24,6 @@ constexpr char kCanUnloadNowExport[] = "DllCanUnloadNow";
 typedef HRESULT(STDAPICALLTYPE* GetClassObjectFunction)(REFCLSID, REFIID,
                                                         LPVOID*);
 typedef HRESULT(STDAPICALLTYPE* CanUnloadNowFunction)();
-
-// Holds one interface pointer and releases it when it goes out of scope.
-template <typename Interface>
-class InterfaceRef {
- public:
-  InterfaceRef() = default;
-  InterfaceRef(const InterfaceRef&) = delete;
-  InterfaceRef& operator=(const InterfaceRef&) = delete;
-  QXHOST_CALLS_FOREIGN_OBJECTS ~InterfaceRef() {
-    if (m_pointer != nullptr) m_pointer->Release();
-  }
-  void** Receive() { return reinterpret_cast<void**>(&m_pointer); }
-  Interface* operator->() const { return m_pointer; }
-
- private:
-  Interface* m_pointer = nullptr;
-};
 
 template <typename Function>
 Function ExportOf(HMODULE library, const char* name) {
@@ -76,24 +38,24 @@ HRESULT LastErrorAsHresult() {
 }
 
 // Creation and the call; every interface is released before this returns.
-QXHOST_CALLS_FOREIGN_OBJECTS int CreateAndCall(
+int CreateAndCall(
     GetClassObjectFunction getClassObject, const CallRequest& request,
     LONG* status) {
   const std::string& classText = request.clsidText;
-  InterfaceRef<IClassFactory> factory;
+  ComPtr<IClassFactory> factory;
   HRESULT hr =
-      getClassObject(request.clsid, IID_IClassFactory, factory.Receive());
+      getClassObject(request.clsid, IID_IClassFactory, factory.put_void());
   if (FAILED(hr)) return HresultError(hr, "DllGetClassObject " + classText);
   std::printf("class object %s: IClassFactory\n", classText.c_str());
 
-  InterfaceRef<IDispatch> dispatch;
+  ComPtr<IDispatch> dispatch;
   hr = factory->CreateInstance(/*pUnkOuter=*/nullptr, IID_IDispatch,
-                               dispatch.Receive());
+                               dispatch.put_void());
   if (FAILED(hr)) return HresultError(hr, "IClassFactory::CreateInstance");
   std::printf("instance created: IDispatch\n");
 
-  InterfaceRef<IInstallKorvex> installer;
-  hr = dispatch->QueryInterface(kIidInstallKorvex, installer.Receive());
+  ComPtr<IInstallKorvex> installer;
+  hr = dispatch->QueryInterface(IID_IInstallKorvex, installer.put_void());
   if (FAILED(hr)) return HresultError(hr, "QueryInterface IInstallKorvex");
 
   LONG result = 0;
@@ -151,18 +113,17 @@ bool ParseCallArguments(const std::vector<std::string>& words,
 }
 
 int RunCallCommand(const CallRequest& request) {
-  HMODULE library = LoadLibraryA(request.library.c_str());
-  if (library == nullptr)
+  UniqueLibrary library(LoadLibraryA(request.library.c_str()));
+  if (!library)
     return HresultError(LastErrorAsHresult(), "LoadLibrary " + request.library);
   std::printf("loaded %s\n", request.library.c_str());
 
   auto getClassObject =
-      ExportOf<GetClassObjectFunction>(library, kGetClassObjectExport);
+      ExportOf<GetClassObjectFunction>(library.get(), kGetClassObjectExport);
   auto canUnloadNow =
-      ExportOf<CanUnloadNowFunction>(library, kCanUnloadNowExport);
+      ExportOf<CanUnloadNowFunction>(library.get(), kCanUnloadNowExport);
   if (getClassObject == nullptr || canUnloadNow == nullptr) {
     HRESULT hr = LastErrorAsHresult();
-    FreeLibrary(library);
     return HresultError(hr, request.library + " is not an in-process server");
   }
 
@@ -172,9 +133,10 @@ int RunCallCommand(const CallRequest& request) {
   // As the COM runtime does: unload only a library that says it may go.
   HRESULT unload = canUnloadNow();
   if (unload == S_OK) {
-    FreeLibrary(library);
+    library.reset();
     std::printf("DllCanUnloadNow: S_OK, library unloaded\n");
   } else {
+    library.release();
     std::printf("DllCanUnloadNow: 0x%08X, library left loaded\n",
                 static_cast<unsigned>(unload));
   }

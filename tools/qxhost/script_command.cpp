@@ -10,7 +10,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "module/server_module.h"
+#include "base/allocator.h"
 #include "registrar/script_runner.h"
 #include "tools/qxhost/host_output.h"
 
@@ -103,14 +103,10 @@ int RunScriptCommand(const ScriptRequest& request) {
     values.push_back(reinterpret_cast<LPCOLESTR>(request.values[i].c_str()));
   }
 
-  ObjectMapEntry noClasses[1] = {};
-  static ServerModule module;
-  InitializeModule(module, noClasses, /*instance=*/nullptr);
-  HRESULT status =
-      RunScriptWithVariables(request.text.c_str(), names.data(), values.data(),
-                             static_cast<int>(names.size()),
-                             /*doRegister=*/request.unregister ? FALSE : TRUE);
-  TerminateModule(module);
+  HRESULT status = RunScriptWithVariables(
+      kProcessHeapAllocator, request.text.c_str(), names.data(), values.data(),
+      static_cast<int>(names.size()),
+      /*doRegister=*/request.unregister ? FALSE : TRUE);
 
   std::printf("0x%08X\n", static_cast<unsigned>(status));
   return status == S_OK ? kExitSuccess : kExitFailure;

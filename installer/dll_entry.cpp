@@ -1,8 +1,8 @@
 // The library's entry point: the platform loader calls it at process attach
 // and detach. Thread notifications are switched off, since the library keeps
 // no per-thread state.
+#include "installer/object_map.h"
 #include "module/exports.h"
-#include "module/object_map.h"
 #include "module/server_module.h"
 
 EXTERN_C BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason,

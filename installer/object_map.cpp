@@ -1,10 +1,10 @@
 // The library's one creatable class, InstallKorvex, and the hooks through
 // which the module creates its class object and instances.
-#include "module/object_map.h"
+#include "installer/object_map.h"
 
 #include "com/class_factory.h"
-#include "com/instance_creator.h"
-#include "installer/iinstall_korvex.h"
+#include "com/object_shapes.h"
+#include "installer/install_korvex.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ void InstallKorvexInitTerm(BOOL /*starting*/) {}
 // The registration hook stays empty until the library registers itself.
 ObjectMapEntry g_objectMap[] = {
     {&CLSID_InstallKorvex, /*registrationHook=*/nullptr, &CreateClassFactory,
-     &CreateInstallKorvex, /*cachedClassObject=*/nullptr,
+     &CreateObject<InstallKorvex>, /*cachedClassObject=*/nullptr,
      &InstallKorvexInitTerm},
     {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
 };

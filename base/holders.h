@@ -1,7 +1,7 @@
 // RAII holders, so that every exit path releases what it took: a
-// traits-driven move-only scoped handle, and the instances the library uses
-// (registry key, module heap block, task allocator block, BSTR, COM
-// reference), plus a critical-section guard.
+// traits-driven move-only scoped handle and its instances (registry key,
+// task allocator block, loaded library), a counted COM reference and a
+// critical-section guard. The library, its hosts and its tests all use these.
 //
 // Contracts common to all holders: a holder owns at most one resource; the
 // destructor releases it; release() gives it up without releasing it;
@@ -9,11 +9,8 @@
 #pragma once
 #include <windows.h>
 #include <objbase.h>
-#include <oleauto.h>
 
 #include <utility>
-
-#include "module/module_heap.h"
 
 template <typename Traits>
 class UniqueHandle {
@@ -57,20 +54,10 @@ struct RegKeyTraits {
   static Type Invalid() { return nullptr; }
   static void Close(Type key) { RegCloseKey(key); }
 };
-struct ModuleBlockTraits {
-  using Type = void*;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type block) { ModuleFree(block); }
-};
 struct TaskMemTraits {
   using Type = void*;
   static Type Invalid() { return nullptr; }
   static void Close(Type block) { CoTaskMemFree(block); }
-};
-struct BstrTraits {
-  using Type = BSTR;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type text) { SysFreeString(text); }
 };
 struct LibraryTraits {
   using Type = HMODULE;
@@ -79,9 +66,7 @@ struct LibraryTraits {
 };
 
 using UniqueRegKey = UniqueHandle<RegKeyTraits>;
-using UniqueModuleBlock = UniqueHandle<ModuleBlockTraits>;
 using UniqueTaskMem = UniqueHandle<TaskMemTraits>;
-using UniqueBstr = UniqueHandle<BstrTraits>;
 using UniqueLibrary = UniqueHandle<LibraryTraits>;
 
 // A counted COM reference: Release on destruction.

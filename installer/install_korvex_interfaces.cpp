@@ -1,0 +1,16 @@
+// The InterfaceTable of InstallKorvex, shared by all of its object shapes.
+// IDispatch is answered with the IInstallKorvex pointer, which derives
+// from it.
+#include <objsafe.h>
+
+#include "installer/install_korvex.h"
+
+const InterfaceTableEntry* InstallKorvex::Interfaces() {
+  static constexpr InterfaceTableEntry kInterfaces[] = {
+      InterfaceRow<IInstallKorvex, InstallKorvex>(IID_IInstallKorvex),
+      InterfaceRow<IInstallKorvex, InstallKorvex>(IID_IDispatch),
+      InterfaceRow<IObjectSafety, InstallKorvex>(IID_IObjectSafety),
+      kInterfaceTableEndRow,
+  };
+  return kInterfaces;
+}

@@ -1,0 +1,2 @@
+// Must not build: the base is below every layer.
+#include "module/module_heap.h"
