@@ -16,7 +16,10 @@
 // In unregister mode a key that still has subkeys after its entry stays with
 // all of them, including a subkey that happens to bear the key's own name:
 // such a subkey was not named by the script at that point (had it been, its
-// own entry would have removed it).
+// own entry would have removed it). Its values are deleted all the same:
+// the walk holds keys for reading only in unregister mode, so that a key
+// that refuses writing is still walked, and each value is deleted through a
+// handle opened for just that.
 #include "registrar/key_block_walker.h"
 
 #include "base/result_macros.h"
@@ -66,6 +69,21 @@ HRESULT TryOpenKey(KeyHolder& holder, HKEY parent, const char* name,
   const LSTATUS status = OpenKeyInto(holder, parent, name, access);
   *opened = status == ERROR_SUCCESS || holder.Get() != before;
   RETURN_HR_IF(DISP_E_EXCEPTION, *opened && status != ERROR_SUCCESS);
+  return S_OK;
+}
+
+// A key that refuses setting values keeps its value, as registration leaves
+// a value it cannot write; only a handle that will not close fails the run.
+// A predefined root is opened again too rather than used as it is, so a
+// root that refuses writing keeps its values like any other key.
+HRESULT DeleteValueOf(HKEY key, const char* valueName) {
+  KeyHolder writable;
+  if (OpenKeyInto(writable, key, /*name=*/nullptr, KEY_SET_VALUE) !=
+      ERROR_SUCCESS) {
+    return S_OK;
+  }
+  RegDeleteValueA(writable.Get(), valueName);
+  RETURN_HR_IF(DISP_E_EXCEPTION, writable.Close() != ERROR_SUCCESS);
   return S_OK;
 }
 
@@ -214,7 +232,7 @@ HRESULT BlockWalker::ValueEntry(BlockState& block) {
     // The value belongs to the key of the enclosing block.
     return WriteValue(m_parser, block.parent, valueName, m_token);
   }
-  if (!block.absent) RegDeleteValueA(block.parent, valueName);
+  if (!block.absent) RETURN_IF_FAILED(DeleteValueOf(block.parent, valueName));
   return SkipValueClause();
 }
 

@@ -84,13 +84,45 @@ TEST_F(UnregisterTest, ValuesAreDeletedEvenWhenTheirKeyStays) {
   ExpectNothingHeld();
 }
 
-TEST_F(UnregisterTest, ValueOfAKeptKeyStaysAsItsKeyIsOpenedForReading) {
+TEST_F(UnregisterTest, ValueOfAKeyThatStaysIsDeleted) {
+  const std::string script =
+      "HKCR { NoRemove Kept { val v = s '1' Sub } "
+      "Shared { val w = s '2' } }";
+  ASSERT_EQ(Register(script), S_OK);
+  Import("[HKEY_CLASSES_ROOT\\Shared\\Foreign]\r\n");
+  EXPECT_EQ(Unregister(script), S_OK);
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "Kept"));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "Kept\\Sub"));
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "Kept", "v"), "<missing>");
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "Shared\\Foreign"));
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "Shared", "w"), "<missing>");
+  ExpectNothingHeld();
+}
+
+TEST_F(UnregisterTest, ValueOfAKeyThatRefusesWritingIsPassedOver) {
+  Import(
+      "[HKEY_CLASSES_ROOT]\r\n\"r\"=\"1\"\r\n\r\n"
+      "[HKEY_CLASSES_ROOT\\Locked]\r\n\"v\"=\"1\"\r\n\r\n"
+      "[HKEY_CLASSES_ROOT\\Locked\\Foreign]\r\n");
+  qxplatform::DenyWriteAccess(HKEY_CLASSES_ROOT, "Locked", true);
+  qxplatform::DenyWriteAccess(HKEY_CLASSES_ROOT, "", true);
+  EXPECT_EQ(Unregister("HKCR { val r = s '1' Locked { val v = s '1' } }"),
+            S_OK);
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "Locked", "v"), "1");
+  // A root refuses like any key when it is marked so.
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "", "r"), "1");
+  ExpectNothingHeld();
+}
+
+TEST_F(UnregisterTest, HandleOpenedToDeleteAValueThatWillNotCloseFailsTheRun) {
   Import(
       "[HKEY_CLASSES_ROOT\\K]\r\n\"v\"=\"1\"\r\n\r\n"
       "[HKEY_CLASSES_ROOT\\K\\Foreign]\r\n");
-  EXPECT_EQ(Unregister("HKCR { K { val v = s '1' } }"), S_OK);
-  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "K\\Foreign"));
-  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "K", "v"), "1");
+  // The first close is that of the handle the delete went through.
+  qxplatform::FailRegCloseAt(1);
+  EXPECT_EQ(Unregister("HKCR { K { val v = s '1' } }"), DISP_E_EXCEPTION);
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "K", "v"), "<missing>");
+  ExpectNothingHeld();
 }
 
 TEST_F(UnregisterTest, ForceRemoveAndDeleteReadAsPlainKeyEntries) {
