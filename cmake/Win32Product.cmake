@@ -4,7 +4,10 @@ enable_language(RC)
 set(QX_RESOURCE_DIR ${CMAKE_SOURCE_DIR}/installer/resources)
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${QX_RESOURCE_DIR} -I${CMAKE_BINARY_DIR}")
 
+# crt_tls_callback.cpp keeps the runtime's TLS support, and with it a TLS
+# directory, out of the image.
 add_library(qxKorvex SHARED ${QX_RESOURCE_DIR}/qxKorvex.rc
+            ${CMAKE_SOURCE_DIR}/installer/win32/crt_tls_callback.cpp
             ${CMAKE_SOURCE_DIR}/installer/qxKorvex.def)
 target_link_libraries(qxKorvex PRIVATE ${QX_PRODUCT_LAYERS})
 set_target_properties(qxKorvex PROPERTIES

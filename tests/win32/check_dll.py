@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Checks the built qxKorvex.dll: a PE32 i386 DLL exporting the server entry
-points by name and importing only from system DLLs. Usage: check_dll.py DLL"""
+points by name, importing only from system DLLs and carrying no TLS directory.
+Usage: check_dll.py DLL"""
 import sys
 
 import pefile
@@ -43,6 +44,17 @@ def string_resource(pe, string_id):
     return None
 
 
+def tls_directory(pe):
+    """The (RVA, size) of the TLS data directory, (0, 0) when there is none.
+    DllMain switches off thread notifications, which the loader refuses for
+    a module with static TLS or TLS callbacks."""
+    index = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_TLS"]
+    directories = pe.OPTIONAL_HEADER.DATA_DIRECTORY
+    if index >= len(directories):
+        return 0, 0
+    return directories[index].VirtualAddress, directories[index].Size
+
+
 def version_strings(pe):
     found = {}
     for info in getattr(pe, "FileInfo", []) or []:
@@ -75,6 +87,12 @@ def main():
     foreign = imports - SYSTEM_DLLS
     if foreign:
         fail("imports from non-system DLLs: " + ", ".join(sorted(foreign)))
+
+    tls_rva, tls_size = tls_directory(pe)
+    if tls_rva or tls_size:
+        fail("TLS directory at RVA 0x%x, size 0x%x" % (tls_rva, tls_size))
+    if any(section.Name.rstrip(b"\0") == b".tls" for section in pe.sections):
+        fail("has a .tls section")
 
     strings = version_strings(pe)
     for key, value in VERSION_STRINGS.items():
