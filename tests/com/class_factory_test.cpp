@@ -42,6 +42,31 @@ TEST_F(ClassFactoryTest, LockServerCountsWithoutPairing) {
   EXPECT_EQ(LockCount(), 0);
 }
 
+// An unlock with no lock of its own to give back must not take the lock of
+// a live object: the library would be unloaded under it.
+TEST_F(ClassFactoryTest, UnpairedUnlockLeavesOtherLocksAlone) {
+  IClassFactory* factory = Factory();
+  IUnknown* object = nullptr;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown,
+                                    reinterpret_cast<void**>(&object)),
+            S_OK);
+  factory->Release();
+  EXPECT_EQ(LockCount(), 1);
+
+  EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+  EXPECT_EQ(LockCount(), 1);
+  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+
+  EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+  EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+  EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+  EXPECT_EQ(LockCount(), 1);
+
+  object->Release();
+  EXPECT_EQ(LockCount(), 0);
+  EXPECT_EQ(DllCanUnloadNow(), S_OK);
+}
+
 TEST_F(ClassFactoryTest, AnswersOnlyIUnknownAndIClassFactory) {
   IClassFactory* factory = Factory();
   void* out = reinterpret_cast<void*>(1);
