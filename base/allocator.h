@@ -5,11 +5,11 @@
 #include <windows.h>
 
 struct Allocator {
-  void* (*allocate)(SIZE_T size);              // null on failure
+  void* (*allocate)(SIZE_T size);                 // null on failure
   void* (*reallocate)(void* block, SIZE_T size);  // a null block is allocated
                                                   // afresh; on failure null and
                                                   // the old block stays
-  void (*free)(void* block);                   // null does nothing
+  void (*free)(void* block);                      // null does nothing
 };
 
 namespace process_heap {

@@ -99,9 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const LPCOLESTR values[] = {module.empty() ? kDefaultModule : module.data()};
   for (BOOL doRegister : {TRUE, FALSE}) {
     InjectFailure(data, size);
-    const HRESULT hr =
-        RunScriptWithVariables(kTestHeapAllocator, text.data(), names,
-                               values, 1, doRegister);
+    const HRESULT hr = RunScriptWithVariables(kTestHeapAllocator, text.data(),
+                                              names, values, 1, doRegister);
     DisarmFailures();
     Check(hr == S_OK || hr == DISP_E_EXCEPTION || hr == E_FAIL ||
           hr == E_OUTOFMEMORY);

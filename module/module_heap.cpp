@@ -72,9 +72,7 @@ void CreateExtraHeaps(ModuleHeap& heap, DWORD mask) {
   heap.heapMask = mask;
 }
 
-bool HasExtraHeaps(const ModuleHeap& heap) {
-  return heap.heapArray != nullptr;
-}
+bool HasExtraHeaps(const ModuleHeap& heap) { return heap.heapArray != nullptr; }
 
 void* HeaderOf(void* block) {
   return static_cast<BYTE*>(block) - kModuleBlockHeaderSize;
@@ -157,4 +155,3 @@ void ModuleHeap::Free(void* block) {
   }
   HeapFree(OwnerOf(block), kHeapCallFlags, HeaderOf(block));
 }
-

@@ -34,7 +34,8 @@ ReplacementMap::~ReplacementMap() {
 
 HRESULT ReplacementMap::Make() {
   if (m_entries != nullptr) return S_OK;
-  void* array = m_allocator.allocate(kInitialCapacity * sizeof(ReplacementPair*));
+  void* array =
+      m_allocator.allocate(kInitialCapacity * sizeof(ReplacementPair*));
   RETURN_IF_NULL_ALLOC(array);
   m_entries = static_cast<ReplacementPair**>(array);
   m_capacity = kInitialCapacity;
@@ -50,8 +51,7 @@ HRESULT ReplacementMap::AddPair(LPCOLESTR name, LPCOLESTR value) {
   RETURN_IF_NULL_ALLOC(pairBlock);
   UniqueTaskMem nameCopy(CopyWideText(name));
   UniqueTaskMem valueCopy(CopyWideText(value));
-  if (nameCopy.get() == nullptr || valueCopy.get() == nullptr ||
-      !Grow()) {
+  if (nameCopy.get() == nullptr || valueCopy.get() == nullptr || !Grow()) {
     m_allocator.free(pairBlock);
     return E_OUTOFMEMORY;
   }

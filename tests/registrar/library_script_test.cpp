@@ -1,6 +1,6 @@
-// The library's own registration script (installer/resources/qxKorvex.rgs, 26 lines with
-// tabs and CR LF), run the way the library's registration runs it: the
-// variable "Module" bound to the library's path with every single quote
+// The library's own registration script (installer/resources/qxKorvex.rgs, 26
+// lines with tabs and CR LF), run the way the library's registration runs it:
+// the variable "Module" bound to the library's path with every single quote
 // written twice. Checks the exact registry state it writes, that running it
 // again changes nothing, and what unregistration leaves.
 #include <algorithm>

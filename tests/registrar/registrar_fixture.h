@@ -38,8 +38,7 @@ class RegistrarTest : public PlatformTest {
     const LPCOLESTR names[] = {OLESTR("Module")};
     const LPCOLESTR values[] = {module};
     return RunScriptWithVariables(kTestHeapAllocator, text.c_str(), names,
-                                  values,
-                                  module != nullptr ? 1 : 0,
+                                  values, module != nullptr ? 1 : 0,
                                   doRegister ? TRUE : FALSE);
   }
   HRESULT Register(const std::string& text, const char16_t* module = nullptr) {

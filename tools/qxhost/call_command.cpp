@@ -38,9 +38,8 @@ HRESULT LastErrorAsHresult() {
 }
 
 // Creation and the call; every interface is released before this returns.
-int CreateAndCall(
-    GetClassObjectFunction getClassObject, const CallRequest& request,
-    LONG* status) {
+int CreateAndCall(GetClassObjectFunction getClassObject,
+                  const CallRequest& request, LONG* status) {
   const std::string& classText = request.clsidText;
   ComPtr<IClassFactory> factory;
   HRESULT hr =
