@@ -4,26 +4,31 @@
 #pragma once
 #include <windows.h>
 
+// allocate gives null on failure. reallocate allocates a null block afresh;
+// on failure it gives null and the old block stays. free ignores null.
 struct Allocator {
-  void* (*allocate)(SIZE_T size);                 // null on failure
-  void* (*reallocate)(void* block, SIZE_T size);  // a null block is allocated
-                                                  // afresh; on failure null and
-                                                  // the old block stays
-  void (*free)(void* block);                      // null does nothing
+  void* (*allocate)(SIZE_T size);
+  void* (*reallocate)(void* block, SIZE_T size);
+  void (*free)(void* block);
 };
 
-namespace process_heap {
-inline void* Allocate(SIZE_T size) {
-  return HeapAlloc(GetProcessHeap(), /*dwFlags=*/0, size);
-}
-inline void* Reallocate(void* block, SIZE_T size) {
-  if (block == nullptr) return Allocate(size);
-  return HeapReAlloc(GetProcessHeap(), /*dwFlags=*/0, block, size);
-}
-inline void Free(void* block) {
-  if (block != nullptr) HeapFree(GetProcessHeap(), /*dwFlags=*/0, block);
-}
-}  // namespace process_heap
+// An allocator over the heap that HeapOf() names at each call.
+template <auto HeapOf>
+struct HeapAllocator {
+  static void* Allocate(SIZE_T size) {
+    return HeapAlloc(HeapOf(), /*dwFlags=*/0, size);
+  }
+  static void* Reallocate(void* block, SIZE_T size) {
+    if (block == nullptr) return Allocate(size);
+    return HeapReAlloc(HeapOf(), /*dwFlags=*/0, block, size);
+  }
+  static void Free(void* block) {
+    if (block != nullptr) HeapFree(HeapOf(), /*dwFlags=*/0, block);
+  }
+  static constexpr Allocator kAllocator = {&Allocate, &Reallocate, &Free};
+};
 
-inline constexpr Allocator kProcessHeapAllocator = {
-    &process_heap::Allocate, &process_heap::Reallocate, &process_heap::Free};
+// The process heap, for hosts and tools that run library code without
+// being a server.
+inline constexpr Allocator kProcessHeapAllocator =
+    HeapAllocator<&GetProcessHeap>::kAllocator;

@@ -20,43 +20,62 @@
 #include "com/interface_table.h"
 #include "module/server_module.h"
 
-template <typename T>
-class PlainObject final : public T {
- public:
-  // Allocates, constructs (T's construction included), counts the module
-  // lock, then hands out iid; anything but S_OK destroys the object again.
-  static HRESULT Create(REFIID iid, void** out) {
-    void* memory = ModuleAlloc(sizeof(PlainObject));
+// What the two shapes that count their own references share: creation from
+// the module heap under a module lock, and destruction at a count of zero.
+// Shape befriends this class, which alone constructs and destroys it.
+template <typename Shape>
+class SelfCounted {
+ protected:
+  // Allocates, constructs, counts the module lock, then hands out iid;
+  // anything but S_OK destroys the object again.
+  template <typename... Arguments>
+  static HRESULT CreateShape(REFIID iid, void** out, Arguments... arguments) {
+    void* memory = ModuleAlloc(sizeof(Shape));
     RETURN_IF_NULL_ALLOC(memory);
-    PlainObject* object = new (memory) PlainObject();
+    Shape* object = new (memory) Shape(arguments...);
     LockModule();
     const HRESULT hr = object->QueryInterface(iid, out);
     if (hr != S_OK) Destroy(object);
     return hr;
   }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    return LookupInterface(static_cast<T*>(this), T::Interfaces(), iid, out);
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override {
-    return static_cast<ULONG>(++m_refCount);
-  }
-  ULONG STDMETHODCALLTYPE Release() override {
+  ULONG AddOwnReference() { return static_cast<ULONG>(++m_refCount); }
+  ULONG ReleaseOwnReference() {
     const LONG count = --m_refCount;
-    if (count == 0) Destroy(this);
+    if (count == 0) Destroy(static_cast<Shape*>(this));
     return static_cast<ULONG>(count);
   }
 
  private:
-  PlainObject() = default;
-  ~PlainObject() = default;
-  static void Destroy(PlainObject* object) {
+  static void Destroy(Shape* object) {
     UnlockModule();
-    object->~PlainObject();
+    object->~Shape();
     ModuleFree(object);
   }
 
   LONG m_refCount = 0;
+};
+
+template <typename T>
+class PlainObject final : public T, private SelfCounted<PlainObject<T>> {
+ public:
+  // T's construction runs before the first interface is looked up.
+  static HRESULT Create(REFIID iid, void** out) {
+    return PlainObject::CreateShape(iid, out);
+  }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    return LookupInterface(static_cast<T*>(this), T::Interfaces(), iid, out);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return this->AddOwnReference(); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    return this->ReleaseOwnReference();
+  }
+
+ private:
+  friend class SelfCounted<PlainObject>;
+  PlainObject() = default;
+  ~PlainObject() = default;
 };
 
 template <typename T>
@@ -83,17 +102,12 @@ class ContainedObject final : public T {
 };
 
 template <typename T>
-class AggregatedObject final : public IUnknown {
+class AggregatedObject final : public IUnknown,
+                               private SelfCounted<AggregatedObject<T>> {
  public:
   // Like PlainObject<T>::Create, for an outer object; iid is IID_IUnknown.
   static HRESULT Create(IUnknown* outer, REFIID iid, void** out) {
-    void* memory = ModuleAlloc(sizeof(AggregatedObject));
-    RETURN_IF_NULL_ALLOC(memory);
-    AggregatedObject* object = new (memory) AggregatedObject(outer);
-    LockModule();
-    const HRESULT hr = object->QueryInterface(iid, out);
-    if (hr != S_OK) Destroy(object);
-    return hr;
+    return AggregatedObject::CreateShape(iid, out, outer);
   }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
@@ -107,27 +121,18 @@ class AggregatedObject final : public IUnknown {
     return LookupInterface(static_cast<T*>(&m_contained), T::Interfaces(), iid,
                            out);
   }
-  ULONG STDMETHODCALLTYPE AddRef() override {
-    return static_cast<ULONG>(++m_refCount);
-  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return this->AddOwnReference(); }
   ULONG STDMETHODCALLTYPE Release() override {
-    const LONG count = --m_refCount;
-    if (count == 0) Destroy(this);
-    return static_cast<ULONG>(count);
+    return this->ReleaseOwnReference();
   }
 
  private:
+  friend class SelfCounted<AggregatedObject>;
   explicit AggregatedObject(IUnknown* outer) : m_contained(outer) {}
   ~AggregatedObject() = default;
   AggregatedObject(const AggregatedObject&) = delete;
   AggregatedObject& operator=(const AggregatedObject&) = delete;
-  static void Destroy(AggregatedObject* object) {
-    UnlockModule();
-    object->~AggregatedObject();
-    ModuleFree(object);
-  }
 
-  LONG m_refCount = 0;
   ContainedObject<T> m_contained;
 };
 

@@ -11,20 +11,11 @@ inline HANDLE& Handle() {
   static HANDLE heap = nullptr;
   return heap;
 }
-inline void* Allocate(SIZE_T size) {
-  return HeapAlloc(Handle(), /*dwFlags=*/0, size);
-}
-inline void* Reallocate(void* block, SIZE_T size) {
-  if (block == nullptr) return Allocate(size);
-  return HeapReAlloc(Handle(), /*dwFlags=*/0, block, size);
-}
-inline void Free(void* block) {
-  if (block != nullptr) HeapFree(Handle(), /*dwFlags=*/0, block);
-}
+inline HANDLE Current() { return Handle(); }
 }  // namespace test_heap
 
-inline constexpr Allocator kTestHeapAllocator = {
-    &test_heap::Allocate, &test_heap::Reallocate, &test_heap::Free};
+inline constexpr Allocator kTestHeapAllocator =
+    HeapAllocator<&test_heap::Current>::kAllocator;
 
 // Creates the test heap for the holder's lifetime.
 class ScopedTestHeap {
