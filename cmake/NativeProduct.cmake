@@ -1,8 +1,5 @@
 # The native build: the product against the platform layer as
 # libqxKorvex.so, the host, tests, benchmarks and fuzzers.
-set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
-set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
-
 add_library(qxKorvex SHARED)
 target_link_libraries(qxKorvex PRIVATE ${QX_PRODUCT_LAYERS} platform)
 # The version script exports the entry points and hides everything else, as
