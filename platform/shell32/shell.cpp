@@ -19,8 +19,8 @@
 //   - no pipe, no process (EAGAIN, ENOMEM, EMFILE) is 0, "out of memory or
 //     resources"; a failed exec for lack of memory is SE_ERR_OOM;
 //   - a missing working directory is SE_ERR_PNF.
-// nShowCmd and the owner window have no meaning without a window system and
-// are accepted and ignored.
+// nShowCmd and the owner window have no meaning without a window system: they
+// are only kept, with the rest of the request, for LastLaunch.
 #include <shellapi.h>
 
 #include <errno.h>
@@ -37,6 +37,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -411,6 +412,24 @@ INT_PTR Launch(const LaunchPlan& plan) {
   return kLaunchSucceeded;
 }
 
+std::optional<std::string> Kept(LPCSTR text) {
+  if (text == nullptr) return std::nullopt;
+  return std::string(text);
+}
+
+LaunchRecord Request(HWND window, LPCSTR verb, LPCSTR file, LPCSTR parameters,
+                     LPCSTR directory, INT showCommand) {
+  LaunchRecord record;
+  record.made = true;
+  record.window = window;
+  record.verb = Kept(verb);
+  record.file = Kept(file);
+  record.parameters = Kept(parameters);
+  record.directory = Kept(directory);
+  record.showCommand = showCommand;
+  return record;
+}
+
 INT_PTR Execute(LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters,
                 LPCSTR lpDirectory) {
   INT_PTR forced = internal::g_forcedShellResult.load();
@@ -448,8 +467,8 @@ INT_PTR Execute(LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters,
 HINSTANCE WINAPI ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile,
                                LPCSTR lpParameters, LPCSTR lpDirectory,
                                INT nShowCmd) {
-  (void)hwnd;
-  (void)nShowCmd;
+  qxplatform::internal::RecordLaunch(qxplatform::Request(
+      hwnd, lpOperation, lpFile, lpParameters, lpDirectory, nShowCmd));
   INT_PTR result =
       qxplatform::Execute(lpOperation, lpFile, lpParameters, lpDirectory);
   return reinterpret_cast<HINSTANCE>(result);

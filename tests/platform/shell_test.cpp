@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -331,6 +332,37 @@ TEST_F(ShellTest, ForcedResultIsReturnedWithoutStartingAnything) {
   EXPECT_GT(Run("open", "prog"), 32);
   ASSERT_TRUE(WaitForMarker());
   EXPECT_EQ(qxplatform::ShellLaunchCount(), before + 1);
+}
+
+TEST_F(ShellTest, LastLaunchHoldsWhatWasAskedForWhateverCameOfIt) {
+  EXPECT_FALSE(qxplatform::LastLaunch().made);
+  HWND owner = reinterpret_cast<HWND>(static_cast<UINT_PTR>(0x1234));
+  EXPECT_EQ(
+      reinterpret_cast<INT_PTR>(ShellExecuteA(
+          owner, "print", "NoSuchProgram.exe", "", m_dir.c_str(), SW_SHOW)),
+      SE_ERR_NOASSOC);
+
+  qxplatform::LaunchRecord last = qxplatform::LastLaunch();
+  EXPECT_TRUE(last.made);
+  EXPECT_EQ(last.window, owner);
+  EXPECT_EQ(last.verb, std::optional<std::string>("print"));
+  EXPECT_EQ(last.file, std::optional<std::string>("NoSuchProgram.exe"));
+  EXPECT_EQ(last.parameters, std::optional<std::string>(""));
+  EXPECT_EQ(last.directory, std::optional<std::string>(m_dir.string()));
+  EXPECT_EQ(last.showCommand, SW_SHOW);
+
+  qxplatform::ForceShellExecuteResult(0);
+  ShellExecuteA(nullptr, nullptr, "other", nullptr, nullptr, SW_HIDE);
+  last = qxplatform::LastLaunch();
+  EXPECT_EQ(last.window, nullptr);
+  EXPECT_EQ(last.verb, std::nullopt);
+  EXPECT_EQ(last.file, std::optional<std::string>("other"));
+  EXPECT_EQ(last.parameters, std::nullopt);
+  EXPECT_EQ(last.directory, std::nullopt);
+  EXPECT_EQ(last.showCommand, SW_HIDE);
+
+  qxplatform::ResetControls();
+  EXPECT_FALSE(qxplatform::LastLaunch().made);
 }
 
 TEST_F(ShellTest, ResetControlsSwitchesTheForcedResultOff) {
