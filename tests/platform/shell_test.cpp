@@ -150,6 +150,38 @@ TEST_F(ShellTest, CurrentDirectoryIsSearchedBeforePath) {
   EXPECT_EQ(qxplatform::ShellLaunchCount(), before);
 }
 
+TEST_F(ShellTest, NamesAreMatchedWithoutRegardToCase) {
+  ASSERT_TRUE(qxplatform::SetAnsiCodePage(1252));
+  fs::create_directory(m_dir / "sub");
+  WriteProgram(m_dir / "korvex.exe", "echo lower");
+  WriteProgram(m_dir / "caf\xC3\xA9", "echo accent");
+  WriteProgram(m_dir / "sub" / "prog", "echo qualified");
+  PutOnPath(m_dir);
+
+  EXPECT_GT(Run("open", "Korvex.exe"), 32);
+  ASSERT_TRUE(WaitForMarker());
+  EXPECT_EQ(MarkerText(), "lower\n");
+  fs::remove(m_marker);
+  EXPECT_GT(Run("open", "CAF\xC9"), 32);
+  ASSERT_TRUE(WaitForMarker());
+  EXPECT_EQ(MarkerText(), "accent\n");
+  fs::remove(m_marker);
+  EXPECT_GT(Run("open", "sub\\PROG", nullptr, m_dir.c_str()), 32);
+  ASSERT_TRUE(WaitForMarker());
+  EXPECT_EQ(MarkerText(), "qualified\n");
+}
+
+TEST_F(ShellTest, NameInAnEarlierDirectoryWinsWhateverItsCase) {
+  fs::create_directory(m_dir / "cwd");
+  fs::create_directory(m_dir / "bin");
+  WriteProgram(m_dir / "cwd" / "korvex.exe", "echo cwd", 0644);
+  WriteProgram(m_dir / "bin" / "Korvex.exe", "echo path");
+  PutOnPath(m_dir / "bin");
+  fs::current_path(m_dir / "cwd");
+
+  EXPECT_EQ(Run("open", "Korvex.exe"), SE_ERR_ACCESSDENIED);
+}
+
 TEST_F(ShellTest, ProgramIsNotWaitedFor) {
   // The program runs until the test lets it go, so ShellExecuteA can only
   // have returned while it was still running.
