@@ -1,15 +1,27 @@
 // Cryptographic provider contexts. A provider counts as installed when the
 // key HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Cryptography\Defaults\Provider
-// \<name> exists with a DWORD "Type" equal to the type asked for; the
-// default provider of a type is named under ...\Defaults\Provider Types.
+// \<name> exists with a DWORD "Type" equal to the type asked for and an
+// "Image Path" naming its library; the default provider of a type is named
+// under ...\Defaults\Provider Types.
+//
+// The real system loads the provider's library. No provider library could run
+// here, so the image is only looked for as the loader looks for a library: it
+// has to be a readable file. An entry without a
+// usable "Image Path" string is damaged, NTE_PROV_TYPE_ENTRY_BAD as a damaged
+// "Type" is; a path that names no such file is NTE_PROV_DLL_NOT_FOUND. A
+// REG_EXPAND_SZ path has its %VARIABLE% references expanded first.
 //
 // This platform holds no key containers and cannot make any: only
 // verification contexts (CRYPT_VERIFYCONTEXT) are handed out; any other
 // acquire of an installed provider fails with NTE_BAD_KEYSET.
+#include <sys/stat.h>
+#include <unistd.h>
 #include <wincrypt.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <string>
 #include <unordered_set>
 
 #include "registry_store.h"
@@ -24,6 +36,7 @@ constexpr char16_t kProviderTypesKey[] =
     u"SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider Types\\";
 constexpr char16_t kTypeValue[] = u"Type";
 constexpr char16_t kNameValue[] = u"Name";
+constexpr char16_t kImagePathValue[] = u"Image Path";
 
 constexpr DWORD kKnownAcquireFlags =
     CRYPT_VERIFYCONTEXT | CRYPT_NEWKEYSET | CRYPT_DELETEKEYSET |
@@ -55,6 +68,41 @@ DWORD CheckFlags(DWORD flags) {
   return ERROR_SUCCESS;
 }
 
+// A stored string up to its first terminator, which it may lack.
+std::u16string StoredText(const RegValue& value) {
+  std::u16string text;
+  for (size_t i = 0; i + 1 < value.data.size(); i += 2) {
+    char16_t c =
+        static_cast<char16_t>(value.data[i] | (value.data[i + 1] << 8));
+    if (c == u'\0') break;
+    text.push_back(c);
+  }
+  return text;
+}
+
+// %NAME% is replaced by the variable's value where it is set and left as it
+// stands where it is not, as ExpandEnvironmentStrings does.
+std::string ExpandVariables(const std::string& text) {
+  std::string result;
+  size_t position = 0;
+  while (position < text.size()) {
+    size_t open = text.find('%', position);
+    size_t close = open == std::string::npos ? open : text.find('%', open + 1);
+    if (close == std::string::npos) break;
+    result.append(text, position, open - position);
+    std::string name = text.substr(open + 1, close - open - 1);
+    const char* value = name.empty() ? nullptr : getenv(name.c_str());
+    if (value != nullptr) {
+      result += value;
+    } else {
+      result.append(text, open, close + 1 - open);
+    }
+    position = close + 1;
+  }
+  result.append(text, position, std::string::npos);
+  return result;
+}
+
 // The default provider's name for a type, or an NTE_ status.
 DWORD DefaultProviderName(DWORD type, std::u16string* name) {
   char digits[16];
@@ -68,30 +116,58 @@ DWORD DefaultProviderName(DWORD type, std::u16string* name) {
                        &value) ||
       value.type != REG_SZ)
     return NTE_PROV_TYPE_NOT_DEF;
-  name->clear();
-  for (size_t i = 0; i + 1 < value.data.size(); i += 2) {
-    char16_t c =
-        static_cast<char16_t>(value.data[i] | (value.data[i + 1] << 8));
-    if (c == u'\0') break;
-    name->push_back(c);
-  }
+  *name = StoredText(value);
   return name->empty() ? NTE_PROV_TYPE_NOT_DEF : ERROR_SUCCESS;
+}
+
+// An absolute path is checked where it points, which is all the loader would
+// do with it, at a fraction of the cost of its path resolution; any other
+// name is looked for as the loader looks for a library, by opening it as a
+// data file.
+bool ImageExists(const std::string& image) {
+  if (image.front() == '/') {
+    struct stat info;
+    return stat(image.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           access(image.c_str(), R_OK) == 0;
+  }
+  // A provider that is found leaves the caller's last error as it was.
+  DWORD savedError = GetLastError();
+  HMODULE library = LoadLibraryExA(image.c_str(), /*hFile=*/nullptr,
+                                   LOAD_LIBRARY_AS_DATAFILE);
+  SetLastError(savedError);
+  if (library == nullptr) return false;
+  FreeLibrary(library);
+  return true;
+}
+
+DWORD CheckImage(const std::u16string& providerKey) {
+  bool keyExists = false;
+  RegValue value;
+  if (!ReadStoredValue(HKEY_LOCAL_MACHINE, providerKey, kImagePathValue,
+                       &keyExists, &value) ||
+      (value.type != REG_SZ && value.type != REG_EXPAND_SZ))
+    return NTE_PROV_TYPE_ENTRY_BAD;
+  std::string image = WideToUtf8(StoredText(value));
+  if (value.type == REG_EXPAND_SZ) image = ExpandVariables(image);
+  if (image.empty()) return NTE_PROV_TYPE_ENTRY_BAD;
+  return ImageExists(image) ? ERROR_SUCCESS : NTE_PROV_DLL_NOT_FOUND;
 }
 
 DWORD CheckProvider(const std::u16string& name, DWORD type) {
   if (name.empty() || name.find(u'\\') != std::u16string::npos)
     return NTE_KEYSET_NOT_DEF;
+  const std::u16string key = std::u16string(kProviderKey) + name;
   bool keyExists = false;
   RegValue value;
   bool found =
-      ReadStoredValue(HKEY_LOCAL_MACHINE, std::u16string(kProviderKey) + name,
-                      kTypeValue, &keyExists, &value);
+      ReadStoredValue(HKEY_LOCAL_MACHINE, key, kTypeValue, &keyExists, &value);
   if (!keyExists) return NTE_KEYSET_NOT_DEF;
   if (!found || value.type != REG_DWORD || value.data.size() != 4)
     return NTE_PROV_TYPE_ENTRY_BAD;
   DWORD stored = value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
                  (static_cast<DWORD>(value.data[3]) << 24);
-  return stored == type ? ERROR_SUCCESS : NTE_PROV_TYPE_NO_MATCH;
+  if (stored != type) return NTE_PROV_TYPE_NO_MATCH;
+  return CheckImage(key);
 }
 
 }  // namespace

@@ -41,5 +41,9 @@ std::string WideToAnsi(std::u16string_view text);
 std::u16string Utf8ToWide(std::string_view text, bool* valid);
 std::string WideToUtf8(std::u16string_view text);
 
+// Upper case by the Unicode simple case mapping, one UTF-16 unit at a time,
+// as names are compared where the system ignores case.
+char16_t SimpleUpper(char16_t unit);
+
 }  // namespace internal
 }  // namespace qxplatform

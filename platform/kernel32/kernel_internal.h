@@ -19,5 +19,9 @@ void ResetCodePageControls();
 // handle names no loaded module.
 bool ModuleFilePath(HMODULE module, std::string* path);
 
+// True while any thread of the process besides the calling one may still run
+// code (or when that cannot be told).
+bool OtherThreadsMayRun();
+
 }  // namespace internal
 }  // namespace qxplatform

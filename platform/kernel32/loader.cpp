@@ -195,8 +195,15 @@ void Forget(std::vector<Module*>* modules, Module* module) {
 }
 
 // At a normal process exit every library still loaded hears that the
-// process is ending, the most recently loaded first.
+// process is ending, the most recently loaded first. The real system ends
+// every other thread before it says so; here they run on, possibly inside a
+// library or holding the loader lock, and a library that cleaned up under
+// them would pull their state away. So the libraries are told only when the
+// exiting thread is the last one; otherwise nobody is: a library hearing of
+// the process's end may not rely on cleaning up then anyway, and the system
+// takes back its memory and handles with the process.
 void DetachAtExit() {
+  if (qxplatform::internal::OtherThreadsMayRun()) return;
   Loader& loader = State();
   std::lock_guard<std::recursive_mutex> guard(loader.lock);
   for (auto it = loader.images.rbegin(); it != loader.images.rend(); ++it) {

@@ -9,10 +9,10 @@
 
 #include "platform_internal.h"
 
-namespace {
+namespace qxplatform {
+namespace internal {
 
-// Upper-casing by the Unicode simple case mapping, one UTF-16 unit at a
-// time; the C library's UTF-8 locale carries that table.
+// The C library's UTF-8 locale carries the Unicode simple case mapping.
 char16_t SimpleUpper(char16_t unit) {
   static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
   if (unit < 0x80 || unicode == nullptr) {
@@ -23,6 +23,13 @@ char16_t SimpleUpper(char16_t unit) {
   wint_t upper = towupper_l(static_cast<wint_t>(unit), unicode);
   return upper <= 0xFFFF ? static_cast<char16_t>(upper) : unit;
 }
+
+}  // namespace internal
+}  // namespace qxplatform
+
+namespace {
+
+using qxplatform::internal::SimpleUpper;
 
 // Both texts are compared as whole characters: each is read in the ANSI
 // code page first, so a double-byte character is never compared by halves.

@@ -1,8 +1,9 @@
 // ShellExecuteA: starts a program the way the desktop shell does. The file is
-// found by the loader's search rules, the program is started with its own
-// command line and working directory and is not waited for, and every failure
-// comes back as one of the shell's small result codes (<= 32) rather than as a
-// last error.
+// found by the loader's search rules, its name matched without regard to case
+// as the real platform's file systems match names, the program is started
+// with its own command line and working directory and is not waited for, and
+// every failure comes back as one of the shell's small result codes (<= 32)
+// rather than as a last error.
 //
 // Programs are started through a short-lived intermediate process so that the
 // started program is never our child (no zombie, no SIGCHLD for the host).
@@ -19,10 +20,11 @@
 //   - no pipe, no process (EAGAIN, ENOMEM, EMFILE) is 0, "out of memory or
 //     resources"; a failed exec for lack of memory is SE_ERR_OOM;
 //   - a missing working directory is SE_ERR_PNF.
-// nShowCmd and the owner window have no meaning without a window system and
-// are accepted and ignored.
+// nShowCmd and the owner window have no meaning without a window system: they
+// are only kept, with the rest of the request, for LastLaunch.
 #include <shellapi.h>
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -37,6 +39,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -131,6 +134,43 @@ bool IsDirectory(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+std::string BaseOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// False for a name that is not UTF-8: such a file answers to its exact name
+// only.
+bool FoldName(const std::string& name, std::u16string* folded) {
+  bool valid = false;
+  *folded = internal::Utf8ToWide(name, &valid);
+  if (!valid) return false;
+  for (char16_t& unit : *folded) unit = internal::SimpleUpper(unit);
+  return true;
+}
+
+// The directory's entry called name, its case ignored as the real platform's
+// file systems ignore it. An entry of exactly that name wins; among entries
+// that differ only in case the first in byte order does, whatever order the
+// directory lists them in. Empty when there is none.
+std::string FindEntry(const std::string& directory, const std::string& name) {
+  std::string exact = JoinPath(directory, name);
+  struct stat info;
+  if (stat(exact.c_str(), &info) == 0) return exact;
+  std::u16string wanted;
+  if (name.empty() || !FoldName(name, &wanted)) return std::string();
+  DIR* entries = opendir(directory.c_str());
+  if (entries == nullptr) return std::string();
+  std::string found;
+  std::u16string folded;
+  while (const dirent* entry = readdir(entries)) {
+    if (!FoldName(entry->d_name, &folded) || folded != wanted) continue;
+    if (found.empty() || found > entry->d_name) found = entry->d_name;
+  }
+  closedir(entries);
+  return found.empty() ? std::string() : JoinPath(directory, found);
+}
+
 // The file exists: can it be started as a program?
 INT_PTR CheckRunnable(const std::string& path, const struct stat& info) {
   if (!S_ISREG(info.st_mode)) return SE_ERR_ACCESSDENIED;
@@ -138,17 +178,22 @@ INT_PTR CheckRunnable(const std::string& path, const struct stat& info) {
   return kLaunchSucceeded;
 }
 
-// A name with a directory part: taken as it stands, relative to the working
-// directory the program will get.
+// A name with a directory part: taken relative to the working directory the
+// program will get; only its last part is matched without regard to case.
 INT_PTR ResolveQualified(const std::string& name, const std::string& base,
                          std::string* program) {
   std::string path = JoinPath(base, name);
   struct stat info;
   if (stat(path.c_str(), &info) != 0) {
     int error = errno;
-    if (error == EACCES) return SE_ERR_ACCESSDENIED;
-    if (error == ENOTDIR || !IsDirectory(ParentOf(path))) return SE_ERR_PNF;
-    return SE_ERR_FNF;
+    std::string matched =
+        error == ENOENT ? FindEntry(ParentOf(path), BaseOf(path)) : "";
+    if (matched.empty() || stat(matched.c_str(), &info) != 0) {
+      if (error == EACCES) return SE_ERR_ACCESSDENIED;
+      if (error == ENOTDIR || !IsDirectory(ParentOf(path))) return SE_ERR_PNF;
+      return SE_ERR_FNF;
+    }
+    path = matched;
   }
   INT_PTR check = CheckRunnable(path, info);
   if (check <= 32) return check;
@@ -158,7 +203,8 @@ INT_PTR ResolveQualified(const std::string& name, const std::string& base,
 
 // A bare name: the working directory given by the caller, the host program's
 // directory, the current directory, then each PATH entry. The first file of
-// that name decides; a later one does not stand in for one that cannot run.
+// that name, in any case, decides; a later one does not stand in for one
+// that cannot run.
 INT_PTR ResolveBare(const std::string& name, const std::string& workingDir,
                     std::string* program) {
   std::vector<std::string> directories;
@@ -179,9 +225,9 @@ INT_PTR ResolveBare(const std::string& name, const std::string& workingDir,
   }
   for (const std::string& directory : directories) {
     if (directory.empty()) continue;
-    std::string candidate = JoinPath(directory, name);
+    std::string candidate = FindEntry(directory, name);
     struct stat info;
-    if (stat(candidate.c_str(), &info) != 0) continue;
+    if (candidate.empty() || stat(candidate.c_str(), &info) != 0) continue;
     INT_PTR check = CheckRunnable(candidate, info);
     if (check <= 32) return check;
     *program = candidate;
@@ -411,6 +457,24 @@ INT_PTR Launch(const LaunchPlan& plan) {
   return kLaunchSucceeded;
 }
 
+std::optional<std::string> Kept(LPCSTR text) {
+  if (text == nullptr) return std::nullopt;
+  return std::string(text);
+}
+
+LaunchRecord Request(HWND window, LPCSTR verb, LPCSTR file, LPCSTR parameters,
+                     LPCSTR directory, INT showCommand) {
+  LaunchRecord record;
+  record.made = true;
+  record.window = window;
+  record.verb = Kept(verb);
+  record.file = Kept(file);
+  record.parameters = Kept(parameters);
+  record.directory = Kept(directory);
+  record.showCommand = showCommand;
+  return record;
+}
+
 INT_PTR Execute(LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters,
                 LPCSTR lpDirectory) {
   INT_PTR forced = internal::g_forcedShellResult.load();
@@ -448,8 +512,8 @@ INT_PTR Execute(LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters,
 HINSTANCE WINAPI ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile,
                                LPCSTR lpParameters, LPCSTR lpDirectory,
                                INT nShowCmd) {
-  (void)hwnd;
-  (void)nShowCmd;
+  qxplatform::internal::RecordLaunch(qxplatform::Request(
+      hwnd, lpOperation, lpFile, lpParameters, lpDirectory, nShowCmd));
   INT_PTR result =
       qxplatform::Execute(lpOperation, lpFile, lpParameters, lpDirectory);
   return reinterpret_cast<HINSTANCE>(result);

@@ -2,6 +2,8 @@
 #pragma once
 #include <windows.h>
 
+#include <qxplatform/controls.h>
+
 #include <atomic>
 
 namespace qxplatform {
@@ -11,6 +13,8 @@ namespace internal {
 extern std::atomic<INT_PTR> g_forcedShellResult;
 // Programs whose image the system accepted (exec succeeded).
 extern std::atomic<long> g_shellLaunchCount;
+// Keeps what a ShellExecuteA call asked for, for LastLaunch.
+void RecordLaunch(const LaunchRecord& launch);
 
 }  // namespace internal
 }  // namespace qxplatform

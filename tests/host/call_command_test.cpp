@@ -22,12 +22,9 @@ using hosttest::ReadFile;
 using hosttest::StatOf;
 
 constexpr char kClsid[] = "{EC68AD82-001E-4396-9CDC-ED264E512EE4}";
-constexpr char kProviderPresent[] =
-    "Windows Registry Editor Version 5.00\r\n\r\n"
-    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Defaults\\"
-    "Provider\\Selvane Korvex for RDKV CSP v1.0]\r\n"
-    "\"Image Path\"=\"korvex.dll\"\r\n"
-    "\"Type\"=dword:00000001\r\n";
+constexpr char kProviderKey[] =
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Defaults\\"
+    "Provider\\Selvane Korvex for RDKV CSP v1.0";
 // Bounded wait for the started installer's log.
 constexpr int kPollIntervalMicroseconds = 10000;
 constexpr int kPollAttempts = 2000;
@@ -47,6 +44,17 @@ class HostCall : public ::testing::Test {
         << "'\n";
     EXPECT_EQ(chmod(program.c_str(), 0755), 0);
     return program;
+  }
+
+  // The provider's entry with an image that exists, as a .reg file.
+  fs::path ProviderPresentFile() {
+    fs::path image = m_sandbox.Write("korvex.dll", "");
+    return m_sandbox.Write("provider.reg",
+                           std::string("Windows Registry Editor Version "
+                                       "5.00\r\n\r\n[") +
+                               kProviderKey + "]\r\n\"Image Path\"=\"" +
+                               image.string() +
+                               "\"\r\n\"Type\"=dword:00000001\r\n");
   }
 
   fs::path Log() const { return m_sandbox.root() / "installer.log"; }
@@ -104,7 +112,7 @@ TEST_F(HostCall, OlderMultiprocessorSystemServesTheSameCall) {
 
 TEST_F(HostCall, ProviderPresentGivesStatusZeroAndStartsNothing) {
   InstallStandIn();
-  fs::path reg = m_sandbox.Write("provider.reg", kProviderPresent);
+  fs::path reg = ProviderPresentFile();
   ASSERT_EQ(m_sandbox.RunWithRegistry({"reg", "import", reg.string()}).exitCode,
             0);
   struct stat before = StatOf(m_sandbox.registry());
@@ -135,6 +143,27 @@ TEST_F(HostCall, ProviderMissingStartsTheInstallerWithTheRegistryFile) {
   EXPECT_EQ(lines.size(), 2u);
   for (const std::string& line : lines)
     EXPECT_EQ(line, m_sandbox.registry().string());
+}
+
+// The demonstration's round trip: the stand-in installer writes an entry that
+// the provider probe accepts.
+TEST_F(HostCall, StandInInstallerLeavesTheProviderPresent) {
+  fs::copy_file(QX_STANDIN_PATH, m_sandbox.root() / "bin" / "Korvex.exe");
+
+  HostRun first = CallInstall();
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  EXPECT_EQ(LastLine(first.out), "1");
+  bool installed = false;
+  for (int i = 0; i < kPollAttempts && !installed; ++i) {
+    installed =
+        m_sandbox.RunWithRegistry({"reg", "export", kProviderKey}).exitCode ==
+        0;
+    if (!installed) usleep(kPollIntervalMicroseconds);
+  }
+  ASSERT_TRUE(installed);
+  HostRun second = CallInstall();
+  ASSERT_EQ(second.exitCode, 0) << second.err;
+  EXPECT_EQ(LastLine(second.out), "0");
 }
 
 TEST_F(HostCall, InstallerThatCannotRunGivesAccessDenied) {

@@ -1,5 +1,6 @@
 // Test support for the provider probe and the installer launch:
-//   - the provider's registry entry, which makes the probe succeed;
+//   - the provider's registry entry, naming an image that exists, which
+//     makes the probe succeed;
 //   - a stand-in "Korvex.exe" (a shell script that appends a line to a
 //     marker file) in a temporary directory that becomes the whole PATH.
 #pragma once
@@ -13,13 +14,29 @@
 #include <sstream>
 #include <string>
 
+// The provider's image only has to exist; the test program's own always
+// does. Quoted for a .reg string.
+inline std::string ProviderImageText() {
+  char path[4096];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
+  std::string text;
+  for (ssize_t i = 0; i < length; ++i) {
+    if (path[i] == '\\' || path[i] == '"') text.push_back('\\');
+    text.push_back(path[i]);
+  }
+  return text;
+}
+
 inline void InstallProviderEntry() {
   std::string error;
   ASSERT_TRUE(qxplatform::ImportRegistryText(
       "Windows Registry Editor Version 5.00\r\n\r\n"
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Defaults\\"
       "Provider\\Selvane Korvex for RDKV CSP v1.0]\r\n"
-      "\"Type\"=dword:00000001\r\n",
+      "\"Image Path\"=\"" +
+          ProviderImageText() +
+          "\"\r\n"
+          "\"Type\"=dword:00000001\r\n",
       &error))
       << error;
 }

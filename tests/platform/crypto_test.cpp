@@ -4,6 +4,11 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <string.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "support/platform_fixture.h"
@@ -11,14 +16,58 @@
 namespace {
 
 constexpr char kProvider[] = "Selvane Korvex for RDKV CSP v1.0";
+constexpr char kProviderSubkey[] =
+    "SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\"
+    "Selvane Korvex for RDKV CSP v1.0";
 constexpr char kProviderKey[] =
     "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Defaults\\"
     "Provider\\Selvane Korvex for RDKV CSP v1.0";
 
+// An image that exists: the test program's own.
+std::string ExistingImage() {
+  char path[4096];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
+  return length > 0 ? std::string(path, static_cast<size_t>(length)) : "";
+}
+
 class CryptoTest : public PlatformTest {
  protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    m_savedCwd = std::filesystem::current_path();
+  }
+  void TearDown() override {
+    std::filesystem::current_path(m_savedCwd);
+    if (!m_dir.empty()) {
+      std::error_code ignored;
+      std::filesystem::remove_all(m_dir, ignored);
+    }
+    PlatformTest::TearDown();
+  }
+
+  // The provider's entry: a Type line and an image that exists.
   void InstallProvider(const char* typeLine = "\"Type\"=dword:00000001") {
-    Import(std::string("[") + kProviderKey + "]\r\n" + typeLine + "\r\n");
+    Import(std::string("[") + kProviderKey + "]\r\n" + typeLine +
+           "\r\n\"Image Path\"=\"" + ExistingImage() + "\"\r\n");
+  }
+  // Replaces the entry's image path, or removes it for a null path.
+  void SetImagePath(const char* path, DWORD type = REG_SZ) {
+    HKEY key = CreateKey(HKEY_LOCAL_MACHINE, kProviderSubkey);
+    if (path == nullptr) {
+      RegDeleteValueA(key, "Image Path");
+    } else {
+      RegSetValueExA(key, "Image Path", 0, type,
+                     reinterpret_cast<const BYTE*>(path),
+                     static_cast<DWORD>(strlen(path) + 1));
+    }
+    RegCloseKey(key);
+  }
+  // A scratch directory, removed again by TearDown.
+  std::string ScratchDirectory() {
+    char pattern[] = "/tmp/qxcrypto.XXXXXX";
+    EXPECT_NE(mkdtemp(pattern), nullptr);
+    m_dir = pattern;
+    return m_dir;
   }
   // The last error of a failed acquire, or 0 when it succeeded (the context
   // is released again).
@@ -33,6 +82,9 @@ class CryptoTest : public PlatformTest {
     EXPECT_EQ(handle, 0u);
     return GetLastError();
   }
+
+  std::string m_dir;
+  std::filesystem::path m_savedCwd;
 };
 
 TEST_F(CryptoTest, InstalledProviderGivesAVerificationContext) {
@@ -78,6 +130,67 @@ TEST_F(CryptoTest, DamagedTypeEntryIsReported) {
   EXPECT_EQ(static_cast<HRESULT>(
                 Acquire(kProvider, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)),
             NTE_PROV_TYPE_ENTRY_BAD);
+}
+
+TEST_F(CryptoTest, ProviderWhoseImageIsMissingIsDllNotFound) {
+  InstallProvider();
+  const std::string dir = ScratchDirectory();
+  SetImagePath((dir + "/korvex.dll").c_str());
+  EXPECT_EQ(static_cast<HRESULT>(
+                Acquire(kProvider, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)),
+            NTE_PROV_DLL_NOT_FOUND);
+  SetImagePath(dir.c_str());  // a directory is no image
+  EXPECT_EQ(static_cast<HRESULT>(
+                Acquire(kProvider, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)),
+            NTE_PROV_DLL_NOT_FOUND);
+  std::ofstream(dir + "/korvex.dll").close();
+  SetImagePath((dir + "/korvex.dll").c_str());
+  EXPECT_EQ(Acquire(kProvider, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT), 0u);
+}
+
+TEST_F(CryptoTest, MissingOrDamagedImagePathIsABadEntry) {
+  InstallProvider();
+  SetImagePath(nullptr);
+  EXPECT_EQ(static_cast<HRESULT>(
+                Acquire(kProvider, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)),
+            NTE_PROV_TYPE_ENTRY_BAD);
+  SetImagePath("");
+  EXPECT_EQ(static_cast<HRESULT>(
+                Acquire(kProvider, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)),
+            NTE_PROV_TYPE_ENTRY_BAD);
+  Import(std::string("[") + kProviderKey +
+         "]\r\n\"Image Path\"=dword:00000001\r\n");
+  EXPECT_EQ(static_cast<HRESULT>(
+                Acquire(kProvider, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)),
+            NTE_PROV_TYPE_ENTRY_BAD);
+}
+
+// A bare name is looked for as the loader looks for a library: beside the
+// program, then in the current directory.
+TEST_F(CryptoTest, BareImageNameIsLookedForAsALibraryIs) {
+  InstallProvider();
+  const std::string dir = ScratchDirectory();
+  std::ofstream(dir + "/qxkorvex-image.dll").close();
+  SetImagePath("qxkorvex-image.dll");
+  EXPECT_EQ(static_cast<HRESULT>(
+                Acquire(kProvider, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)),
+            NTE_PROV_DLL_NOT_FOUND);
+  ASSERT_EQ(chdir(dir.c_str()), 0);
+  EXPECT_EQ(Acquire(kProvider, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT), 0u);
+}
+
+TEST_F(CryptoTest, ExpandableImagePathIsExpandedFromTheEnvironment) {
+  InstallProvider();
+  const std::string dir = ScratchDirectory();
+  std::ofstream(dir + "/korvex.dll").close();
+  SetImagePath("%QX_CRYPTO_IMAGE_DIR%/korvex.dll", REG_EXPAND_SZ);
+  unsetenv("QX_CRYPTO_IMAGE_DIR");
+  EXPECT_EQ(static_cast<HRESULT>(
+                Acquire(kProvider, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)),
+            NTE_PROV_DLL_NOT_FOUND);
+  setenv("QX_CRYPTO_IMAGE_DIR", dir.c_str(), 1);
+  EXPECT_EQ(Acquire(kProvider, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT), 0u);
+  unsetenv("QX_CRYPTO_IMAGE_DIR");
 }
 
 TEST_F(CryptoTest, OtherTypeDoesNotMatch) {

@@ -3,7 +3,6 @@
 // the module name and procedure lookups.
 #include <dlfcn.h>
 #include <libgen.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -11,6 +10,7 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
 
 #include "support/platform_fixture.h"
 
@@ -23,6 +23,11 @@ constexpr char kEventVariable[] = "QX_LOADER_PROBE_EVENTS";
 typedef long (*CountProc)();
 typedef HINSTANCE (*InstanceProc)();
 typedef BOOL (*FlagProc)();
+typedef void (*StayProc)();
+
+// Bounded wait for a worker thread to get inside the probe.
+constexpr int kPollIntervalMicroseconds = 1000;
+constexpr int kPollAttempts = 10000;
 
 // A procedure of the probe under its real type.
 template <typename Proc>
@@ -73,18 +78,46 @@ TEST_F(LoaderTest, SecondLoadSharesTheModuleAndAttachesOnce) {
   EXPECT_FALSE(IsMapped(kProbePath));
 }
 
-// Registered before the library is loaded, so it runs after the loader's
-// own exit hook has told the library that the process is ending.
-void ReportEventsAtExit() {
-  const char* events = getenv(kEventVariable);
-  fprintf(stderr, "events=%s\n", events != nullptr ? events : "");
-}
-
+// The probe prints its events when it hears that the process is ending.
 TEST_F(LoaderTest, LibrariesStillLoadedHearOfANormalProcessExit) {
   EXPECT_EXIT(
       {
-        atexit(ReportEventsAtExit);
         if (LoadLibraryA(kProbePath) == nullptr) _exit(2);
+        exit(0);
+      },
+      ::testing::ExitedWithCode(0), "events=AX");
+}
+
+// A host whose worker is still inside a library when main returns: the real
+// system ends the worker before the library hears of the exit; here the
+// worker runs on, so the library must not be told to clean up under it.
+TEST_F(LoaderTest, ExitWhileAnotherThreadIsInsideALibraryLeavesItAlone) {
+  EXPECT_EXIT(
+      {
+        HMODULE module = LoadLibraryA(kProbePath);
+        if (module == nullptr) _exit(2);
+        auto stay = Lookup<StayProc>(module, "ProbeStayInside");
+        auto inside = Lookup<CountProc>(module, "ProbeCallersInside");
+        if (stay == nullptr || inside == nullptr) _exit(3);
+        std::thread(stay).detach();
+        for (int i = 0; inside() == 0; ++i) {
+          if (i == kPollAttempts) _exit(4);
+          usleep(kPollIntervalMicroseconds);
+        }
+        exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+// Workers that have finished and been joined hold nothing back.
+TEST_F(LoaderTest, ExitAfterTheWorkerIsJoinedStillDetaches) {
+  EXPECT_EXIT(
+      {
+        HMODULE module = LoadLibraryA(kProbePath);
+        if (module == nullptr) _exit(2);
+        auto count = Lookup<CountProc>(module, "ProbeAttachCount");
+        if (count == nullptr) _exit(3);
+        std::thread([count] { count(); }).join();
         exit(0);
       },
       ::testing::ExitedWithCode(0), "events=AX");

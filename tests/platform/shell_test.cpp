@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -147,6 +148,38 @@ TEST_F(ShellTest, CurrentDirectoryIsSearchedBeforePath) {
   // The first file of that name decides, even when it cannot run.
   EXPECT_EQ(Run("open", "prog"), SE_ERR_ACCESSDENIED);
   EXPECT_EQ(qxplatform::ShellLaunchCount(), before);
+}
+
+TEST_F(ShellTest, NamesAreMatchedWithoutRegardToCase) {
+  ASSERT_TRUE(qxplatform::SetAnsiCodePage(1252));
+  fs::create_directory(m_dir / "sub");
+  WriteProgram(m_dir / "korvex.exe", "echo lower");
+  WriteProgram(m_dir / "caf\xC3\xA9", "echo accent");
+  WriteProgram(m_dir / "sub" / "prog", "echo qualified");
+  PutOnPath(m_dir);
+
+  EXPECT_GT(Run("open", "Korvex.exe"), 32);
+  ASSERT_TRUE(WaitForMarker());
+  EXPECT_EQ(MarkerText(), "lower\n");
+  fs::remove(m_marker);
+  EXPECT_GT(Run("open", "CAF\xC9"), 32);
+  ASSERT_TRUE(WaitForMarker());
+  EXPECT_EQ(MarkerText(), "accent\n");
+  fs::remove(m_marker);
+  EXPECT_GT(Run("open", "sub\\PROG", nullptr, m_dir.c_str()), 32);
+  ASSERT_TRUE(WaitForMarker());
+  EXPECT_EQ(MarkerText(), "qualified\n");
+}
+
+TEST_F(ShellTest, NameInAnEarlierDirectoryWinsWhateverItsCase) {
+  fs::create_directory(m_dir / "cwd");
+  fs::create_directory(m_dir / "bin");
+  WriteProgram(m_dir / "cwd" / "korvex.exe", "echo cwd", 0644);
+  WriteProgram(m_dir / "bin" / "Korvex.exe", "echo path");
+  PutOnPath(m_dir / "bin");
+  fs::current_path(m_dir / "cwd");
+
+  EXPECT_EQ(Run("open", "Korvex.exe"), SE_ERR_ACCESSDENIED);
 }
 
 TEST_F(ShellTest, ProgramIsNotWaitedFor) {
@@ -331,6 +364,37 @@ TEST_F(ShellTest, ForcedResultIsReturnedWithoutStartingAnything) {
   EXPECT_GT(Run("open", "prog"), 32);
   ASSERT_TRUE(WaitForMarker());
   EXPECT_EQ(qxplatform::ShellLaunchCount(), before + 1);
+}
+
+TEST_F(ShellTest, LastLaunchHoldsWhatWasAskedForWhateverCameOfIt) {
+  EXPECT_FALSE(qxplatform::LastLaunch().made);
+  HWND owner = reinterpret_cast<HWND>(static_cast<UINT_PTR>(0x1234));
+  EXPECT_EQ(
+      reinterpret_cast<INT_PTR>(ShellExecuteA(
+          owner, "print", "NoSuchProgram.exe", "", m_dir.c_str(), SW_SHOW)),
+      SE_ERR_NOASSOC);
+
+  qxplatform::LaunchRecord last = qxplatform::LastLaunch();
+  EXPECT_TRUE(last.made);
+  EXPECT_EQ(last.window, owner);
+  EXPECT_EQ(last.verb, std::optional<std::string>("print"));
+  EXPECT_EQ(last.file, std::optional<std::string>("NoSuchProgram.exe"));
+  EXPECT_EQ(last.parameters, std::optional<std::string>(""));
+  EXPECT_EQ(last.directory, std::optional<std::string>(m_dir.string()));
+  EXPECT_EQ(last.showCommand, SW_SHOW);
+
+  qxplatform::ForceShellExecuteResult(0);
+  ShellExecuteA(nullptr, nullptr, "other", nullptr, nullptr, SW_HIDE);
+  last = qxplatform::LastLaunch();
+  EXPECT_EQ(last.window, nullptr);
+  EXPECT_EQ(last.verb, std::nullopt);
+  EXPECT_EQ(last.file, std::optional<std::string>("other"));
+  EXPECT_EQ(last.parameters, std::nullopt);
+  EXPECT_EQ(last.directory, std::nullopt);
+  EXPECT_EQ(last.showCommand, SW_HIDE);
+
+  qxplatform::ResetControls();
+  EXPECT_FALSE(qxplatform::LastLaunch().made);
 }
 
 TEST_F(ShellTest, ResetControlsSwitchesTheForcedResultOff) {

@@ -1,9 +1,15 @@
 // A stand-in for the provider's installer "Korvex.exe", for demonstrations
 // and tests on the native platform: it installs the provider the way a real
 // installer does, by writing the provider's entry into the machine registry
-// (the registry file named by QXKORVEX_REGISTRY), and exits.
+// (the registry file named by QXKORVEX_REGISTRY), and exits. It has no
+// provider library to put in place: its own image stands for one, so the
+// entry's "Image Path" names a file that exists as long as the installer
+// does, which is what the provider probe asks of it.
 #include <windows.h>
 #include <qxplatform/controls.h>
+
+#include <limits.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +20,6 @@ namespace {
 const char kProviderKey[] =
     "SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\"
     "Selvane Korvex for RDKV CSP v1.0";
-const char kImagePath[] = "korvex.dll";
 const DWORD kProviderType = 1;  // PROV_RSA_FULL
 
 int Fail(const char* what, const std::string& detail) {
@@ -23,12 +28,21 @@ int Fail(const char* what, const std::string& detail) {
   return 1;
 }
 
+std::string OwnImagePath() {
+  char path[PATH_MAX];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
+  return length > 0 ? std::string(path, static_cast<size_t>(length)) : "";
+}
+
 }  // namespace
 
 int main() {
   const char* registryFile = std::getenv("QXKORVEX_REGISTRY");
   if (registryFile == nullptr || *registryFile == '\0')
     return Fail("QXKORVEX_REGISTRY is not set", "");
+
+  const std::string image = OwnImagePath();
+  if (image.empty()) return Fail("cannot find its own image", "");
 
   std::string error;
   if (!qxplatform::LockRegistryFile(registryFile, &error))
@@ -44,7 +58,8 @@ int main() {
   if (result != ERROR_SUCCESS)
     return Fail("cannot create the provider key", std::to_string(result));
   RegSetValueExA(key, "Image Path", 0, REG_SZ,
-                 reinterpret_cast<const BYTE*>(kImagePath), sizeof kImagePath);
+                 reinterpret_cast<const BYTE*>(image.c_str()),
+                 static_cast<DWORD>(image.size() + 1));
   RegSetValueExA(key, "Type", 0, REG_DWORD,
                  reinterpret_cast<const BYTE*>(&kProviderType),
                  sizeof kProviderType);

@@ -10,6 +10,7 @@
 #pragma once
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 namespace qxplatform {
@@ -55,6 +56,21 @@ QXCONTROL long LiveHeaps();       // heaps created and not destroyed
 QXCONTROL long LiveTaskBlocks();  // task allocator blocks and BSTRs
 QXCONTROL long OpenRegistryHandles();
 QXCONTROL long ShellLaunchCount();  // programs actually started
+
+// ---- shell launch -----------------------------------------------------------
+// What the last ShellExecuteA call asked for, whatever came of it (a forced
+// result, a failure or a start). Texts are kept as passed, in the ANSI code
+// page; a null pointer is no text at all, apart from an empty one.
+struct LaunchRecord {
+  bool made = false;  // no call since the process started or ResetControls
+  HWND window = nullptr;
+  std::optional<std::string> verb;
+  std::optional<std::string> file;
+  std::optional<std::string> parameters;
+  std::optional<std::string> directory;
+  INT showCommand = 0;
+};
+QXCONTROL LaunchRecord LastLaunch();
 
 // ---- registry store ---------------------------------------------------------
 // Empties all four trees.
