@@ -1,0 +1,30 @@
+# Type libraries compiled with widl from the mingw-w64 tools.
+#
+#   qx_type_library(<target> IDL <file> OUTPUT <file.tlb> KIND win32|win64
+#                   [IMPORT_DIRS <dir>...] [DEPENDS <file>...])
+#
+# KIND is the system kind written into the library: win32 for the DLL,
+# win64 for a library loaded by a 64-bit native process. IMPORT_DIRS are
+# where importlib() finds its libraries; the folder of the IDL and the
+# platform's base IDL are on the import path.
+find_program(QX_WIDL NAMES i686-w64-mingw32-widl widl REQUIRED)
+set(QX_BASE_IDL_DIR ${CMAKE_SOURCE_DIR}/platform/oleaut32/stdole2)
+
+function(qx_type_library target)
+  cmake_parse_arguments(TL "" "IDL;OUTPUT;KIND" "IMPORT_DIRS;DEPENDS" ${ARGN})
+  get_filename_component(idl_dir ${TL_IDL} DIRECTORY)
+  set(import_flags)
+  foreach(dir IN LISTS TL_IMPORT_DIRS)
+    list(APPEND import_flags -L ${dir})
+  endforeach()
+  get_filename_component(out_dir ${TL_OUTPUT} DIRECTORY)
+  add_custom_command(
+    OUTPUT ${TL_OUTPUT}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${out_dir}
+    COMMAND ${QX_WIDL} --${TL_KIND} -t -I ${idl_dir} -I ${QX_BASE_IDL_DIR}
+            ${import_flags} -o ${TL_OUTPUT} ${TL_IDL}
+    DEPENDS ${TL_IDL} ${QX_BASE_IDL_DIR}/base.idl ${TL_DEPENDS}
+    COMMENT "widl ${TL_KIND}: ${TL_OUTPUT}"
+    VERBATIM)
+  add_custom_target(${target} DEPENDS ${TL_OUTPUT})
+endfunction()
