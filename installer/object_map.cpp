@@ -4,6 +4,7 @@
 
 #include "com/class_factory.h"
 #include "com/object_shapes.h"
+#include "installer/class_registration.h"
 #include "installer/install_korvex.h"
 
 namespace {
@@ -11,9 +12,8 @@ namespace {
 // InstallKorvex keeps no process-wide state of its own.
 void InstallKorvexInitTerm(BOOL /*starting*/) {}
 
-// The registration hook stays empty until the library registers itself.
 ObjectMapEntry g_objectMap[] = {
-    {&CLSID_InstallKorvex, /*registrationHook=*/nullptr, &CreateClassFactory,
+    {&CLSID_InstallKorvex, &RegisterClassScript, &CreateClassFactory,
      &CreateObject<InstallKorvex>, /*cachedClassObject=*/nullptr,
      &InstallKorvexInitTerm},
     {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},

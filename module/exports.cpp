@@ -1,11 +1,13 @@
-// The exported server functions through which COM asks whether the library
-// may unload and obtains the class object of a class in the ObjectMap.
+// The exported server functions: whether the library may unload, the class
+// object of a class in the ObjectMap, and the library's registration (each
+// class's registration hook, then the type library).
 #include "module/exports.h"
 
 #include "base/guid_compare.h"
 #include "base/holders.h"
 #include "base/result_macros.h"
 #include "module/server_module.h"
+#include "typelib/module_type_library.h"
 
 namespace {
 
@@ -66,4 +68,28 @@ STDAPI DllGetClassObject(REFCLSID classId, REFIID iid, LPVOID* out) {
   if (classObject != nullptr) hr = classObject->QueryInterface(iid, out);
   if (*out == nullptr && hr == S_OK) return CLASS_E_CLASSNOTAVAILABLE;
   return hr;
+}
+
+STDAPI DllRegisterServer(void) {
+  ServerModule& module = CurrentModule();
+  for (ObjectMapEntry* entry = module.objectMap;
+       entry != nullptr && entry->classId != nullptr; ++entry) {
+    if (entry->registrationHook != nullptr) {
+      RETURN_IF_FAILED(entry->registrationHook(/*doRegister=*/TRUE));
+    }
+  }
+  return RegisterModuleTypeLib(module.instance);
+}
+
+// Takes away whatever can be taken; nothing here fails the call.
+STDAPI DllUnregisterServer(void) {
+  ServerModule& module = CurrentModule();
+  for (ObjectMapEntry* entry = module.objectMap;
+       entry != nullptr && entry->classId != nullptr; ++entry) {
+    if (entry->registrationHook != nullptr) {
+      entry->registrationHook(/*doRegister=*/FALSE);
+    }
+  }
+  UnregisterModuleTypeLib(module.instance);
+  return S_OK;
 }

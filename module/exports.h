@@ -8,3 +8,8 @@
 EXTERN_C BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
 STDAPI DllCanUnloadNow(void);
 STDAPI DllGetClassObject(REFCLSID classId, REFIID iid, LPVOID* out);
+// Registers every class of the ObjectMap, then the type library; the first
+// failure is returned and nothing after it is registered.
+STDAPI DllRegisterServer(void);
+// Unregisters the classes and the type library; always S_OK.
+STDAPI DllUnregisterServer(void);
