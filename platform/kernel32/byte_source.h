@@ -1,6 +1,6 @@
 // Bounded random access to the bytes of a module file, from the file itself
-// or from memory. Every read names its range and fails as a whole when any
-// part of it lies outside, so a parser built on it cannot read past the end.
+// or from memory. Every read names its range and fails as a whole when the
+// range reaches outside, so a parser built on it cannot read past the end.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -16,7 +16,7 @@ class ByteSource {
  public:
   virtual ~ByteSource() = default;
   virtual uint64_t Size() const = 0;
-  // False, with out untouched or partly written, when [offset, offset +
+  // False, with out untouched or only partly written, when [offset, offset +
   // count) is not wholly inside or the read fails.
   virtual bool Read(uint64_t offset, size_t count, void* out) const = 0;
 
