@@ -13,6 +13,13 @@ if(NOT QX_SANITIZE)
   target_link_options(qxKorvex PRIVATE -Wl,--no-undefined)
 endif()
 set_target_properties(qxKorvex PROPERTIES LINK_DEPENDS ${QX_VERSION_SCRIPT})
+# The same resource script as the DLL's, read back by FindResourceA.
+include(cmake/NativeResources.cmake)
+set(QX_RESOURCE_DIR ${CMAKE_SOURCE_DIR}/installer/resources)
+qx_native_resources(qxKorvex RC ${QX_RESOURCE_DIR}/qxKorvex.rc
+                    INCLUDE_DIRS ${QX_RESOURCE_DIR} ${QX_TYPELIB_DIR}
+                    DEPENDS ${QX_RESOURCE_DIR}/qxKorvex.rgs
+                            ${QX_TYPELIB_DIR}/qxKorvex.tlb)
 
 add_subdirectory(tools)
 

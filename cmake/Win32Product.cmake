@@ -2,7 +2,12 @@
 # system DLLs, so the compiler's runtime libraries are linked statically.
 enable_language(RC)
 set(QX_RESOURCE_DIR ${CMAKE_SOURCE_DIR}/installer/resources)
-set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${QX_RESOURCE_DIR} -I${CMAKE_BINARY_DIR}")
+set(CMAKE_RC_FLAGS
+    "${CMAKE_RC_FLAGS} -I${QX_RESOURCE_DIR} -I${QX_TYPELIB_DIR} -I${CMAKE_BINARY_DIR}")
+# windres reads the script and the type library as file resources, which
+# the compiler's dependency scan does not see.
+set_source_files_properties(${QX_RESOURCE_DIR}/qxKorvex.rc PROPERTIES
+  OBJECT_DEPENDS "${QX_RESOURCE_DIR}/qxKorvex.rgs;${QX_TYPELIB_DIR}/qxKorvex.tlb")
 
 # crt_tls_callback.cpp keeps the runtime's TLS support, and with it a TLS
 # directory, out of the image.
@@ -10,6 +15,7 @@ add_library(qxKorvex SHARED ${QX_RESOURCE_DIR}/qxKorvex.rc
             ${CMAKE_SOURCE_DIR}/installer/win32/crt_tls_callback.cpp
             ${CMAKE_SOURCE_DIR}/installer/qxKorvex.def)
 target_link_libraries(qxKorvex PRIVATE ${QX_PRODUCT_LAYERS})
+add_dependencies(qxKorvex qx_product_tlb)
 set_target_properties(qxKorvex PROPERTIES
   PREFIX ""
   OUTPUT_NAME qxKorvex
@@ -23,4 +29,4 @@ enable_testing()
 find_program(QX_PYTHON3 NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
 add_test(NAME win32.dll_image
          COMMAND ${QX_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/win32/check_dll.py
-                 $<TARGET_FILE:qxKorvex>)
+                 $<TARGET_FILE:qxKorvex> ${QX_RESOURCE_DIR}/qxKorvex.rgs)

@@ -1,4 +1,5 @@
-// The few user32 services the product needs: the multibyte character step.
+// The few user32 services the product needs: the multibyte character step
+// and string table lookups.
 #pragma once
 #include <windef.h>
 
@@ -9,3 +10,9 @@
 
 QXPLATFORM_API LPSTR WINAPI CharNextA(LPCSTR lpsz);
 QXPLATFORM_API LPSTR WINAPI CharPrevA(LPCSTR lpszStart, LPCSTR lpszCurrent);
+
+// The string uID of the module's string table in the ANSI code page, cut
+// to cchBufferMax - 1 bytes and terminated; the bytes copied, 0 when there
+// is no such string.
+QXPLATFORM_API int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID,
+                                      LPSTR lpBuffer, int cchBufferMax);

@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include <mutex>
 #include <string>
 
 namespace qxplatform {
@@ -18,6 +19,14 @@ void ResetCodePageControls();
 // The file a loaded module (image or data file) came from; false when the
 // handle names no loaded module.
 bool ModuleFilePath(HMODULE module, std::string* path);
+
+// The loader's lock. The resource functions hold it too, so that a
+// module's resources cannot be released while they are being looked at.
+std::recursive_mutex& LoaderLock();
+
+// Drops what is held of the resources of a module whose record the loader
+// is about to delete (under the loader lock).
+void ReleaseModuleResources(HMODULE module);
 
 // True while any thread of the process besides the calling one may still run
 // code (or when that cannot be told).

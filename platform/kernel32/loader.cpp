@@ -290,6 +290,7 @@ HMODULE LoadImage(Loader& loader, const std::string& name, bool callEntry) {
       // A library that refuses to start is told at once to shut down again
       // and is unloaded.
       module->entry(instance, DLL_PROCESS_DETACH, nullptr);
+      qxplatform::internal::ReleaseModuleResources(instance);
       Forget(&loader.images, module);
       dlclose(library);
       delete module;
@@ -357,6 +358,7 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
   std::lock_guard<std::recursive_mutex> guard(loader.lock);
   if (Module* data = DataFromHandle(loader, hLibModule)) {
     if (--data->references == 0) {
+      qxplatform::internal::ReleaseModuleResources(hLibModule);
       Forget(&loader.dataFiles, data);
       delete data;
     }
@@ -373,6 +375,7 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
     module->entry(reinterpret_cast<HINSTANCE>(module), DLL_PROCESS_DETACH,
                   nullptr);
   }
+  qxplatform::internal::ReleaseModuleResources(hLibModule);
   Forget(&loader.images, module);
   dlclose(module->library);
   delete module;
@@ -470,6 +473,8 @@ BOOL WINAPI DisableThreadLibraryCalls(HMODULE hLibModule) {
 
 namespace qxplatform {
 namespace internal {
+
+std::recursive_mutex& LoaderLock() { return State().lock; }
 
 bool ModuleFilePath(HMODULE module, std::string* path) {
   Loader& loader = State();

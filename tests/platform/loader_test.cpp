@@ -275,13 +275,4 @@ TEST_F(LoaderTest, SystemLibraryNamesAreServedByThePlatform) {
   EXPECT_NE(GetProcAddress(automation, "SysFreeString"), nullptr);  // pinned
 }
 
-TEST_F(LoaderTest, ResourcesAreNotAvailableYet) {
-  SetLastError(0);
-  EXPECT_EQ(FindResourceA(nullptr, MAKEINTRESOURCEA(101), "REGISTRY"), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
-  EXPECT_EQ(LoadResource(nullptr, nullptr), nullptr);
-  EXPECT_EQ(LockResource(nullptr), nullptr);
-  EXPECT_EQ(SizeofResource(nullptr, nullptr), 0u);
-}
-
 }  // namespace

@@ -1,14 +1,19 @@
 #!/usr/bin/python3
 """Checks the built qxKorvex.dll: a PE32 i386 DLL exporting the server entry
-points by name, importing only from system DLLs and carrying no TLS directory.
-Usage: check_dll.py DLL"""
+points by name, importing only from system DLLs, carrying no TLS directory,
+and holding its resources: the registry script byte for byte, the type
+library, the module name string and the version block.
+Usage: check_dll.py DLL REGISTRY_SCRIPT"""
 import sys
+import uuid
 
 import pefile
 
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "ole32.dll",
                "oleaut32.dll", "shell32.dll", "msvcrt.dll"}
-REQUIRED_EXPORTS = {"DllCanUnloadNow", "DllGetClassObject"}
+REQUIRED_EXPORTS = {"DllCanUnloadNow", "DllGetClassObject",
+                    "DllRegisterServer", "DllUnregisterServer"}
+LIBID = "{0322C3C2-E7C6-466F-9A3B-33519C4FC6B4}"
 VERSION_STRINGS = {
     "FileVersion": "1, 0, 0, 6", "ProductVersion": "1, 0, 0, 6",
     "FileDescription": "qxKorvex Module", "ProductName": "qxKorvex Module",
@@ -44,6 +49,26 @@ def string_resource(pe, string_id):
     return None
 
 
+def resource(pe, type_name, resource_id):
+    """The bytes of the first language of resource resource_id of the named
+    type, or None."""
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if kind.name is None or str(kind.name).upper() != type_name:
+            continue
+        for name in kind.directory.entries:
+            if name.id != resource_id:
+                continue
+            for language in name.directory.entries:
+                return pe.get_data(language.data.struct.OffsetToData,
+                                   language.data.struct.Size)
+    return None
+
+
+def guid_bytes(text):
+    """A GUID in its in-memory (little-endian fields) layout."""
+    return uuid.UUID(text).bytes_le
+
+
 def tls_directory(pe):
     """The (RVA, size) of the TLS data directory, (0, 0) when there is none.
     DllMain switches off thread notifications, which the loader refuses for
@@ -66,6 +91,9 @@ def version_strings(pe):
 
 
 def main():
+    if len(sys.argv) != 3:
+        print(__doc__)
+        sys.exit(2)
     pe = pefile.PE(sys.argv[1])
     if pe.FILE_HEADER.Machine != pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]:
         fail("machine is not i386")
@@ -101,6 +129,23 @@ def main():
 
     if string_resource(pe, 100) != "qxKorvex":
         fail("string 100 is %r, expected 'qxKorvex'" % string_resource(pe, 100))
+
+    with open(sys.argv[2], "rb") as script_file:
+        script = script_file.read()
+    registry = resource(pe, "REGISTRY", 101)
+    if registry is None:
+        fail("no REGISTRY resource 101")
+    if registry != script:
+        fail("REGISTRY 101 (%d bytes) differs from %s (%d bytes)"
+             % (len(registry), sys.argv[2], len(script)))
+
+    typelib = resource(pe, "TYPELIB", 1)
+    if typelib is None:
+        fail("no TYPELIB resource 1")
+    if not typelib.startswith(b"MSFT"):
+        fail("TYPELIB 1 does not start with MSFT: %r" % typelib[:4])
+    if guid_bytes(LIBID) not in typelib:
+        fail("TYPELIB 1 does not hold the library id " + LIBID)
 
     print("ok: exports %s; imports %s" % (sorted(exports), sorted(imports)))
 

@@ -1,0 +1,33 @@
+// The resources of each loaded module, read from its file on the first
+// lookup and kept until the loader releases the module, so that resource
+// handles and data stay valid exactly as long as the module. Everything
+// here runs under the loader lock, which orders it with loads and frees.
+#pragma once
+#include <windows.h>
+
+#include "resource_set.h"
+
+namespace qxplatform {
+namespace internal {
+
+struct ModuleResources {
+  DWORD status = ERROR_SUCCESS;  // of reading the file; kept, not retried
+  ResourceSet set;
+  std::vector<size_t> dataOffsets;  // sorted, for telling data handles
+};
+
+// The resources of a loaded module (null: the executable), read now if
+// they have not been; null with *error ERROR_MOD_NOT_FOUND when the handle
+// names no loaded module.
+const ModuleResources* ResourcesOfModule(HMODULE module, DWORD* error);
+
+// The resources of a module whose handle was given by FindResourceA, or
+// null when its resources have never been read (or were released).
+const ModuleResources* CachedResources(HMODULE module);
+
+// Whether data is the start of the data of one of the entries of a module
+// whose resources are held.
+bool IsHeldResourceData(const void* data);
+
+}  // namespace internal
+}  // namespace qxplatform
