@@ -1,4 +1,5 @@
-// qxhost call against real libraries: loading failures are HRESULT errors,
+// qxhost call against real libraries, straight from a library or by ProgID
+// through the registry: loading and activation failures are HRESULT errors,
 // and InstallKorvex's install status is the last line of the output, with
 // the installer found on PATH and given the host's registry file.
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@ using hosttest::ReadFile;
 using hosttest::StatOf;
 
 constexpr char kClsid[] = "{EC68AD82-001E-4396-9CDC-ED264E512EE4}";
+constexpr char kProgId[] = "QxKorvex.InstallKorvex";
 constexpr char kProviderKey[] =
     "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Defaults\\"
     "Provider\\Selvane Korvex for RDKV CSP v1.0";
@@ -97,6 +99,36 @@ TEST_F(HostCall, UnknownClassIsAnHresultError) {
        "{00000000-0000-0000-0000-000000000001}", "install"});
   EXPECT_EQ(run.exitCode, kExitFailure);
   EXPECT_EQ(run.err.rfind("error: 0x80040111", 0), 0u) << run.err;
+}
+
+// The class's entries written by hand, with the library's path as its
+// in-process server: the ProgID finds the class and the runtime the library.
+TEST_F(HostCall, ClassRegisteredByHandIsCreatedByProgId) {
+  fs::path reg = m_sandbox.Write(
+      "class.reg", std::string("Windows Registry Editor Version 5.00\r\n\r\n"
+                               "[HKEY_CLASSES_ROOT\\") +
+                       kProgId + "\\CLSID]\r\n@=\"" + kClsid +
+                       "\"\r\n\r\n[HKEY_CLASSES_ROOT\\CLSID\\" + kClsid +
+                       "\\InprocServer32]\r\n@=\"" + QX_LIBRARY_PATH +
+                       "\"\r\n");
+  ASSERT_EQ(m_sandbox.RunWithRegistry({"reg", "import", reg.string()}).exitCode,
+            0);
+
+  HostRun run = m_sandbox.RunWithRegistry({"call", kProgId, "install"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(LastLine(run.out), "-2");
+}
+
+TEST_F(HostCall, UnknownProgIdIsClassString) {
+  HostRun run = m_sandbox.RunWithRegistry({"call", kProgId, "install"});
+  EXPECT_EQ(run.exitCode, kExitFailure);
+  EXPECT_EQ(run.err.rfind("error: 0x800401F3", 0), 0u) << run.err;
+}
+
+TEST_F(HostCall, UnregisteredClassIdIsClassNotRegistered) {
+  HostRun run = m_sandbox.RunWithRegistry({"call", kClsid, "install"});
+  EXPECT_EQ(run.exitCode, kExitFailure);
+  EXPECT_EQ(run.err.rfind("error: 0x80040154", 0), 0u) << run.err;
 }
 
 TEST_F(HostCall, OlderMultiprocessorSystemServesTheSameCall) {

@@ -75,10 +75,14 @@ TEST(HostUsage, UnreadableRegFile) {
 TEST(HostUsage, BadCallArguments) {
   HostSandbox sandbox;
   const std::string clsid = "{EC68AD82-001E-4396-9CDC-ED264E512EE4}";
-  ExpectUsageError(sandbox,
-                   sandbox.RunWithRegistry({"call", clsid, "install"}));
+  ExpectUsageError(sandbox, sandbox.RunWithRegistry({"call", clsid}));
+  ExpectUsageError(sandbox, sandbox.RunWithRegistry({"call", "", "install"}));
   ExpectUsageError(sandbox, sandbox.RunWithRegistry(
                                 {"call", "--library", QX_LIBRARY_PATH, clsid}));
+  // A ProgID needs the registry, which --library goes without.
+  ExpectUsageError(
+      sandbox, sandbox.RunWithRegistry({"call", "--library", QX_LIBRARY_PATH,
+                                        "QxKorvex.InstallKorvex", "install"}));
   ExpectUsageError(sandbox, sandbox.RunWithRegistry({"call", "--library"}));
   ExpectUsageError(
       sandbox, sandbox.RunWithRegistry(
@@ -86,6 +90,17 @@ TEST(HostUsage, BadCallArguments) {
   ExpectUsageError(
       sandbox, sandbox.RunWithRegistry({"call", "--library", QX_LIBRARY_PATH,
                                         "--threads", "2", clsid, "install"}));
+}
+
+TEST(HostUsage, BadRegsvr32Arguments) {
+  HostSandbox sandbox;
+  ExpectUsageError(sandbox, sandbox.RunWithRegistry({"regsvr32"}));
+  ExpectUsageError(sandbox, sandbox.RunWithRegistry({"regsvr32", "-u"}));
+  ExpectUsageError(
+      sandbox, sandbox.RunWithRegistry({"regsvr32", "-s", QX_LIBRARY_PATH}));
+  ExpectUsageError(
+      sandbox,
+      sandbox.RunWithRegistry({"regsvr32", QX_LIBRARY_PATH, QX_LIBRARY_PATH}));
 }
 
 TEST(HostUsage, MalformedClassIds) {

@@ -1,7 +1,9 @@
-// The call command: LoadLibrary, DllGetClassObject, IClassFactory::
-// CreateInstance for IDispatch, QueryInterface for the class's own dual
-// interface and a call through its vtable; then everything is released and
-// the library is unloaded if it agrees to be.
+// The call command. Through the registry it works as a COM client does:
+// CoInitialize, CLSIDFromProgID for a ProgID, CoCreateInstance for IDispatch,
+// and CoFreeUnusedLibraries once everything is released. With --library it
+// does the runtime's part itself: LoadLibrary, DllGetClassObject,
+// IClassFactory::CreateInstance, and the library is unloaded if it agrees.
+// Either way the object is reached through the class's own dual interface.
 #include "tools/qxhost/call_command.h"
 
 #include <objbase.h>
@@ -37,24 +39,12 @@ HRESULT LastErrorAsHresult() {
   return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
 }
 
-// Creation and the call; every interface is released before this returns.
-int CreateAndCall(GetClassObjectFunction getClassObject,
-                  const CallRequest& request, LONG* status) {
-  const std::string& classText = request.clsidText;
-  ComPtr<IClassFactory> factory;
-  HRESULT hr =
-      getClassObject(request.clsid, IID_IClassFactory, factory.put_void());
-  if (FAILED(hr)) return HresultError(hr, "DllGetClassObject " + classText);
-  std::printf("class object %s: IClassFactory\n", classText.c_str());
-
-  ComPtr<IDispatch> dispatch;
-  hr = factory->CreateInstance(/*pUnkOuter=*/nullptr, IID_IDispatch,
-                               dispatch.put_void());
-  if (FAILED(hr)) return HresultError(hr, "IClassFactory::CreateInstance");
-  std::printf("instance created: IDispatch\n");
-
+// The method call on a created object; the interface is released before
+// this returns.
+int CallInstall(IDispatch* dispatch, LONG* status) {
   ComPtr<IInstallKorvex> installer;
-  hr = dispatch->QueryInterface(IID_IInstallKorvex, installer.put_void());
+  HRESULT hr =
+      dispatch->QueryInterface(IID_IInstallKorvex, installer.put_void());
   if (FAILED(hr)) return HresultError(hr, "QueryInterface IInstallKorvex");
 
   LONG result = 0;
@@ -66,52 +56,24 @@ int CreateAndCall(GetClassObjectFunction getClassObject,
   return kExitSuccess;
 }
 
-}  // namespace
+int CreateFromLibrary(GetClassObjectFunction getClassObject,
+                      const CallRequest& request, LONG* status) {
+  const std::string& classText = request.classText;
+  ComPtr<IClassFactory> factory;
+  HRESULT hr =
+      getClassObject(request.clsid, IID_IClassFactory, factory.put_void());
+  if (FAILED(hr)) return HresultError(hr, "DllGetClassObject " + classText);
+  std::printf("class object %s: IClassFactory\n", classText.c_str());
 
-bool ParseCallArguments(const std::vector<std::string>& words,
-                        CallRequest* request, std::string* error) {
-  std::vector<std::string> positional;
-  bool haveLibrary = false;
-  for (size_t i = 0; i < words.size(); ++i) {
-    const std::string& word = words[i];
-    if (word == "--library") {
-      if (i + 1 >= words.size() || words[i + 1].empty()) {
-        *error = "option --library needs a path";
-        return false;
-      }
-      request->library = words[++i];
-      haveLibrary = true;
-    } else if (word.size() > 1 && word[0] == '-' && word[1] == '-') {
-      *error = "unknown call option '" + word + "'";
-      return false;
-    } else {
-      positional.push_back(word);
-    }
-  }
-  if (!haveLibrary) {
-    *error = "call needs --library PATH";
-    return false;
-  }
-  if (positional.size() != 2) {
-    *error = "call needs a class id and a method";
-    return false;
-  }
-  if (!ParseClsid(positional[0], &request->clsid)) {
-    *error = "'" + positional[0] +
-             "' is not a class id of the form "
-             "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}";
-    return false;
-  }
-  if (positional[1] != kInstallMethod) {
-    *error = "unknown method '" + positional[1] + "' (only install)";
-    return false;
-  }
-  request->clsidText = positional[0];
-  request->method = positional[1];
-  return true;
+  ComPtr<IDispatch> dispatch;
+  hr = factory->CreateInstance(/*pUnkOuter=*/nullptr, IID_IDispatch,
+                               dispatch.put_void());
+  if (FAILED(hr)) return HresultError(hr, "IClassFactory::CreateInstance");
+  std::printf("instance created: IDispatch\n");
+  return CallInstall(dispatch.get(), status);
 }
 
-int RunCallCommand(const CallRequest& request) {
+int CallThroughLibrary(const CallRequest& request, LONG* status) {
   UniqueLibrary library(LoadLibraryA(request.library.c_str()));
   if (!library)
     return HresultError(LastErrorAsHresult(), "LoadLibrary " + request.library);
@@ -126,8 +88,7 @@ int RunCallCommand(const CallRequest& request) {
     return HresultError(hr, request.library + " is not an in-process server");
   }
 
-  LONG status = 0;
-  int exitCode = CreateAndCall(getClassObject, request, &status);
+  int exitCode = CreateFromLibrary(getClassObject, request, status);
 
   // As the COM runtime does: unload only a library that says it may go.
   HRESULT unload = canUnloadNow();
@@ -139,6 +100,104 @@ int RunCallCommand(const CallRequest& request) {
     std::printf("DllCanUnloadNow: 0x%08X, library left loaded\n",
                 static_cast<unsigned>(unload));
   }
+  return exitCode;
+}
+
+// The class id a ProgID names, through the registry; the ProgID is in the
+// ANSI code page, as registry names are.
+HRESULT ResolveProgId(const std::string& progId, CLSID* clsid) {
+  int units = MultiByteToWideChar(CP_ACP, /*dwFlags=*/0, progId.c_str(), -1,
+                                  /*lpWideCharStr=*/nullptr, 0);
+  if (units <= 0) return CO_E_CLASSSTRING;
+  std::u16string wide(static_cast<size_t>(units), u'\0');
+  if (MultiByteToWideChar(CP_ACP, /*dwFlags=*/0, progId.c_str(), -1, &wide[0],
+                          units) != units)
+    return CO_E_CLASSSTRING;
+  return CLSIDFromProgID(wide.c_str(), clsid);
+}
+
+int CreateThroughRegistry(const CallRequest& request, LONG* status) {
+  CLSID clsid = request.clsid;
+  if (!request.progId.empty()) {
+    HRESULT hr = ResolveProgId(request.progId, &clsid);
+    if (FAILED(hr))
+      return HresultError(hr, "CLSIDFromProgID " + request.progId);
+    OLECHAR text[39];
+    StringFromGUID2(clsid, text, 39);
+    std::printf("%s: %s\n", request.progId.c_str(),
+                std::string(text, text + 38).c_str());
+  }
+  ComPtr<IDispatch> dispatch;
+  HRESULT hr =
+      CoCreateInstance(clsid, /*pUnkOuter=*/nullptr, CLSCTX_INPROC_SERVER,
+                       IID_IDispatch, dispatch.put_void());
+  if (FAILED(hr))
+    return HresultError(hr, "CoCreateInstance " + request.classText);
+  std::printf("instance created: IDispatch\n");
+  return CallInstall(dispatch.get(), status);
+}
+
+int CallThroughRegistry(const CallRequest& request, LONG* status) {
+  HRESULT hr = CoInitialize(/*pvReserved=*/nullptr);
+  if (FAILED(hr)) return HresultError(hr, "CoInitialize");
+  int exitCode = CreateThroughRegistry(request, status);
+  CoFreeUnusedLibraries();
+  CoUninitialize();
+  return exitCode;
+}
+
+}  // namespace
+
+bool ParseCallArguments(const std::vector<std::string>& words,
+                        CallRequest* request, std::string* error) {
+  std::vector<std::string> positional;
+  for (size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (word == "--library") {
+      if (i + 1 >= words.size() || words[i + 1].empty()) {
+        *error = "option --library needs a path";
+        return false;
+      }
+      request->library = words[++i];
+    } else if (word.size() > 1 && word[0] == '-' && word[1] == '-') {
+      *error = "unknown call option '" + word + "'";
+      return false;
+    } else {
+      positional.push_back(word);
+    }
+  }
+  if (positional.size() != 2) {
+    *error = "call needs a class (ProgID or {CLSID}) and a method";
+    return false;
+  }
+  const std::string& classWord = positional[0];
+  // A ProgID is looked up in the registry, which --library goes without.
+  bool asClassId =
+      !classWord.empty() && (classWord[0] == '{' || !request->library.empty());
+  if (asClassId && !ParseClsid(classWord, &request->clsid)) {
+    *error = "'" + classWord +
+             "' is not a class id of the form "
+             "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}";
+    return false;
+  }
+  if (classWord.empty()) {
+    *error = "call needs a class (ProgID or {CLSID})";
+    return false;
+  }
+  if (!asClassId) request->progId = classWord;
+  if (positional[1] != kInstallMethod) {
+    *error = "unknown method '" + positional[1] + "' (only install)";
+    return false;
+  }
+  request->classText = classWord;
+  request->method = positional[1];
+  return true;
+}
+
+int RunCallCommand(const CallRequest& request) {
+  LONG status = 0;
+  int exitCode = request.library.empty() ? CallThroughRegistry(request, &status)
+                                         : CallThroughLibrary(request, &status);
   if (exitCode == kExitSuccess) std::printf("%ld\n", static_cast<long>(status));
   std::fflush(stdout);
   return exitCode;

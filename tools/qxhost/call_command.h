@@ -1,5 +1,7 @@
-// "call --library PATH {CLSID} METHOD": loads an in-process server the way a
-// COM client does, creates the object and calls one of its methods.
+// "call CLASS METHOD": creates an object and calls one of its methods. The
+// class is a ProgID or a {CLSID} registered in the registry, created through
+// CoCreateInstance; with "--library PATH" it is a {CLSID} served by that
+// library, loaded directly with no registration needed.
 #pragma once
 #include <windows.h>
 #include <objbase.h>
@@ -10,9 +12,10 @@
 namespace qxhost {
 
 struct CallRequest {
-  std::string library;
-  CLSID clsid;
-  std::string clsidText;  // as typed, for messages
+  std::string library;    // empty: activation through the registry
+  CLSID clsid = {};       // when the class was given as a {CLSID}
+  std::string progId;     // when it was given as a ProgID
+  std::string classText;  // as typed, for messages
   std::string method;
 };
 

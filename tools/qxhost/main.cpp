@@ -1,6 +1,7 @@
 // qxhost: the command-line host for in-process servers on the native
 // platform. It keeps a registry file, imports and exports .reg text, and
-// creates COM objects from a library to call their methods.
+// registers in-process servers and creates COM objects, from the registry or
+// straight from a library, to call their methods.
 //
 // Order of work: the whole command line is checked first, so a usage error
 // touches nothing; then the code page is chosen, then the registry is loaded,
@@ -14,6 +15,7 @@
 #include "tools/qxhost/options.h"
 #include "tools/qxhost/reg_commands.h"
 #include "tools/qxhost/registry_session.h"
+#include "tools/qxhost/regsvr32_command.h"
 #include "tools/qxhost/script_command.h"
 
 namespace {
@@ -24,6 +26,7 @@ struct Requests {
   RegRequest reg;
   CallRequest call;
   ScriptRequest script;
+  Regsvr32Request regsvr32;
 };
 
 bool ParseCommand(const HostOptions& options, Requests* requests,
@@ -32,6 +35,9 @@ bool ParseCommand(const HostOptions& options, Requests* requests,
     return ParseRegArguments(options.arguments, &requests->reg, error);
   if (options.command == "call")
     return ParseCallArguments(options.arguments, &requests->call, error);
+  if (options.command == "regsvr32")
+    return ParseRegsvr32Arguments(options.arguments, &requests->regsvr32,
+                                  error);
   return ParseScriptArguments(options.arguments, &requests->script, error);
 }
 
@@ -40,6 +46,8 @@ int RunCommand(const HostOptions& options, const Requests& requests,
   *keepChanges = true;
   if (options.command == "reg") return RunRegCommand(requests.reg, keepChanges);
   if (options.command == "call") return RunCallCommand(requests.call);
+  if (options.command == "regsvr32")
+    return RunRegsvr32Command(requests.regsvr32);
   return RunScriptCommand(requests.script);
 }
 

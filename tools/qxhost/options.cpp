@@ -15,8 +15,13 @@ const char kUsage[] =
     "registry\n"
     "  reg export [KEY]                     print the registry, or one key, "
     "as .reg text\n"
-    "  call --library PATH {CLSID} install  create the object and call "
-    "install\n"
+    "  call CLASS install                   create a registered class "
+    "(ProgID or {CLSID})\n"
+    "                                       and call install\n"
+    "  call --library PATH {CLSID} install  the same from a library, "
+    "unregistered\n"
+    "  regsvr32 [-u] LIBRARY                have a library register itself "
+    "(-u: unregister)\n"
     "  script [-u] [-D NAME=VALUE]... FILE  run a registry script (-u: "
     "unregister)\n"
     "options:\n"
@@ -28,9 +33,10 @@ const char kUsage[] =
     "                   (default nt-6.1)\n"
     "  --processors N   the processor count reported (default: this "
     "machine's)\n"
-    "exit codes: 0 success, 1 failure, 2 usage error\n";
+    "exit codes: 0 success, 1 failure, 2 usage error (or a library "
+    "regsvr32 cannot use)\n";
 
-const char* const kCommands[] = {"reg", "call", "script"};
+const char* const kCommands[] = {"reg", "call", "script", "regsvr32"};
 
 bool IsCommand(const std::string& word) {
   for (const char* command : kCommands) {

@@ -1,0 +1,54 @@
+// ProgIDs: HKEY_CLASSES_ROOT\<ProgID>\CLSID names a ProgID's class, and
+// HKEY_CLASSES_ROOT\CLSID\{clsid}\ProgID a class's ProgID. Registry names
+// are in the ANSI code page, so a ProgID it cannot spell, like one holding a
+// backslash (which would reach into another key), names no class.
+#include "platform_internal.h"
+#include "ole32_internal.h"
+
+using namespace qxplatform::internal;
+
+namespace {
+
+bool ProgIdKeyName(LPCOLESTR progId, std::string* name) {
+  std::u16string wide(progId);
+  *name = WideToAnsi(wide);
+  return !name->empty() && name->find('\\') == std::string::npos &&
+         AnsiToWide(*name) == wide;
+}
+
+}  // namespace
+
+HRESULT WINAPI CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
+  if (lpszProgID == nullptr || lpclsid == nullptr) return E_INVALIDARG;
+  *lpclsid = GUID{};
+  std::string name;
+  if (!ProgIdKeyName(lpszProgID, &name)) return CO_E_CLASSSTRING;
+  std::string clsidText;
+  if (ReadClassesRootString(name + "\\CLSID", &clsidText) !=
+      RegistryString::kFound)
+    return CO_E_CLASSSTRING;
+  return CLSIDFromString(AnsiToWide(clsidText).c_str(), lpclsid);
+}
+
+HRESULT WINAPI ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID) {
+  if (lplpszProgID == nullptr) return E_INVALIDARG;
+  *lplpszProgID = nullptr;
+  std::string progId;
+  switch (ReadClassesRootString("CLSID\\" + GuidText(clsid) + "\\ProgID",
+                                &progId)) {
+    case RegistryString::kFound:
+      break;
+    case RegistryString::kMissing:
+      return REGDB_E_CLASSNOTREG;
+    case RegistryString::kNotAString:
+      return REGDB_E_READREGDB;
+  }
+  std::u16string wide = AnsiToWide(progId);
+  size_t bytes = (wide.size() + 1) * sizeof(OLECHAR);
+  auto* copy = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
+  if (copy == nullptr) return E_OUTOFMEMORY;
+  wide.copy(copy, wide.size());
+  copy[wide.size()] = 0;
+  *lplpszProgID = copy;
+  return S_OK;
+}

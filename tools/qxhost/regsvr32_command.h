@@ -1,0 +1,23 @@
+// "regsvr32 [-u] LIBRARY": has an in-process server write (or remove) its
+// own registry entries, as the system's regsvr32 does.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace qxhost {
+
+struct Regsvr32Request {
+  std::string library;
+  bool unregister = false;
+};
+
+// Checks the words after "regsvr32". False with *error on a usage error.
+bool ParseRegsvr32Arguments(const std::vector<std::string>& words,
+                            Regsvr32Request* request, std::string* error);
+
+// Loads the library and calls DllRegisterServer or DllUnregisterServer; the
+// status is the last line of stdout. Exit 0 on S_OK, 1 on a failing status,
+// 2 when the library cannot be loaded or lacks the export.
+int RunRegsvr32Command(const Regsvr32Request& request);
+
+}  // namespace qxhost
