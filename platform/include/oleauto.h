@@ -1,4 +1,5 @@
-// OLE Automation helpers: BSTR management and numeric conversion from text.
+// OLE Automation helpers: BSTR management, numeric conversion from text, and
+// loading and registering type libraries.
 #pragma once
 #include <oaidl.h>
 
@@ -15,3 +16,27 @@ QXPLATFORM_API HRESULT WINAPI VariantClear(VARIANTARG* pvarg);
 #define VAR_LOCALBOOL 0x10
 QXPLATFORM_API HRESULT WINAPI VarUI4FromStr(OLECHAR* strIn, LCID lcid,
                                             ULONG dwFlags, ULONG* pulOut);
+
+// ---- type libraries -------------------------------------------------------
+typedef enum tagREGKIND {
+  REGKIND_DEFAULT = 0,  // register when the file was named without a path
+  REGKIND_REGISTER = 1,
+  REGKIND_NONE = 2
+} REGKIND;
+
+QXPLATFORM_API HRESULT WINAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib);
+QXPLATFORM_API HRESULT WINAPI LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind,
+                                            ITypeLib** pptlib);
+QXPLATFORM_API HRESULT WINAPI LoadRegTypeLib(REFGUID rguid, WORD wVerMajor,
+                                             WORD wVerMinor, LCID lcid,
+                                             ITypeLib** pptlib);
+QXPLATFORM_API HRESULT WINAPI QueryPathOfRegTypeLib(REFGUID guid, USHORT wMaj,
+                                                    USHORT wMin, LCID lcid,
+                                                    LPBSTR lpbstrPathName);
+QXPLATFORM_API HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib,
+                                              LPCOLESTR szFullPath,
+                                              LPCOLESTR szHelpDir);
+QXPLATFORM_API HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor,
+                                                WORD wVerMinor, LCID lcid,
+                                                SYSKIND syskind);
+QXPLATFORM_API void WINAPI ClearCustData(LPCUSTDATA pCustData);

@@ -9,6 +9,7 @@
 // failure fires once, then the control is off again.
 #pragma once
 #include <windows.h>
+#include <oaidl.h>
 
 #include <optional>
 #include <string>
@@ -98,6 +99,14 @@ QXCONTROL bool ExportRegistryText(const char* key, std::string* out,
                                   std::string* error);
 // True when the store has changed since it was loaded, saved or reset.
 QXCONTROL bool RegistryChanged();
+
+// ---- type libraries
+// ---------------------------------------------------------- A type library
+// from bytes in memory, as LoadTypeLib reads a .tlb file or a TYPELIB resource,
+// with the same statuses; for fuzzing and for tests that damage a library on
+// purpose.
+QXCONTROL HRESULT LoadTypeLibFromMemory(const void* data, size_t size,
+                                        ITypeLib** library);
 
 #undef QXCONTROL
 

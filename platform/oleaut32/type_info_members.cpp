@@ -1,0 +1,188 @@
+// ITypeInfo's member lookups: names by member id, member ids by name, and
+// documentation. Names match without regard to case; a view that inherits
+// members finds its bases' members too, its own first. Parameter names
+// count in the form the view shows the function, so a dual interface's
+// dispatch view knows no retval or lcid parameter.
+#include <oleauto.h>
+
+#include "platform_internal.h"
+#include "type_info.h"
+#include "typelib_internal.h"
+
+namespace qxplatform {
+namespace internal {
+
+bool SameName(const std::u16string& a, const OLECHAR* b) {
+  size_t i = 0;
+  for (; i < a.size(); ++i) {
+    if (b[i] == 0 || SimpleUpper(a[i]) != SimpleUpper(b[i])) return false;
+  }
+  return b[i] == 0;
+}
+
+HRESULT TypeInfo::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames,
+                           UINT* pcNames) {
+  if (rgBstrNames == nullptr || pcNames == nullptr) return E_INVALIDARG;
+  *pcNames = 0;
+  std::vector<const std::u16string*> names;
+  const bool dispatchForm = IsDualDispatch();
+  for (const Member& member : SearchedFunctions()) {
+    const Function& function = *member.function;
+    if (function.memid != memid) continue;
+    const TypeLibModel& model = member.owner->model();
+    names.push_back(&model.Text(function.name));
+    for (size_t index : VisibleParams(function, dispatchForm)) {
+      int32_t name = function.params[index].name;
+      if (name == kNone) break;  // the value of a property put
+      names.push_back(&model.Text(name));
+    }
+    break;
+  }
+  if (names.empty() && !m_interfaceView) {
+    for (const Variable& variable : m_type.variables) {
+      if (variable.memid != memid) continue;
+      names.push_back(&m_lib->model().Text(variable.name));
+      break;
+    }
+  }
+  if (names.empty()) return TYPE_E_ELEMENTNOTFOUND;
+  UINT count = 0;
+  for (; count < names.size() && count < cMaxNames; ++count) {
+    rgBstrNames[count] = SysAllocStringLen(
+        names[count]->data(), static_cast<UINT>(names[count]->size()));
+    if (rgBstrNames[count] != nullptr) continue;
+    while (count > 0) SysFreeString(rgBstrNames[--count]);
+    return E_OUTOFMEMORY;
+  }
+  *pcNames = count;
+  return S_OK;
+}
+
+HRESULT TypeInfo::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames,
+                                MEMBERID* pMemId) {
+  if (rgszNames == nullptr || pMemId == nullptr || cNames == 0)
+    return E_INVALIDARG;
+  for (UINT i = 0; i < cNames; ++i) {
+    if (rgszNames[i] == nullptr) return E_INVALIDARG;
+    pMemId[i] = MEMBERID_NIL;
+  }
+  const bool dispatchForm = IsDualDispatch();
+  bool found = false;
+  UINT bestMatched = 0;
+  // Of the functions by that name (a property's get and put), the one
+  // whose parameters match the most names.
+  for (const Member& member : SearchedFunctions()) {
+    const Function& function = *member.function;
+    const TypeLibModel& model = member.owner->model();
+    if (!SameName(model.Text(function.name), rgszNames[0])) continue;
+    std::vector<size_t> visible = VisibleParams(function, dispatchForm);
+    std::vector<MEMBERID> ids(cNames, MEMBERID_NIL);
+    ids[0] = function.memid;
+    UINT matched = 1;
+    for (UINT n = 1; n < cNames; ++n) {
+      for (size_t p = 0; p < visible.size(); ++p) {
+        int32_t name = function.params[visible[p]].name;
+        if (name != kNone && SameName(model.Text(name), rgszNames[n])) {
+          ids[n] = static_cast<MEMBERID>(p);
+          ++matched;
+          break;
+        }
+      }
+    }
+    if (!found || matched > bestMatched) {
+      std::copy(ids.begin(), ids.end(), pMemId);
+      bestMatched = matched;
+      found = true;
+    }
+    if (matched == cNames) break;
+  }
+  if (!found && !m_interfaceView) {
+    for (const Variable& variable : m_type.variables) {
+      if (!SameName(m_lib->model().Text(variable.name), rgszNames[0])) continue;
+      pMemId[0] = variable.memid;
+      found = true;
+      bestMatched = 1;
+      break;
+    }
+  }
+  return found && bestMatched == cNames ? S_OK : DISP_E_UNKNOWNNAME;
+}
+
+HRESULT TypeInfo::GetDocumentation(MEMBERID memid, BSTR* pBstrName,
+                                   BSTR* pBstrDocString, DWORD* pdwHelpContext,
+                                   BSTR* pBstrHelpFile) {
+  const TypeLibModel* model = &m_lib->model();
+  int32_t name = m_type.name;
+  int32_t docString = m_type.docString;
+  DWORD helpContext = m_type.helpContext;
+  if (memid != MEMBERID_NIL) {
+    bool found = false;
+    for (const Member& member : SearchedFunctions()) {
+      if (member.function->memid != memid) continue;
+      model = &member.owner->model();
+      name = member.function->name;
+      docString = member.function->docString;
+      helpContext = member.function->helpContext;
+      found = true;
+      break;
+    }
+    for (size_t i = 0;
+         !found && !m_interfaceView && i < m_type.variables.size(); ++i) {
+      const Variable& variable = m_type.variables[i];
+      if (variable.memid != memid) continue;
+      name = variable.name;
+      docString = variable.docString;
+      helpContext = variable.helpContext;
+      found = true;
+    }
+    if (!found) return TYPE_E_ELEMENTNOTFOUND;
+  }
+  auto text = [model](int32_t index) {
+    return index == kNone ? nullptr : &model->Text(index);
+  };
+  HRESULT hr = CopyTexts({{pBstrName, text(name)},
+                          {pBstrDocString, text(docString)},
+                          {pBstrHelpFile, text(model->helpFile)}});
+  if (SUCCEEDED(hr) && pdwHelpContext != nullptr) *pdwHelpContext = helpContext;
+  return hr;
+}
+
+HRESULT TypeInfo::GetDocumentation2(MEMBERID memid, LCID /*lcid*/,
+                                    BSTR* pbstrHelpString,
+                                    DWORD* pdwHelpStringContext,
+                                    BSTR* pbstrHelpStringDll) {
+  const TypeLibModel* model = &m_lib->model();
+  int32_t docString = m_type.docString;
+  DWORD context = m_type.helpStringContext;
+  if (memid != MEMBERID_NIL) {
+    bool found = false;
+    for (const Member& member : SearchedFunctions()) {
+      if (member.function->memid != memid) continue;
+      model = &member.owner->model();
+      docString = member.function->docString;
+      context = member.function->helpStringContext;
+      found = true;
+      break;
+    }
+    for (size_t i = 0;
+         !found && !m_interfaceView && i < m_type.variables.size(); ++i) {
+      const Variable& variable = m_type.variables[i];
+      if (variable.memid != memid) continue;
+      docString = variable.docString;
+      context = variable.helpStringContext;
+      found = true;
+    }
+    if (!found) return TYPE_E_ELEMENTNOTFOUND;
+  }
+  auto text = [model](int32_t index) {
+    return index == kNone ? nullptr : &model->Text(index);
+  };
+  HRESULT hr = CopyTexts({{pbstrHelpString, text(docString)},
+                          {pbstrHelpStringDll, text(model->helpStringDll)}});
+  if (SUCCEEDED(hr) && pdwHelpStringContext != nullptr)
+    *pdwHelpStringContext = context;
+  return hr;
+}
+
+}  // namespace internal
+}  // namespace qxplatform

@@ -1,0 +1,47 @@
+// What the type-library files of the automation runtime share: loading a
+// library without registering it, the registry lookup, the platform's own
+// stdole2, and the texts the registry holds.
+#pragma once
+#include <oleauto.h>
+
+#include <memory>
+#include <string>
+
+#include "type_model.h"
+
+namespace qxplatform {
+namespace internal {
+
+class TypeLib;
+
+// A library object over bytes that hold a type library (a .tlb file's
+// contents or a TYPELIB resource).
+HRESULT LoadTypeLibFromBytes(const uint8_t* data, size_t size, TypeLib** lib);
+
+// A library from a file: a .tlb, or a module's TYPELIB resource 1, or
+// "module\N" for resource N. *fullPath (when asked for) receives the
+// absolute path that registration records, "\N" included; it is empty for
+// the built-in stdole2, which has no file.
+HRESULT LoadTypeLibFromPath(const std::u16string& path, TypeLib** lib,
+                            std::u16string* fullPath);
+
+// The path registered for a library (LoadRegTypeLib's lookup).
+HRESULT FindRegisteredTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid,
+                              std::u16string* path);
+
+// A registered library, or the built-in stdole2 where that is the one asked
+// for and the registry has none that loads.
+HRESULT LoadRegisteredTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid,
+                              TypeLib** lib);
+
+// The platform's stdole2, read once from the bytes built into this library.
+std::shared_ptr<const TypeLibModel> BuiltInStdole2();
+
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", as the registry spells GUIDs.
+std::string GuidText(REFGUID guid);
+
+// Names compare without regard to case, one UTF-16 unit at a time.
+bool SameName(const std::u16string& a, const OLECHAR* b);
+
+}  // namespace internal
+}  // namespace qxplatform
