@@ -3,6 +3,7 @@
 // the others only what is declared here.
 #pragma once
 #include <windows.h>
+#include <guiddef.h>
 
 #include <atomic>
 #include <string>
@@ -44,6 +45,9 @@ std::string WideToUtf8(std::u16string_view text);
 // Upper case by the Unicode simple case mapping, one UTF-16 unit at a time,
 // as names are compared where the system ignores case.
 char16_t SimpleUpper(char16_t unit);
+
+// A GUID in the registry's braced form, upper-case hexadecimal.
+std::string GuidText(const GUID& guid);
 
 }  // namespace internal
 }  // namespace qxplatform

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "kernel_internal.h"
+#include "platform_internal.h"
 
 namespace {
 
@@ -333,7 +334,9 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile,
   Loader& loader = State();
   std::lock_guard<std::recursive_mutex> guard(loader.lock);
   Platform(loader);  // so that a load of this library by path finds it
-  std::string name = lpLibFileName;
+  // File names are UTF-8 on this file system; the caller's are ANSI.
+  std::string name = qxplatform::internal::WideToUtf8(
+      qxplatform::internal::AnsiToWide(lpLibFileName));
   if ((dwFlags & kDataFlags) != 0) return LoadDataFile(loader, name);
   if (name.find('/') == std::string::npos) {
     if (IsSystemLibraryName(name)) {
@@ -418,7 +421,8 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename,
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  const std::string& path = module->path;
+  const std::string path = qxplatform::internal::WideToAnsi(
+      qxplatform::internal::Utf8ToWide(module->path, /*valid=*/nullptr));
   if (path.size() < nSize) {
     memcpy(lpFilename, path.c_str(), path.size() + 1);
     return static_cast<DWORD>(path.size());

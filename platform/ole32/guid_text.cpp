@@ -58,7 +58,7 @@ bool ParseGuid(LPCOLESTR text, GUID* guid) {
 namespace qxplatform {
 namespace internal {
 
-std::string GuidText(REFGUID guid) {
+std::string GuidText(const GUID& guid) {
   char text[kGuidTextLength + 1];
   snprintf(text, sizeof(text),
            "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform_internal.h"
+
 namespace qxplatform {
 namespace internal {
 
@@ -20,10 +22,6 @@ void FreeAllClassLibraries();
 // and asks its DllGetClassObject for the class object.
 HRESULT GetClassObjectFromLibrary(const std::string& path, REFCLSID clsid,
                                   REFIID iid, void** out);
-
-// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper case, as the registry
-// names class keys.
-std::string GuidText(REFGUID guid);
 
 enum class RegistryString { kFound, kMissing, kNotAString };
 // The default value of HKEY_CLASSES_ROOT\path when it is a non-empty REG_SZ

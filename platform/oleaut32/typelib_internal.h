@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "platform_internal.h"
+
 #include "type_model.h"
 
 namespace qxplatform {
@@ -36,9 +38,6 @@ HRESULT LoadRegisteredTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid,
 
 // The platform's stdole2, read once from the bytes built into this library.
 std::shared_ptr<const TypeLibModel> BuiltInStdole2();
-
-// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", as the registry spells GUIDs.
-std::string GuidText(REFGUID guid);
 
 // Names compare without regard to case, one UTF-16 unit at a time.
 bool SameName(const std::u16string& a, const OLECHAR* b);

@@ -24,7 +24,7 @@ constexpr char kTypeLibKey[] =
     "HKEY_CLASSES_ROOT\\TypeLib\\{0322C3C2-E7C6-466F-9A3B-33519C4FC6B4}";
 
 // What registration writes for the class, given the library's file name as
-// the .reg text spells it.
+// the .reg text spells it, in the export's order (subkeys by name).
 std::string ClassEntries(const std::string& regPath) {
   return "[HKEY_CLASSES_ROOT\\QxKorvex.InstallKorvex.1]\r\n"
          "@=\"InstallKorvex Class\"\r\n\r\n"
@@ -36,18 +36,32 @@ std::string ClassEntries(const std::string& regPath) {
          "@=\"{EC68AD82-001E-4396-9CDC-ED264E512EE4}\"\r\n\r\n"
          "[HKEY_CLASSES_ROOT\\QxKorvex.InstallKorvex\\CurVer]\r\n"
          "@=\"QxKorvex.InstallKorvex.1\"\r\n\r\n"
-         "[" + std::string(kClassKey) + "]\r\n"
+         "[" +
+         std::string(kClassKey) +
+         "]\r\n"
          "@=\"InstallKorvex Class\"\r\n\r\n"
-         "[" + std::string(kClassKey) + "\\ProgID]\r\n"
-         "@=\"QxKorvex.InstallKorvex.1\"\r\n\r\n"
-         "[" + std::string(kClassKey) + "\\VersionIndependentProgID]\r\n"
-         "@=\"QxKorvex.InstallKorvex\"\r\n\r\n"
-         "[" + std::string(kClassKey) + "\\Programmable]\r\n\r\n"
-         "[" + std::string(kClassKey) + "\\InprocServer32]\r\n"
-         "@=\"" + regPath + "\"\r\n"
+         "[" +
+         std::string(kClassKey) +
+         "\\InprocServer32]\r\n"
+         "@=\"" +
+         regPath +
+         "\"\r\n"
          "\"ThreadingModel\"=\"Apartment\"\r\n\r\n"
-         "[" + std::string(kClassKey) + "\\TypeLib]\r\n"
-         "@=\"{0322C3C2-E7C6-466F-9A3B-33519C4FC6B4}\"\r\n\r\n";
+         "[" +
+         std::string(kClassKey) +
+         "\\ProgID]\r\n"
+         "@=\"QxKorvex.InstallKorvex.1\"\r\n\r\n"
+         "[" +
+         std::string(kClassKey) +
+         "\\Programmable]\r\n\r\n"
+         "[" +
+         std::string(kClassKey) +
+         "\\TypeLib]\r\n"
+         "@=\"{0322C3C2-E7C6-466F-9A3B-33519C4FC6B4}\"\r\n\r\n"
+         "[" +
+         std::string(kClassKey) +
+         "\\VersionIndependentProgID]\r\n"
+         "@=\"QxKorvex.InstallKorvex\"\r\n\r\n";
 }
 
 // A path as a .reg file writes it: backslashes and quotes escaped.
@@ -74,18 +88,18 @@ class RegistrationTest : public PlatformTest {
   void Load(const std::string& path = QX_LIBRARY_PATH) {
     m_library = LoadLibraryA(path.c_str());
     ASSERT_NE(m_library, nullptr) << path << ": error " << GetLastError();
-    m_register = Export("DllRegisterServer");
-    m_unregister = Export("DllUnregisterServer");
+    m_register = ServerExport("DllRegisterServer");
+    m_unregister = ServerExport("DllUnregisterServer");
     ASSERT_NE(m_register, nullptr);
     ASSERT_NE(m_unregister, nullptr);
   }
-  ServerFunction Export(const char* name) {
+  ServerFunction ServerExport(const char* name) {
     return reinterpret_cast<ServerFunction>(
         reinterpret_cast<void*>(GetProcAddress(m_library, name)));
   }
 
-  // A copy of the library in a new folder named folderName under a scratch
-  // folder; its path.
+  // A copy of the library in a new folder named folderName (as the file
+  // system spells it) under a scratch folder; its path.
   std::string CopyLibraryInto(const std::string& folderName) {
     char pattern[] = "/tmp/qxreg-XXXXXX";
     EXPECT_NE(mkdtemp(pattern), nullptr);
@@ -97,7 +111,7 @@ class RegistrationTest : public PlatformTest {
     return copy.string();
   }
 
-  static std::string Export(const char* key, bool* found = nullptr) {
+  static std::string RegistryText(const char* key, bool* found = nullptr) {
     std::string text;
     std::string error;
     const bool ok = qxplatform::ExportRegistryText(key, &text, &error);
@@ -106,9 +120,9 @@ class RegistrationTest : public PlatformTest {
   }
   // The class's entries: its two ProgIDs and its class id key.
   static std::string ClassExport() {
-    return Export("HKEY_CLASSES_ROOT\\QxKorvex.InstallKorvex.1") +
-           Export("HKEY_CLASSES_ROOT\\QxKorvex.InstallKorvex") +
-           Export(kClassKey);
+    return RegistryText("HKEY_CLASSES_ROOT\\QxKorvex.InstallKorvex.1") +
+           RegistryText("HKEY_CLASSES_ROOT\\QxKorvex.InstallKorvex") +
+           RegistryText(kClassKey);
   }
   // The InprocServer32 default value, read through the ANSI entry points.
   static std::string ServerPath() {
@@ -153,7 +167,7 @@ TEST_F(RegistrationTest, RegistersTheClassAndItsTypeLibrary) {
   EXPECT_EQ(actual, expected);
 
   // The type library is registered where the library lies.
-  const std::string typeLib = Export(kTypeLibKey);
+  const std::string typeLib = RegistryText(kTypeLibKey);
   EXPECT_NE(typeLib.find("\\1.0]"), std::string::npos) << typeLib;
   EXPECT_NE(typeLib.find(RegText(QX_LIBRARY_PATH)), std::string::npos)
       << typeLib;
@@ -162,9 +176,9 @@ TEST_F(RegistrationTest, RegistersTheClassAndItsTypeLibrary) {
 TEST_F(RegistrationTest, RegisteringTwiceLeavesTheStateOfOnce) {
   Load();
   ASSERT_EQ(m_register(), S_OK);
-  const std::string once = Export("HKEY_CLASSES_ROOT");
+  const std::string once = RegistryText("HKEY_CLASSES_ROOT");
   ASSERT_EQ(m_register(), S_OK);
-  EXPECT_EQ(Export("HKEY_CLASSES_ROOT"), once);
+  EXPECT_EQ(RegistryText("HKEY_CLASSES_ROOT"), once);
 }
 
 TEST_F(RegistrationTest, UnregisteringTakesEverythingButTheClassRoot) {
@@ -177,9 +191,9 @@ TEST_F(RegistrationTest, UnregisteringTakesEverythingButTheClassRoot) {
   EXPECT_FALSE(KeyExists("CLSID\\{EC68AD82-001E-4396-9CDC-ED264E512EE4}"));
   EXPECT_FALSE(KeyExists("TypeLib\\{0322C3C2-E7C6-466F-9A3B-33519C4FC6B4}"));
   EXPECT_FALSE(KeyExists("Interface\\{D561B16B-0E95-460A-819D-EF05D1A29BC1}"));
-  const std::string after = Export("HKEY_CLASSES_ROOT");
+  const std::string after = RegistryText("HKEY_CLASSES_ROOT");
   EXPECT_EQ(m_unregister(), S_OK);
-  EXPECT_EQ(Export("HKEY_CLASSES_ROOT"), after);
+  EXPECT_EQ(RegistryText("HKEY_CLASSES_ROOT"), after);
 }
 
 TEST_F(RegistrationTest, UnregisteringWhatWasNeverRegisteredSucceeds) {
@@ -196,10 +210,12 @@ TEST_F(RegistrationTest, ForeignSubkeyKeepsTheClassKey) {
                            "Implemented Categories");
   RegCloseKey(foreign);
   EXPECT_EQ(m_unregister(), S_OK);
-  EXPECT_TRUE(KeyExists("CLSID\\{EC68AD82-001E-4396-9CDC-ED264E512EE4}\\"
-                        "Implemented Categories"));
-  EXPECT_FALSE(KeyExists("CLSID\\{EC68AD82-001E-4396-9CDC-ED264E512EE4}\\"
-                         "InprocServer32"));
+  EXPECT_TRUE(
+      KeyExists("CLSID\\{EC68AD82-001E-4396-9CDC-ED264E512EE4}\\"
+                "Implemented Categories"));
+  EXPECT_FALSE(
+      KeyExists("CLSID\\{EC68AD82-001E-4396-9CDC-ED264E512EE4}\\"
+                "InprocServer32"));
   EXPECT_FALSE(KeyExists("QxKorvex.InstallKorvex"));
 }
 
@@ -212,9 +228,12 @@ TEST_F(RegistrationTest, FolderWithASingleQuoteIsRegisteredAsItIs) {
 
 TEST_F(RegistrationTest, FolderWithDoubleByteCharactersIsRegisteredAsItIs) {
   ASSERT_TRUE(qxplatform::SetAnsiCodePage(932));
-  // "表示" in code page 932: the second byte of the first character is a
-  // backslash, which must not be taken for a separator.
-  const std::string path = CopyLibraryInto("\x95\x5C\x8E\xA6");
+  // "表示": the file system spells it in UTF-8; in code page 932 the second
+  // byte of its first character is a backslash, which separates nothing.
+  const std::string utf8Path = CopyLibraryInto("\xE8\xA1\xA8\xE7\xA4\xBA");
+  const std::string path = utf8Path.substr(0, utf8Path.find("\xE8")) +
+                           "\x95\x5C\x8E\xA6" +
+                           utf8Path.substr(utf8Path.find("\xE8") + 6);
   Load(path);
   ASSERT_EQ(m_register(), S_OK);
   EXPECT_EQ(ServerPath(), path);
@@ -227,7 +246,7 @@ TEST_F(RegistrationTest, OverLongLibraryPathIsRefusedAndWritesNothing) {
   const std::string path = CopyLibraryInto(std::string(250, 'd'));
   ASSERT_GE(path.size(), static_cast<size_t>(MAX_PATH));
   Load(path);
-  const std::string before = Export("HKEY_CLASSES_ROOT");
+  const std::string before = RegistryText("HKEY_CLASSES_ROOT");
   EXPECT_EQ(m_register(), HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
-  EXPECT_EQ(Export("HKEY_CLASSES_ROOT"), before);
+  EXPECT_EQ(RegistryText("HKEY_CLASSES_ROOT"), before);
 }
