@@ -15,6 +15,7 @@
 #include "tools/qxhost/reg_commands.h"
 #include "tools/qxhost/registry_session.h"
 #include "tools/qxhost/script_command.h"
+#include "tools/qxhost/typelib_command.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ struct Requests {
   RegRequest reg;
   CallRequest call;
   ScriptRequest script;
+  TypelibRequest typelib;
 };
 
 bool ParseCommand(const HostOptions& options, Requests* requests,
@@ -32,6 +34,8 @@ bool ParseCommand(const HostOptions& options, Requests* requests,
     return ParseRegArguments(options.arguments, &requests->reg, error);
   if (options.command == "call")
     return ParseCallArguments(options.arguments, &requests->call, error);
+  if (options.command == "typelib")
+    return ParseTypelibArguments(options.arguments, &requests->typelib, error);
   return ParseScriptArguments(options.arguments, &requests->script, error);
 }
 
@@ -40,6 +44,7 @@ int RunCommand(const HostOptions& options, const Requests& requests,
   *keepChanges = true;
   if (options.command == "reg") return RunRegCommand(requests.reg, keepChanges);
   if (options.command == "call") return RunCallCommand(requests.call);
+  if (options.command == "typelib") return RunTypelibCommand(requests.typelib);
   return RunScriptCommand(requests.script);
 }
 

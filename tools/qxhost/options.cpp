@@ -19,6 +19,8 @@ const char kUsage[] =
     "install\n"
     "  script [-u] [-D NAME=VALUE]... FILE  run a registry script (-u: "
     "unregister)\n"
+    "  typelib FILE                         print a type library (.tlb, "
+    "library, FILE\\N)\n"
     "options:\n"
     "  --registry FILE  the registry file (default "
     "$XDG_STATE_HOME/qxkorvex/registry.reg)\n"
@@ -30,7 +32,7 @@ const char kUsage[] =
     "machine's)\n"
     "exit codes: 0 success, 1 failure, 2 usage error\n";
 
-const char* const kCommands[] = {"reg", "call", "script"};
+const char* const kCommands[] = {"reg", "call", "script", "typelib"};
 
 bool IsCommand(const std::string& word) {
   for (const char* command : kCommands) {

@@ -25,7 +25,7 @@ struct HostOptions {
   UINT codePage = kDefaultCodePage;
   SystemOverride system;
   bool help = false;
-  std::string command;                 // "reg", "call", "script"
+  std::string command;                 // "reg", "call", "script", "typelib"
   std::vector<std::string> arguments;  // the words after the command
 };
 
