@@ -35,7 +35,7 @@ class ByteView {
   bool I32(int64_t offset, int32_t* value) const { return Read(offset, value); }
   bool Bytes(int64_t offset, void* out, size_t length) const {
     if (!Contains(offset, static_cast<int64_t>(length))) return false;
-    memcpy(out, m_data + offset, length);
+    if (length != 0) memcpy(out, m_data + offset, length);
     return true;
   }
   // The sub-block [offset, offset + length).

@@ -17,6 +17,7 @@
 #include "tools/qxhost/registry_session.h"
 #include "tools/qxhost/regsvr32_command.h"
 #include "tools/qxhost/script_command.h"
+#include "tools/qxhost/typelib_command.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ struct Requests {
   CallRequest call;
   ScriptRequest script;
   Regsvr32Request regsvr32;
+  TypelibRequest typelib;
 };
 
 bool ParseCommand(const HostOptions& options, Requests* requests,
@@ -38,6 +40,8 @@ bool ParseCommand(const HostOptions& options, Requests* requests,
   if (options.command == "regsvr32")
     return ParseRegsvr32Arguments(options.arguments, &requests->regsvr32,
                                   error);
+  if (options.command == "typelib")
+    return ParseTypelibArguments(options.arguments, &requests->typelib, error);
   return ParseScriptArguments(options.arguments, &requests->script, error);
 }
 
@@ -48,6 +52,7 @@ int RunCommand(const HostOptions& options, const Requests& requests,
   if (options.command == "call") return RunCallCommand(requests.call);
   if (options.command == "regsvr32")
     return RunRegsvr32Command(requests.regsvr32);
+  if (options.command == "typelib") return RunTypelibCommand(requests.typelib);
   return RunScriptCommand(requests.script);
 }
 

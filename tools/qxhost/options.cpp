@@ -24,6 +24,8 @@ const char kUsage[] =
     "(-u: unregister)\n"
     "  script [-u] [-D NAME=VALUE]... FILE  run a registry script (-u: "
     "unregister)\n"
+    "  typelib FILE                         print a type library (.tlb, "
+    "library, FILE\\N)\n"
     "options:\n"
     "  --registry FILE  the registry file (default "
     "$XDG_STATE_HOME/qxkorvex/registry.reg)\n"
@@ -36,7 +38,8 @@ const char kUsage[] =
     "exit codes: 0 success, 1 failure, 2 usage error (or a library "
     "regsvr32 cannot use)\n";
 
-const char* const kCommands[] = {"reg", "call", "script", "regsvr32"};
+const char* const kCommands[] = {"reg", "call", "script", "regsvr32",
+                                 "typelib"};
 
 bool IsCommand(const std::string& word) {
   for (const char* command : kCommands) {
