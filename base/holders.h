@@ -92,6 +92,7 @@ class ComPtr {
     return &m_ptr;
   }
   void** put_void() { return reinterpret_cast<void**>(put()); }
+  void reset() { attach(nullptr); }
   T* detach() {
     T* ptr = m_ptr;
     m_ptr = nullptr;

@@ -15,18 +15,18 @@ class FeatureTypeLib : public TypeLibTest {
     ASSERT_EQ(LoadFile(TypelibPath("typelib_features.tlb"), m_lib.put()), S_OK);
   }
   void TearDown() override {
-    m_lib.Reset();
+    m_lib.reset();
     TypeLibTest::TearDown();
   }
   void Type(uint8_t last, ITypeInfo** info) {
     ASSERT_EQ(m_lib->GetTypeInfoOfGuid(FeatureGuid(last), info), S_OK);
   }
 
-  Ref<ITypeLib> m_lib;
+  ComPtr<ITypeLib> m_lib;
 };
 
 TEST_F(FeatureTypeLib, EnumConstants) {
-  Ref<ITypeInfo> shade;
+  ComPtr<ITypeInfo> shade;
   Type(0x01, shade.put());
   TYPEATTR attr = AttrOf(shade.get());
   EXPECT_EQ(attr.typekind, TKIND_ENUM);
@@ -44,7 +44,7 @@ TEST_F(FeatureTypeLib, EnumConstants) {
 }
 
 TEST_F(FeatureTypeLib, RecordFieldsAndFixedArrays) {
-  Ref<ITypeInfo> extent;
+  ComPtr<ITypeInfo> extent;
   Type(0x02, extent.put());
   TYPEATTR attr = AttrOf(extent.get());
   EXPECT_EQ(attr.typekind, TKIND_RECORD);
@@ -63,10 +63,10 @@ TEST_F(FeatureTypeLib, RecordFieldsAndFixedArrays) {
 }
 
 TEST_F(FeatureTypeLib, DefaultAndOptionalValues) {
-  Ref<ITypeInfo> dual;
+  ComPtr<ITypeInfo> dual;
   Type(0x05, dual.put());
   UINT index = 0;
-  Ref<ITypeInfo2> dual2;
+  ComPtr<ITypeInfo2> dual2;
   ASSERT_EQ(dual->QueryInterface(IID_ITypeInfo2,
                                  reinterpret_cast<void**>(dual2.put())),
             S_OK);
@@ -92,8 +92,8 @@ TEST_F(FeatureTypeLib, DefaultAndOptionalValues) {
 // The dispatch view leaves out the lcid and retval parameters that the
 // vtable view shows.
 TEST_F(FeatureTypeLib, LcidAndRetvalParametersByView) {
-  Ref<ITypeInfo> dual;
-  Ref<ITypeInfo> vtable;
+  ComPtr<ITypeInfo> dual;
+  ComPtr<ITypeInfo> vtable;
   Type(0x05, dual.put());
   ASSERT_EQ(Follow(dual.get(), static_cast<UINT>(-1), vtable.put()), S_OK);
   Func dispatchLocate = FuncOf(dual.get(), 7 + 3);
@@ -111,23 +111,23 @@ TEST_F(FeatureTypeLib, LcidAndRetvalParametersByView) {
 }
 
 TEST_F(FeatureTypeLib, InterfacePointerResultLeadsToItsType) {
-  Ref<ITypeInfo> dual;
+  ComPtr<ITypeInfo> dual;
   Type(0x05, dual.put());
   FUNCDESC* next = nullptr;
   ASSERT_EQ(dual->GetFuncDesc(7 + 5, &next), S_OK);
   ASSERT_EQ(next->elemdescFunc.tdesc.vt, VT_PTR);
   const TYPEDESC& pointee = *next->elemdescFunc.tdesc.lptdesc;
   ASSERT_EQ(pointee.vt, VT_USERDEFINED);
-  Ref<ITypeInfo> derived;
+  ComPtr<ITypeInfo> derived;
   ASSERT_EQ(dual->GetRefTypeInfo(pointee.hreftype, derived.put()), S_OK);
   EXPECT_EQ(AttrOf(derived.get()).guid, FeatureGuid(0x04));
   dual->ReleaseFuncDesc(next);
 }
 
 TEST_F(FeatureTypeLib, PropertiesShareOneMemberId) {
-  Ref<ITypeInfo> dual;
+  ComPtr<ITypeInfo> dual;
   Type(0x05, dual.put());
-  Ref<ITypeInfo2> dual2;
+  ComPtr<ITypeInfo2> dual2;
   ASSERT_EQ(dual->QueryInterface(IID_ITypeInfo2,
                                  reinterpret_cast<void**>(dual2.put())),
             S_OK);
@@ -145,7 +145,7 @@ TEST_F(FeatureTypeLib, PropertiesShareOneMemberId) {
 }
 
 TEST_F(FeatureTypeLib, DerivedInterfaceFindsBaseMembers) {
-  Ref<ITypeInfo> derived;
+  ComPtr<ITypeInfo> derived;
   Type(0x04, derived.put());
   TYPEATTR attr = AttrOf(derived.get());
   EXPECT_EQ(attr.cFuncs, 1);
@@ -158,7 +158,7 @@ TEST_F(FeatureTypeLib, DerivedInterfaceFindsBaseMembers) {
   EXPECT_EQ(ids[1], 1);
   EXPECT_EQ(NamesOf(derived.get(), 0x60010001),
             (std::vector<std::string>{"Measure", "Extent", "area"}));
-  Ref<ITypeInfo> base;
+  ComPtr<ITypeInfo> base;
   ASSERT_EQ(Follow(derived.get(), 0, base.put()), S_OK);
   EXPECT_EQ(NameOf(base.get()), "IFeatureBase");
   BSTR doc = nullptr;
@@ -170,9 +170,9 @@ TEST_F(FeatureTypeLib, DerivedInterfaceFindsBaseMembers) {
 }
 
 TEST_F(FeatureTypeLib, CustomData) {
-  Ref<ITypeInfo> base;
+  ComPtr<ITypeInfo> base;
   Type(0x03, base.put());
-  Ref<ITypeInfo2> base2;
+  ComPtr<ITypeInfo2> base2;
   ASSERT_EQ(base->QueryInterface(IID_ITypeInfo2,
                                  reinterpret_cast<void**>(base2.put())),
             S_OK);
@@ -192,7 +192,7 @@ TEST_F(FeatureTypeLib, CustomData) {
 }
 
 TEST_F(FeatureTypeLib, ClassInterfacesAndTheirFlags) {
-  Ref<ITypeInfo> coclass;
+  ComPtr<ITypeInfo> coclass;
   Type(0x07, coclass.put());
   TYPEATTR attr = AttrOf(coclass.get());
   EXPECT_EQ(attr.wTypeFlags, 0);  // noncreatable
@@ -200,7 +200,7 @@ TEST_F(FeatureTypeLib, ClassInterfacesAndTheirFlags) {
   INT flags = 0;
   ASSERT_EQ(coclass->GetImplTypeFlags(1, &flags), S_OK);
   EXPECT_EQ(flags, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE);
-  Ref<ITypeInfo> events;
+  ComPtr<ITypeInfo> events;
   ASSERT_EQ(Follow(coclass.get(), 1, events.put()), S_OK);
   EXPECT_EQ(NameOf(events.get()), "IFeatureEvents");
 }
@@ -212,7 +212,7 @@ TEST_F(FeatureTypeLib, LibraryLocaleVersionAndHelpFile) {
   EXPECT_EQ(attr->wMajorVerNum, 2);
   EXPECT_EQ(attr->wMinorVerNum, 5);
   m_lib->ReleaseTLibAttr(attr);
-  Ref<ITypeInfo> coclass;
+  ComPtr<ITypeInfo> coclass;
   Type(0x07, coclass.put());
   BSTR helpFile = nullptr;
   ASSERT_EQ(coclass->GetDocumentation(MEMBERID_NIL, nullptr, nullptr, nullptr,
@@ -245,10 +245,10 @@ TEST_F(FeatureTypeLib, NameSearchesGiveTheStoredSpelling) {
 }
 
 TEST_F(FeatureTypeLib, PlainDispatchInterface) {
-  Ref<ITypeLib> lib;
+  ComPtr<ITypeLib> lib;
   ASSERT_EQ(LoadFile(TypelibPath("typelib_dispinterface.tlb"), lib.put()),
             S_OK);
-  Ref<ITypeInfo> info;
+  ComPtr<ITypeInfo> info;
   ASSERT_EQ(lib->GetTypeInfo(0, info.put()), S_OK);
   TYPEATTR attr = AttrOf(info.get());
   EXPECT_EQ(attr.typekind, TKIND_DISPATCH);
@@ -265,7 +265,7 @@ TEST_F(FeatureTypeLib, PlainDispatchInterface) {
   MEMBERID id = 0;
   EXPECT_EQ(info->GetIDsOfNames(names, 1, &id), S_OK);
   EXPECT_EQ(id, 1);
-  Ref<ITypeInfo> base;
+  ComPtr<ITypeInfo> base;
   ASSERT_EQ(Follow(info.get(), 0, base.put()), S_OK);
   EXPECT_EQ(AttrOf(base.get()).guid, IID_IDispatch);
   HREFTYPE href = 0;

@@ -37,7 +37,7 @@ class TypeLibLoad : public TypeLibTest {
   uint32_t Segment(int index) const { return Word(kDirectory + 16 * index); }
 
   HRESULT LoadBytes(const std::vector<uint8_t>& bytes) {
-    Ref<ITypeLib> lib;
+    ComPtr<ITypeLib> lib;
     return qxplatform::LoadTypeLibFromMemory(bytes.data(), bytes.size(),
                                              lib.put());
   }
@@ -60,7 +60,7 @@ TEST_F(TypeLibLoad, ProductLayoutIsAsExpected) {
 }
 
 TEST_F(TypeLibLoad, FilesThatAreNoLibrary) {
-  Ref<ITypeLib> lib;
+  ComPtr<ITypeLib> lib;
   EXPECT_EQ(LoadTypeLib(u"/nonexistent/qx.tlb", lib.put()),
             TYPE_E_CANTLOADLIBRARY);
   EXPECT_EQ(LoadTypeLib(Wide(testing::TempDir()).c_str(), lib.put()),
@@ -79,7 +79,7 @@ TEST_F(TypeLibLoad, FilesThatAreNoLibrary) {
 
 TEST_F(TypeLibLoad, OtherFormatsAreUnsupported) {
   std::string sltg = WriteFile("old.tlb", "SLTG and whatever follows");
-  Ref<ITypeLib> lib;
+  ComPtr<ITypeLib> lib;
   EXPECT_EQ(LoadTypeLib(Wide(sltg).c_str(), lib.put()), TYPE_E_UNSUPFORMAT);
   SetWord(kFormatVersion, 0x00010003);
   EXPECT_EQ(LoadBytes(m_bytes), TYPE_E_UNSUPFORMAT);
@@ -134,7 +134,7 @@ TEST_F(TypeLibLoad, MemberRecordOutsideItsBlockIsRefused) {
 TEST_F(TypeLibLoad, ResourceIndexOnlyWhereNoSuchFile) {
   std::string plain =
       WriteFile("indexed.tlb", std::string(m_bytes.begin(), m_bytes.end()));
-  Ref<ITypeLib> lib;
+  ComPtr<ITypeLib> lib;
   EXPECT_EQ(LoadTypeLib(Wide(plain + "\\1").c_str(), lib.put()),
             TYPE_E_CANTLOADLIBRARY);  // a .tlb has no resources
   std::string named =
@@ -148,7 +148,7 @@ TEST_F(TypeLibLoad, BareStdole2IsTheBuiltInOne) {
   char previous[4096];
   ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
   ASSERT_EQ(chdir(testing::TempDir().c_str()), 0);
-  Ref<ITypeLib> lib;
+  ComPtr<ITypeLib> lib;
   HRESULT hr = LoadTypeLibEx(u"stdole2.tlb", REGKIND_NONE, lib.put());
   ASSERT_EQ(chdir(previous), 0);
   ASSERT_EQ(hr, S_OK);
@@ -160,9 +160,9 @@ TEST_F(TypeLibLoad, BareStdole2IsTheBuiltInOne) {
 }
 
 TEST_F(TypeLibLoad, AllocationFailuresLeaveNothingBehind) {
-  Ref<ITypeLib> lib;
+  ComPtr<ITypeLib> lib;
   ASSERT_EQ(LoadFile(TypelibPath("typelib_features.tlb"), lib.put()), S_OK);
-  Ref<ITypeInfo> dual;
+  ComPtr<ITypeInfo> dual;
   ASSERT_EQ(lib->GetTypeInfoOfGuid(FeatureGuid(0x05), dual.put()), S_OK);
 
   qxplatform::FailTaskAllocAt(1);

@@ -18,15 +18,15 @@ class ProductTypeLib : public TypeLibTest {
               S_OK);
   }
   void TearDown() override {
-    m_vtable.Reset();
-    m_dispatch.Reset();
-    m_lib.Reset();
+    m_vtable.reset();
+    m_dispatch.reset();
+    m_lib.reset();
     TypeLibTest::TearDown();
   }
 
-  Ref<ITypeLib> m_lib;
-  Ref<ITypeInfo> m_dispatch;
-  Ref<ITypeInfo> m_vtable;
+  ComPtr<ITypeLib> m_lib;
+  ComPtr<ITypeInfo> m_dispatch;
+  ComPtr<ITypeInfo> m_vtable;
 };
 
 TEST_F(ProductTypeLib, LibraryAttributes) {
@@ -53,7 +53,7 @@ TEST_F(ProductTypeLib, LibraryAttributes) {
 }
 
 TEST_F(ProductTypeLib, ClassIsCreatableWithTheDualInterfaceAsDefault) {
-  Ref<ITypeInfo> coclass;
+  ComPtr<ITypeInfo> coclass;
   ASSERT_EQ(m_lib->GetTypeInfoOfGuid(kInstallKorvexClsid, coclass.put()), S_OK);
   TYPEATTR attr = AttrOf(coclass.get());
   EXPECT_EQ(attr.typekind, TKIND_COCLASS);
@@ -62,7 +62,7 @@ TEST_F(ProductTypeLib, ClassIsCreatableWithTheDualInterfaceAsDefault) {
   INT flags = 0;
   EXPECT_EQ(coclass->GetImplTypeFlags(0, &flags), S_OK);
   EXPECT_EQ(flags, IMPLTYPEFLAG_FDEFAULT);
-  Ref<ITypeInfo> interface;
+  ComPtr<ITypeInfo> interface;
   ASSERT_EQ(Follow(coclass.get(), 0, interface.put()), S_OK);
   EXPECT_EQ(interface.get(), m_dispatch.get());  // the dispatch view
   EXPECT_EQ(coclass->GetImplTypeFlags(1, &flags), TYPE_E_ELEMENTNOTFOUND);
@@ -91,7 +91,7 @@ TEST_F(ProductTypeLib, DualInterfaceDispatchView) {
   EXPECT_TRUE(install.paramTypes.empty());
   EXPECT_EQ(NamesOf(m_dispatch.get(), 1), std::vector<std::string>{"install"});
 
-  Ref<ITypeInfo> base;
+  ComPtr<ITypeInfo> base;
   ASSERT_EQ(Follow(m_dispatch.get(), 0, base.put()), S_OK);
   EXPECT_EQ(NameOf(base.get()), "IDispatch");
 }
@@ -153,21 +153,21 @@ TEST_F(ProductTypeLib, DualInterfaceVtableView) {
   HREFTYPE href = 0;
   EXPECT_EQ(m_vtable->GetRefTypeOfImplType(static_cast<UINT>(-1), &href),
             TYPE_E_ELEMENTNOTFOUND);
-  Ref<ITypeInfo> back;
+  ComPtr<ITypeInfo> back;
   ASSERT_EQ(m_vtable->GetRefTypeInfo(static_cast<HREFTYPE>(-1), back.put()),
             S_OK);
   EXPECT_EQ(back.get(), m_dispatch.get());
 }
 
 TEST_F(ProductTypeLib, BaseInterfacesComeFromStdole2) {
-  Ref<ITypeInfo> dispatch;
+  ComPtr<ITypeInfo> dispatch;
   ASSERT_EQ(Follow(m_vtable.get(), 0, dispatch.put()), S_OK);
   TYPEATTR attr = AttrOf(dispatch.get());
   EXPECT_EQ(attr.guid, IID_IDispatch);
   EXPECT_EQ(attr.typekind, TKIND_INTERFACE);
   EXPECT_EQ(attr.cFuncs, 4);
   EXPECT_EQ(LibraryNameOf(dispatch.get()), "stdole");
-  Ref<ITypeInfo> unknown;
+  ComPtr<ITypeInfo> unknown;
   ASSERT_EQ(Follow(dispatch.get(), 0, unknown.put()), S_OK);
   EXPECT_EQ(AttrOf(unknown.get()).guid, IID_IUnknown);
   HREFTYPE href = 0;
@@ -182,7 +182,7 @@ TEST_F(ProductTypeLib, InheritedMemberTypesResolve) {
   ASSERT_EQ(desc->lprgelemdescParam[0].tdesc.vt, VT_PTR);
   const TYPEDESC& riid = *desc->lprgelemdescParam[0].tdesc.lptdesc;
   ASSERT_EQ(riid.vt, VT_USERDEFINED);
-  Ref<ITypeInfo> guid;
+  ComPtr<ITypeInfo> guid;
   EXPECT_EQ(m_dispatch->GetRefTypeInfo(riid.hreftype, guid.put()), S_OK);
   EXPECT_EQ(AttrOf(guid.get()).typekind, TKIND_RECORD);
   EXPECT_EQ(LibraryNameOf(guid.get()), "stdole");
@@ -206,7 +206,7 @@ TEST_F(ProductTypeLib, Documentation) {
 }
 
 TEST_F(ProductTypeLib, UnknownGuidAndIndex) {
-  Ref<ITypeInfo> info;
+  ComPtr<ITypeInfo> info;
   EXPECT_EQ(m_lib->GetTypeInfoOfGuid(kProductLibid, info.put()),
             TYPE_E_ELEMENTNOTFOUND);
   EXPECT_EQ(m_lib->GetTypeInfo(2, info.put()), TYPE_E_ELEMENTNOTFOUND);
@@ -218,8 +218,8 @@ TEST_F(ProductTypeLib, UnknownGuidAndIndex) {
 
 // A type info holds its library: the library may go first.
 TEST_F(ProductTypeLib, TypeInfoOutlivesTheCallersLibraryReference) {
-  m_lib.Reset();
-  Ref<ITypeLib> lib;
+  m_lib.reset();
+  ComPtr<ITypeLib> lib;
   UINT index = 9;
   ASSERT_EQ(m_vtable->GetContainingTypeLib(lib.put(), &index), S_OK);
   EXPECT_EQ(index, 1u);
@@ -227,7 +227,7 @@ TEST_F(ProductTypeLib, TypeInfoOutlivesTheCallersLibraryReference) {
 }
 
 TEST_F(ProductTypeLib, ITypeInfo2Views) {
-  Ref<ITypeInfo2> info2;
+  ComPtr<ITypeInfo2> info2;
   ASSERT_EQ(m_vtable->QueryInterface(IID_ITypeInfo2,
                                      reinterpret_cast<void**>(info2.put())),
             S_OK);
@@ -237,7 +237,7 @@ TEST_F(ProductTypeLib, ITypeInfo2Views) {
   UINT index = 9;
   EXPECT_EQ(info2->GetFuncIndexOfMemId(1, INVOKE_FUNC, &index), S_OK);
   EXPECT_EQ(index, 0u);
-  Ref<ITypeInfo2> dispatch2;
+  ComPtr<ITypeInfo2> dispatch2;
   ASSERT_EQ(m_dispatch->QueryInterface(
                 IID_ITypeInfo2, reinterpret_cast<void**>(dispatch2.put())),
             S_OK);

@@ -26,7 +26,7 @@ class TypeLibRegistration : public TypeLibTest {
     ASSERT_EQ(LoadFile(m_path, m_lib.put()), S_OK);
   }
   void TearDown() override {
-    m_lib.Reset();
+    m_lib.reset();
     TypeLibTest::TearDown();
   }
 
@@ -69,7 +69,7 @@ class TypeLibRegistration : public TypeLibTest {
   }
 
   const std::string m_path = TypelibPath("qxKorvex.tlb");
-  Ref<ITypeLib> m_lib;
+  ComPtr<ITypeLib> m_lib;
 };
 
 TEST_F(TypeLibRegistration, WritesTheLibraryAndItsInterface) {
@@ -91,7 +91,7 @@ TEST_F(TypeLibRegistration, WritesTheLibraryAndItsInterface) {
 }
 
 TEST_F(TypeLibRegistration, PlainDispatchInterfacesGetTheDispatchMarshaler) {
-  Ref<ITypeLib> lib;
+  ComPtr<ITypeLib> lib;
   ASSERT_EQ(LoadFile(TypelibPath("typelib_dispinterface.tlb"), lib.put()),
             S_OK);
   ASSERT_EQ(RegisterTypeLib(lib.get(), u"/x/d.tlb", nullptr), S_OK);
@@ -106,7 +106,7 @@ TEST_F(TypeLibRegistration, PlainDispatchInterfacesGetTheDispatchMarshaler) {
 }
 
 TEST_F(TypeLibRegistration, VersionAndLocaleAreHexadecimal) {
-  Ref<ITypeLib> lib;
+  ComPtr<ITypeLib> lib;
   ASSERT_EQ(LoadFile(TypelibPath("typelib_features.tlb"), lib.put()), S_OK);
   ASSERT_EQ(RegisterTypeLib(lib.get(), u"/x/f.tlb", nullptr), S_OK);
   EXPECT_EQ(
@@ -165,13 +165,13 @@ TEST_F(TypeLibRegistration, RegistryFailureIsRegistryAccess) {
 }
 
 TEST_F(TypeLibRegistration, LoadRegTypeLibFindsTheRegisteredFile) {
-  Ref<ITypeLib> lib;
+  ComPtr<ITypeLib> lib;
   EXPECT_EQ(LoadRegTypeLib(kProductLibid, 1, 0, 0, lib.put()),
             TYPE_E_LIBNOTREGISTERED);
   EXPECT_EQ(lib.get(), nullptr);
   ASSERT_EQ(Register(), S_OK);
   ASSERT_EQ(LoadRegTypeLib(kProductLibid, 1, 0, 0x409, lib.put()), S_OK);
-  Ref<ITypeInfo> info;
+  ComPtr<ITypeInfo> info;
   EXPECT_EQ(lib->GetTypeInfoOfGuid(kIInstallKorvex, info.put()), S_OK);
   EXPECT_EQ(LoadRegTypeLib(kProductLibid, 2, 0, 0, lib.put()),
             TYPE_E_LIBNOTREGISTERED);
@@ -209,7 +209,7 @@ TEST_F(TypeLibRegistration, LocaleLookupFallsBackToLanguageThenNeutral) {
 }
 
 TEST_F(TypeLibRegistration, LoadTypeLibExRegistersWhenAsked) {
-  Ref<ITypeLib> lib;
+  ComPtr<ITypeLib> lib;
   ASSERT_EQ(LoadTypeLibEx(Wide(m_path).c_str(), REGKIND_NONE, lib.put()), S_OK);
   ASSERT_EQ(LoadTypeLib(Wide(m_path).c_str(), lib.put()), S_OK);
   EXPECT_FALSE(Exists(kLibraryKey));  // a full path does not register
@@ -222,7 +222,7 @@ TEST_F(TypeLibRegistration, BareNameRegistersUnderTheFullPath) {
   char previous[4096];
   ASSERT_NE(getcwd(previous, sizeof(previous)), nullptr);
   ASSERT_EQ(chdir(QX_TYPELIB_DIR), 0);
-  Ref<ITypeLib> lib;
+  ComPtr<ITypeLib> lib;
   HRESULT hr = LoadTypeLib(u"qxKorvex.tlb", lib.put());
   ASSERT_EQ(chdir(previous), 0);
   ASSERT_EQ(hr, S_OK);
@@ -253,13 +253,13 @@ TEST_F(TypeLibRegistration, ImportsResolveThroughTheRegistryFirst) {
       "[HKEY_CLASSES_ROOT\\TypeLib\\{00020430-0000-0000-C000-000000000046}"
       "\\2.0\\0\\win64]\r\n@=\"";
   Import(stdole2Key + TypelibPath("typelib_dispinterface.tlb") + "\"\r\n");
-  Ref<ITypeInfo> dispatch;
-  Ref<ITypeInfo> base;
+  ComPtr<ITypeInfo> dispatch;
+  ComPtr<ITypeInfo> base;
   ASSERT_EQ(m_lib->GetTypeInfoOfGuid(kIInstallKorvex, dispatch.put()), S_OK);
   TYPEATTR* attr = nullptr;
   EXPECT_EQ(dispatch->GetTypeAttr(&attr), TYPE_E_ELEMENTNOTFOUND);
-  m_lib.Reset();
-  dispatch.Reset();
+  m_lib.reset();
+  dispatch.reset();
 
   Import(stdole2Key + "/nowhere/stdole2.tlb\"\r\n");
   ASSERT_EQ(LoadFile(m_path, m_lib.put()), S_OK);
@@ -269,9 +269,9 @@ TEST_F(TypeLibRegistration, ImportsResolveThroughTheRegistryFirst) {
 }
 
 TEST_F(TypeLibRegistration, BuiltInStdole2AnswersLoadRegTypeLib) {
-  Ref<ITypeLib> lib;
+  ComPtr<ITypeLib> lib;
   ASSERT_EQ(LoadRegTypeLib(kStdole2Libid, 2, 0, 0, lib.put()), S_OK);
-  Ref<ITypeInfo> dispatch;
+  ComPtr<ITypeInfo> dispatch;
   EXPECT_EQ(lib->GetTypeInfoOfGuid(IID_IDispatch, dispatch.put()), S_OK);
   EXPECT_EQ(LoadRegTypeLib(kStdole2Libid, 3, 0, 0, lib.put()),
             TYPE_E_LIBNOTREGISTERED);

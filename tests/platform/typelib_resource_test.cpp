@@ -13,9 +13,9 @@ using namespace typelib_test;
 const std::string kModule = QX_LIBRARY_PATH;
 
 TEST_F(TypeLibTest, ModuleResourceLoads) {
-  Ref<ITypeLib> lib;
+  ComPtr<ITypeLib> lib;
   ASSERT_EQ(LoadFile(kModule, lib.put()), S_OK);
-  Ref<ITypeInfo> info;
+  ComPtr<ITypeInfo> info;
   EXPECT_EQ(lib->GetTypeInfoOfGuid(kIInstallKorvex, info.put()), S_OK);
   ASSERT_EQ(LoadFile(kModule + "\\1", lib.put()), S_OK);
   EXPECT_EQ(lib->GetTypeInfoCount(), 2u);
@@ -23,10 +23,10 @@ TEST_F(TypeLibTest, ModuleResourceLoads) {
 }
 
 TEST_F(TypeLibTest, ModuleRegistersUnderItsPath) {
-  Ref<ITypeLib> lib;
+  ComPtr<ITypeLib> lib;
   ASSERT_EQ(LoadTypeLibEx(Wide(kModule).c_str(), REGKIND_REGISTER, lib.put()),
             S_OK);
-  lib.Reset();
+  lib.reset();
   BSTR path = nullptr;
   ASSERT_EQ(QueryPathOfRegTypeLib(kProductLibid, 1, 0, 0, &path), S_OK);
   char resolved[4096];

@@ -1,6 +1,6 @@
-// Shared by the type-library tests: where the built libraries are, a small
-// reference holder, and readers that copy a description out and release it,
-// so a test states what it expects in plain values.
+// Shared by the type-library tests: where the built libraries are, and
+// readers that copy a description out and release it, so a test states what
+// it expects in plain values.
 #pragma once
 #include <gtest/gtest.h>
 #include <objbase.h>
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/holders.h"
 #include "support/platform_fixture.h"
 
 namespace typelib_test {
@@ -60,28 +61,6 @@ constexpr GUID FeatureGuid(uint8_t last) {
           0x4C69,
           {0x9B, 0x0A, 0x2B, 0x1D, 0x0E, 0x6A, 0x01, last}};
 }
-
-template <typename T>
-class Ref {
- public:
-  Ref() = default;
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  ~Ref() { Reset(); }
-  T** put() {
-    Reset();
-    return &m_ptr;
-  }
-  T* get() const { return m_ptr; }
-  T* operator->() const { return m_ptr; }
-  void Reset() {
-    if (m_ptr != nullptr) m_ptr->Release();
-    m_ptr = nullptr;
-  }
-
- private:
-  T* m_ptr = nullptr;
-};
 
 inline HRESULT LoadFile(const std::string& path, ITypeLib** lib) {
   return LoadTypeLibEx(Wide(path).c_str(), REGKIND_NONE, lib);
@@ -161,7 +140,7 @@ inline HRESULT Follow(ITypeInfo* info, UINT implIndex, ITypeInfo** target) {
 }
 
 inline std::string LibraryNameOf(ITypeInfo* info) {
-  Ref<ITypeLib> lib;
+  ComPtr<ITypeLib> lib;
   UINT index = 0;
   EXPECT_EQ(info->GetContainingTypeLib(lib.put(), &index), S_OK);
   BSTR name = nullptr;
