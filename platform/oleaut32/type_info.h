@@ -121,6 +121,16 @@ class TypeInfo final : public ITypeInfo2 {
   // then inherited ones where they can be resolved.
   std::vector<Member> SearchedFunctions();
   HRESULT FunctionAt(UINT index, Member* member);
+  // The texts that document this type (MEMBERID_NIL) or one of its members.
+  struct Documented {
+    const TypeLibModel* model;
+    int32_t name;
+    int32_t docString;
+    DWORD helpContext;
+    DWORD helpStringContext;
+  };
+  // TYPE_E_ELEMENTNOTFOUND when no function or variable has memid.
+  HRESULT DocumentationOf(MEMBERID memid, Documented* documented);
   HrefMap HrefsOf(const Member& member);
   HRESULT RegisterBorrowed(TypeLib* owner, int32_t node);
   const CustomList* ImplCustom(UINT index) const;

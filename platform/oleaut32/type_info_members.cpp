@@ -108,42 +108,42 @@ HRESULT TypeInfo::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames,
   return found && bestMatched == cNames ? S_OK : DISP_E_UNKNOWNNAME;
 }
 
+HRESULT TypeInfo::DocumentationOf(MEMBERID memid, Documented* documented) {
+  *documented = {&m_lib->model(), m_type.name, m_type.docString,
+                 m_type.helpContext, m_type.helpStringContext};
+  if (memid == MEMBERID_NIL) return S_OK;
+  for (const Member& member : SearchedFunctions()) {
+    if (member.function->memid != memid) continue;
+    *documented = {&member.owner->model(), member.function->name,
+                   member.function->docString, member.function->helpContext,
+                   member.function->helpStringContext};
+    return S_OK;
+  }
+  for (size_t i = 0; !m_interfaceView && i < m_type.variables.size(); ++i) {
+    const Variable& variable = m_type.variables[i];
+    if (variable.memid != memid) continue;
+    *documented = {&m_lib->model(), variable.name, variable.docString,
+                   variable.helpContext, variable.helpStringContext};
+    return S_OK;
+  }
+  return TYPE_E_ELEMENTNOTFOUND;
+}
+
 HRESULT TypeInfo::GetDocumentation(MEMBERID memid, BSTR* pBstrName,
                                    BSTR* pBstrDocString, DWORD* pdwHelpContext,
                                    BSTR* pBstrHelpFile) {
-  const TypeLibModel* model = &m_lib->model();
-  int32_t name = m_type.name;
-  int32_t docString = m_type.docString;
-  DWORD helpContext = m_type.helpContext;
-  if (memid != MEMBERID_NIL) {
-    bool found = false;
-    for (const Member& member : SearchedFunctions()) {
-      if (member.function->memid != memid) continue;
-      model = &member.owner->model();
-      name = member.function->name;
-      docString = member.function->docString;
-      helpContext = member.function->helpContext;
-      found = true;
-      break;
-    }
-    for (size_t i = 0;
-         !found && !m_interfaceView && i < m_type.variables.size(); ++i) {
-      const Variable& variable = m_type.variables[i];
-      if (variable.memid != memid) continue;
-      name = variable.name;
-      docString = variable.docString;
-      helpContext = variable.helpContext;
-      found = true;
-    }
-    if (!found) return TYPE_E_ELEMENTNOTFOUND;
-  }
+  Documented documented{};
+  HRESULT hr = DocumentationOf(memid, &documented);
+  if (FAILED(hr)) return hr;
+  const TypeLibModel* model = documented.model;
   auto text = [model](int32_t index) {
     return index == kNone ? nullptr : &model->Text(index);
   };
-  HRESULT hr = CopyTexts({{pBstrName, text(name)},
-                          {pBstrDocString, text(docString)},
-                          {pBstrHelpFile, text(model->helpFile)}});
-  if (SUCCEEDED(hr) && pdwHelpContext != nullptr) *pdwHelpContext = helpContext;
+  hr = CopyTexts({{pBstrName, text(documented.name)},
+                  {pBstrDocString, text(documented.docString)},
+                  {pBstrHelpFile, text(model->helpFile)}});
+  if (SUCCEEDED(hr) && pdwHelpContext != nullptr)
+    *pdwHelpContext = documented.helpContext;
   return hr;
 }
 
@@ -151,36 +151,17 @@ HRESULT TypeInfo::GetDocumentation2(MEMBERID memid, LCID /*lcid*/,
                                     BSTR* pbstrHelpString,
                                     DWORD* pdwHelpStringContext,
                                     BSTR* pbstrHelpStringDll) {
-  const TypeLibModel* model = &m_lib->model();
-  int32_t docString = m_type.docString;
-  DWORD context = m_type.helpStringContext;
-  if (memid != MEMBERID_NIL) {
-    bool found = false;
-    for (const Member& member : SearchedFunctions()) {
-      if (member.function->memid != memid) continue;
-      model = &member.owner->model();
-      docString = member.function->docString;
-      context = member.function->helpStringContext;
-      found = true;
-      break;
-    }
-    for (size_t i = 0;
-         !found && !m_interfaceView && i < m_type.variables.size(); ++i) {
-      const Variable& variable = m_type.variables[i];
-      if (variable.memid != memid) continue;
-      docString = variable.docString;
-      context = variable.helpStringContext;
-      found = true;
-    }
-    if (!found) return TYPE_E_ELEMENTNOTFOUND;
-  }
+  Documented documented{};
+  HRESULT hr = DocumentationOf(memid, &documented);
+  if (FAILED(hr)) return hr;
+  const TypeLibModel* model = documented.model;
   auto text = [model](int32_t index) {
     return index == kNone ? nullptr : &model->Text(index);
   };
-  HRESULT hr = CopyTexts({{pbstrHelpString, text(docString)},
-                          {pbstrHelpStringDll, text(model->helpStringDll)}});
+  hr = CopyTexts({{pbstrHelpString, text(documented.docString)},
+                  {pbstrHelpStringDll, text(model->helpStringDll)}});
   if (SUCCEEDED(hr) && pdwHelpStringContext != nullptr)
-    *pdwHelpStringContext = context;
+    *pdwHelpStringContext = documented.helpStringContext;
   return hr;
 }
 
