@@ -1,0 +1,93 @@
+// A module that carries no type library of its own registers the ".tlb"
+// beside it, with the folder it lies in as the help directory.
+#include <oleauto.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+#include "support/platform_fixture.h"
+#include "typelib/module_type_library.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kVersionKey[] =
+    "TypeLib\\{0322C3C2-E7C6-466F-9A3B-33519C4FC6B4}\\1.0";
+
+std::string DefaultValue(const std::string& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != 0)
+    return "<missing>";
+  char value[1024] = {};
+  DWORD size = sizeof(value);
+  const LSTATUS status = RegQueryValueExA(
+      key, /*lpValueName=*/nullptr,
+      /*lpReserved=*/nullptr,
+      /*lpType=*/nullptr, reinterpret_cast<BYTE*>(value), &size);
+  RegCloseKey(key);
+  return status == 0 ? value : "<unreadable>";
+}
+
+}  // namespace
+
+class ModuleTypeLibTest : public PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    char pattern[] = "/tmp/qxtlb-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    m_folder = pattern;
+  }
+  void TearDown() override {
+    if (m_module != nullptr) FreeLibrary(m_module);
+    fs::remove_all(m_folder);
+    PlatformTest::TearDown();
+  }
+  // A library without resources, named name, with the product's type
+  // library beside it as sibling.
+  void Place(const std::string& name, const std::string& sibling) {
+    fs::copy_file(QX_LOADER_PROBE_PATH, m_folder + "/" + name);
+    fs::copy_file(QX_TYPELIB_DIR "/qxKorvex.tlb", m_folder + "/" + sibling);
+    m_module = LoadLibraryA((m_folder + "/" + name).c_str());
+    ASSERT_NE(m_module, nullptr);
+  }
+
+  std::string m_folder;
+  HMODULE m_module = nullptr;
+};
+
+TEST_F(ModuleTypeLibTest, SiblingReplacesTheModulesExtension) {
+  Place("probe.so", "probe.tlb");
+  ASSERT_EQ(RegisterModuleTypeLib(m_module), S_OK);
+  EXPECT_EQ(DefaultValue(std::string(kVersionKey) + "\\0\\win64"),
+            m_folder + "/probe.tlb");
+  EXPECT_EQ(DefaultValue(std::string(kVersionKey) + "\\HELPDIR"),
+            m_folder + "/");
+  EXPECT_EQ(UnregisterModuleTypeLib(m_module), S_OK);
+  EXPECT_EQ(DefaultValue(std::string(kVersionKey) + "\\0\\win64"), "<missing>");
+}
+
+TEST_F(ModuleTypeLibTest, ModuleWithoutExtensionGetsOneAppended) {
+  Place("probe", "probe.tlb");
+  BSTR path = nullptr;
+  ITypeLib* typeLib = nullptr;
+  ASSERT_EQ(LoadModuleTypeLib(m_module, &path, &typeLib), S_OK);
+  const std::u16string loaded(path, SysStringLen(path));
+  EXPECT_EQ(std::string(loaded.begin(), loaded.end()), m_folder + "/probe.tlb");
+  typeLib->Release();
+  SysFreeString(path);
+}
+
+TEST_F(ModuleTypeLibTest, NoTypeLibraryAnywhereIsTheSecondLoadsStatus) {
+  Place("probe.so", "other.tlb");
+  BSTR path = reinterpret_cast<BSTR>(1);
+  ITypeLib* typeLib = reinterpret_cast<ITypeLib*>(1);
+  EXPECT_EQ(LoadModuleTypeLib(m_module, &path, &typeLib),
+            TYPE_E_CANTLOADLIBRARY);
+  EXPECT_EQ(path, nullptr);
+  EXPECT_EQ(typeLib, nullptr);
+  EXPECT_EQ(RegisterModuleTypeLib(m_module), TYPE_E_CANTLOADLIBRARY);
+  EXPECT_EQ(UnregisterModuleTypeLib(m_module), TYPE_E_CANTLOADLIBRARY);
+}
