@@ -5,6 +5,8 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include <string>
+
 #include "base/holders.h"
 #include "installer/iinstall_korvex.h"
 #include "support/platform_fixture.h"
@@ -16,8 +18,8 @@ TEST_F(DllTypeLibTest, DescribesTheClassAndItsDualInterface) {
   GTEST_SKIP()
       << "the win32 DLL was not built before this build was configured";
 #else
-  const std::u16string path(QX_WIN32_DLL,
-                            QX_WIN32_DLL + sizeof(QX_WIN32_DLL) - 1);
+  const std::string narrow = QX_WIN32_DLL;
+  const std::u16string path(narrow.begin(), narrow.end());
   ComPtr<ITypeLib> lib;
   ASSERT_EQ(LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.put()), S_OK);
   TLIBATTR* libAttr = nullptr;
