@@ -8,10 +8,16 @@
 #include "com/dispatch_impl.h"
 #include "com/interface_table.h"
 #include "com/object_safety_impl.h"
+#include "com/type_info_holder.h"
 #include "installer/iinstall_korvex.h"
 
-class InstallKorvex : public DispatchImpl<IInstallKorvex>,
-                      public ObjectSafetyImpl {
+// The type information of IInstallKorvex, version 1.0 of QXKORVEXLib,
+// shared by every instance.
+extern TypeInfoHolder g_installKorvexTypeInfo;
+
+class InstallKorvex
+    : public DispatchImpl<IInstallKorvex, &g_installKorvexTypeInfo>,
+      public ObjectSafetyImpl {
  public:
   InstallKorvex(const InstallKorvex&) = delete;
   InstallKorvex& operator=(const InstallKorvex&) = delete;

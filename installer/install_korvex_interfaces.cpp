@@ -1,6 +1,6 @@
-// The InterfaceTable of InstallKorvex, shared by all of its object shapes.
-// IDispatch is answered with the IInstallKorvex pointer, which derives
-// from it.
+// The InterfaceTable of InstallKorvex, shared by all of its object shapes,
+// and the holder of its dispatch interface's type information. IDispatch
+// is answered with the IInstallKorvex pointer, which derives from it.
 #include <objsafe.h>
 
 #include "installer/install_korvex.h"
@@ -14,3 +14,8 @@ const InterfaceTableEntry* InstallKorvex::Interfaces() {
   };
   return kInterfaces;
 }
+
+TypeInfoHolder g_installKorvexTypeInfo = {
+    &IID_IInstallKorvex, &LIBID_QXKORVEXLib,   /*majorVersion=*/1,
+    /*minorVersion=*/0,  /*typeInfo=*/nullptr, /*nameCache=*/nullptr,
+    /*nameCacheCount=*/0};
