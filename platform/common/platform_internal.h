@@ -34,6 +34,7 @@ class FailureCountdown {
 void ResetKernelControls();
 void ResetRegistryControls();
 void ResetShellControls();
+void ResetTypeLibControls();
 
 // Text conversions for the platform's own use. Ansi = the current ANSI code
 // page; unmappable characters follow the Win32 conversion rules.

@@ -21,6 +21,7 @@ void ResetControls() {
   internal::ResetKernelControls();
   internal::ResetRegistryControls();
   internal::ResetShellControls();
+  internal::ResetTypeLibControls();
 }
 
 }  // namespace qxplatform

@@ -1,11 +1,34 @@
-// Type libraries from memory for tests and the fuzzer.
+// Type libraries from memory for tests and the fuzzer, and the counts of
+// the calls that a caller's caching should spare.
 #include <oleauto.h>
+
+#include <atomic>
 #include <qxplatform/controls.h>
 
 #include "type_lib.h"
 #include "typelib_internal.h"
 
 namespace qxplatform {
+namespace {
+
+std::atomic<long> g_registeredLoads{0};
+std::atomic<long> g_nameLookups{0};
+
+}  // namespace
+
+namespace internal {
+
+void CountRegisteredTypeLibLoad() { ++g_registeredLoads; }
+void CountTypeInfoNameLookup() { ++g_nameLookups; }
+void ResetTypeLibControls() {
+  g_registeredLoads = 0;
+  g_nameLookups = 0;
+}
+
+}  // namespace internal
+
+long RegisteredTypeLibLoads() { return g_registeredLoads.load(); }
+long TypeInfoNameLookups() { return g_nameLookups.load(); }
 
 HRESULT LoadTypeLibFromMemory(const void* data, size_t size,
                               ITypeLib** library) {

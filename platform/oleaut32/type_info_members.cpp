@@ -60,6 +60,7 @@ HRESULT TypeInfo::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames,
 
 HRESULT TypeInfo::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames,
                                 MEMBERID* pMemId) {
+  CountTypeInfoNameLookup();
   if (rgszNames == nullptr || pMemId == nullptr || cNames == 0)
     return E_INVALIDARG;
   for (UINT i = 0; i < cNames; ++i) {

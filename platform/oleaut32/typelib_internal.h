@@ -42,5 +42,9 @@ std::shared_ptr<const TypeLibModel> BuiltInStdole2();
 // Names compare without regard to case, one UTF-16 unit at a time.
 bool SameName(const std::u16string& a, const OLECHAR* b);
 
+// Counted for the controls.
+void CountRegisteredTypeLibLoad();
+void CountTypeInfoNameLookup();
+
 }  // namespace internal
 }  // namespace qxplatform

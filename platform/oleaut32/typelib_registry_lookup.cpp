@@ -124,6 +124,7 @@ HRESULT LoadRegisteredTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid,
 
 HRESULT WINAPI LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor,
                               LCID lcid, ITypeLib** pptlib) {
+  qxplatform::internal::CountRegisteredTypeLibLoad();
   if (pptlib == nullptr) return E_INVALIDARG;
   *pptlib = nullptr;
   qxplatform::internal::TypeLib* lib = nullptr;

@@ -107,6 +107,11 @@ QXCONTROL bool RegistryChanged();
 // purpose.
 QXCONTROL HRESULT LoadTypeLibFromMemory(const void* data, size_t size,
                                         ITypeLib** library);
+// Calls of LoadRegTypeLib, and of ITypeInfo::GetIDsOfNames on any type
+// information, since the controls were last reset: what a caller's caching
+// saves shows here.
+QXCONTROL long RegisteredTypeLibLoads();
+QXCONTROL long TypeInfoNameLookups();
 
 #undef QXCONTROL
 

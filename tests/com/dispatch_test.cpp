@@ -1,0 +1,127 @@
+// IDispatch from the type library: the type information loaded once per
+// process from the registered library, names answered from the cache when
+// spelt exactly, everything else by the type information, and a library
+// that is not registered yet failing each call until it is.
+#include <thread>
+
+#include "base/holders.h"
+#include "com/com_test_support.h"
+
+namespace {
+
+LPOLESTR Name(const char16_t* text) { return const_cast<LPOLESTR>(text); }
+
+// Entries in the module's term list.
+int TermEntries() {
+  int count = 0;
+  for (TermFunctionNode* node = CurrentModule().termListHead; node != nullptr;
+       node = node->next) {
+    ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+class DispatchTest : public ComTest {
+ protected:
+  static void RegisterTypeLibrary() {
+    const std::string path = QX_TYPELIB_DIR "/qxKorvex.tlb";
+    const std::u16string wide(path.begin(), path.end());
+    ComPtr<ITypeLib> lib;
+    ASSERT_EQ(LoadTypeLibEx(wide.c_str(), REGKIND_REGISTER, lib.put()), S_OK);
+  }
+  IDispatch* Create() { return CreatePlain<IDispatch>(IID_IDispatch); }
+};
+
+TEST_F(DispatchTest, ExactNameComesFromTheCache) {
+  RegisterTypeLibrary();
+  IDispatch* object = Create();
+  LPOLESTR names[] = {Name(u"install")};
+  DISPID id = 0;
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+  EXPECT_EQ(id, kDispidInstall);
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+  EXPECT_EQ(qxplatform::TypeInfoNameLookups(), 0);
+  EXPECT_EQ(qxplatform::RegisteredTypeLibLoads(), 1);
+  object->Release();
+}
+
+TEST_F(DispatchTest, OtherNamesGoToTheTypeInformation) {
+  RegisterTypeLibrary();
+  IDispatch* object = Create();
+  LPOLESTR upper[] = {Name(u"INSTALL")};
+  DISPID id = 0;
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, upper, 1, 0, &id), S_OK);
+  EXPECT_EQ(id, kDispidInstall);
+  EXPECT_EQ(qxplatform::TypeInfoNameLookups(), 1);
+
+  LPOLESTR unknown[] = {Name(u"uninstall")};
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, unknown, 1, 0, &id),
+            DISP_E_UNKNOWNNAME);
+
+  // No names: nothing to do, nothing written.
+  id = 42;
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, unknown, 0, 0, &id), S_OK);
+  EXPECT_EQ(id, 42);
+  object->Release();
+}
+
+TEST_F(DispatchTest, EveryIndexGivesTheOneTypeInformation) {
+  RegisterTypeLibrary();
+  IDispatch* object = Create();
+  UINT count = 0;
+  EXPECT_EQ(object->GetTypeInfoCount(&count), S_OK);
+  EXPECT_EQ(count, 1u);
+  ComPtr<ITypeInfo> first;
+  ComPtr<ITypeInfo> fifth;
+  EXPECT_EQ(object->GetTypeInfo(0, 0, first.put()), S_OK);
+  EXPECT_EQ(object->GetTypeInfo(5, 0x409, fifth.put()), S_OK);
+  EXPECT_EQ(first.get(), fifth.get());
+  EXPECT_EQ(object->GetTypeInfo(0, 0, nullptr), E_POINTER);
+  object->Release();
+}
+
+TEST_F(DispatchTest, UnregisteredLibraryFailsEachCallUntilRegistered) {
+  IDispatch* object = Create();
+  const int entriesBefore = TermEntries();
+  ITypeInfo* info = reinterpret_cast<ITypeInfo*>(1);
+  EXPECT_EQ(object->GetTypeInfo(0, 0, &info), TYPE_E_LIBNOTREGISTERED);
+  EXPECT_EQ(info, nullptr);
+  LPOLESTR names[] = {Name(u"install")};
+  DISPID id = 0;
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, 0, &id),
+            TYPE_E_LIBNOTREGISTERED);
+  DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  EXPECT_EQ(object->Invoke(kDispidInstall, IID_NULL, 0, DISPATCH_METHOD, &none,
+                           nullptr, nullptr, nullptr),
+            TYPE_E_LIBNOTREGISTERED);
+  // Nothing failing is remembered: each attempt leaves one clean-up.
+  EXPECT_EQ(TermEntries(), entriesBefore + 3);
+
+  RegisterTypeLibrary();
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+  EXPECT_EQ(id, kDispidInstall);
+  object->Release();
+}
+
+TEST_F(DispatchTest, ThreadsLoadingAtOnceLoadOnce) {
+  RegisterTypeLibrary();
+  DISPID ids[2] = {};
+  HRESULT results[2] = {E_FAIL, E_FAIL};
+  IDispatch* objects[2] = {Create(), Create()};
+  std::thread threads[2];
+  for (int i = 0; i < 2; ++i) {
+    threads[i] = std::thread([&, i] {
+      LPOLESTR names[] = {Name(u"install")};
+      results[i] = objects[i]->GetIDsOfNames(IID_NULL, names, 1, 0, &ids[i]);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(results[i], S_OK);
+    EXPECT_EQ(ids[i], kDispidInstall);
+    objects[i]->Release();
+  }
+  EXPECT_EQ(qxplatform::RegisteredTypeLibLoads(), 1);
+}
