@@ -88,6 +88,7 @@ typedef struct tagEXCEPINFO {
 #define DISPATCH_PROPERTYPUTREF 0x8
 #define DISPID_UNKNOWN (-1)
 #define DISPID_VALUE 0
+#define DISPID_PROPERTYPUT (-3)
 
 struct IDispatch : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) = 0;

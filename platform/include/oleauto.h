@@ -1,5 +1,5 @@
-// OLE Automation helpers: BSTR management, numeric conversion from text, and
-// loading and registering type libraries.
+// OLE Automation helpers: BSTR management, variants and their conversions,
+// calls through a vtable slot, and loading and registering type libraries.
 #pragma once
 #include <oaidl.h>
 
@@ -12,6 +12,29 @@ QXPLATFORM_API UINT WINAPI SysStringByteLen(BSTR bstr);
 
 QXPLATFORM_API void WINAPI VariantInit(VARIANTARG* pvarg);
 QXPLATFORM_API HRESULT WINAPI VariantClear(VARIANTARG* pvarg);
+QXPLATFORM_API HRESULT WINAPI VariantCopy(VARIANTARG* pvargDest,
+                                          const VARIANTARG* pvargSrc);
+QXPLATFORM_API HRESULT WINAPI VariantCopyInd(VARIANT* pvarDest,
+                                             const VARIANTARG* pvargSrc);
+
+// VariantChangeType(Ex) flags.
+#define VARIANT_NOVALUEPROP 0x01
+#define VARIANT_ALPHABOOL 0x02
+#define VARIANT_NOUSEROVERRIDE 0x04
+#define VARIANT_LOCALBOOL 0x10
+QXPLATFORM_API HRESULT WINAPI VariantChangeType(VARIANTARG* pvargDest,
+                                                const VARIANTARG* pvarSrc,
+                                                USHORT wFlags, VARTYPE vt);
+QXPLATFORM_API HRESULT WINAPI VariantChangeTypeEx(VARIANTARG* pvargDest,
+                                                  const VARIANTARG* pvarSrc,
+                                                  LCID lcid, USHORT wFlags,
+                                                  VARTYPE vt);
+
+QXPLATFORM_API HRESULT WINAPI DispCallFunc(void* pvInstance, ULONG_PTR oVft,
+                                           CALLCONV cc, VARTYPE vtReturn,
+                                           UINT cActuals, VARTYPE* prgvt,
+                                           VARIANTARG** prgpvarg,
+                                           VARIANT* pvargResult);
 
 #define VAR_LOCALBOOL 0x10
 QXPLATFORM_API HRESULT WINAPI VarUI4FromStr(OLECHAR* strIn, LCID lcid,

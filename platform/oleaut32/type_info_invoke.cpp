@@ -1,21 +1,58 @@
-// ITypeInfo's calls into objects and modules. Invoke is where a dispatch
-// call becomes a vtable call (for a dual interface, slot oVft / pointer
-// size of the object, with the retval argument pointing at the result);
-// that call bridge is not built yet, so Invoke reports E_NOTIMPL. Module
-// entry points and class creation are not offered either: modules answer
-// E_NOTIMPL, other kinds the runtime's wrong-kind status.
+// ITypeInfo's calls into objects and modules. Invoke makes a dispatch call
+// a vtable call: the member is looked up in the vtable view (for a dual
+// interface's dispatch view, the view GetRefTypeOfImplType(-1) leads to),
+// its own functions before inherited ones, as the first whose kind wFlags
+// names: DISPATCH_METHOD finds methods, DISPATCH_PROPERTYGET property gets,
+// both together either (as a caller that uses a method's result asks);
+// DISPATCH_PROPERTYGET alone does not call a method. A plain dispatch
+// interface has no vtable to call through: its objects' own IDispatch
+// serves it, and Invoke answers E_NOTIMPL. Module entry points and class
+// creation are not offered either: modules answer E_NOTIMPL, other kinds
+// the runtime's wrong-kind status.
 #include <oleauto.h>
 
+#include "invoke_call.h"
 #include "type_info.h"
 
 namespace qxplatform {
 namespace internal {
 
-HRESULT TypeInfo::Invoke(PVOID /*pvInstance*/, MEMBERID /*memid*/,
-                         WORD /*wFlags*/, DISPPARAMS* /*pDispParams*/,
-                         VARIANT* /*pVarResult*/, EXCEPINFO* /*pExcepInfo*/,
-                         UINT* /*puArgErr*/) {
-  return E_NOTIMPL;
+HRESULT TypeInfo::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags,
+                         DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                         EXCEPINFO* pExcepInfo, UINT* puArgErr) {
+  if (pvInstance == nullptr || pDispParams == nullptr) return E_INVALIDARG;
+  const DISPPARAMS& params = *pDispParams;
+  if (params.cNamedArgs > params.cArgs ||
+      (params.cArgs != 0 && params.rgvarg == nullptr) ||
+      (params.cNamedArgs != 0 && params.rgdispidNamedArgs == nullptr))
+    return E_INVALIDARG;
+  if (Kind() == TKIND_DISPATCH && !IsDualDispatch()) return E_NOTIMPL;
+  if (Kind() != TKIND_INTERFACE && !IsDualDispatch())
+    return DISP_E_MEMBERNOTFOUND;
+
+  TypeInfo* vtable =
+      IsDualDispatch() ? m_lib->View(m_index, /*interfaceView=*/true) : this;
+  Member found{nullptr, nullptr};
+  for (const Member& member : vtable->SearchedFunctions()) {
+    if (member.function->memid == memid &&
+        (member.function->invokeKind & wFlags) != 0) {
+      found = member;
+      break;
+    }
+  }
+  if (found.function == nullptr) return DISP_E_MEMBERNOTFOUND;
+
+  FUNCDESC* desc = nullptr;
+  HRESULT hr =
+      BuildFuncDesc(found.owner->model(), *found.function,
+                    /*dispatchForm=*/false, vtable->HrefsOf(found), &desc);
+  if (FAILED(hr)) return hr;
+  InvokeRequest request{pvInstance, wFlags,     pDispParams,
+                        pVarResult, pExcepInfo, puArgErr};
+  hr = InvokeFunction(vtable, *desc, found.owner->model().PointerSize(),
+                      request);
+  FreeFuncDesc(desc);
+  return hr;
 }
 
 HRESULT TypeInfo::GetDllEntry(MEMBERID /*memid*/, INVOKEKIND /*invKind*/,

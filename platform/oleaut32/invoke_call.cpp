@@ -1,0 +1,268 @@
+// Binding DISPPARAMS to a vtable function. rgvarg holds the arguments last
+// first, the named ones (rgdispidNamedArgs, parameter positions; or
+// DISPID_PROPERTYPUT, the value of a property put) at its front. lcid and
+// retval parameters are not arguments: the first gets the user's locale,
+// the second a slot whose value becomes the result. An omitted parameter
+// with a default gets it, an omitted optional one VT_ERROR
+// DISP_E_PARAMNOTFOUND (as does one passed that way); others are required.
+// Every argument is coerced to its parameter's type into a slot this call
+// owns and clears; a reference of the parameter's own type is passed on as
+// it is, so the callee writes through to the caller.
+#include "invoke_call.h"
+
+#include <oleauto.h>
+#include <winnls.h>
+
+#include <vector>
+
+#include "invoke_types.h"
+
+namespace qxplatform {
+namespace internal {
+namespace {
+
+constexpr UINT kNoArgument = static_cast<UINT>(-1);
+
+// What one frame argument needs: the variant DispCallFunc reads, and the
+// value it points into when it is a reference this call made.
+struct Slot {
+  VARTYPE frameType = VT_EMPTY;
+  VARIANT frame;
+  VARIANT owned;
+  Slot() {
+    VariantInit(&frame);
+    VariantInit(&owned);
+  }
+};
+
+class SlotList {
+ public:
+  explicit SlotList(size_t count) : m_slots(count) {}
+  ~SlotList() {
+    for (Slot& slot : m_slots) VariantClear(&slot.owned);
+  }
+  Slot& operator[](size_t index) { return m_slots[index]; }
+  size_t size() const { return m_slots.size(); }
+
+ private:
+  std::vector<Slot> m_slots;
+};
+
+bool IsMissingMarker(const VARIANT& value) {
+  return value.vt == VT_ERROR && value.scode == DISP_E_PARAMNOTFOUND;
+}
+
+void ZeroValue(VARTYPE vt, VARIANT* value) {
+  VariantInit(value);
+  value->pvRecord = nullptr;
+  value->pRecInfo = nullptr;
+  if (vt != VT_VARIANT) value->vt = vt;
+}
+
+// A value converted to shape into owned (and, for a particular interface,
+// asked for that interface).
+HRESULT Coerce(const VARIANT& source, const ValueShape& shape, VARIANT* owned) {
+  HRESULT hr = VariantChangeType(owned, &source, 0, shape.vt);
+  if (hr == E_NOTIMPL) return DISP_E_TYPEMISMATCH;
+  if (FAILED(hr) || !shape.hasIid || owned->punkVal == nullptr) return hr;
+  void* particular = nullptr;
+  hr = owned->punkVal->QueryInterface(shape.iid, &particular);
+  if (FAILED(hr)) return DISP_E_TYPEMISMATCH;
+  owned->punkVal->Release();
+  owned->byref = particular;
+  return S_OK;
+}
+
+// Fills slot for a parameter given source (or a default: nothing came from
+// rgvarg), or for one left out when source is null.
+HRESULT Bind(const ELEMDESC& param, const ValueShape& shape,
+             const VARIANT* source, Slot* slot) {
+  static const VARIANT kMissing = [] {
+    VARIANT missing;
+    VariantInit(&missing);
+    missing.vt = VT_ERROR;
+    missing.scode = DISP_E_PARAMNOTFOUND;
+    return missing;
+  }();
+  if (source == nullptr) source = &kMissing;
+  const USHORT flags = param.paramdesc.wParamFlags;
+  if (!shape.byRef) {
+    slot->frameType = shape.vt;
+    if (shape.vt == VT_VARIANT) {
+      slot->frame = *source;  // the callee's copy, which it does not own
+      return S_OK;
+    }
+    HRESULT hr = Coerce(*source, shape, &slot->owned);
+    slot->frame = slot->owned;
+    return hr;
+  }
+  slot->frameType = VT_BYREF | shape.vt;
+  slot->frame.vt = slot->frameType;
+  if ((source->vt & VT_BYREF) != 0) {
+    const VARTYPE base = source->vt & ~VT_BYREF;
+    if (base == shape.vt) {
+      slot->frame.byref = source->byref;
+      return S_OK;
+    }
+    if (base == VT_VARIANT && source->pvarVal != nullptr &&
+        source->pvarVal->vt == shape.vt) {
+      slot->frame.byref = &source->pvarVal->llVal;
+      return S_OK;
+    }
+    return DISP_E_TYPEMISMATCH;
+  }
+  HRESULT hr = S_OK;
+  if (shape.vt == VT_VARIANT) {
+    hr = VariantCopy(&slot->owned, source);
+    slot->frame.byref = &slot->owned;
+    return hr;
+  }
+  if ((flags & PARAMFLAG_FOUT) != 0 && (flags & PARAMFLAG_FIN) == 0) {
+    ZeroValue(shape.vt, &slot->owned);  // what comes in is not looked at
+  } else {
+    hr = Coerce(*source, shape, &slot->owned);
+  }
+  slot->frame.byref = &slot->owned.llVal;
+  return hr;
+}
+
+void FillException(HRESULT failure, EXCEPINFO* info) {
+  if (info == nullptr) return;
+  *info = EXCEPINFO{};
+  info->scode = failure;
+}
+
+}  // namespace
+
+HRESULT InvokeFunction(ITypeInfo* types, const FUNCDESC& desc,
+                       ULONG pointerSize, const InvokeRequest& request) {
+  const DISPPARAMS& params = *request.params;
+  // A vararg function takes its last arguments as a safe array, which the
+  // platform does not provide.
+  if (desc.cParamsOpt < 0) return E_NOTIMPL;
+  const UINT paramCount = static_cast<UINT>(desc.cParams);
+  std::vector<UINT> visible;
+  UINT retval = kNoArgument;
+  for (UINT i = 0; i < paramCount; ++i) {
+    USHORT flags = desc.lprgelemdescParam[i].paramdesc.wParamFlags;
+    if ((flags & PARAMFLAG_FRETVAL) != 0)
+      retval = i;
+    else if ((flags & PARAMFLAG_FLCID) == 0)
+      visible.push_back(i);
+  }
+
+  // Which rgvarg entry each visible parameter takes.
+  const UINT named = params.cNamedArgs;
+  const UINT positional = params.cArgs - named;
+  if (positional > visible.size()) return DISP_E_BADPARAMCOUNT;
+  std::vector<UINT> sourceOf(visible.size(), kNoArgument);
+  for (UINT j = 0; j < positional; ++j) sourceOf[j] = params.cArgs - 1 - j;
+  const bool isPut =
+      (desc.invkind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF)) != 0;
+  for (UINT i = 0; i < named; ++i) {
+    DISPID id = params.rgdispidNamedArgs[i];
+    if (id == DISPID_PROPERTYPUT && isPut && !visible.empty())
+      id = static_cast<DISPID>(visible.size() - 1);
+    if (id < 0 || static_cast<UINT>(id) >= visible.size() ||
+        sourceOf[id] != kNoArgument) {
+      if (request.argErr != nullptr) *request.argErr = i;
+      return DISP_E_PARAMNOTFOUND;
+    }
+    sourceOf[id] = i;
+  }
+
+  SlotList slots(paramCount);
+  for (UINT j = 0; j < visible.size(); ++j) {
+    const ELEMDESC& param = desc.lprgelemdescParam[visible[j]];
+    const USHORT flags = param.paramdesc.wParamFlags;
+    const VARIANT* source =
+        sourceOf[j] == kNoArgument ? nullptr : &params.rgvarg[sourceOf[j]];
+    const bool hasDefault = (flags & PARAMFLAG_FHASDEFAULT) != 0 &&
+                            param.paramdesc.pparamdescex != nullptr;
+    if ((source == nullptr || IsMissingMarker(*source)) && hasDefault) {
+      source = &param.paramdesc.pparamdescex->varDefaultValue;
+    } else if (source == nullptr && (flags & PARAMFLAG_FOPT) == 0) {
+      // Too few arguments, or a required one skipped over by names.
+      return named == 0 ? DISP_E_BADPARAMCOUNT : DISP_E_PARAMNOTOPTIONAL;
+    }
+    ValueShape shape;
+    HRESULT hr = ShapeOf(types, param.tdesc, &shape);
+    // Only a variant can say that it was left out.
+    if (SUCCEEDED(hr) && source == nullptr && shape.vt != VT_VARIANT)
+      return DISP_E_PARAMNOTOPTIONAL;
+    if (SUCCEEDED(hr)) hr = Bind(param, shape, source, &slots[visible[j]]);
+    if (FAILED(hr)) {
+      if (request.argErr != nullptr && sourceOf[j] != kNoArgument)
+        *request.argErr = sourceOf[j];
+      return hr;
+    }
+  }
+  for (UINT i = 0; i < paramCount; ++i) {
+    USHORT flags = desc.lprgelemdescParam[i].paramdesc.wParamFlags;
+    if ((flags & PARAMFLAG_FLCID) == 0 || i == retval) continue;
+    slots[i].frameType = VT_I4;
+    slots[i].frame.vt = VT_I4;
+    slots[i].frame.lVal = LOCALE_USER_DEFAULT;
+  }
+  ValueShape resultShape;
+  if (retval != kNoArgument) {
+    HRESULT hr =
+        ShapeOf(types, desc.lprgelemdescParam[retval].tdesc, &resultShape);
+    if (FAILED(hr)) return hr;
+    if (!resultShape.byRef) return DISP_E_BADVARTYPE;
+    Slot& slot = slots[retval];
+    ZeroValue(resultShape.vt, &slot.owned);
+    slot.frameType = VT_BYREF | resultShape.vt;
+    slot.frame.vt = slot.frameType;
+    slot.frame.byref = resultShape.vt == VT_VARIANT
+                           ? static_cast<void*>(&slot.owned)
+                           : &slot.owned.llVal;
+  }
+
+  VARTYPE returnType = desc.elemdescFunc.tdesc.vt;
+  if (returnType != VT_HRESULT && returnType != VT_VOID) {
+    ValueShape shape;
+    HRESULT hr = ShapeOf(types, desc.elemdescFunc.tdesc, &shape);
+    if (FAILED(hr)) return hr;
+    if (shape.byRef || shape.vt == VT_VARIANT) return DISP_E_BADVARTYPE;
+    returnType = shape.vt;
+  }
+  // oVft counts slots of the library's own system; the call counts ours.
+  const ULONG vtableOffset = static_cast<ULONG>(desc.oVft);
+  if (pointerSize == 0 || desc.oVft < 0 || vtableOffset % pointerSize != 0)
+    return E_INVALIDARG;
+  const ULONG_PTR offset = vtableOffset / pointerSize * sizeof(void*);
+
+  std::vector<VARTYPE> frameTypes(paramCount);
+  std::vector<VARIANT*> frames(paramCount);
+  for (UINT i = 0; i < paramCount; ++i) {
+    frameTypes[i] = slots[i].frameType;
+    frames[i] = &slots[i].frame;
+  }
+  VARIANT returned;
+  VariantInit(&returned);
+  HRESULT hr =
+      DispCallFunc(request.instance, offset, desc.callconv, returnType,
+                   paramCount, frameTypes.data(), frames.data(), &returned);
+  if (FAILED(hr)) return hr;
+  if (returnType == VT_HRESULT && FAILED(returned.scode)) {
+    FillException(returned.scode, request.excepInfo);
+    return DISP_E_EXCEPTION;
+  }
+  if (request.result != nullptr) {
+    VariantInit(request.result);
+    if (retval != kNoArgument) {
+      *request.result = slots[retval].owned;
+      VariantInit(&slots[retval].owned);  // handed over
+    } else if (returnType != VT_HRESULT && returnType != VT_VOID) {
+      *request.result = returned;
+    }
+  } else if (returnType == VT_BSTR || returnType == VT_UNKNOWN ||
+             returnType == VT_DISPATCH) {
+    VariantClear(&returned);
+  }
+  return S_OK;
+}
+
+}  // namespace internal
+}  // namespace qxplatform
