@@ -125,3 +125,42 @@ TEST_F(DispatchTest, ThreadsLoadingAtOnceLoadOnce) {
   }
   EXPECT_EQ(qxplatform::RegisteredTypeLibLoads(), 1);
 }
+
+// What a script's o.install() does: a method call whose result is used.
+TEST_F(DispatchTest, InvokeOfInstallGivesTheStatus) {
+  RegisterTypeLibrary();
+  IDispatch* object = Create();
+  DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  VARIANT result;
+  VariantInit(&result);
+  EXPECT_EQ(object->Invoke(kDispidInstall, IID_NULL, 0,
+                           DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none,
+                           &result, nullptr, nullptr),
+            S_OK);
+  EXPECT_EQ(result.vt, VT_I4);
+  EXPECT_EQ(result.lVal, 0);  // the provider is present
+  VariantClear(&result);
+  object->Release();
+}
+
+TEST_F(DispatchTest, InvokeReachesTheContainedObjectOfAnAggregate) {
+  RegisterTypeLibrary();
+  IClassFactory* factory = Factory();
+  OuterObject outer;
+  ASSERT_EQ(outer.Aggregate(factory), S_OK);
+  IDispatch* contained = nullptr;
+  ASSERT_EQ(outer.m_inner->QueryInterface(
+                IID_IDispatch, reinterpret_cast<void**>(&contained)),
+            S_OK);
+  DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  VARIANT result;
+  VariantInit(&result);
+  EXPECT_EQ(contained->Invoke(kDispidInstall, IID_NULL, 0, DISPATCH_METHOD,
+                              &none, &result, nullptr, nullptr),
+            S_OK);
+  EXPECT_EQ(result.vt, VT_I4);
+  EXPECT_EQ(result.lVal, 0);
+  contained->Release();
+  outer.ReleaseInner();
+  factory->Release();
+}
