@@ -17,8 +17,10 @@ constexpr IID kIidTypeInfo2 = {
     0x0000,
     {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
-PVOID volatile* Slot(ITypeInfo* const* typeInfo) {
-  return reinterpret_cast<PVOID volatile*>(const_cast<ITypeInfo**>(typeInfo));
+LONG NameLength(LPCOLESTR name) {
+  LONG length = 0;
+  while (name[length] != 0) ++length;
+  return length;
 }
 
 bool SameName(const NameCacheEntry& entry, LPCOLESTR name, LONG length) {
@@ -31,11 +33,12 @@ bool SameName(const NameCacheEntry& entry, LPCOLESTR name, LONG length) {
 
 }  // namespace
 
-// Readers take the pointer without the lock, so it is read with a barrier:
-// whoever sees it also sees the cache built before it was stored.
+// Readers take the pointer without the lock, so it is stored with release
+// and read with acquire ordering: whoever sees it also sees the cache built
+// before it was stored. On the processors the library runs on both are
+// plain moves, which keeps a cached lookup to a few nanoseconds.
 ITypeInfo* TypeInfoHolder::Loaded() const {
-  return static_cast<ITypeInfo*>(InterlockedCompareExchangePointer(
-      Slot(&typeInfo), /*Exchange=*/nullptr, /*Comperand=*/nullptr));
+  return __atomic_load_n(&typeInfo, __ATOMIC_ACQUIRE);
 }
 
 HRESULT TypeInfoHolder::Load(LCID locale) {
@@ -57,7 +60,7 @@ HRESULT TypeInfoHolder::Load(LCID locale) {
           kept = std::move(info);
         }
         BuildNameCache(kept.get());
-        InterlockedExchangePointer(Slot(&typeInfo), kept.detach());
+        __atomic_store_n(&typeInfo, kept.detach(), __ATOMIC_RELEASE);
       }
     }
   }
@@ -119,7 +122,7 @@ HRESULT TypeInfoHolder::GetIDsOfNames(LPOLESTR* names, UINT nameCount,
   if (static_cast<INT>(nameCount) <= 0) return hr;
   ITypeInfo* info = Loaded();
   for (UINT i = 0; i < nameCount; ++i) {
-    const LONG length = lstrlenW(names[i]);
+    const LONG length = NameLength(names[i]);
     bool cached = false;
     for (LONG entry = nameCacheCount - 1; entry >= 0 && !cached; --entry) {
       if (SameName(nameCache[entry], names[i], length)) {
