@@ -1,7 +1,7 @@
 // qxhost: the command-line host for in-process servers on the native
 // platform. It keeps a registry file, imports and exports .reg text, and
 // registers in-process servers and creates COM objects, from the registry or
-// straight from a library, to call their methods.
+// straight from a library, to call their methods, or from script.
 //
 // Order of work: the whole command line is checked first, so a usage error
 // touches nothing; then the code page is chosen, then the registry is loaded,
@@ -16,6 +16,7 @@
 #include "tools/qxhost/reg_commands.h"
 #include "tools/qxhost/registry_session.h"
 #include "tools/qxhost/regsvr32_command.h"
+#include "tools/qxhost/run_command.h"
 #include "tools/qxhost/script_command.h"
 #include "tools/qxhost/typelib_command.h"
 
@@ -29,6 +30,7 @@ struct Requests {
   ScriptRequest script;
   Regsvr32Request regsvr32;
   TypelibRequest typelib;
+  RunRequest run;
 };
 
 bool ParseCommand(const HostOptions& options, Requests* requests,
@@ -42,6 +44,8 @@ bool ParseCommand(const HostOptions& options, Requests* requests,
                                   error);
   if (options.command == "typelib")
     return ParseTypelibArguments(options.arguments, &requests->typelib, error);
+  if (options.command == "run")
+    return ParseRunArguments(options.arguments, &requests->run, error);
   return ParseScriptArguments(options.arguments, &requests->script, error);
 }
 
@@ -53,6 +57,7 @@ int RunCommand(const HostOptions& options, const Requests& requests,
   if (options.command == "regsvr32")
     return RunRegsvr32Command(requests.regsvr32);
   if (options.command == "typelib") return RunTypelibCommand(requests.typelib);
+  if (options.command == "run") return RunRunCommand(requests.run);
   return RunScriptCommand(requests.script);
 }
 

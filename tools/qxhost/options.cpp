@@ -26,6 +26,11 @@ const char kUsage[] =
     "unregister)\n"
     "  typelib FILE                         print a type library (.tlb, "
     "library, FILE\\N)\n"
+    "  run [--untrusted] [--timeout SECONDS] FILE [ARGS...]\n"
+    "                                       run a .js script (trusted) or an "
+    ".html page\n"
+    "                                       (untrusted) with automation "
+    "objects\n"
     "options:\n"
     "  --registry FILE  the registry file (default "
     "$XDG_STATE_HOME/qxkorvex/registry.reg)\n"
@@ -38,8 +43,8 @@ const char kUsage[] =
     "exit codes: 0 success, 1 failure, 2 usage error (or a library "
     "regsvr32 cannot use)\n";
 
-const char* const kCommands[] = {"reg", "call", "script", "regsvr32",
-                                 "typelib"};
+const char* const kCommands[] = {"reg",      "call",    "script",
+                                 "regsvr32", "typelib", "run"};
 
 bool IsCommand(const std::string& word) {
   for (const char* command : kCommands) {

@@ -25,7 +25,7 @@ struct HostOptions {
   UINT codePage = kDefaultCodePage;
   SystemOverride system;
   bool help = false;
-  std::string command;  // "reg", "call", "script", "regsvr32", "typelib"
+  std::string command;  // "reg", "call", "script", "regsvr32", "typelib", "run"
   std::vector<std::string> arguments;  // the words after the command
 };
 

@@ -1,0 +1,46 @@
+// Automation objects in script. Each IDispatch reaches script as a Proxy
+// whose get and set traps resolve names with GetIDsOfNames, once per object
+// and name, and call Invoke: a method becomes a function that calls with
+// DISPATCH_METHOD | DISPATCH_PROPERTYGET, a property is read with
+// DISPATCH_PROPERTYGET and written with DISPATCH_PROPERTYPUT. A failing
+// call throws an Error whose number is the HRESULT.
+#pragma once
+#include <duktape.h>
+#include <windows.h>
+#include <oaidl.h>
+
+#include <string>
+#include <unordered_map>
+
+#include "base/holders.h"
+
+namespace qxhost {
+
+enum class MemberKind { kUnknown, kMethod, kProperty };
+
+struct DispatchMember {
+  DISPID id = DISPID_UNKNOWN;
+  MemberKind kind = MemberKind::kUnknown;
+};
+
+// What the session holds for one object handed to script.
+struct DispatchHandle {
+  ComPtr<IDispatch> dispatch;
+  std::unordered_map<std::string, DispatchMember> members;  // by script name
+  bool kindsRead = false;
+  std::unordered_map<DISPID, int> invokeKinds;  // from type information
+};
+
+// Pushes the script object for dispatch, which gets its own reference.
+void PushDispatchObject(duk_context* context, IDispatch* dispatch);
+
+// The object behind a script value made by PushDispatchObject (borrowed),
+// or null for any other value.
+IDispatch* DispatchOfScriptValue(duk_context* context, duk_idx_t index);
+
+// Pushes an Error with number (the HRESULT as a signed 32-bit number),
+// description and message.
+void PushAutomationError(duk_context* context, HRESULT hr,
+                         const std::string& message);
+
+}  // namespace qxhost

@@ -1,0 +1,17 @@
+// Running a parsed page as a browser runs it for untrusted content: each
+// <object> is created and checked for safety and bound to the global of
+// its id, then the script blocks run in order. A failure is reported on
+// stderr and the page goes on.
+#pragma once
+#include <string>
+
+#include "tools/qxhost/page_document.h"
+#include "tools/qxhost/script_session.h"
+
+namespace qxhost {
+
+// Returns the exit code: 0 when every block ran to its end, 1 otherwise.
+int RunPage(ScriptSession* session, const std::string& fileName,
+            const PageDocument& page);
+
+}  // namespace qxhost

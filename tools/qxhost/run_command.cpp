@@ -1,0 +1,172 @@
+// The run command: reads the file, initialises COM (a single-threaded
+// apartment, as script hosts use), runs the script or page in its own
+// session, releases everything the script held and lets the runtime unload
+// the libraries that agree to go.
+#include "tools/qxhost/run_command.h"
+
+#include <objbase.h>
+#include <strings.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "tools/qxhost/host_output.h"
+#include "tools/qxhost/page_document.h"
+#include "tools/qxhost/page_runner.h"
+#include "tools/qxhost/script_globals.h"
+#include "tools/qxhost/script_objects.h"
+#include "tools/qxhost/script_session.h"
+#include "tools/qxhost/script_watchdog.h"
+
+namespace qxhost {
+namespace {
+
+// Larger than any script or page this host is meant for.
+constexpr std::streamoff kMaxFileSize = std::streamoff{64} << 20;
+
+bool ParseTimeout(const std::string& text, double* seconds) {
+  if (text.empty() || text.size() > 16) return false;
+  for (char c : text) {
+    if ((c < '0' || c > '9') && c != '.') return false;
+  }
+  char* end = nullptr;
+  double value = std::strtod(text.c_str(), &end);
+  if (end != text.c_str() + text.size() || !std::isfinite(value) ||
+      value <= 0 || value > kMaxTimeoutSeconds)
+    return false;
+  *seconds = value;
+  return true;
+}
+
+bool IsPage(const std::string& file) {
+  size_t dot = file.rfind('.');
+  if (dot == std::string::npos || file.find('/', dot) != std::string::npos)
+    return false;
+  std::string extension = file.substr(dot);
+  return strcasecmp(extension.c_str(), ".html") == 0 ||
+         strcasecmp(extension.c_str(), ".htm") == 0;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* text,
+                   std::string* error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = "cannot read " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  in.seekg(0, std::ios::end);
+  std::streamoff size = in.tellg();
+  if (size < 0) {
+    *error = "cannot read " + path + ": not a regular file";
+    return false;
+  }
+  if (size > kMaxFileSize) {
+    *error = "cannot read " + path + ": larger than 64 MiB";
+    return false;
+  }
+  in.seekg(0, std::ios::beg);
+  text->resize(static_cast<size_t>(size));
+  if (size > 0 && !in.read(&(*text)[0], size)) {
+    *error = "cannot read " + path + ": read failed";
+    return false;
+  }
+  return true;
+}
+
+int RunScriptFile(ScriptSession* session, const RunRequest& request,
+                  const std::string& text) {
+  DefineActiveXObject(session->context());
+  DefineWScript(session->context(), request.file, request.arguments);
+  switch (session->Run(request.file, text, 1)) {
+    case RunOutcome::kCompleted:
+      return kExitSuccess;
+    case RunOutcome::kQuit:
+      return session->quitCode();
+    case RunOutcome::kFailed:
+      break;
+  }
+  return kExitFailure;
+}
+
+int RunInSession(const RunRequest& request, const std::string& text) {
+  bool page = IsPage(request.file);
+  PageDocument document;
+  std::string error;
+  if (page && !ParsePage(text, &document, &error))
+    return Failure(request.file + ": " + error);
+
+  ScriptSession session(/*untrusted=*/page || request.untrusted);
+  if (!session.Open(&error)) return Failure(error);
+  int exitCode = page ? RunPage(&session, request.file, document)
+                      : RunScriptFile(&session, request, text);
+  session.Close();
+  return exitCode;
+}
+
+}  // namespace
+
+bool ParseRunArguments(const std::vector<std::string>& words,
+                       RunRequest* request, std::string* error) {
+  size_t index = 0;
+  for (; index < words.size(); ++index) {
+    const std::string& word = words[index];
+    if (word == "--untrusted") {
+      request->untrusted = true;
+    } else if (word == "--timeout") {
+      if (index + 1 >= words.size()) {
+        *error = "option --timeout needs a number of seconds";
+        return false;
+      }
+      const std::string& value = words[++index];
+      if (!ParseTimeout(value, &request->timeoutSeconds)) {
+        *error = "timeout '" + value +
+                 "' is not a number of seconds above 0 and up to 86400";
+        return false;
+      }
+    } else if (word == "--") {
+      ++index;
+      break;
+    } else if (word.size() > 1 && word[0] == '-') {
+      *error = "unknown run option '" + word + "'";
+      return false;
+    } else {
+      break;
+    }
+  }
+  if (index >= words.size() || words[index].empty()) {
+    *error = "usage: run [--untrusted] [--timeout SECONDS] FILE [ARGS...]";
+    return false;
+  }
+  request->file = words[index];
+  request->arguments.assign(words.begin() + static_cast<long>(index) + 1,
+                            words.end());
+  return true;
+}
+
+int RunRunCommand(const RunRequest& request) {
+  std::string text;
+  std::string error;
+  if (!ReadWholeFile(request.file, &text, &error)) {
+    Failure(error);
+    return kExitUsage;
+  }
+  if (request.timeoutSeconds > 0)
+    ArmScriptWatchdog(request.timeoutSeconds, request.file);
+
+  HRESULT init =
+      CoInitializeEx(/*pvReserved=*/nullptr, COINIT_APARTMENTTHREADED);
+  if (FAILED(init)) return HresultError(init, "CoInitializeEx");
+  int exitCode = RunInSession(request, text);
+  CoFreeUnusedLibraries();
+  CoUninitialize();
+
+  if (request.timeoutSeconds > 0) DisarmScriptWatchdog();
+  std::fflush(stdout);
+  return exitCode;
+}
+
+}  // namespace qxhost
