@@ -14,6 +14,8 @@
 
 namespace {
 
+constexpr size_t kLocalArguments = 16;
+
 // How a value of type vt travels in a call frame, or null when it cannot.
 ffi_type* FrameTypeOf(VARTYPE vt) {
   // A VARIANT by value: its header word and the two words of its union.
@@ -88,23 +90,33 @@ HRESULT WINAPI DispCallFunc(void* pvInstance, ULONG_PTR oVft, CALLCONV cc,
   if (resultType == nullptr) return DISP_E_BADVARTYPE;
 
   const bool isMethod = pvInstance != nullptr;
-  std::vector<ffi_type*> types;
-  std::vector<void*> values;
-  types.reserve(cActuals + 1);
-  values.reserve(cActuals + 1);
-  if (isMethod) {
-    types.push_back(&ffi_type_pointer);
-    values.push_back(&pvInstance);
+  const size_t count = cActuals + (isMethod ? 1 : 0);
+  // Most calls fit the frame description on the stack.
+  ffi_type* localTypes[kLocalArguments];
+  void* localValues[kLocalArguments];
+  std::vector<ffi_type*> heapTypes;
+  std::vector<void*> heapValues;
+  ffi_type** types = localTypes;
+  void** values = localValues;
+  if (count > kLocalArguments) {
+    heapTypes.resize(count);
+    heapValues.resize(count);
+    types = heapTypes.data();
+    values = heapValues.data();
   }
-  for (UINT i = 0; i < cActuals; ++i) {
-    ffi_type* type = FrameTypeOf(prgvt[i]);
-    if (type == nullptr) return DISP_E_BADVARTYPE;
+  size_t next = 0;
+  if (isMethod) {
+    types[next] = &ffi_type_pointer;
+    values[next++] = &pvInstance;
+  }
+  for (UINT i = 0; i < cActuals; ++i, ++next) {
+    types[next] = FrameTypeOf(prgvt[i]);
+    if (types[next] == nullptr) return DISP_E_BADVARTYPE;
     VARIANTARG* argument = prgpvarg[i];
     if (argument == nullptr) return E_INVALIDARG;
-    types.push_back(type);
     // A variant travels whole; everything else is read from the union.
-    values.push_back(prgvt[i] == VT_VARIANT ? static_cast<void*>(argument)
-                                            : &argument->llVal);
+    values[next] = prgvt[i] == VT_VARIANT ? static_cast<void*>(argument)
+                                          : &argument->llVal;
   }
 
   void* function = nullptr;
@@ -119,8 +131,8 @@ HRESULT WINAPI DispCallFunc(void* pvInstance, ULONG_PTR oVft, CALLCONV cc,
   if (function == nullptr) return E_INVALIDARG;
 
   ffi_cif cif;
-  if (ffi_prep_cif(&cif, AbiOf(cc), static_cast<unsigned>(types.size()),
-                   resultType, types.data()) != FFI_OK)
+  if (ffi_prep_cif(&cif, AbiOf(cc), static_cast<unsigned>(count), resultType,
+                   types) != FFI_OK)
     return E_INVALIDARG;
   // Small integer results come back widened to a full register.
   union {
@@ -131,7 +143,7 @@ HRESULT WINAPI DispCallFunc(void* pvInstance, ULONG_PTR oVft, CALLCONV cc,
     VARIANT variant;
   } result;
   result.variant = VARIANT{};
-  ffi_call(&cif, FFI_FN(function), &result, values.data());
+  ffi_call(&cif, FFI_FN(function), &result, values);
 
   if (returnsNothing) {
     if (pvargResult != nullptr) VariantInit(pvargResult);
