@@ -45,11 +45,11 @@ void EngineFatal(void* /*udata*/, const char* message) {
 // Reads fileName, lineNumber, name and message of the error at index 0 as
 // strings (or undefined). Run under duk_safe_call: a script can give its
 // error object getters that throw.
-duk_ret_t ReadErrorParts(duk_context* context, void* /*udata*/) {
-  static const char* const kParts[] = {"fileName", "lineNumber", "name",
+duk_ret_t ReadErrorFields(duk_context* context, void* /*udata*/) {
+  static const char* const kFields[] = {"fileName", "lineNumber", "name",
                                        "message"};
-  for (const char* part : kParts) {
-    duk_get_prop_string(context, 0, part);
+  for (const char* field : kFields) {
+    duk_get_prop_string(context, 0, field);
     if (!duk_is_undefined(context, -1)) duk_to_string(context, -1);
   }
   return 4;
@@ -168,7 +168,7 @@ void ScriptSession::ReportUncaught(const std::string& fileName) {
     return;
   }
   duk_dup(context, -1);
-  if (duk_safe_call(context, ReadErrorParts, /*udata=*/nullptr, 1, 4) !=
+  if (duk_safe_call(context, ReadErrorFields, /*udata=*/nullptr, 1, 4) !=
       DUK_EXEC_SUCCESS) {
     duk_pop_n(context, 4);
     std::fprintf(stderr, "%s: uncaught exception\n", fileName.c_str());

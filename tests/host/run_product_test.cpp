@@ -1,0 +1,73 @@
+// The examples through qxhost run against the product, registered as
+// regsvr32 registers it: install.js creates InstallKorvex by its ProgID,
+// install.html as a page's <object>, which needs the class to be safe for
+// scripting. The status is the provider probe's, as for qxhost call.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+#include "host/host_runner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using hosttest::HostRun;
+using hosttest::HostSandbox;
+
+constexpr char kProviderKey[] =
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Defaults\\"
+    "Provider\\Selvane Korvex for RDKV CSP v1.0";
+constexpr int kPollIntervalMicroseconds = 10000;
+constexpr int kPollAttempts = 2000;
+
+class HostRunProduct : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directory(m_sandbox.root() / "bin");
+    m_sandbox.environment()["PATH"] = (m_sandbox.root() / "bin").string();
+    HostRun run = m_sandbox.RunWithRegistry({"regsvr32", QX_LIBRARY_PATH});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+  }
+
+  HostRun RunExample(const std::string& name) {
+    return m_sandbox.RunWithRegistry(
+        {"run", std::string(QX_SOURCE_DIR) + "/examples/" + name});
+  }
+
+  bool WaitForProvider() {
+    for (int i = 0; i < kPollAttempts; ++i) {
+      if (m_sandbox.RunWithRegistry({"reg", "export", kProviderKey}).exitCode ==
+          0)
+        return true;
+      usleep(kPollIntervalMicroseconds);
+    }
+    return false;
+  }
+
+  HostSandbox m_sandbox;
+};
+
+TEST_F(HostRunProduct, ScriptCallsInstallByProgId) {
+  HostRun run = RunExample("install.js");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  // No installer on the search path: the shell's file-not-found.
+  EXPECT_EQ(run.out, "-2\n");
+  EXPECT_EQ(run.err, "");
+}
+
+TEST_F(HostRunProduct, PageInstallsThenFindsTheProvider) {
+  fs::copy_file(QX_STANDIN_PATH, m_sandbox.root() / "bin" / "Korvex.exe");
+  HostRun first = RunExample("install.html");
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  EXPECT_EQ(first.out, "install status: 1\n");
+  EXPECT_EQ(first.err, "");
+  ASSERT_TRUE(WaitForProvider());
+
+  HostRun second = RunExample("install.html");
+  ASSERT_EQ(second.exitCode, 0) << second.err;
+  EXPECT_EQ(second.out, "install status: 0\n");
+}
+
+}  // namespace
