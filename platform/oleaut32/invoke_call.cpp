@@ -15,122 +15,22 @@
 
 #include <vector>
 
+#include "invoke_binding.h"
 #include "invoke_types.h"
 
 namespace qxplatform {
 namespace internal {
 namespace {
 
-constexpr UINT kNoArgument = static_cast<UINT>(-1);
-
-// What one frame argument needs: the variant DispCallFunc reads, and the
-// value it points into when it is a reference this call made.
-struct Slot {
-  VARTYPE frameType = VT_EMPTY;
-  VARIANT frame;
-  VARIANT owned;
-  Slot() {
-    VariantInit(&frame);
-    VariantInit(&owned);
-  }
-};
-
 class SlotList {
  public:
   explicit SlotList(size_t count) : m_slots(count) {}
-  ~SlotList() {
-    for (Slot& slot : m_slots) VariantClear(&slot.owned);
-  }
   Slot& operator[](size_t index) { return m_slots[index]; }
   size_t size() const { return m_slots.size(); }
 
  private:
   std::vector<Slot> m_slots;
 };
-
-bool IsMissingMarker(const VARIANT& value) {
-  return value.vt == VT_ERROR && value.scode == DISP_E_PARAMNOTFOUND;
-}
-
-void ZeroValue(VARTYPE vt, VARIANT* value) {
-  VariantInit(value);
-  value->pvRecord = nullptr;
-  value->pRecInfo = nullptr;
-  if (vt != VT_VARIANT) value->vt = vt;
-}
-
-// A value converted to shape into owned (and, for a particular interface,
-// asked for that interface).
-HRESULT Coerce(const VARIANT& source, const ValueShape& shape, VARIANT* owned) {
-  HRESULT hr = VariantChangeType(owned, &source, 0, shape.vt);
-  if (hr == E_NOTIMPL) return DISP_E_TYPEMISMATCH;
-  if (FAILED(hr) || !shape.hasIid || owned->punkVal == nullptr) return hr;
-  void* particular = nullptr;
-  hr = owned->punkVal->QueryInterface(shape.iid, &particular);
-  if (FAILED(hr)) return DISP_E_TYPEMISMATCH;
-  owned->punkVal->Release();
-  owned->byref = particular;
-  return S_OK;
-}
-
-// Fills slot for a parameter given source (or a default: nothing came from
-// rgvarg), or for one left out when source is null.
-HRESULT Bind(const ELEMDESC& param, const ValueShape& shape,
-             const VARIANT* source, Slot* slot) {
-  static const VARIANT kMissing = [] {
-    VARIANT missing;
-    VariantInit(&missing);
-    missing.vt = VT_ERROR;
-    missing.scode = DISP_E_PARAMNOTFOUND;
-    return missing;
-  }();
-  if (source == nullptr) source = &kMissing;
-  const USHORT flags = param.paramdesc.wParamFlags;
-  if (!shape.byRef) {
-    slot->frameType = shape.vt;
-    if (shape.vt == VT_VARIANT) {
-      slot->frame = *source;  // the callee's copy, which it does not own
-      return S_OK;
-    }
-    HRESULT hr = Coerce(*source, shape, &slot->owned);
-    slot->frame = slot->owned;
-    return hr;
-  }
-  slot->frameType = VT_BYREF | shape.vt;
-  slot->frame.vt = slot->frameType;
-  if ((source->vt & VT_BYREF) != 0) {
-    const VARTYPE base = source->vt & ~VT_BYREF;
-    if (base == shape.vt) {
-      slot->frame.byref = source->byref;
-      return S_OK;
-    }
-    if (base == VT_VARIANT && source->pvarVal != nullptr &&
-        source->pvarVal->vt == shape.vt) {
-      slot->frame.byref = &source->pvarVal->llVal;
-      return S_OK;
-    }
-    return DISP_E_TYPEMISMATCH;
-  }
-  HRESULT hr = S_OK;
-  if (shape.vt == VT_VARIANT) {
-    hr = VariantCopy(&slot->owned, source);
-    slot->frame.byref = &slot->owned;
-    return hr;
-  }
-  if ((flags & PARAMFLAG_FOUT) != 0 && (flags & PARAMFLAG_FIN) == 0) {
-    ZeroValue(shape.vt, &slot->owned);  // what comes in is not looked at
-  } else {
-    hr = Coerce(*source, shape, &slot->owned);
-  }
-  slot->frame.byref = &slot->owned.llVal;
-  return hr;
-}
-
-void FillException(HRESULT failure, EXCEPINFO* info) {
-  if (info == nullptr) return;
-  *info = EXCEPINFO{};
-  info->scode = failure;
-}
 
 }  // namespace
 
@@ -190,7 +90,7 @@ HRESULT InvokeFunction(ITypeInfo* types, const FUNCDESC& desc,
     // Only a variant can say that it was left out.
     if (SUCCEEDED(hr) && source == nullptr && shape.vt != VT_VARIANT)
       return DISP_E_PARAMNOTOPTIONAL;
-    if (SUCCEEDED(hr)) hr = Bind(param, shape, source, &slots[visible[j]]);
+    if (SUCCEEDED(hr)) hr = Bind(flags, shape, source, &slots[visible[j]]);
     if (FAILED(hr)) {
       if (request.argErr != nullptr && sourceOf[j] != kNoArgument)
         *request.argErr = sourceOf[j];
@@ -210,13 +110,7 @@ HRESULT InvokeFunction(ITypeInfo* types, const FUNCDESC& desc,
         ShapeOf(types, desc.lprgelemdescParam[retval].tdesc, &resultShape);
     if (FAILED(hr)) return hr;
     if (!resultShape.byRef) return DISP_E_BADVARTYPE;
-    Slot& slot = slots[retval];
-    ZeroValue(resultShape.vt, &slot.owned);
-    slot.frameType = VT_BYREF | resultShape.vt;
-    slot.frame.vt = slot.frameType;
-    slot.frame.byref = resultShape.vt == VT_VARIANT
-                           ? static_cast<void*>(&slot.owned)
-                           : &slot.owned.llVal;
+    BindResult(resultShape, &slots[retval]);
   }
 
   VARTYPE returnType = desc.elemdescFunc.tdesc.vt;

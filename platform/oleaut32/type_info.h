@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "invoke_plan_cache.h"
 #include "type_descriptions.h"
 #include "type_lib.h"
 
@@ -147,6 +148,8 @@ class TypeInfo final : public ITypeInfo2 {
   // Hrefs minted for types named by members inherited from another library.
   std::vector<std::pair<TypeLib*, HREFTYPE>> m_borrowed;
   std::map<std::pair<TypeLib*, HREFTYPE>, HREFTYPE> m_borrowedIds;
+  // Invoke's calls, prepared on first use of each member and kind.
+  InvokePlanCache m_plans;
 };
 
 }  // namespace internal

@@ -12,6 +12,7 @@
 #include <oleauto.h>
 
 #include "invoke_call.h"
+#include "invoke_plan.h"
 #include "type_info.h"
 
 namespace qxplatform {
@@ -30,6 +31,11 @@ HRESULT TypeInfo::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags,
   if (Kind() != TKIND_INTERFACE && !IsDualDispatch())
     return DISP_E_MEMBERNOTFOUND;
 
+  InvokeRequest request{pvInstance, wFlags,     pDispParams,
+                        pVarResult, pExcepInfo, puArgErr};
+  const InvokePlan* plan = m_plans.Find(memid, wFlags);
+  if (plan != nullptr) return RunInvokePlan(*plan, request);
+
   TypeInfo* vtable =
       IsDualDispatch() ? m_lib->View(m_index, /*interfaceView=*/true) : this;
   Member found{nullptr, nullptr};
@@ -47,10 +53,17 @@ HRESULT TypeInfo::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags,
       BuildFuncDesc(found.owner->model(), *found.function,
                     /*dispatchForm=*/false, vtable->HrefsOf(found), &desc);
   if (FAILED(hr)) return hr;
-  InvokeRequest request{pvInstance, wFlags,     pDispParams,
-                        pVarResult, pExcepInfo, puArgErr};
-  hr = InvokeFunction(vtable, *desc, found.owner->model().PointerSize(),
-                      request);
+  const ULONG pointerSize = found.owner->model().PointerSize();
+  std::unique_ptr<InvokePlan> built = BuildInvokePlan(
+      vtable, *desc, found.owner->model(), *found.function, pointerSize);
+  if (built) {
+    FreeFuncDesc(desc);
+    return RunInvokePlan(*m_plans.Publish(memid, wFlags, std::move(built)),
+                         request);
+  }
+  // What cannot be prepared is called through its description, which
+  // says why the call fails.
+  hr = InvokeFunction(vtable, *desc, pointerSize, request);
   FreeFuncDesc(desc);
   return hr;
 }

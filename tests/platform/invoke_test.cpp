@@ -2,6 +2,8 @@
 // vtable view and the object's own IDispatch: binding (reverse order,
 // named, defaults, optional), coercion and its failures, properties,
 // references, results, failures as exceptions; and the product's install.
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "invoke_target.h"
@@ -297,6 +299,45 @@ TEST_F(InvokeTest, MalformedCallsAreRejected) {
   EXPECT_EQ(m_dispatch->Invoke(instance, 1, DISPATCH_METHOD, &noArray,
                                &m_result, nullptr, nullptr),
             E_INVALIDARG);
+}
+
+// Threads that make a member's first calls together share one prepared
+// call, and every call binds its own arguments.
+TEST_F(InvokeTest, ThreadsCallingTogetherEachGetTheirOwnResult) {
+  constexpr int kThreads = 8;
+  constexpr int kCalls = 200;
+  std::atomic<int> ready{0};
+  std::atomic<int> wrong{0};
+  void* instance = static_cast<IInvokeTarget*>(m_target);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      ++ready;
+      while (ready.load() < kThreads) std::this_thread::yield();
+      for (int i = 0; i < kCalls; ++i) {
+        ITypeInfo* info = (i + t) % 2 == 0 ? m_dispatch.get() : m_vtable.get();
+        Args add({Long(t), Long(i)});
+        VARIANT sum;
+        VariantInit(&sum);
+        if (info->Invoke(instance, 1, DISPATCH_METHOD, add.get(), &sum, nullptr,
+                         nullptr) != S_OK ||
+            sum.vt != VT_I4 || sum.lVal != t + i)
+          ++wrong;
+        Args greet({Long(t)});
+        VARIANT text;
+        VariantInit(&text);
+        if (info->Invoke(instance, 3, DISPATCH_METHOD, greet.get(), &text,
+                         nullptr, nullptr) != S_OK ||
+            text.vt != VT_BSTR ||
+            std::u16string(text.bstrVal) !=
+                u"Hello, " + std::u16string(1, u'0' + t))
+          ++wrong;
+        VariantClear(&text);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 // The product's install, as the real runtime calls it on the real object:

@@ -1,0 +1,114 @@
+// Frame types and results of libffi calls. A VARIANT passed by value is
+// its header word and the two words of its union, which is how the x86-64
+// ABI classifies the structure; on x86 it cannot travel.
+#include "call_frame.h"
+
+#include <oleauto.h>
+
+namespace qxplatform {
+namespace internal {
+
+ffi_type* FrameTypeOf(VARTYPE vt) {
+  static ffi_type* variantMembers[] = {&ffi_type_uint64, &ffi_type_uint64,
+                                       &ffi_type_pointer, nullptr};
+  static ffi_type variantType = {0, 0, FFI_TYPE_STRUCT, variantMembers};
+  static_assert(sizeof(VARIANT) == 8 + 2 * sizeof(void*) || sizeof(void*) == 4,
+                "VARIANT is a header word and two pointers");
+  if ((vt & VT_BYREF) != 0) return &ffi_type_pointer;
+  switch (vt) {
+    case VT_I1:
+      return &ffi_type_sint8;
+    case VT_UI1:
+      return &ffi_type_uint8;
+    case VT_I2:
+    case VT_BOOL:
+      return &ffi_type_sint16;
+    case VT_UI2:
+      return &ffi_type_uint16;
+    case VT_I4:
+    case VT_INT:
+    case VT_ERROR:
+    case VT_HRESULT:
+      return &ffi_type_sint32;
+    case VT_UI4:
+    case VT_UINT:
+      return &ffi_type_uint32;
+    case VT_I8:
+    case VT_CY:
+      return &ffi_type_sint64;
+    case VT_UI8:
+      return &ffi_type_uint64;
+    case VT_R4:
+      return &ffi_type_float;
+    case VT_R8:
+    case VT_DATE:
+      return &ffi_type_double;
+    case VT_BSTR:
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+    case VT_PTR:
+    case VT_LPSTR:
+    case VT_LPWSTR:
+      return &ffi_type_pointer;
+    case VT_VARIANT:
+      return sizeof(void*) == 8 ? &variantType : nullptr;
+    default:
+      return nullptr;
+  }
+}
+
+ffi_abi AbiOf(CALLCONV cc) {
+#if defined(__i386__)
+  if (cc == CC_STDCALL) return FFI_STDCALL;
+#endif
+  (void)cc;
+  return FFI_DEFAULT_ABI;
+}
+
+void StoreFrameResult(VARTYPE vtReturn, const FrameResult& result,
+                      VARIANT* stored) {
+  if (vtReturn == VT_VARIANT) {
+    *stored = result.variant;
+    return;
+  }
+  VariantInit(stored);
+  stored->llVal = 0;
+  switch (vtReturn) {
+    case VT_R4:
+      stored->fltVal = result.single;
+      break;
+    case VT_R8:
+    case VT_DATE:
+      stored->dblVal = result.real;
+      break;
+    case VT_I1:
+    case VT_UI1:
+      stored->bVal = static_cast<BYTE>(result.word);
+      break;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL:
+      stored->uiVal = static_cast<USHORT>(result.word);
+      break;
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_ERROR:
+    case VT_HRESULT:
+      stored->ulVal = static_cast<ULONG>(result.word);
+      break;
+    case VT_I8:
+    case VT_UI8:
+    case VT_CY:
+      stored->ullVal = result.wide;
+      break;
+    default:  // pointers
+      stored->byref = reinterpret_cast<void*>(result.word);
+      break;
+  }
+  stored->vt = vtReturn;
+}
+
+}  // namespace internal
+}  // namespace qxplatform
