@@ -189,7 +189,7 @@ TEST_F(HostRunScript, BadTimeoutsAreUsageErrors) {
 TEST_F(HostRunScript, UnreadableFileIsReported) {
   HostRun run = m_sandbox.RunWithRegistry(
       {"run", (m_sandbox.root() / "absent.js").string()});
-  EXPECT_EQ(run.exitCode, kExitUsage);
+  EXPECT_EQ(run.exitCode, kExitFailure);
   EXPECT_NE(run.err.find("absent.js"), std::string::npos) << run.err;
 }
 

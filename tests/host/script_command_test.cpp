@@ -78,13 +78,18 @@ TEST(HostScript, UsageErrorsTouchNoRegistry) {
            {"script", "-D"},
            {"script", "-D", "=value", script.string()},
            {"script", "-D", "novalue", script.string()},
-           {"script", script.string(), script.string()},
-           {"script", (sandbox.root() / "missing.rgs").string()}}) {
+           {"script", script.string(), script.string()}}) {
     HostRun run = sandbox.RunWithRegistry(words);
     EXPECT_EQ(run.exitCode, kExitUsage) << words.size() << run.err;
     EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
     EXPECT_TRUE(run.out.empty());
   }
+  EXPECT_FALSE(std::filesystem::exists(sandbox.registry()));
+  // A script that cannot be read is a failure, not a usage error.
+  HostRun unreadable = sandbox.RunWithRegistry(
+      {"script", (sandbox.root() / "missing.rgs").string()});
+  EXPECT_EQ(unreadable.exitCode, kExitFailure);
+  EXPECT_EQ(Lines(unreadable.err).size(), 1u) << unreadable.err;
   EXPECT_FALSE(std::filesystem::exists(sandbox.registry()));
 }
 

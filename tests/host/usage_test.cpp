@@ -10,6 +10,7 @@ namespace {
 
 using hosttest::HostRun;
 using hosttest::HostSandbox;
+using hosttest::kExitFailure;
 using hosttest::kExitUsage;
 using hosttest::Lines;
 
@@ -63,11 +64,12 @@ TEST(HostUsage, BadRegArguments) {
   ExpectUsageError(sandbox, sandbox.RunWithRegistry({"reg", "delete"}));
 }
 
+// A file that cannot be read is a failure, not a usage error.
 TEST(HostUsage, UnreadableRegFile) {
   HostSandbox sandbox;
   HostRun run = sandbox.RunWithRegistry(
       {"reg", "import", (sandbox.root() / "missing.reg").string()});
-  EXPECT_EQ(run.exitCode, kExitUsage);
+  EXPECT_EQ(run.exitCode, kExitFailure);
   EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
   EXPECT_FALSE(std::filesystem::exists(sandbox.registry()));
 }

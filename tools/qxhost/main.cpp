@@ -75,6 +75,10 @@ int main(int argc, char** argv) {
     return kExitSuccess;
   }
   if (!ParseCommand(options, &requests, &error)) return UsageError(error);
+  // An input that cannot be read is a failure, not a usage error, and is
+  // reported before the registry is touched.
+  if (!requests.script.readError.empty())
+    return Failure(requests.script.readError);
   if (!qxplatform::SetAnsiCodePage(options.codePage))
     return UsageError("unsupported code page " +
                       std::to_string(options.codePage) + " (1252 or 932)");

@@ -46,7 +46,10 @@ namespace {
 int Import(const std::string& file, bool* keepChanges) {
   std::string bytes;
   std::string error;
-  if (!ReadWholeFile(file, &bytes, &error)) return UsageError(error);
+  if (!ReadWholeFile(file, &bytes, &error)) {
+    *keepChanges = false;
+    return Failure(error);
+  }
   std::string text;
   if (!DecodeRegFileText(bytes, &text, &error)) {
     *keepChanges = false;

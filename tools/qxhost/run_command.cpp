@@ -150,10 +150,7 @@ bool ParseRunArguments(const std::vector<std::string>& words,
 int RunRunCommand(const RunRequest& request) {
   std::string text;
   std::string error;
-  if (!ReadWholeFile(request.file, &text, &error)) {
-    Failure(error);
-    return kExitUsage;
-  }
+  if (!ReadWholeFile(request.file, &text, &error)) return Failure(error);
   if (request.timeoutSeconds > 0)
     ArmScriptWatchdog(request.timeoutSeconds, request.file);
 

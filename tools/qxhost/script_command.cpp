@@ -90,8 +90,7 @@ bool ParseScriptArguments(const std::vector<std::string>& words,
     return false;
   }
   if (!ReadScriptFile(request->path, &request->text)) {
-    *error = "cannot read " + request->path;
-    return false;
+    request->readError = "cannot read " + request->path;
   }
   return true;
 }

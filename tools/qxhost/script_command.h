@@ -13,6 +13,8 @@ struct ScriptRequest {
   std::vector<std::u16string> values;
   std::string path;
   std::string text;  // the file's bytes, read while parsing
+  // Why the file could not be read; a failure, not a usage error.
+  std::string readError;
 };
 
 // Checks the words and reads the script file, before anything else runs, so
