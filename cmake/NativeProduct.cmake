@@ -9,7 +9,7 @@ target_link_options(qxKorvex PRIVATE -Wl,--version-script=${QX_VERSION_SCRIPT})
 # Every symbol must resolve against the platform, as every import of the DLL
 # must resolve against system DLLs. Sanitizer runtimes live in the host
 # executable, so the check is left to the plain build.
-if(NOT QX_SANITIZE)
+if(NOT QX_SANITIZE AND NOT QX_SANITIZE_THREAD)
   target_link_options(qxKorvex PRIVATE -Wl,--no-undefined)
 endif()
 set_target_properties(qxKorvex PROPERTIES LINK_DEPENDS ${QX_VERSION_SCRIPT})
