@@ -148,6 +148,33 @@ bool ParseHexBytes(std::string_view list, std::vector<uint8_t>* bytes) {
   return true;
 }
 
+bool HasLineBreak(std::u16string_view text) {
+  return text.find(u'\r') != std::u16string_view::npos ||
+         text.find(u'\n') != std::u16string_view::npos;
+}
+
+// True when UTF-8 carries the text unchanged: no unpaired surrogate.
+bool IsWellFormed(std::u16string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    char16_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF)
+        return false;
+      ++i;
+    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// A name the writer can put back on one line as it was read: no line break
+// and no unpaired surrogate. Import and save apply the same rule, so a
+// registry that loads can always be saved.
+bool IsWritableName(std::u16string_view name) {
+  return !HasLineBreak(name) && IsWellFormed(name);
+}
+
 // "[HKEY_...\path]" or "[-HKEY_...\path]"; line is trimmed.
 bool ParseSection(std::string_view line, RegTextOp* op, std::string* what) {
   size_t close = line.rfind(']');
@@ -176,6 +203,10 @@ bool ParseSection(std::string_view line, RegTextOp* op, std::string* what) {
   const RootInfo* root = FindRootByName(rootName);
   if (root == nullptr) {
     *what = "unknown root key";
+    return false;
+  }
+  if (!IsWritableName(rest)) {
+    *what = "a key name holds a line break or an unpaired surrogate";
     return false;
   }
   op->root = root->id;
@@ -272,6 +303,10 @@ bool ParseValueLine(std::string_view line, RegTextOp* op, std::string* what) {
     *what = "a value name is longer than 16383 characters";
     return false;
   }
+  if (!IsWritableName(wideName)) {
+    *what = "a value name holds a line break or an unpaired surrogate";
+    return false;
+  }
   std::string_view rest = Trim(line.substr(pos));
   if (rest.empty() || rest.front() != '=') {
     *what = "expected = after the value name";
@@ -288,26 +323,6 @@ bool ParseValueLine(std::string_view line, RegTextOp* op, std::string* what) {
 }
 
 // ---- writing -------------------------------------------------------------
-
-bool HasLineBreak(std::u16string_view text) {
-  return text.find(u'\r') != std::u16string_view::npos ||
-         text.find(u'\n') != std::u16string_view::npos;
-}
-
-// True when UTF-8 carries the text unchanged: no unpaired surrogate.
-bool IsWellFormed(std::u16string_view text) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    char16_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF)
-        return false;
-      ++i;
-    } else if (c >= 0xDC00 && c <= 0xDFFF) {
-      return false;
-    }
-  }
-  return true;
-}
 
 std::string Escape(std::u16string_view text) {
   std::string utf8 = WideToUtf8(text);
@@ -493,13 +508,13 @@ bool AppendKeySections(const RegKey& key, const std::u16string& path,
                        std::string* error) {
   if (skipVolatile && key.isVolatile) return true;
   if (writeSelf) {
-    if (HasLineBreak(key.name) || !IsWellFormed(key.name)) {
+    if (!IsWritableName(key.name)) {
       *error = "key " + WideToUtf8(path) + ": the name cannot be written";
       return false;
     }
     *out += "[" + WideToUtf8(path) + "]" + kNewline;
     for (const RegValue& value : key.values) {
-      if (HasLineBreak(value.name) || !IsWellFormed(value.name)) {
+      if (!IsWritableName(value.name)) {
         *error = "key " + WideToUtf8(path) + ": a value name cannot be written";
         return false;
       }
