@@ -8,12 +8,12 @@
 #include <string.h>
 #include <windows.h>
 
-#include <mutex>
 #include <atomic>
+#include <deque>
+#include <mutex>
 #include <new>
 #include <unordered_map>
 #include <utility>
-#include <vector>
 
 #include "kernel_internal.h"
 #include "platform_internal.h"
@@ -56,7 +56,9 @@ struct HeapBlock {
 struct HeapTable {
   std::mutex lock;  // creating and destroying heaps only
   std::atomic<HeapBlock*> blocks{nullptr};
-  std::vector<Heap*> unused;  // destroyed records, ready for reuse
+  // Records ready for reuse, oldest first: a handle just destroyed stays
+  // refused for as long as possible before it names a new heap.
+  std::deque<Heap*> unused;
   std::atomic<long> privateHeaps{0};
   qxplatform::internal::FailureCountdown failAlloc;
   qxplatform::internal::FailureCountdown failCreate;
@@ -103,14 +105,12 @@ Heap* NewHeap(HeapTable& table, SIZE_T maximumSize, bool isProcessHeap) {
     if (table.unused.empty()) {
       HeapBlock* block = new (std::nothrow) HeapBlock;
       if (block == nullptr) return nullptr;
-      table.unused.reserve(table.unused.size() + kHeapsPerBlock);
-      for (size_t i = kHeapsPerBlock; i > 0; --i)
-        table.unused.push_back(&block->heaps[i - 1]);
+      for (Heap& record : block->heaps) table.unused.push_back(&record);
       block->next = table.blocks.load(std::memory_order_relaxed);
       table.blocks.store(block, std::memory_order_release);
     }
-    heap = table.unused.back();
-    table.unused.pop_back();
+    heap = table.unused.front();
+    table.unused.pop_front();
   }
   std::lock_guard<std::mutex> heapGuard(heap->lock);
   heap->maximumSize = maximumSize;
