@@ -3,9 +3,31 @@
 // percent sign or white space.
 #include "registrar/script_parser.h"
 
+#include <string.h>
+
 #include "base/result_macros.h"
 #include "registrar/replacement_map.h"
 #include "registrar/text_builder.h"
+
+namespace {
+
+size_t Smaller(size_t a, size_t b) { return a < b ? a : b; }
+
+// Bytes of plain ASCII text at text, at most room: up to the terminator and,
+// in a quoted token, a quote, or else a blank. Each is one whole character.
+size_t AsciiRun(const char* text, size_t room, bool quoted) {
+  size_t run = 0;
+  while (run < room) {
+    const char byte = text[run];
+    if (byte == '\0' || !IsAsciiByte(byte) ||
+        (quoted ? byte == kQuote : IsScriptBlank(byte)))
+      break;
+    ++run;
+  }
+  return run;
+}
+
+}  // namespace
 
 void ScriptParser::SkipBlanks() {
   while (IsScriptBlank(*m_position)) m_position = NextCharacter(m_position);
@@ -24,6 +46,18 @@ HRESULT ScriptParser::ReadToken(char* buffer, size_t capacity) {
     const size_t limit = kTokenBufferSize - kQuotedTokenReserve;
     m_position = NextCharacter(m_position);
     while (*m_position != '\0') {
+      // Plain ASCII up to the next quote goes over in one piece, no further
+      // than the per-character checks below would let it.
+      const size_t room = count < limit && count + 1 < capacity
+                              ? Smaller(limit - count, capacity - 1 - count)
+                              : 0;
+      const size_t run = AsciiRun(m_position, room, /*quoted=*/true);
+      if (run != 0) {
+        memcpy(buffer + count, m_position, run);
+        count += run;
+        m_position += run;
+        continue;
+      }
       if (*m_position == kQuote) {
         const char* next = NextCharacter(m_position);
         if (*next != kQuote) break;  // the closing quote
@@ -42,6 +76,14 @@ HRESULT ScriptParser::ReadToken(char* buffer, size_t capacity) {
   }
 
   while (*m_position != '\0' && !IsScriptBlank(*m_position)) {
+    const size_t room = count + 1 < capacity ? capacity - 1 - count : 0;
+    const size_t run = AsciiRun(m_position, room, /*quoted=*/false);
+    if (run != 0) {
+      memcpy(buffer + count, m_position, run);
+      count += run;
+      m_position += run;
+      continue;
+    }
     const char* next = NextCharacter(m_position);
     const size_t length = static_cast<size_t>(next - m_position);
     RETURN_HR_IF(DISP_E_EXCEPTION, count + length + 1 > capacity);

@@ -33,11 +33,18 @@ inline bool IsScriptBlank(char byte) {
   return byte == '\t' || byte == '\n' || byte == '\r' || byte == ' ';
 }
 
+// No ANSI code page has a lead byte below 0x80, so such a byte is a whole
+// character by itself; only the others need the code page.
+inline bool IsAsciiByte(char byte) {
+  return static_cast<unsigned char>(byte) < 0x80;
+}
+
 // The next character after the one at text, via CharNextA, but never past the
 // terminating zero: a lead byte directly before the zero is a character of
-// its own, so the walk stops cleanly on the terminator.
+// its own, so the walk stops cleanly on the terminator. Plain ASCII is
+// stepped here: a call out per byte is most of what reading a script costs.
 inline const char* NextCharacter(const char* text) {
-  if (*text == '\0') return text;
+  if (IsAsciiByte(*text)) return *text == '\0' ? text : text + 1;
   const char* next = CharNextA(text);
   if (next <= text) return text + 1;
   if (next > text + 1 && text[1] == '\0') return text + 1;

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "base/result_macros.h"
+#include "registrar/script_text.h"
 
 namespace {
 
@@ -56,7 +57,8 @@ HRESULT TextBuilder::AppendBytes(const char* bytes, size_t count) {
 
 HRESULT TextBuilder::AppendCharacter(const char* text) {
   size_t length = 1;
-  if (IsDBCSLeadByte(static_cast<BYTE>(text[0])) && text[1] != '\0') {
+  if (!IsAsciiByte(text[0]) && IsDBCSLeadByte(static_cast<BYTE>(text[0])) &&
+      text[1] != '\0') {
     length = 2;
   }
   return AppendBytes(text, length);
@@ -71,6 +73,13 @@ HRESULT TextBuilder::AppendWide(LPCOLESTR value) {
   // at once in these stateless code pages, without a buffer sized by it.
   char converted[kConvertedCharacterBufferSize];
   for (LPCOLESTR unit = value; *unit != 0;) {
+    if (*unit < 0x80) {
+      // Every ANSI code page keeps ASCII as it is: one byte, no conversion.
+      const char byte = static_cast<char>(*unit);
+      RETURN_IF_FAILED(AppendBytes(&byte, 1));
+      ++unit;
+      continue;
+    }
     int units = 1;
     if (IsHighSurrogate(unit[0]) && IsLowSurrogate(unit[1])) units = 2;
     const int bytes = WideCharToMultiByte(

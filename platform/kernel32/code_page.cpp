@@ -439,6 +439,7 @@ int Deliver(const std::basic_string<Unit>& result, Unit* buffer, int capacity) {
 UINT WINAPI GetACP(void) { return AnsiTable().id; }
 
 BOOL WINAPI IsDBCSLeadByte(BYTE TestChar) {
+  if (TestChar < 0x80) return FALSE;  // no code page leads with ASCII
   return AnsiTable().leadByte[TestChar] ? TRUE : FALSE;
 }
 

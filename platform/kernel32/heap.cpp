@@ -3,14 +3,17 @@
 // that never was a heap (or was destroyed) is refused instead of followed.
 // Blocks come from malloc so that AddressSanitizer sees overruns.
 #include <qxplatform/controls.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
 
+#include <atomic>
+#include <deque>
 #include <mutex>
-#include <shared_mutex>
+#include <new>
 #include <unordered_map>
-#include <unordered_set>
+#include <utility>
 
 #include "kernel_internal.h"
 #include "platform_internal.h"
@@ -27,20 +30,35 @@ constexpr DWORD kReAllocFlags = kAllocFlags | HEAP_REALLOC_IN_PLACE_ONLY;
 constexpr SIZE_T kFixedHeapLargestBlock = 0x7FFF8;
 constexpr SIZE_T kLargestRequest = 0x7FFFFFFF;
 
-struct Heap {
-  std::mutex lock;
+// Apart on its own cache lines, so two threads on two heaps share nothing.
+struct alignas(64) Heap {
+  std::mutex lock;  // guards everything below; one per heap, never shared
   std::unordered_map<void*, SIZE_T> blocks;  // block -> requested size
   SIZE_T bytesInUse = 0;
   SIZE_T maximumSize = 0;  // 0: growable
   bool isProcessHeap = false;
+  // Set and cleared under the lock; read first without it only to refuse a
+  // dead handle early.
+  std::atomic<bool> live{false};
 };
 
-// Every live heap. Operations hold the set shared, so a heap cannot be
-// destroyed under a thread that is using it; HeapDestroy holds it exclusive.
+// Heap records are carved from blocks that are never released, so any
+// handle inside one can be looked at without a process-wide lock: a record
+// that was destroyed stays readable and says it is no longer live. The
+// blocks form a list that only ever grows at its head.
+constexpr size_t kHeapsPerBlock = 64;
+
+struct HeapBlock {
+  Heap heaps[kHeapsPerBlock];
+  HeapBlock* next = nullptr;
+};
+
 struct HeapTable {
-  std::shared_mutex lock;
-  std::unordered_set<Heap*> heaps;
-  std::atomic<long> privateBlocks{0};
+  std::mutex lock;  // creating and destroying heaps only
+  std::atomic<HeapBlock*> blocks{nullptr};
+  // Records ready for reuse, oldest first: a handle just destroyed stays
+  // refused for as long as possible before it names a new heap.
+  std::deque<Heap*> unused;
   std::atomic<long> privateHeaps{0};
   qxplatform::internal::FailureCountdown failAlloc;
   qxplatform::internal::FailureCountdown failCreate;
@@ -51,9 +69,54 @@ HeapTable& Table() {
   return table;
 }
 
-Heap* FindHeap(HeapTable& table, HANDLE handle) {
-  Heap* heap = static_cast<Heap*>(handle);
-  return table.heaps.count(heap) != 0 ? heap : nullptr;
+// The record a handle names, when it names one at all.
+Heap* RecordFor(HeapTable& table, HANDLE handle) {
+  const auto address = reinterpret_cast<uintptr_t>(handle);
+  for (HeapBlock* block = table.blocks.load(std::memory_order_acquire);
+       block != nullptr; block = block->next) {
+    const auto first = reinterpret_cast<uintptr_t>(&block->heaps[0]);
+    if (address < first) continue;
+    const uintptr_t offset = address - first;
+    if (offset >= sizeof(block->heaps) || offset % sizeof(Heap) != 0) continue;
+    return &block->heaps[offset / sizeof(Heap)];
+  }
+  return nullptr;
+}
+
+// Locks the live heap a handle names; false for anything else.
+bool LockHeap(HeapTable& table, HANDLE handle, Heap** heap,
+              std::unique_lock<std::mutex>* guard) {
+  Heap* record = RecordFor(table, handle);
+  if (record == nullptr || !record->live.load(std::memory_order_acquire))
+    return false;
+  std::unique_lock<std::mutex> locked(record->lock);
+  // It may have been destroyed between the look and the lock.
+  if (!record->live.load(std::memory_order_relaxed)) return false;
+  *heap = record;
+  *guard = std::move(locked);
+  return true;
+}
+
+// A record for a new heap, taken live; nullptr when memory runs out.
+Heap* NewHeap(HeapTable& table, SIZE_T maximumSize, bool isProcessHeap) {
+  Heap* heap = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(table.lock);
+    if (table.unused.empty()) {
+      HeapBlock* block = new (std::nothrow) HeapBlock;
+      if (block == nullptr) return nullptr;
+      for (Heap& record : block->heaps) table.unused.push_back(&record);
+      block->next = table.blocks.load(std::memory_order_relaxed);
+      table.blocks.store(block, std::memory_order_release);
+    }
+    heap = table.unused.front();
+    table.unused.pop_front();
+  }
+  std::lock_guard<std::mutex> heapGuard(heap->lock);
+  heap->maximumSize = maximumSize;
+  heap->isProcessHeap = isProcessHeap;
+  heap->live.store(true, std::memory_order_release);
+  return heap;
 }
 
 bool Fits(const Heap& heap, SIZE_T oldSize, SIZE_T newSize) {
@@ -61,10 +124,6 @@ bool Fits(const Heap& heap, SIZE_T oldSize, SIZE_T newSize) {
   if (heap.maximumSize == 0) return true;
   if (newSize > kFixedHeapLargestBlock) return false;
   return heap.bytesInUse - oldSize + newSize <= heap.maximumSize;
-}
-
-void AdjustPrivateBlocks(HeapTable& table, const Heap& heap, long delta) {
-  if (!heap.isProcessHeap) table.privateBlocks += delta;
 }
 
 }  // namespace
@@ -81,39 +140,37 @@ HANDLE WINAPI HeapCreate(DWORD flOptions, SIZE_T dwInitialSize,
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  Heap* heap = new Heap;
-  heap->maximumSize = dwMaximumSize;
-  std::unique_lock<std::shared_mutex> guard(table.lock);
-  table.heaps.insert(heap);
+  Heap* heap = NewHeap(table, dwMaximumSize, /*isProcessHeap=*/false);
+  if (heap == nullptr) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
   ++table.privateHeaps;
   return heap;
 }
 
 HANDLE WINAPI GetProcessHeap(void) {
-  static Heap* processHeap = [] {
-    Heap* heap = new Heap;
-    heap->isProcessHeap = true;
-    HeapTable& table = Table();
-    std::unique_lock<std::shared_mutex> guard(table.lock);
-    table.heaps.insert(heap);
-    return heap;
-  }();
+  static Heap* processHeap =
+      NewHeap(Table(), /*maximumSize=*/0, /*isProcessHeap=*/true);
   return processHeap;
 }
 
 BOOL WINAPI HeapDestroy(HANDLE hHeap) {
   HeapTable& table = Table();
-  std::unique_lock<std::shared_mutex> guard(table.lock);
-  Heap* heap = FindHeap(table, hHeap);
-  if (heap == nullptr || heap->isProcessHeap) {
+  Heap* heap = nullptr;
+  std::unique_lock<std::mutex> heapGuard;
+  if (!LockHeap(table, hHeap, &heap, &heapGuard) || heap->isProcessHeap) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  table.heaps.erase(heap);
+  heap->live.store(false, std::memory_order_release);
   for (auto& block : heap->blocks) free(block.first);
-  table.privateBlocks -= static_cast<long>(heap->blocks.size());
+  std::unordered_map<void*, SIZE_T>().swap(heap->blocks);
+  heap->bytesInUse = 0;
+  heapGuard.unlock();
   --table.privateHeaps;
-  delete heap;
+  std::lock_guard<std::mutex> guard(table.lock);
+  table.unused.push_back(heap);
   return TRUE;
 }
 
@@ -121,11 +178,12 @@ BOOL WINAPI HeapDestroy(HANDLE hHeap) {
 // their null result; they leave the last error alone.
 LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
   HeapTable& table = Table();
-  std::shared_lock<std::shared_mutex> guard(table.lock);
-  Heap* heap = FindHeap(table, hHeap);
-  if (heap == nullptr || (dwFlags & ~kAllocFlags) != 0) return nullptr;
+  Heap* heap = nullptr;
+  std::unique_lock<std::mutex> heapGuard;
+  if (!LockHeap(table, hHeap, &heap, &heapGuard) ||
+      (dwFlags & ~kAllocFlags) != 0)
+    return nullptr;
   if (table.failAlloc.ShouldFail()) return nullptr;
-  std::lock_guard<std::mutex> heapGuard(heap->lock);
   if (!Fits(*heap, 0, dwBytes)) return nullptr;
   void* block = (dwFlags & HEAP_ZERO_MEMORY) != 0
                     ? calloc(1, dwBytes != 0 ? dwBytes : 1)
@@ -133,18 +191,17 @@ LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
   if (block == nullptr) return nullptr;
   heap->blocks.emplace(block, dwBytes);
   heap->bytesInUse += dwBytes;
-  AdjustPrivateBlocks(table, *heap, 1);
   return block;
 }
 
 LPVOID WINAPI HeapReAlloc(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem,
                           SIZE_T dwBytes) {
   HeapTable& table = Table();
-  std::shared_lock<std::shared_mutex> guard(table.lock);
-  Heap* heap = FindHeap(table, hHeap);
-  if (heap == nullptr || lpMem == nullptr || (dwFlags & ~kReAllocFlags) != 0)
+  Heap* heap = nullptr;
+  std::unique_lock<std::mutex> heapGuard;
+  if (lpMem == nullptr || (dwFlags & ~kReAllocFlags) != 0 ||
+      !LockHeap(table, hHeap, &heap, &heapGuard))
     return nullptr;
-  std::lock_guard<std::mutex> heapGuard(heap->lock);
   auto found = heap->blocks.find(lpMem);
   if (found == heap->blocks.end()) return nullptr;
   if (table.failAlloc.ShouldFail()) return nullptr;
@@ -172,15 +229,14 @@ LPVOID WINAPI HeapReAlloc(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem,
 
 BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem) {
   HeapTable& table = Table();
-  std::shared_lock<std::shared_mutex> guard(table.lock);
-  Heap* heap = FindHeap(table, hHeap);
-  if (heap == nullptr) {
+  Heap* heap = nullptr;
+  std::unique_lock<std::mutex> heapGuard;
+  if (!LockHeap(table, hHeap, &heap, &heapGuard)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   (void)dwFlags;
   if (lpMem == nullptr) return TRUE;
-  std::lock_guard<std::mutex> heapGuard(heap->lock);
   auto found = heap->blocks.find(lpMem);
   if (found == heap->blocks.end()) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -189,7 +245,6 @@ BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem) {
   heap->bytesInUse -= found->second;
   heap->blocks.erase(found);
   free(lpMem);
-  AdjustPrivateBlocks(table, *heap, -1);
   return TRUE;
 }
 
@@ -197,10 +252,10 @@ SIZE_T WINAPI HeapSize(HANDLE hHeap, DWORD dwFlags, LPCVOID lpMem) {
   (void)dwFlags;
   constexpr SIZE_T kFailure = static_cast<SIZE_T>(-1);
   HeapTable& table = Table();
-  std::shared_lock<std::shared_mutex> guard(table.lock);
-  Heap* heap = FindHeap(table, hHeap);
-  if (heap == nullptr || lpMem == nullptr) return kFailure;
-  std::lock_guard<std::mutex> heapGuard(heap->lock);
+  Heap* heap = nullptr;
+  std::unique_lock<std::mutex> heapGuard;
+  if (lpMem == nullptr || !LockHeap(table, hHeap, &heap, &heapGuard))
+    return kFailure;
   auto found = heap->blocks.find(const_cast<void*>(lpMem));
   return found == heap->blocks.end() ? kFailure : found->second;
 }
@@ -209,7 +264,20 @@ namespace qxplatform {
 
 void FailHeapAllocAt(long n) { Table().failAlloc.Arm(n); }
 void FailHeapCreateAt(long n) { Table().failCreate.Arm(n); }
-long LiveHeapBlocks() { return Table().privateBlocks.load(); }
+// Each heap counts its own blocks, so allocating touches nothing shared;
+// the total is gathered here, heap by heap.
+long LiveHeapBlocks() {
+  long count = 0;
+  for (HeapBlock* block = Table().blocks.load(std::memory_order_acquire);
+       block != nullptr; block = block->next) {
+    for (Heap& heap : block->heaps) {
+      std::lock_guard<std::mutex> guard(heap.lock);
+      if (heap.live.load(std::memory_order_relaxed) && !heap.isProcessHeap)
+        count += static_cast<long>(heap.blocks.size());
+    }
+  }
+  return count;
+}
 long LiveHeaps() { return Table().privateHeaps.load(); }
 
 namespace internal {

@@ -31,12 +31,30 @@ namespace {
 
 using qxplatform::internal::SimpleUpper;
 
+unsigned char AsciiUpper(unsigned char byte) {
+  return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - 0x20)
+                                    : byte;
+}
+
 // Both texts are compared as whole characters: each is read in the ANSI
 // code page first, so a double-byte character is never compared by halves.
 int CompareAnsi(LPCSTR first, LPCSTR second, bool ignoreCase) {
   if (first == nullptr || second == nullptr) {
     if (first == second) return 0;
     return first == nullptr ? -1 : 1;
+  }
+  // ASCII is one unit per byte, unchanged, in every ANSI code page, and
+  // folds to ASCII; so a common ASCII start is compared byte by byte, and
+  // only what follows it needs converting (it starts on a character
+  // boundary, as nothing before it was a lead byte).
+  for (;; ++first, ++second) {
+    const unsigned char a = static_cast<unsigned char>(*first);
+    const unsigned char b = static_cast<unsigned char>(*second);
+    if (a >= 0x80 || b >= 0x80) break;
+    const unsigned char foldedA = ignoreCase ? AsciiUpper(a) : a;
+    const unsigned char foldedB = ignoreCase ? AsciiUpper(b) : b;
+    if (foldedA != foldedB) return foldedA < foldedB ? -1 : 1;
+    if (a == '\0') return 0;
   }
   std::u16string left = qxplatform::internal::AnsiToWide(first);
   std::u16string right = qxplatform::internal::AnsiToWide(second);

@@ -4,7 +4,9 @@
 
 LPSTR WINAPI CharNextA(LPCSTR lpsz) {
   if (lpsz == nullptr) return nullptr;
-  if (*lpsz == '\0') return const_cast<LPSTR>(lpsz);
+  // No ANSI code page has a lead byte below 0x80: ASCII needs no table.
+  if (static_cast<BYTE>(*lpsz) < 0x80)
+    return const_cast<LPSTR>(*lpsz == '\0' ? lpsz : lpsz + 1);
   if (IsDBCSLeadByte(static_cast<BYTE>(*lpsz)) && lpsz[1] != '\0')
     return const_cast<LPSTR>(lpsz + 2);
   return const_cast<LPSTR>(lpsz + 1);

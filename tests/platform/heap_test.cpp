@@ -3,6 +3,9 @@
 #include <string.h>
 #include <windows.h>
 
+#include <thread>
+#include <vector>
+
 #include "support/platform_fixture.h"
 
 namespace {
@@ -162,6 +165,58 @@ TEST_F(HeapTest, ProcessHeapIsNotCountedAsPrivateAndCannotBeDestroyed) {
   EXPECT_EQ(qxplatform::LiveHeapBlocks(), 0);
   EXPECT_FALSE(HeapDestroy(heap));
   EXPECT_TRUE(HeapFree(heap, 0, block));
+}
+
+TEST_F(HeapTest, AddressesInsideAHeapRecordAreNotHeaps) {
+  HANDLE heap = HeapCreate(0, 0, 0);
+  ASSERT_NE(heap, nullptr);
+  HANDLE inside = static_cast<char*>(heap) + 8;
+  EXPECT_EQ(HeapAlloc(inside, 0, 8), nullptr);
+  EXPECT_FALSE(HeapDestroy(inside));
+  EXPECT_TRUE(HeapDestroy(heap));
+}
+
+// Two threads allocating and freeing, on their own heaps and on one they
+// share, while heaps come and go: no block is lost or counted twice.
+TEST_F(HeapTest, CountsStayExactUnderTwoThreads) {
+  const long heapsBefore = qxplatform::LiveHeaps();
+  const long blocksBefore = qxplatform::LiveHeapBlocks();
+  HANDLE shared = HeapCreate(0, 0, 0);
+  ASSERT_NE(shared, nullptr);
+  constexpr int kRounds = 2000;
+  constexpr int kKept = 50;
+  auto work = [shared](std::vector<void*>* kept) {
+    HANDLE own = HeapCreate(0, 0, 0);
+    for (int i = 0; i < kRounds; ++i) {
+      void* a = HeapAlloc(own, 0, 16);
+      void* b = HeapAlloc(shared, 0, 24);
+      HeapFree(own, 0, a);
+      if (i < kKept) {
+        kept->push_back(b);
+      } else {
+        HeapFree(shared, 0, b);
+      }
+      if (i % 100 == 0) {
+        HANDLE passing = HeapCreate(0, 0, 0);
+        HeapAlloc(passing, 0, 8);
+        HeapDestroy(passing);
+      }
+    }
+    HeapAlloc(own, 0, 8);  // left for HeapDestroy
+    HeapDestroy(own);
+  };
+  std::vector<void*> first;
+  std::vector<void*> second;
+  std::thread other(work, &second);
+  work(&first);
+  other.join();
+  EXPECT_EQ(qxplatform::LiveHeaps(), heapsBefore + 1);
+  EXPECT_EQ(qxplatform::LiveHeapBlocks(), blocksBefore + 2 * kKept);
+  for (void* block : first) EXPECT_TRUE(HeapFree(shared, 0, block));
+  for (void* block : second) EXPECT_TRUE(HeapFree(shared, 0, block));
+  EXPECT_EQ(qxplatform::LiveHeapBlocks(), blocksBefore);
+  EXPECT_TRUE(HeapDestroy(shared));
+  EXPECT_EQ(qxplatform::LiveHeaps(), heapsBefore);
 }
 
 }  // namespace

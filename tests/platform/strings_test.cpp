@@ -75,4 +75,46 @@ TEST_F(StringsTest, DoubleByteCharactersAreComparedWhole) {
   EXPECT_NE(lstrcmpiA("\x82\x4f", "\x82\x6f"), 0);
 }
 
+// Text that starts out as plain ASCII and goes on in the code page: the
+// start is compared without conversion, and what follows it must still be
+// compared as characters, not bytes.
+TEST_F(StringsTest, AsciiStartThenWesternCharactersComparesByCharacter) {
+  EXPECT_EQ(lstrcmpiA("abc\xe9", "ABC\xc9"), 0);
+  EXPECT_LT(lstrcmpiA("abc", "ABC\xe9"), 0);
+  EXPECT_GT(lstrcmpiA("ab\xe9", "AB"), 0);
+  EXPECT_LT(lstrcmpiA("aB", "a\xe9"), 0);
+  // "€" is 0x80 but U+20AC; "ÿ" is 0xFF but folds to U+0178.
+  EXPECT_GT(lstrcmpiA("a\x80", "A\xff"), 0);
+  EXPECT_GT(lstrcmpA("a\x80", "a\xff"), 0);
+}
+
+TEST_F(StringsTest, AsciiStartThenJapaneseCharactersComparesByCharacter) {
+  ASSERT_TRUE(qxplatform::SetAnsiCodePage(932));
+  EXPECT_EQ(lstrcmpiA("Key\x83\x5c", "kEY\x83\x5c"), 0);
+  // "ソ" (U+30BD) against a real backslash that is its trail byte alone.
+  EXPECT_GT(lstrcmpiA("a\x83\x5c", "A\\"), 0);
+  EXPECT_LT(lstrcmpiA("a\\", "A\x83\x5c"), 0);
+  // Half-width "ｱ" (0xB1, U+FF71) sorts after any ASCII.
+  EXPECT_GT(lstrcmpiA("a\xb1", "A~"), 0);
+  // After a double-byte character, ASCII is compared with case folding.
+  EXPECT_EQ(lstrcmpiA("\x83\x5c" "Abc", "\x83\x5c" "aBC"), 0);
+  EXPECT_LT(lstrcmpiA("\x83\x5c" "a", "\x83\x5c" "B"), 0);
+  // Fullwidth "ａ" and "Ａ" after an ASCII start.
+  EXPECT_EQ(lstrcmpiA("x\x82\x81y", "X\x82\x60Y"), 0);
+}
+
+TEST_F(StringsTest, CharNextAStepsJapaneseTextAfterAsciiByWholeCharacters) {
+  ASSERT_TRUE(qxplatform::SetAnsiCodePage(932));
+  const char text[] = "a\x83\x5c\\\xb1\x82\x60z";
+  const char* expected[] = {text + 1, text + 3, text + 4, text + 5,
+                            text + 7, text + 8, text + 8};
+  const char* p = text;
+  for (const char* next : expected) {
+    p = CharNextA(p);
+    EXPECT_EQ(p, next);
+  }
+  EXPECT_FALSE(IsDBCSLeadByte('\\'));
+  EXPECT_TRUE(IsDBCSLeadByte(0x83));
+}
+
 }  // namespace
