@@ -2,6 +2,7 @@
 // and exporting .reg text. A file is parsed completely before the store is
 // touched, and saved through a temporary file that replaces the old one only
 // once it is fully on disk.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -10,6 +11,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <random>
+#include <string_view>
 
 #include <qxplatform/controls.h>
 
@@ -79,21 +82,113 @@ bool WriteAll(int fd, const std::string& bytes) {
   return true;
 }
 
+// Temporaries are "<file>.tmp-<suffix>", so that a lock holder can tell the
+// ones a killed save of this file left behind from anything else.
+constexpr char kTemporaryInfix[] = ".tmp-";
+constexpr size_t kTemporaryRandomDigits = 12;
+constexpr int kTemporaryAttempts = 100;
+// A registry file made from nothing; the umask still applies.
+constexpr mode_t kNewFileMode = 0644;
+constexpr mode_t kAnyWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+constexpr mode_t kPermissionBits = 07777;
+
+std::string RandomSuffix() {
+  static const char kDigits[] = "0123456789abcdef";
+  thread_local std::mt19937_64 engine{std::random_device{}()};
+  std::string suffix;
+  for (size_t i = 0; i < kTemporaryRandomDigits; ++i)
+    suffix.push_back(kDigits[engine() % 16]);
+  return suffix;
+}
+
+bool AllOf(std::string_view text, const char* allowed) {
+  return !text.empty() && text.find_first_not_of(allowed) == text.npos;
+}
+
+// Ours: twelve hex digits, or "<pid>-<serial>" as older hosts named them.
+bool IsTemporarySuffix(std::string_view suffix) {
+  if (suffix.size() == kTemporaryRandomDigits &&
+      AllOf(suffix, "0123456789abcdef"))
+    return true;
+  size_t dash = suffix.find('-');
+  return dash != suffix.npos && AllOf(suffix.substr(0, dash), "0123456789") &&
+         AllOf(suffix.substr(dash + 1), "0123456789");
+}
+
+void SplitPath(const std::string& path, std::string* directory,
+               std::string* name) {
+  size_t slash = path.rfind('/');
+  *directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  *name = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Only safe under the file's lock: no other save of it can be in flight.
+void RemoveStaleTemporaries(const std::string& path) {
+  std::string directory, name;
+  SplitPath(path, &directory, &name);
+  const std::string prefix = name + kTemporaryInfix;
+  DIR* listing = opendir(directory.c_str());
+  if (listing == nullptr) return;
+  while (const dirent* entry = readdir(listing)) {
+    std::string_view entryName = entry->d_name;
+    if (entryName.compare(0, prefix.size(), prefix) != 0 ||
+        !IsTemporarySuffix(entryName.substr(prefix.size())))
+      continue;
+    unlinkat(dirfd(listing), entry->d_name, 0);
+  }
+  closedir(listing);
+}
+
+// The temporary must not widen who may read the registry, nor lose its group,
+// before it takes the old file's place.
+bool CarryOverOwnership(int fd, const struct stat& old,
+                        const std::string& temporary, std::string* error) {
+  // Only the superuser may give a file away; otherwise it stays ours.
+  if (fchown(fd, old.st_uid, old.st_gid) != 0 &&
+      fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0 && errno != EPERM) {
+    *error = SystemError("cannot set the owner of", temporary);
+    return false;
+  }
+  if (fchmod(fd, old.st_mode & kPermissionBits) != 0) {
+    *error = SystemError("cannot set the mode of", temporary);
+    return false;
+  }
+  return true;
+}
+
 // Writes beside the target, flushes to disk and renames over it, so the
 // target is either the old file or the complete new one.
 bool WriteFileAtomically(const std::string& path, const std::string& bytes,
                          std::string* error) {
-  static std::atomic<unsigned> serial{0};
-  std::string temporary = path + ".tmp-" + std::to_string(getpid()) + "-" +
-                          std::to_string(serial.fetch_add(1));
-  int fd =
-      open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  struct stat old {};
+  bool replacing = stat(path.c_str(), &old) == 0;
+  if (!replacing && errno != ENOENT) {
+    *error = SystemError("cannot examine", path);
+    return false;
+  }
+  // The owner made it read-only on purpose; rename would get past that, and
+  // the superuser past access(), so the mode bits decide.
+  if (replacing && (old.st_mode & kAnyWriteBits) == 0) {
+    *error = "registry file " + path + " is read-only";
+    return false;
+  }
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; attempt < kTemporaryAttempts && fd < 0; ++attempt) {
+    temporary = path + kTemporaryInfix + RandomSuffix();
+    fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+              replacing ? S_IRUSR | S_IWUSR : kNewFileMode);
+    if (fd < 0 && errno != EEXIST) break;
+  }
   if (fd < 0) {
     *error = SystemError("cannot create", temporary);
     return false;
   }
-  bool ok = WriteAll(fd, bytes);
-  if (!ok) *error = SystemError("cannot write", temporary);
+  bool ok = !replacing || CarryOverOwnership(fd, old, temporary, error);
+  if (ok && !WriteAll(fd, bytes)) {
+    *error = SystemError("cannot write", temporary);
+    ok = false;
+  }
   if (ok && fsync(fd) != 0) {
     *error = SystemError("cannot flush", temporary);
     ok = false;
@@ -111,15 +206,47 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes,
     return false;
   }
   // Make the rename itself durable; the file is complete either way.
-  size_t slash = path.rfind('/');
-  std::string directory =
-      slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  std::string directory, name;
+  SplitPath(path, &directory, &name);
   int dirFd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd >= 0) {
     fsync(dirFd);
     close(dirFd);
   }
   return true;
+}
+
+bool IsAccessError(int error) { return error == EACCES || error == EPERM; }
+
+// Where nobody may create files beside the registry, nobody can replace it
+// either, and working without the lock loses nothing.
+bool DirectoryWritable(const std::string& path) {
+  std::string directory, name;
+  SplitPath(path, &directory, &name);
+  return access(directory.c_str(), W_OK) == 0;
+}
+
+// flock needs only a descriptor, and reading is all any user who may write
+// the registry is sure to be allowed, so the lock file is opened read-only
+// and made as readable as the registry file itself.
+int OpenLockFile(const std::string& path, const std::string& lockPath) {
+  int fd = open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0 || errno != ENOENT) return fd;
+  struct stat registry {};
+  bool registryExists = stat(path.c_str(), &registry) == 0;
+  fd = open(lockPath.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+            registryExists ? registry.st_mode & 0666 : kNewFileMode);
+  if (fd < 0) {
+    if (errno == EEXIST) return open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    return fd;
+  }
+  if (registryExists) {
+    // Best effort: the lock already works for this process.
+    bool shared = fchown(fd, static_cast<uid_t>(-1), registry.st_gid) == 0;
+    shared = fchmod(fd, registry.st_mode & 0666) == 0 && shared;
+    (void)shared;
+  }
+  return fd;
 }
 
 // The key named by "HKEY_...\path" or "HKCR\path"; *path gets its stored
@@ -237,9 +364,10 @@ bool LockRegistryFile(const char* path, std::string* error) {
   for (const std::string& locked : lockedPaths) {
     if (locked == lockPath) return true;
   }
-  int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  int fd = OpenLockFile(path, lockPath);
   if (fd < 0) {
-    if (errno == EACCES || errno == EROFS || errno == EPERM) return true;
+    if (errno == EROFS || (IsAccessError(errno) && !DirectoryWritable(path)))
+      return true;
     Report(error, "cannot open " + lockPath + ": " + strerror(errno));
     return false;
   }
@@ -247,11 +375,24 @@ bool LockRegistryFile(const char* path, std::string* error) {
   do {
     result = flock(fd, LOCK_EX);
   } while (result != 0 && errno == EINTR);
+  if (result != 0 && errno == EBADF) {
+    // Where flock is carried out with record locks (NFS) an exclusive lock
+    // needs a descriptor open for writing.
+    int writable = open(lockPath.c_str(), O_RDWR | O_CLOEXEC);
+    if (writable >= 0) {
+      close(fd);
+      fd = writable;
+      do {
+        result = flock(fd, LOCK_EX);
+      } while (result != 0 && errno == EINTR);
+    }
+  }
   if (result != 0) {
     Report(error, "cannot lock " + lockPath + ": " + strerror(errno));
     close(fd);
     return false;
   }
+  RemoveStaleTemporaries(path);
   lockedPaths.push_back(lockPath);
   return true;
 }

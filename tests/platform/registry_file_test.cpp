@@ -4,9 +4,12 @@
 // saves that never leave a torn file.
 #include <windows.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -411,6 +414,136 @@ TEST_F(RegistryFileTest, VolatileKeysAreNotSaved) {
   ASSERT_TRUE(qxplatform::LoadRegistryFile(file.c_str(), &error)) << error;
   EXPECT_FALSE(Exists(HKEY_CURRENT_USER, "Volatile"));
   EXPECT_TRUE(Exists(HKEY_CURRENT_USER, "Lasting"));
+}
+
+// ---- the file's mode, its temporaries and its lock
+// ----------------------------------------------------
+
+mode_t ModeOf(const fs::path& path) {
+  struct stat info {};
+  EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
+  return info.st_mode & 07777;
+}
+
+// The access mode of the descriptor this process has open on path, or -1.
+int OpenAccessModeOf(const fs::path& path) {
+  for (const fs::directory_entry& entry :
+       fs::directory_iterator("/proc/self/fd")) {
+    std::error_code failed;
+    fs::path target = fs::read_symlink(entry.path(), failed);
+    if (failed || target != path) continue;
+    std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
+    std::string field;
+    while (info >> field) {
+      if (field != "flags:") continue;
+      std::string octal;
+      info >> octal;
+      return static_cast<int>(std::stoul(octal, nullptr, 8) & O_ACCMODE);
+    }
+  }
+  return -1;
+}
+
+TEST_F(RegistryFileTest, SaveKeepsAPrivateFilePrivate) {
+  fs::path file = m_dir / "registry.reg";
+  std::string error;
+  RegCloseKey(Create(HKEY_CLASSES_ROOT, "First"));
+  ASSERT_TRUE(qxplatform::SaveRegistryFile(file.c_str(), &error)) << error;
+  ASSERT_EQ(chmod(file.c_str(), 0600), 0);
+  RegCloseKey(Create(HKEY_CLASSES_ROOT, "Second"));
+  ASSERT_TRUE(qxplatform::SaveRegistryFile(file.c_str(), &error)) << error;
+  EXPECT_EQ(ModeOf(file), 0600u);
+  ASSERT_EQ(chmod(file.c_str(), 0660), 0);
+  RegCloseKey(Create(HKEY_CLASSES_ROOT, "Third"));
+  ASSERT_TRUE(qxplatform::SaveRegistryFile(file.c_str(), &error)) << error;
+  EXPECT_EQ(ModeOf(file), 0660u);
+  EXPECT_NE(ReadFile(file).find("Third"), std::string::npos);
+}
+
+TEST_F(RegistryFileTest, ReadOnlyFileIsRefusedAndLeftAlone) {
+  fs::path file = m_dir / "registry.reg";
+  std::string error;
+  RegCloseKey(Create(HKEY_CLASSES_ROOT, "Old"));
+  ASSERT_TRUE(qxplatform::SaveRegistryFile(file.c_str(), &error)) << error;
+  const std::string old = ReadFile(file);
+  struct stat before {};
+  ASSERT_EQ(stat(file.c_str(), &before), 0);
+  ASSERT_EQ(chmod(file.c_str(), 0444), 0);
+  RegCloseKey(Create(HKEY_CLASSES_ROOT, "New"));
+  EXPECT_FALSE(qxplatform::SaveRegistryFile(file.c_str(), &error));
+  EXPECT_NE(error.find("registry file " + file.string() + " is read-only"),
+            std::string::npos)
+      << error;
+  struct stat after {};
+  ASSERT_EQ(stat(file.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced";
+  EXPECT_EQ(ModeOf(file), 0444u);
+  EXPECT_EQ(ReadFile(file), old);
+  EXPECT_TRUE(qxplatform::RegistryChanged());
+  EXPECT_EQ(
+      std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()),
+      1);  // no temporary file either
+}
+
+TEST_F(RegistryFileTest, LeftoverTemporariesDoNotBlockSaves) {
+  // What a save killed half way left behind, under this process's id as a
+  // later process with the same id would find it.
+  fs::path file = m_dir / "registry.reg";
+  const std::string stalePrefix =
+      file.string() + ".tmp-" + std::to_string(getpid()) + "-";
+  for (int serial = 0; serial < 1000; ++serial)
+    WriteFile(stalePrefix + std::to_string(serial), "torn");
+  RegCloseKey(Create(HKEY_CLASSES_ROOT, "Saved"));
+  std::string error;
+  EXPECT_TRUE(qxplatform::SaveRegistryFile(file.c_str(), &error)) << error;
+  EXPECT_NE(ReadFile(file).find("Saved"), std::string::npos);
+}
+
+TEST_F(RegistryFileTest, TakingTheLockRemovesOnlyThisFilesTemporaries) {
+  fs::path file = m_dir / "stale.reg";
+  RegCloseKey(Create(HKEY_CLASSES_ROOT, "Kept"));
+  std::string error;
+  ASSERT_TRUE(qxplatform::SaveRegistryFile(file.c_str(), &error)) << error;
+  const std::string saved = ReadFile(file);
+  const fs::path oldStyle = file.string() + ".tmp-4242-0";
+  const fs::path newStyle = file.string() + ".tmp-0123456789ab";
+  const fs::path otherFiles = m_dir / "other.reg.tmp-4242-0";
+  const fs::path notATemporary = file.string() + ".tmp-notes.txt";
+  for (const fs::path& path : {oldStyle, newStyle, otherFiles, notATemporary})
+    WriteFile(path, "torn");
+  ASSERT_TRUE(qxplatform::LockRegistryFile(file.c_str(), &error)) << error;
+  EXPECT_FALSE(fs::exists(oldStyle));
+  EXPECT_FALSE(fs::exists(newStyle));
+  EXPECT_TRUE(fs::exists(otherFiles));
+  EXPECT_TRUE(fs::exists(notATemporary));
+  EXPECT_EQ(ReadFile(file), saved);
+}
+
+TEST_F(RegistryFileTest, LockFileTakesTheRegistryFilesMode) {
+  fs::path file = m_dir / "shared.reg";
+  WriteFile(file, kHeader);
+  ASSERT_EQ(chmod(file.c_str(), 0664), 0);
+  std::string error;
+  ASSERT_TRUE(qxplatform::LockRegistryFile(file.c_str(), &error)) << error;
+  EXPECT_EQ(ModeOf(file.string() + ".lock"), 0664u);
+}
+
+TEST_F(RegistryFileTest, LockIsHeldThroughAReadOnlyDescriptor) {
+  // Every user who may write the registry can read the lock file, but only
+  // its creator may be able to write it.
+  fs::path file = m_dir / "readonly-lock.reg";
+  const fs::path lockFile = file.string() + ".lock";
+  WriteFile(lockFile, "");
+  ASSERT_EQ(chmod(lockFile.c_str(), 0444), 0);
+  std::string error;
+  ASSERT_TRUE(qxplatform::LockRegistryFile(file.c_str(), &error)) << error;
+  EXPECT_EQ(OpenAccessModeOf(lockFile), O_RDONLY);
+  int other = open(lockFile.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0) << "the lock is not held";
+  close(other);
+  RegCloseKey(Create(HKEY_CLASSES_ROOT, "Locked"));
+  EXPECT_TRUE(qxplatform::SaveRegistryFile(file.c_str(), &error)) << error;
 }
 
 }  // namespace

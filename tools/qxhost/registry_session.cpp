@@ -2,6 +2,7 @@
 #include "tools/qxhost/registry_session.h"
 
 #include <errno.h>
+#include <limits.h>
 #include <pwd.h>
 #include <stdlib.h>
 #include <string.h>
@@ -17,6 +18,8 @@ constexpr char kStateSubdirectory[] = "qxkorvex";
 constexpr char kRegistryFileName[] = "registry.reg";
 constexpr char kFallbackStateHome[] = ".local/state";
 constexpr mode_t kStateDirectoryMode = 0700;
+// As many links as the kernel follows in one path.
+constexpr int kMaxLinkHops = 40;
 
 std::string HomeDirectory() {
   const char* home = getenv("HOME");
@@ -60,6 +63,36 @@ bool DefaultRegistryPath(std::string* path, std::string* error) {
   return true;
 }
 
+// The file path names once every link is followed. Locking, loading and
+// saving the file itself keeps a link a link, and has users of the link and
+// of its target share one lock. A link to a file not made yet names a file in
+// a directory that exists; its directory is resolved and the name kept.
+std::string ResolvedPath(const std::string& absolute) {
+  if (char* real = realpath(absolute.c_str(), nullptr)) {
+    std::string resolved = real;
+    free(real);
+    return resolved;
+  }
+  std::string current = absolute;
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    char target[PATH_MAX];
+    ssize_t length = readlink(current.c_str(), target, sizeof(target));
+    if (length < 0 || length == static_cast<ssize_t>(sizeof(target))) break;
+    std::string next(target, static_cast<size_t>(length));
+    if (next[0] != '/') next = current.substr(0, current.rfind('/') + 1) + next;
+    current = next;
+  }
+  size_t slash = current.rfind('/');
+  if (slash == std::string::npos) return current;
+  std::string directory = slash == 0 ? "/" : current.substr(0, slash);
+  char* real = realpath(directory.c_str(), nullptr);
+  if (real == nullptr) return current;  // loading says what is wrong
+  std::string resolved = real;
+  free(real);
+  if (resolved.back() != '/') resolved += '/';
+  return resolved + current.substr(slash + 1);
+}
+
 }  // namespace
 
 std::string AbsolutePath(const std::string& path) {
@@ -73,7 +106,7 @@ bool RegistrySession::Open(const std::string& explicitPath,
                            std::string* error) {
   std::string path = explicitPath;
   if (path.empty() && !DefaultRegistryPath(&path, error)) return false;
-  m_path = AbsolutePath(path);
+  m_path = ResolvedPath(AbsolutePath(path));
   if (setenv(kRegistryEnvironmentVariable, m_path.c_str(), 1) != 0) {
     *error = std::string("cannot set ") + kRegistryEnvironmentVariable;
     return false;
