@@ -86,9 +86,12 @@ QXCONTROL bool SaveRegistryFile(const char* path, std::string* error);
 // until it exits: takes an exclusive lock on "<path>.lock", waiting while
 // another process holds it, so that two processes never load the same file
 // and then each write back their own changes over the other's. Taking it
-// again for the same path does nothing. Where the lock file cannot be
-// created (a read-only directory) nobody can write the registry file
-// either, and the call succeeds without a lock.
+// again for the same path does nothing. The lock file has the registry
+// file's mode and is locked through a read-only descriptor, so every user
+// who may write the registry can take it. Only where the lock file can be
+// neither opened nor created and the directory cannot be written (a
+// read-only file system, say) can nobody write the registry file either,
+// and the call succeeds without a lock; any other failure is an error.
 QXCONTROL bool LockRegistryFile(const char* path, std::string* error);
 // Merges .reg text (UTF-8) into the store, as importing it with regedit does.
 QXCONTROL bool ImportRegistryText(const std::string& text, std::string* error);
