@@ -47,8 +47,12 @@ HRESULT CreateCachedClassObject(ObjectMapEntry& entry) {
 
 }  // namespace
 
+// The count changes by interlocked steps on other threads; it is read
+// atomically too.
 STDAPI DllCanUnloadNow(void) {
-  return CurrentModule().lockCount == 0 ? S_OK : S_FALSE;
+  return __atomic_load_n(&CurrentModule().lockCount, __ATOMIC_ACQUIRE) == 0
+             ? S_OK
+             : S_FALSE;
 }
 
 STDAPI DllGetClassObject(REFCLSID classId, REFIID iid, LPVOID* out) {
