@@ -12,22 +12,14 @@
 
 #include <qxplatform/controls.h>
 
+#include "installer/iinstall_korvex.h"
+
 namespace {
 
 const std::string kProductLibrary =
     std::string(QX_TYPELIB_DIR) + "/qxKorvex.tlb";
 const std::u16string kProductPath(kProductLibrary.begin(),
                                   kProductLibrary.end());
-constexpr GUID kLibid = {0x0322C3C2,
-                         0xE7C6,
-                         0x466F,
-                         {0x9A, 0x3B, 0x33, 0x51, 0x9C, 0x4F, 0xC6, 0xB4}};
-constexpr GUID kIInstallKorvex = {
-    0xD561B16B,
-    0x0E95,
-    0x460A,
-    {0x81, 0x9D, 0xEF, 0x05, 0xD1, 0xA2, 0x9B, 0xC1}};
-
 void LoadFromFile(benchmark::State& state) {
   for (auto _ : state) {
     ITypeLib* lib = nullptr;
@@ -70,8 +62,8 @@ void RegisteredLookup(benchmark::State& state) {
     ITypeLib* lib = nullptr;
     ITypeInfo* info = nullptr;
     MEMBERID id = 0;
-    if (FAILED(LoadRegTypeLib(kLibid, 1, 0, 0, &lib)) ||
-        FAILED(lib->GetTypeInfoOfGuid(kIInstallKorvex, &info)) ||
+    if (FAILED(LoadRegTypeLib(LIBID_QXKORVEXLib, 1, 0, 0, &lib)) ||
+        FAILED(lib->GetTypeInfoOfGuid(IID_IInstallKorvex, &info)) ||
         FAILED(info->GetIDsOfNames(names, 1, &id))) {
       state.SkipWithError("lookup failed");
       return;

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "install_stand_in.h"
 #include "invoke_target.h"
 
 namespace {
@@ -339,36 +340,6 @@ TEST_F(InvokeTest, ThreadsCallingTogetherEachGetTheirOwnResult) {
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(wrong.load(), 0);
 }
-
-// The product's install, as the real runtime calls it on the real object:
-// slot 7, its result through the retval pointer.
-class StandInInstall : public IDispatch {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID,
-                                          DISPID*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*,
-                                   VARIANT*, EXCEPINFO*, UINT*) override {
-    return E_NOTIMPL;
-  }
-  virtual HRESULT STDMETHODCALLTYPE install(LONG* val) {
-    *val = 42;
-    return S_OK;
-  }
-};
 
 TEST_F(InvokeTest, ProductInstallReturnsItsStatusAsTheResult) {
   ComPtr<ITypeLib> lib;

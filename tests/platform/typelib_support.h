@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/holders.h"
+#include "installer/iinstall_korvex.h"
 #include "support/platform_fixture.h"
 
 namespace typelib_test {
@@ -34,21 +35,10 @@ inline std::vector<uint8_t> ReadBytes(const std::string& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
 }
 
-constexpr GUID kProductLibid = {
-    0x0322C3C2,
-    0xE7C6,
-    0x466F,
-    {0x9A, 0x3B, 0x33, 0x51, 0x9C, 0x4F, 0xC6, 0xB4}};
-constexpr GUID kInstallKorvexClsid = {
-    0xEC68AD82,
-    0x001E,
-    0x4396,
-    {0x9C, 0xDC, 0xED, 0x26, 0x4E, 0x51, 0x2E, 0xE4}};
-constexpr GUID kIInstallKorvex = {
-    0xD561B16B,
-    0x0E95,
-    0x460A,
-    {0x81, 0x9D, 0xEF, 0x05, 0xD1, 0xA2, 0x9B, 0xC1}};
+// The product's identifiers, as its interface header gives them.
+inline constexpr const GUID& kProductLibid = LIBID_QXKORVEXLib;
+inline constexpr const GUID& kInstallKorvexClsid = CLSID_InstallKorvex;
+inline constexpr const GUID& kIInstallKorvex = IID_IInstallKorvex;
 constexpr GUID kStdole2Libid = {
     0x00020430,
     0x0000,
