@@ -1,0 +1,157 @@
+// Loading a large registry file: keys per second, and the memory it takes
+// per key, both at the peak of the load and kept by the store afterwards.
+// Also the whole host: qxhost started on the same file, its wall time and
+// the largest resident size it reaches, against a run on an empty registry.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include <qxplatform/controls.h>
+
+// Every operator new in the process, the platform's included, is counted:
+// the bytes live now and the most live at once since the last mark.
+namespace {
+std::atomic<long long> g_liveBytes{0};
+std::atomic<long long> g_peakBytes{0};
+
+void* CountedAllocate(size_t size) {
+  void* block = std::malloc(size == 0 ? 1 : size);
+  if (block == nullptr) throw std::bad_alloc();
+  long long live = g_liveBytes += static_cast<long long>(malloc_usable_size(block));
+  long long peak = g_peakBytes.load(std::memory_order_relaxed);
+  while (live > peak && !g_peakBytes.compare_exchange_weak(peak, live)) {
+  }
+  return block;
+}
+
+void CountedFree(void* block) {
+  if (block == nullptr) return;
+  g_liveBytes -= static_cast<long long>(malloc_usable_size(block));
+  std::free(block);
+}
+}  // namespace
+
+void* operator new(size_t size) { return CountedAllocate(size); }
+void* operator new[](size_t size) { return CountedAllocate(size); }
+void operator delete(void* block) noexcept { CountedFree(block); }
+void operator delete[](void* block) noexcept { CountedFree(block); }
+void operator delete(void* block, size_t) noexcept { CountedFree(block); }
+void operator delete[](void* block, size_t) noexcept { CountedFree(block); }
+
+namespace {
+
+constexpr int kClasses = 50000;  // two keys each
+constexpr int kKeys = 2 * kClasses;
+constexpr char kRegistryPath[] = "/tmp/qx_registry_load_bench.reg";
+constexpr char kEmptyRegistryPath[] = "/tmp/qx_registry_load_bench_empty.reg";
+
+// A registry file as a developer machine's: class ids with a name, each
+// with an InprocServer32 subkey naming its library and threading model.
+void MakeRegistryFile() {
+  qxplatform::ResetRegistry();
+  std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+  char section[512];
+  for (int i = 0; i < kClasses; ++i) {
+    std::snprintf(section, sizeof(section),
+                  "[HKEY_CLASSES_ROOT\\CLSID\\{%08X-1C2B-4F3A-9D8E-%012X}]\r\n"
+                  "@=\"Sample Class %d\"\r\n\r\n"
+                  "[HKEY_CLASSES_ROOT\\CLSID\\{%08X-1C2B-4F3A-9D8E-%012X}"
+                  "\\InprocServer32]\r\n"
+                  "@=\"C:\\\\Program Files\\\\Sample\\\\lib%d.dll\"\r\n"
+                  "\"ThreadingModel\"=\"Apartment\"\r\n\r\n",
+                  i * 2654435761u, i, i, i * 2654435761u, i, i);
+    text += section;
+  }
+  std::string error;
+  if (!qxplatform::ImportRegistryText(text, &error) ||
+      !qxplatform::SaveRegistryFile(kRegistryPath, &error)) {
+    std::fprintf(stderr, "cannot make the registry file: %s\n", error.c_str());
+    std::exit(1);
+  }
+}
+
+// Made in a child process, so that this one stays small: a child forked
+// later to run the host starts with this process's resident size.
+const std::string& RegistryFile() {
+  static const std::string path = [] {
+    pid_t child = fork();
+    if (child == 0) {
+      MakeRegistryFile();
+      _exit(0);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child ||
+        !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+      std::exit(1);
+    return std::string(kRegistryPath);
+  }();
+  return path;
+}
+
+// qxhost on the registry file, printing one small key: the process's
+// largest resident size in KiB.
+long RunHost(const std::string& registry) {
+  pid_t child = fork();
+  if (child == 0) {
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    execl(QX_QXHOST_PATH, "qxhost", "--registry", registry.c_str(), "reg",
+          "export", "HKEY_CURRENT_USER", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  if (child < 0 || wait4(child, &status, 0, &usage) != child ||
+      !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    return -1;
+  return usage.ru_maxrss;
+}
+
+void BM_HostLoad(benchmark::State& state) {
+  std::string registry = state.range(0) != 0 ? RegistryFile()
+                                             : kEmptyRegistryPath;
+  long maxResident = 0;
+  for (auto _ : state) {
+    maxResident = RunHost(registry);
+    if (maxResident < 0) state.SkipWithError("qxhost failed");
+  }
+  state.counters["max_resident_kib"] = static_cast<double>(maxResident);
+}
+BENCHMARK(BM_HostLoad)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+
+void BM_LoadRegistryFile(benchmark::State& state) {
+  const std::string& path = RegistryFile();
+  long long peak = 0, kept = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    qxplatform::ResetRegistry();
+    long long before = g_liveBytes.load();
+    g_peakBytes = before;
+    state.ResumeTiming();
+    std::string error;
+    if (!qxplatform::LoadRegistryFile(path.c_str(), &error))
+      state.SkipWithError(error.c_str());
+    state.PauseTiming();
+    peak = g_peakBytes.load() - before;
+    kept = g_liveBytes.load() - before;
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * kKeys);
+  state.counters["peak_bytes_per_key"] = static_cast<double>(peak) / kKeys;
+  state.counters["kept_bytes_per_key"] = static_cast<double>(kept) / kKeys;
+}
+BENCHMARK(BM_LoadRegistryFile)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
