@@ -26,7 +26,8 @@ std::atomic<long long> g_peakBytes{0};
 void* CountedAllocate(size_t size) {
   void* block = std::malloc(size == 0 ? 1 : size);
   if (block == nullptr) throw std::bad_alloc();
-  long long live = g_liveBytes += static_cast<long long>(malloc_usable_size(block));
+  long long live = g_liveBytes +=
+      static_cast<long long>(malloc_usable_size(block));
   long long peak = g_peakBytes.load(std::memory_order_relaxed);
   while (live > peak && !g_peakBytes.compare_exchange_weak(peak, live)) {
   }
@@ -117,8 +118,8 @@ long RunHost(const std::string& registry) {
 }
 
 void BM_HostLoad(benchmark::State& state) {
-  std::string registry = state.range(0) != 0 ? RegistryFile()
-                                             : kEmptyRegistryPath;
+  std::string registry =
+      state.range(0) != 0 ? RegistryFile() : kEmptyRegistryPath;
   long maxResident = 0;
   for (auto _ : state) {
     maxResident = RunHost(registry);
@@ -126,8 +127,11 @@ void BM_HostLoad(benchmark::State& state) {
   }
   state.counters["max_resident_kib"] = static_cast<double>(maxResident);
 }
-BENCHMARK(BM_HostLoad)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
-
+BENCHMARK(BM_HostLoad)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_LoadRegistryFile(benchmark::State& state) {
   const std::string& path = RegistryFile();

@@ -1,7 +1,13 @@
 // Persistence of the registry store: loading and saving .reg files, merging
-// and exporting .reg text. A file is parsed completely before the store is
-// touched, and saved through a temporary file that replaces the old one only
-// once it is fully on disk.
+// and exporting .reg text. A file is read into fresh trees that replace the
+// store's only once the whole file proved good; merged text is checked
+// completely before the store is touched; a save goes through a temporary
+// file that replaces the old one only once it is fully on disk.
+//
+// Bounds: a registry file holds at most kMaxRegistryFileBytes of text and
+// kMaxRegistryKeys keys. Loading refuses a bigger file, saving refuses to
+// write one, and a merge that would make one is refused before it starts, so
+// a registry that was saved can always be loaded again.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -13,10 +19,13 @@
 #include <cstring>
 #include <random>
 #include <string_view>
+#include <unordered_set>
 
 #include <qxplatform/controls.h>
 
 #include "registry_text.h"
+#include "registry_text_reader.h"
+#include "registry_tree_builder.h"
 
 namespace qxplatform {
 namespace internal {
@@ -43,31 +52,69 @@ void ReplaceStore(RegistryState& state, const RegKeyPtr (&fresh)[kRootCount]) {
   }
 }
 
-bool ReadWholeFile(const char* path, std::string* bytes, bool* missing,
-                   std::string* error) {
-  *missing = false;
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) {
-      *missing = true;
-      return true;
-    }
+constexpr size_t kMaxRegistryFileBytes = 64u << 20;
+constexpr size_t kMaxRegistryKeys = 1000000;
+constexpr char kMaxRegistryFileText[] = "64 MiB";
+constexpr size_t kReadChunk = 1u << 16;
+
+// Opens a registry file for reading: a regular file within the size bound.
+// O_NONBLOCK keeps the open of a FIFO from waiting for a writer. *fd is -1
+// for a file that does not exist.
+bool OpenRegistryInput(const char* path, int* fd, std::string* error) {
+  *fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (*fd < 0) {
+    if (errno == ENOENT) return true;
     *error = SystemError("cannot open", path);
     return false;
   }
-  char buffer[65536];
+  struct stat info {};
+  std::string problem;
+  if (fstat(*fd, &info) != 0) {
+    problem = SystemError("cannot examine", path);
+  } else if (S_ISDIR(info.st_mode)) {
+    problem = std::string(path) + " is a directory";
+  } else if (!S_ISREG(info.st_mode)) {
+    problem = std::string(path) + " is not a regular file";
+  } else if (static_cast<uint64_t>(info.st_size) > kMaxRegistryFileBytes) {
+    problem = std::string(path) + " is larger than " + kMaxRegistryFileText;
+  }
+  if (problem.empty()) return true;
+  close(*fd);
+  *fd = -1;
+  *error = problem;
+  return false;
+}
+
+// Streams the file through the reader, a piece at a time; a file that grows
+// past the bound while it is read is refused all the same.
+bool ReadRegistryFile(int fd, const char* path, RegTextReader* reader,
+                      std::string* error) {
+  std::string chunk(kReadChunk, '\0');
+  size_t total = 0;
   for (;;) {
-    ssize_t got = read(fd, buffer, sizeof(buffer));
+    ssize_t got = read(fd, &chunk[0], chunk.size());
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       *error = SystemError("cannot read", path);
-      close(fd);
       return false;
     }
     if (got == 0) break;
-    bytes->append(buffer, static_cast<size_t>(got));
+    total += static_cast<size_t>(got);
+    if (total > kMaxRegistryFileBytes) {
+      *error = std::string(path) + " is larger than " + kMaxRegistryFileText;
+      return false;
+    }
+    std::string what;
+    if (!reader->Feed(std::string_view(chunk.data(), got), &what)) {
+      *error = std::string(path) + ": " + what;
+      return false;
+    }
   }
-  close(fd);
+  std::string what;
+  if (!reader->Finish(&what)) {
+    *error = std::string(path) + ": " + what;
+    return false;
+  }
   return true;
 }
 
@@ -230,14 +277,16 @@ bool DirectoryWritable(const std::string& path) {
 // the registry is sure to be allowed, so the lock file is opened read-only
 // and made as readable as the registry file itself.
 int OpenLockFile(const std::string& path, const std::string& lockPath) {
-  int fd = open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = open(lockPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd >= 0 || errno != ENOENT) return fd;
   struct stat registry {};
   bool registryExists = stat(path.c_str(), &registry) == 0;
   fd = open(lockPath.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC,
             registryExists ? registry.st_mode & 0666 : kNewFileMode);
   if (fd < 0) {
-    if (errno == EEXIST) return open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (errno == EEXIST)
+      return open(lockPath.c_str(),
+                  O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     return fd;
   }
   if (registryExists) {
@@ -287,10 +336,12 @@ RegKeyPtr FindKeyByName(RegistryState& state, std::string_view name,
 }
 
 // The whole store as .reg text: a root's own section only when it holds
-// values, then every key below it.
-bool FormatStore(RegistryState& state, bool skipVolatile, std::string* text,
+// values, then every key below it. A registry file (asFile) leaves out the
+// volatile keys and carries the lines that show it complete.
+bool FormatStore(RegistryState& state, bool asFile, std::string* text,
                  std::string* error) {
-  *text = RegTextHeader();
+  const bool skipVolatile = asFile;
+  *text = asFile ? RegFileHeader() : RegTextHeader();
   for (const RootInfo& info : kRoots) {
     const RegKey& root = *state.roots[static_cast<int>(info.id)];
     if (!AppendKeySections(root, Utf8ToWide(info.longName, nullptr),
@@ -298,7 +349,66 @@ bool FormatStore(RegistryState& state, bool skipVolatile, std::string* text,
                            text, error))
       return false;
   }
+  if (asFile) *text += RegFileClosing();
   return true;
+}
+
+// What the store holds, for the bounds of a merge: keys, and about how much
+// text they and their values take in a file.
+struct StoreSize {
+  size_t keys = 0;
+  size_t textBytes = 0;
+};
+
+void MeasureTree(const RegKey& key, size_t pathUnits, StoreSize* size) {
+  for (const RegValue& value : key.values) {
+    bool text = value.type == REG_SZ;
+    size->textBytes +=
+        value.name.size() + 8 + value.data.size() * (text ? 1 : 3);
+  }
+  for (const auto& entry : key.subkeys) {
+    const RegKey& subkey = *entry.second;
+    size_t subkeyUnits = pathUnits + 1 + subkey.name.size();
+    ++size->keys;
+    size->textBytes += subkeyUnits + 4;
+    MeasureTree(subkey, subkeyUnits, size);
+  }
+}
+
+StoreSize MeasureStore(const RegistryState& state) {
+  StoreSize size;
+  for (const RootInfo& info : kRoots)
+    MeasureTree(*state.roots[static_cast<int>(info.id)],
+                std::char_traits<char>::length(info.longName), &size);
+  return size;
+}
+
+// The keys a merge would make and the length of their names in a file.
+// Keys it makes twice count once; removals are not counted, so this is never
+// less than what the merge makes.
+StoreSize MeasureNewKeys(const std::vector<RegTextOp>& ops,
+                         const RegKeyPtr (&roots)[kRootCount]) {
+  StoreSize size;
+  std::unordered_set<uint64_t> made;  // paths by a hash of their folded names
+  for (const RegTextOp& op : ops) {
+    if (op.kind != RegTextOp::Kind::kOpenKey) continue;
+    const RegKey* key = roots[static_cast<int>(op.root)].get();
+    uint64_t hash = 1469598103934665603ULL + static_cast<uint64_t>(op.root);
+    size_t pathUnits = std::char_traits<char>::length(
+        kRoots[static_cast<int>(op.root)].longName);
+    for (const std::u16string& level : op.levels) {
+      for (char16_t c : level) hash = (hash ^ UpcaseChar(c)) * 1099511628211ULL;
+      hash = (hash ^ u'\\') * 1099511628211ULL;
+      pathUnits += 1 + level.size();
+      RegKeyPtr existing = key != nullptr ? FindSubkey(*key, level) : nullptr;
+      key = existing.get();
+      if (key == nullptr && made.insert(hash).second) {
+        ++size.keys;
+        size.textBytes += pathUnits + 4;
+      }
+    }
+  }
+  return size;
 }
 
 }  // namespace
@@ -311,21 +421,24 @@ bool LoadRegistryFile(const char* path, std::string* error) {
     Report(error, "no file name");
     return false;
   }
-  std::string bytes;
-  bool missing = false;
+  int fd = -1;
   std::string what;
-  if (!ReadWholeFile(path, &bytes, &missing, &what)) {
+  if (!OpenRegistryInput(path, &fd, &what)) {
     Report(error, what);
-    return false;
-  }
-  std::vector<RegTextOp> ops;
-  if (!missing && !ParseRegText(bytes, &ops, &what)) {
-    Report(error, std::string(path) + ": " + what);
     return false;
   }
   RegKeyPtr fresh[kRootCount];
   for (RegKeyPtr& root : fresh) root = std::make_shared<RegKey>();
-  ApplyRegOps(ops, fresh);
+  if (fd >= 0) {
+    RegTreeBuilder builder(fresh, kMaxRegistryKeys);
+    RegTextReader reader(&builder, /*registryFile=*/true);
+    bool read = ReadRegistryFile(fd, path, &reader, &what);
+    close(fd);
+    if (!read) {
+      Report(error, what);
+      return false;
+    }
+  }
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
   ReplaceStore(state, fresh);
@@ -342,8 +455,18 @@ bool SaveRegistryFile(const char* path, std::string* error) {
   std::lock_guard<std::mutex> lock(state.mutex);
   std::string text;
   std::string what;
-  if (!FormatStore(state, /*skipVolatile=*/true, &text, &what) ||
-      !WriteFileAtomically(path, text, &what)) {
+  if (!FormatStore(state, /*asFile=*/true, &text, &what)) {
+    Report(error, what);
+    return false;
+  }
+  if (text.size() > kMaxRegistryFileBytes) {
+    Report(error, "the registry would take " + std::to_string(text.size()) +
+                      " bytes, more than the " + kMaxRegistryFileText +
+                      " a registry file may hold; " + path +
+                      " was left as it was");
+    return false;
+  }
+  if (!WriteFileAtomically(path, text, &what)) {
     Report(error, what);
     return false;
   }
@@ -369,6 +492,12 @@ bool LockRegistryFile(const char* path, std::string* error) {
     if (errno == EROFS || (IsAccessError(errno) && !DirectoryWritable(path)))
       return true;
     Report(error, "cannot open " + lockPath + ": " + strerror(errno));
+    return false;
+  }
+  struct stat lockInfo {};
+  if (fstat(fd, &lockInfo) != 0 || !S_ISREG(lockInfo.st_mode)) {
+    Report(error, lockPath + " is not a regular file");
+    close(fd);
     return false;
   }
   int result;
@@ -400,14 +529,41 @@ bool LockRegistryFile(const char* path, std::string* error) {
 bool ImportRegistryText(const std::string& text, std::string* error) {
   std::vector<RegTextOp> ops;
   std::string what;
+  if (text.size() > kMaxRegistryFileBytes) {
+    Report(error,
+           std::string("the text is larger than ") + kMaxRegistryFileText);
+    return false;
+  }
   if (!ParseRegText(text, &ops, &what)) {
     Report(error, what);
     return false;
   }
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
-  ApplyRegOps(ops, state.roots);
-  if (!ops.empty()) state.changed = true;
+  // Section names are written out in full for every key, so a short text of
+  // deep, long names can make a huge registry: measured before anything
+  // changes.
+  StoreSize now = MeasureStore(state);
+  StoreSize added = MeasureNewKeys(ops, state.roots);
+  if (now.keys + added.keys > kMaxRegistryKeys) {
+    Report(error, "the text would make " + std::to_string(added.keys) +
+                      " keys, and a registry may hold no more than " +
+                      std::to_string(kMaxRegistryKeys) +
+                      "; nothing was merged");
+    return false;
+  }
+  if (now.textBytes + added.textBytes + text.size() > kMaxRegistryFileBytes) {
+    Report(error, std::string("the text would make the registry file larger "
+                              "than ") +
+                      kMaxRegistryFileText + "; nothing was merged");
+    return false;
+  }
+  RegTreeBuilder builder(state.roots, kMaxRegistryKeys);
+  if (!ReplayRegOps(ops, &builder, &what)) {
+    Report(error, what);  // not reached: the bounds were checked above
+    return false;
+  }
+  if (builder.changed()) state.changed = true;
   return true;
 }
 
@@ -421,7 +577,7 @@ bool ExportRegistryText(const char* key, std::string* out, std::string* error) {
   std::string text;
   std::string what;
   if (key == nullptr || *key == '\0') {
-    if (!FormatStore(state, /*skipVolatile=*/false, &text, &what)) {
+    if (!FormatStore(state, /*asFile=*/false, &text, &what)) {
       Report(error, what);
       return false;
     }

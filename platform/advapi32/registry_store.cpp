@@ -188,6 +188,10 @@ RegKeyPtr AddSubkey(RegKey& parent, const std::u16string& name) {
   return key;
 }
 
+void RemoveSubkey(RegKey& parent, std::u16string_view name) {
+  parent.subkeys.erase(Upcase(name));
+}
+
 void MarkTreeDeleted(RegKey& key) {
   key.deleted = true;
   for (auto& entry : key.subkeys) MarkTreeDeleted(*entry.second);

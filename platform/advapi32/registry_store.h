@@ -112,6 +112,8 @@ RegKeyPtr FindPath(const RegKeyPtr& from,
                    const std::vector<std::u16string>& levels);
 // Makes a subkey (which must not exist yet) and touches the parent.
 RegKeyPtr AddSubkey(RegKey& parent, const std::u16string& name);
+// Takes a direct subkey out of its parent (the key itself is not marked).
+void RemoveSubkey(RegKey& parent, std::u16string_view name);
 // Marks a key and everything below it as deleted.
 void MarkTreeDeleted(RegKey& key);
 // Stores a value, replacing one of the same name in its place.

@@ -1,37 +1,35 @@
-// Reading and writing "Windows Registry Editor Version 5.00" text. Reading
-// turns the whole text into a list of operations first, so a malformed text
-// is refused before anything in the store changes.
+// Writing "Windows Registry Editor Version 5.00" text, and what the reader
+// and the writer share: the header, the lines that mark a registry file as
+// complete, and which names the text can carry.
 #pragma once
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "registry_store.h"
 
 namespace qxplatform {
 namespace internal {
 
-struct RegTextOp {
-  enum class Kind { kOpenKey, kDeleteKey, kSetValue, kDeleteValue };
-  Kind kind = Kind::kOpenKey;
-  // kOpenKey and kDeleteKey: the key. Value operations apply to the key of
-  // the latest kOpenKey.
-  RootId root = RootId::kClassesRoot;
-  std::vector<std::u16string> levels;
-  RegValue value;  // the name alone for kDeleteValue
-};
+constexpr char kRegTextHeader[] = "Windows Registry Editor Version 5.00";
+// A registry file is saved with this comment right below the header and the
+// closing line as its last line. A file that has the one but not the other
+// was cut short, and is refused rather than loaded in part; regedit and
+// other readers take both for comments.
+constexpr char kRegFileCompleteMark[] =
+    "; Saved whole: a complete file ends with \"; end\".";
+constexpr char kRegFileClosingLine[] = "; end";
 
-// Parses .reg text in UTF-8 (with or without BOM) or UTF-16LE with BOM. On
-// failure *error names the line and what is wrong with it.
-bool ParseRegText(std::string_view bytes, std::vector<RegTextOp>* ops,
-                  std::string* error);
+// A name the writer can put back on one line as it was read: no line break
+// and no unpaired surrogate. Import and save apply the same rule, so a
+// registry that loads can always be saved.
+bool IsWritableName(std::u16string_view name);
 
-// Applies parsed operations to four roots, creating keys as regedit does.
-void ApplyRegOps(const std::vector<RegTextOp>& ops,
-                 const RegKeyPtr (&roots)[kRootCount]);
-
-// The header line and the blank line after it.
+// The header line and the blank line after it, as an export starts.
 std::string RegTextHeader();
+// The header of a saved registry file, with its completeness mark, and the
+// line it ends with.
+std::string RegFileHeader();
+std::string RegFileClosing();
 
 // Appends the section of key (named by path, "HKEY_...\\A\\B") and those of
 // everything below it. With writeSelf false only the sections below are

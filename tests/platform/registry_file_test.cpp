@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -24,6 +25,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kHeader[] = "Windows Registry Editor Version 5.00\r\n\r\n";
+constexpr char kCompleteMark[] =
+    "; Saved whole: a complete file ends with \"; end\".";
 
 class RegistryFileTest : public PlatformTest {
  protected:
@@ -157,11 +160,51 @@ TEST_F(RegistryFileTest, SaveAndLoadRoundTrip) {
   qxplatform::ResetRegistry();
   ASSERT_TRUE(qxplatform::LoadRegistryFile(file.c_str(), &error)) << error;
   EXPECT_EQ(ExportAll(), before);
-  EXPECT_EQ(ReadFile(file), before);
+  // The export's text, with the lines that show the file complete.
+  std::string saved = before;
+  saved.insert(std::strlen(kHeader) - 2, std::string(kCompleteMark) + "\r\n");
+  EXPECT_EQ(ReadFile(file), saved + "; end\r\n");
   EXPECT_FALSE(qxplatform::RegistryChanged());
   EXPECT_EQ(
       std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()),
       1);  // no temporary file left behind
+}
+
+// A saved file cut short anywhere (power loss while copying it, a full disk)
+// is refused whole, rather than loaded as a registry missing its end.
+TEST_F(RegistryFileTest, SavedFileCutShortAnywhereIsRefused) {
+  FillStore();
+  fs::path file = m_dir / "registry.reg";
+  std::string error;
+  ASSERT_TRUE(qxplatform::SaveRegistryFile(file.c_str(), &error)) << error;
+  const std::string whole = ReadFile(file);
+  const std::string complete = ExportAll();
+  fs::path cut = m_dir / "cut.reg";
+  // Everything but the line end after the closing line matters. Cut
+  // further and further back from the end.
+  WriteFile(cut, whole);
+  for (size_t length = whole.size() - 3; length != static_cast<size_t>(-1);
+       --length) {
+    ASSERT_EQ(truncate(cut.c_str(), static_cast<off_t>(length)), 0);
+    EXPECT_FALSE(qxplatform::LoadRegistryFile(cut.c_str(), &error))
+        << "cut at " << length;
+    ASSERT_EQ(ExportAll(), complete) << "cut at " << length;
+  }
+  std::ofstream(cut, std::ios::binary) << whole.substr(0, whole.size() - 2);
+  EXPECT_TRUE(qxplatform::LoadRegistryFile(cut.c_str(), &error)) << error;
+  EXPECT_EQ(ExportAll(), complete);
+}
+
+// The same text without the mark, as regedit or a person writes it, loads.
+TEST_F(RegistryFileTest, TextWithoutTheMarkLoadsAsItStands) {
+  fs::path file = m_dir / "hand.reg";
+  std::ofstream(file, std::ios::binary)
+      << "Windows Registry Editor Version "
+         "5.00\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n"
+         "\"v\"=dword:0000000";  // cut inside the data, still a dword
+  std::string error;
+  ASSERT_TRUE(qxplatform::LoadRegistryFile(file.c_str(), &error)) << error;
+  EXPECT_TRUE(Exists(HKEY_CURRENT_USER, "A"));
 }
 
 // ---- the text format
@@ -271,6 +314,34 @@ TEST_F(RegistryFileTest, LoadReadsUtf16WithBom) {
             std::string("\x92\x6C\0", 3));
 }
 
+// A file is read a piece at a time; a character may lie across two pieces.
+TEST_F(RegistryFileTest, LoadReadsUtf16AcrossPieces) {
+  std::u16string value;
+  for (int i = 0; i < 40000; ++i) value += u"\U0001F600";
+  for (const char16_t* prefix : {u"", u"a"}) {
+    std::u16string text =
+        u"Windows Registry Editor Version 5.00\r\n\r\n"
+        u"[HKEY_CLASSES_ROOT\\Wide]\r\n@=\"" +
+        std::u16string(prefix) + value + u"\"\r\n";
+    std::string bytes("\xFF\xFE", 2);
+    for (char16_t c : text) {
+      bytes.push_back(static_cast<char>(c & 0xFF));
+      bytes.push_back(static_cast<char>(c >> 8));
+    }
+    fs::path file = m_dir / "wide.reg";
+    WriteFile(file, bytes);
+    std::string error;
+    ASSERT_TRUE(qxplatform::LoadRegistryFile(file.c_str(), &error)) << error;
+    std::string expected = std::string(kHeader) +
+                           "[HKEY_CLASSES_ROOT\\Wide]\r\n@=\"" +
+                           (*prefix != 0 ? "a" : "");
+    for (int i = 0; i < 40000; ++i) expected += "\xF0\x9F\x98\x80";
+    std::string out;
+    ASSERT_TRUE(qxplatform::ExportRegistryText("HKCR\\Wide", &out, &error));
+    EXPECT_EQ(out, expected + "\"\r\n\r\n");
+  }
+}
+
 TEST_F(RegistryFileTest, MissingFileIsAnEmptyRegistry) {
   RegCloseKey(Create(HKEY_CLASSES_ROOT, "Old"));
   std::string error;
@@ -278,6 +349,24 @@ TEST_F(RegistryFileTest, MissingFileIsAnEmptyRegistry) {
       qxplatform::LoadRegistryFile((m_dir / "none.reg").c_str(), &error))
       << error;
   EXPECT_EQ(ExportAll(), kHeader);
+}
+
+// Names are written in full for every key, so a short text of deep, long
+// names would make a registry file of hundreds of megabytes: refused whole.
+TEST_F(RegistryFileTest, ImportThatWouldMakeAHugeRegistryIsRefused) {
+  FillStore();
+  const std::string before = ExportAll();
+  std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+  for (char top : {'a', 'b', 'c'}) {
+    text += "[HKEY_CURRENT_USER";
+    for (int level = 0; level < 512; ++level)
+      text += "\\" + std::string(255, level == 0 ? top : 'n');
+    text += "]\r\n";
+  }
+  std::string error;
+  EXPECT_FALSE(qxplatform::ImportRegistryText(text, &error));
+  EXPECT_NE(error.find("64 MiB"), std::string::npos) << error;
+  EXPECT_EQ(ExportAll(), before);
 }
 
 // ---- malformed text
