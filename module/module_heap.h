@@ -13,11 +13,17 @@
 // 16, which keeps blocks on the alignment the platform heap gives.
 constexpr SIZE_T kModuleBlockHeaderSize = 2 * sizeof(void*);
 
+// The size of a cache line on the processors the library runs on.
+constexpr SIZE_T kCacheLineSize = 64;
+
 struct ModuleHeap {
   HANDLE mainHeap;    // null until created, and after destruction
   DWORD heapMask;     // extra heaps - 1, or 0 when there are none
   HANDLE* heapArray;  // heapMask + 1 handles from the main heap, or null
-  LONG heapCounter;   // rotating choice of extra heap
+  // The rotating choice of extra heap. Every allocation writes it, so it
+  // has a cache line to itself: the fields above are only read, and threads
+  // on other processors keep their copies of them.
+  alignas(kCacheLineSize) LONG heapCounter;
 
   // Creates the main heap and, where the platform calls for them, the
   // extra heaps. Failures leave the heap on whatever could be created:
