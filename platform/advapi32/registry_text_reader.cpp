@@ -288,24 +288,6 @@ bool ParseValueLine(std::string_view line, std::string* scratch,
   return ParseValueData(rest, scratch, wide, value, what);
 }
 
-void AppendUtf8(char32_t c, std::string* out) {
-  if (c < 0x80) {
-    out->push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
 }  // namespace
 
 bool RegTextReader::Fail(const std::string& what) {
@@ -349,33 +331,34 @@ void RegTextReader::TakeStart() {
   }
 }
 
-// A UTF-16 unit, decoded into m_utf8. An unpaired surrogate is refused,
-// after the lines before it, so that the error names its line.
+// A UTF-16 unit, kept in m_units when it is a character or completes one.
+// An unpaired surrogate is refused, after the lines before it, so that the
+// error names its line.
 bool RegTextReader::TakeUnit(char16_t c) {
   bool paired = true;
   if (m_highSurrogate != 0) {
     paired = c >= 0xDC00 && c <= 0xDFFF;
-    if (paired)
-      AppendUtf8(0x10000 + ((m_highSurrogate - 0xD800) << 10) + (c - 0xDC00),
-                 &m_utf8);
+    if (paired) {
+      m_units.push_back(m_highSurrogate);
+      m_units.push_back(c);
+    }
     m_highSurrogate = 0;
   } else if (c >= 0xD800 && c <= 0xDBFF) {
     m_highSurrogate = c;
   } else if (c >= 0xDC00 && c <= 0xDFFF) {
     paired = false;
   } else {
-    AppendUtf8(c, &m_utf8);
+    m_units.push_back(c);
   }
   if (paired) return true;
-  if (FeedUtf8(m_utf8)) {
+  if (FeedUtf8(WideToUtf8(m_units)))
     Fail(
         LineError(m_lineNumber + 1, "UTF-16 text holds an unpaired surrogate"));
-  }
   return false;
 }
 
 bool RegTextReader::FeedUtf16(std::string_view bytes) {
-  m_utf8.clear();
+  m_units.clear();
   auto byteAt = [&bytes](size_t at) {
     return static_cast<char16_t>(static_cast<unsigned char>(bytes[at]));
   };
@@ -395,7 +378,7 @@ bool RegTextReader::FeedUtf16(std::string_view bytes) {
     m_oddByte = bytes[i];
     m_hasOddByte = true;
   }
-  return FeedUtf8(m_utf8);
+  return FeedUtf8(WideToUtf8(m_units));
 }
 
 bool RegTextReader::FeedUtf8(std::string_view text) {

@@ -69,9 +69,9 @@ class RegTextReader {
   } m_encoding = Encoding::kUnknown;
   std::string m_start;  // the first bytes, until the encoding is known
   bool m_checkedSecondMark = false;
-  std::string m_partial;  // a line not yet ended
-  std::string m_joined;   // a value line continued with "\"
-  std::string m_utf8;     // UTF-16 text converted, one piece at a time
+  std::string m_partial;   // a line not yet ended
+  std::string m_joined;    // a value line continued with "\"
+  std::u16string m_units;  // UTF-16 text checked, one piece at a time
   char m_oddByte = 0;
   bool m_hasOddByte = false;
   char16_t m_highSurrogate = 0;
