@@ -170,6 +170,29 @@ TEST_F(RegistryFileTest, SaveAndLoadRoundTrip) {
       1);  // no temporary file left behind
 }
 
+// A file is read a piece at a time; sections, values and continued lines
+// lie across the pieces' ends somewhere in a file this size.
+TEST_F(RegistryFileTest, LargeFileLoadsAsItWasSaved) {
+  std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+  for (int i = 0; i < 1500; ++i) {
+    std::string n = std::to_string(i);
+    text += "[HKEY_CLASSES_ROOT\\Many\\Key " + n + "]\r\n@=\"value " + n +
+            "\"\r\n\"bytes\"=hex:";
+    // Up to 90 bytes: written back over as many as four lines.
+    for (int b = 0; b < i % 90; ++b) text += b == 0 ? "5a" : ",5a";
+    text += "\r\n\r\n";
+  }
+  std::string error;
+  ASSERT_TRUE(qxplatform::ImportRegistryText(text, &error)) << error;
+  const std::string complete = ExportAll();
+  fs::path file = m_dir / "registry.reg";
+  ASSERT_TRUE(qxplatform::SaveRegistryFile(file.c_str(), &error)) << error;
+  ASSERT_GT(fs::file_size(file), 3u * 65536);
+  qxplatform::ResetRegistry();
+  ASSERT_TRUE(qxplatform::LoadRegistryFile(file.c_str(), &error)) << error;
+  EXPECT_EQ(ExportAll(), complete);
+}
+
 // A saved file cut short anywhere (power loss while copying it, a full disk)
 // is refused whole, rather than loaded as a registry missing its end.
 TEST_F(RegistryFileTest, SavedFileCutShortAnywhereIsRefused) {
