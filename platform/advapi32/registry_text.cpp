@@ -60,18 +60,47 @@ bool ParseHexNumber(std::string_view text, DWORD* number) {
   return true;
 }
 
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
+constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c < 0xDC00; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c < 0xE000; }
+
+// Checked here rather than replaced, so that what loads is what was written.
+bool HasUnpairedSurrogate(std::u16string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (IsHighSurrogate(text[i]) && i + 1 < text.size() &&
+        IsLowSurrogate(text[i + 1])) {
+      ++i;
+    } else if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i])) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // The text as UTF-8: a UTF-16LE text with its BOM is converted, a UTF-8 BOM
-// is dropped.
+// is dropped. The one place that decides what .reg bytes mean, for a loaded
+// registry file and imported text alike. A second mark after the first is
+// refused: it is no part of a key or value name and says the text was
+// encoded twice.
 bool DecodeText(std::string_view bytes, std::string* text, std::string* error) {
-  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-    *text = std::string(bytes.substr(3));
+  constexpr char kDoubleBom[] = "the text starts with two byte-order marks";
+  if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
+    bytes.remove_prefix(kUtf8Bom.size());
+    if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
+      *error = kDoubleBom;
+      return false;
+    }
+    *text = std::string(bytes);
     return true;
   }
-  if (bytes.size() >= 2 && bytes.substr(0, 2) == "\xFE\xFF") {
+  if (bytes.substr(0, kUtf16BeBom.size()) == kUtf16BeBom) {
     *error = "UTF-16 big-endian text is not supported";
     return false;
   }
-  if (bytes.size() >= 2 && bytes.substr(0, 2) == "\xFF\xFE") {
+  if (bytes.substr(0, kUtf16LeBom.size()) == kUtf16LeBom) {
     if (bytes.size() % 2 != 0) {
       *error = "UTF-16 text with an odd number of bytes";
       return false;
@@ -81,6 +110,14 @@ bool DecodeText(std::string_view bytes, std::string* text, std::string* error) {
       auto low = static_cast<unsigned char>(bytes[2 + 2 * i]);
       auto high = static_cast<unsigned char>(bytes[3 + 2 * i]);
       wide[i] = static_cast<char16_t>(low | (high << 8));
+    }
+    if (!wide.empty() && wide[0] == u'\xFEFF') {
+      *error = kDoubleBom;
+      return false;
+    }
+    if (HasUnpairedSurrogate(wide)) {
+      *error = "UTF-16 text holds an unpaired surrogate";
+      return false;
     }
     *text = WideToUtf8(wide);
     return true;
