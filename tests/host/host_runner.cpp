@@ -3,12 +3,14 @@
 #include "host/host_runner.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -126,7 +128,22 @@ HostRun HostSandbox::Run(const std::vector<std::string>& arguments) const {
     _exit(127);
   }
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
+  bool reaped = false;
+  if (m_timeout.count() > 0) {
+    const auto deadline = std::chrono::steady_clock::now() + m_timeout;
+    while (!(reaped = waitpid(pid, &status, WNOHANG) == pid)) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        ADD_FAILURE() << "qxhost still running after " << m_timeout.count()
+                      << " ms; killed";
+        kill(pid, SIGKILL);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  if (!reaped) {
+    while (waitpid(pid, &status, 0) < 0) {
+    }
   }
   run.exitCode =
       WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

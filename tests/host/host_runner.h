@@ -3,6 +3,7 @@
 #pragma once
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -40,6 +41,11 @@ class HostSandbox {
   // Run with "--registry <registry()>" in front.
   HostRun RunWithRegistry(const std::vector<std::string>& arguments) const;
 
+  // A run still going after this long is killed, and its exit code is then
+  // 128 + SIGKILL: for runs that would hang if the host waited on its
+  // input. Zero, the default, waits for the run however long it takes.
+  void SetTimeout(std::chrono::milliseconds limit) { m_timeout = limit; }
+
   std::map<std::string, std::string>& environment() { return m_environment; }
   const std::filesystem::path& root() const { return m_root; }
   std::filesystem::path registry() const { return m_root / "registry.reg"; }
@@ -49,6 +55,7 @@ class HostSandbox {
  private:
   std::filesystem::path m_root;
   std::map<std::string, std::string> m_environment;
+  std::chrono::milliseconds m_timeout{0};
 };
 
 std::string ReadFile(const std::filesystem::path& path);

@@ -50,6 +50,19 @@ std::string ToUtf16LeWithBom(const std::string& utf8) {
   return out;
 }
 
+// Text that must not be taken as .reg text, whether imported or loaded: UTF-16
+// with an unpaired surrogate (each of the three ways to have one), and text
+// whose byte-order mark was encoded twice.
+std::vector<std::string> BadlyEncoded() {
+  const std::string head = ToUtf16LeWithBom(
+      "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CLASSES_ROOT\\Qx");
+  const std::string tail = ToUtf16LeWithBom("]\r\n").substr(2);
+  const std::string high("\x00\xD8", 2), low("\x00\xDC", 2), x("x\0", 2);
+  return {head + high + x + tail, head + low + x + tail, head + tail + high,
+          "\xEF\xBB\xBF\xEF\xBB\xBF" + std::string(kSample),
+          "\xFF\xFE" + ToUtf16LeWithBom(kSample)};
+}
+
 std::set<std::string> Entries(const fs::path& dir) {
   std::set<std::string> names;
   for (const auto& entry : fs::directory_iterator(dir))
@@ -157,18 +170,22 @@ TEST(HostReg, FileIsReplacedOnlyWhenTheStoreChanges) {
 
 TEST(HostReg, MalformedRegistryFileIsLeftUntouched) {
   HostSandbox sandbox;
-  const std::string garbage = "this is not a registry\n[HKEY_NOWHERE\n";
-  sandbox.Write("registry.reg", garbage);
   fs::path file = sandbox.Write("sample.reg", kSample);
+  std::vector<std::string> contents = BadlyEncoded();
+  contents.insert(contents.begin(), "this is not a registry\n[HKEY_NOWHERE\n");
 
-  for (const std::vector<std::string>& words :
-       {std::vector<std::string>{"reg", "export"},
-        std::vector<std::string>{"reg", "import", file.string()}}) {
-    HostRun run = sandbox.RunWithRegistry(words);
-    EXPECT_EQ(run.exitCode, kExitFailure);
-    EXPECT_FALSE(run.err.empty());
-    EXPECT_TRUE(run.out.empty());
-    EXPECT_EQ(ReadFile(sandbox.registry()), garbage);
+  for (const std::string& bad : contents) {
+    sandbox.Write("registry.reg", bad);
+    for (const std::vector<std::string>& words :
+         {std::vector<std::string>{"reg", "export"},
+          std::vector<std::string>{"reg", "import", file.string()}}) {
+      HostRun run = sandbox.RunWithRegistry(words);
+      EXPECT_EQ(run.exitCode, kExitFailure) << bad;
+      EXPECT_NE(run.err.find(sandbox.registry().string()), std::string::npos)
+          << run.err;
+      EXPECT_TRUE(run.out.empty());
+      EXPECT_EQ(ReadFile(sandbox.registry()), bad);
+    }
   }
 }
 
@@ -198,6 +215,18 @@ TEST(HostReg, MalformedImportChangesNothing) {
   EXPECT_EQ(sandbox.RunWithRegistry({"reg", "import", torn.string()}).exitCode,
             kExitFailure);
   EXPECT_EQ(ReadFile(sandbox.registry()), before);
+
+  // So is one whose encoding is broken, with a message that names it.
+  for (const std::string& bytes : BadlyEncoded()) {
+    fs::path broken = sandbox.Write("broken.reg", bytes);
+    HostRun refused =
+        sandbox.RunWithRegistry({"reg", "import", broken.string()});
+    EXPECT_EQ(refused.exitCode, kExitFailure) << bytes;
+    EXPECT_NE(refused.err.find(broken.string()), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(ReadFile(sandbox.registry()), before);
+    EXPECT_EQ(StatOf(sandbox.registry()).st_ino, first.st_ino);
+  }
 }
 
 TEST(HostReg, DefaultFileLivesInTheStateHome) {

@@ -3,9 +3,10 @@
 // registers in-process servers and creates COM objects, from the registry or
 // straight from a library, to call their methods, or from script.
 //
-// Order of work: the whole command line is checked first, so a usage error
-// touches nothing; then the code page is chosen, then the registry is loaded,
-// the command runs, and the registry is written back if the run changed it.
+// Order of work: the whole command line is checked and the input file read
+// first, so a usage error or an unreadable input touches nothing; then the code
+// page is chosen, then the registry is loaded, the command runs, and the
+// registry is written back if the run changed it.
 #include <cstdio>
 
 #include <qxplatform/controls.h>
@@ -49,6 +50,14 @@ bool ParseCommand(const HostOptions& options, Requests* requests,
   return ParseScriptArguments(options.arguments, &requests->script, error);
 }
 
+// Why the command's input file could not be read, or empty: only the
+// command that was parsed read a file.
+const std::string& InputError(const Requests& requests) {
+  if (!requests.reg.readError.empty()) return requests.reg.readError;
+  if (!requests.run.readError.empty()) return requests.run.readError;
+  return requests.script.readError;
+}
+
 int RunCommand(const HostOptions& options, const Requests& requests,
                bool* keepChanges) {
   *keepChanges = true;
@@ -76,9 +85,9 @@ int main(int argc, char** argv) {
   }
   if (!ParseCommand(options, &requests, &error)) return UsageError(error);
   // An input that cannot be read is a failure, not a usage error, and is
-  // reported before the registry is touched.
-  if (!requests.script.readError.empty())
-    return Failure(requests.script.readError);
+  // reported before the registry is locked: a host that waits on a bad input
+  // must not keep every other host waiting too.
+  if (!InputError(requests).empty()) return Failure(InputError(requests));
   if (!qxplatform::SetAnsiCodePage(options.codePage))
     return UsageError("unsupported code page " +
                       std::to_string(options.codePage) + " (1252 or 932)");

@@ -7,7 +7,7 @@
 #include <qxplatform/controls.h>
 
 #include "tools/qxhost/host_output.h"
-#include "tools/qxhost/reg_file_text.h"
+#include "tools/qxhost/input_file.h"
 
 namespace qxhost {
 
@@ -25,6 +25,7 @@ bool ParseRegArguments(const std::vector<std::string>& words,
     }
     request->import = true;
     request->file = words[1];
+    ReadInputFile(request->file, &request->bytes, &request->readError);
     return true;
   }
   if (action == "export") {
@@ -43,21 +44,11 @@ bool ParseRegArguments(const std::vector<std::string>& words,
 
 namespace {
 
-int Import(const std::string& file, bool* keepChanges) {
-  std::string bytes;
+int Import(const RegRequest& request, bool* keepChanges) {
   std::string error;
-  if (!ReadWholeFile(file, &bytes, &error)) {
+  if (!qxplatform::ImportRegistryText(request.bytes, &error)) {
     *keepChanges = false;
-    return Failure(error);
-  }
-  std::string text;
-  if (!DecodeRegFileText(bytes, &text, &error)) {
-    *keepChanges = false;
-    return Failure(file + ": " + error);
-  }
-  if (!qxplatform::ImportRegistryText(text, &error)) {
-    *keepChanges = false;
-    return Failure(file + ": " + error);
+    return Failure(request.file + ": " + error);
   }
   return kExitSuccess;
 }
@@ -82,7 +73,7 @@ int Export(const RegRequest& request) {
 
 int RunRegCommand(const RegRequest& request, bool* keepChanges) {
   *keepChanges = true;
-  return request.import ? Import(request.file, keepChanges) : Export(request);
+  return request.import ? Import(request, keepChanges) : Export(request);
 }
 
 }  // namespace qxhost

@@ -6,13 +6,17 @@
 namespace qxhost {
 
 struct RegRequest {
-  bool import = false;     // import, else export
-  std::string file;        // import: the .reg file
+  bool import = false;  // import, else export
+  std::string file;     // import: the .reg file
+  std::string bytes;    // import: the file as read while parsing
+  // import: why the file could not be read; a failure, not a usage error.
+  std::string readError;
   bool wholeStore = true;  // export: everything, else key
   std::string key;
 };
 
-// Checks the words after "reg". False with *error on a usage error.
+// Checks the words after "reg" and reads the file to import, before the
+// registry is locked. False with *error on a usage error.
 bool ParseRegArguments(const std::vector<std::string>& words,
                        RegRequest* request, std::string* error);
 

@@ -13,9 +13,10 @@ class RegistrySession {
  public:
   // Chooses the file (explicitPath, or the default under the user's state
   // directory, which is created), publishes it in the environment and loads
-  // it. A missing file is an empty registry. On failure nothing is changed
-  // on disk and *error says why. The file stays locked against other
-  // processes until this one exits.
+  // it. A missing file is an empty registry; anything but a regular file
+  // (a directory, FIFO, device or socket) is refused before the lock is
+  // taken. On failure nothing is changed on disk and *error says why. The file
+  // stays locked against other processes until this one exits.
   bool Open(const std::string& explicitPath, std::string* error);
   // Writes the store back atomically, but only when it has changed.
   bool SaveIfChanged(std::string* error);

@@ -1,20 +1,17 @@
-// The run command: reads the file, initialises COM (a single-threaded
-// apartment, as script hosts use), runs the script or page in its own
-// session, releases everything the script held and lets the runtime unload
-// the libraries that agree to go.
+// The run command: with the file read while the command line was checked,
+// initialises COM (a single-threaded apartment, as script hosts use), runs
+// the script or page in its own session, releases everything the script held
+// and lets the runtime unload the libraries that agree to go.
 #include "tools/qxhost/run_command.h"
 
 #include <objbase.h>
 #include <strings.h>
 
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "tools/qxhost/host_output.h"
+#include "tools/qxhost/input_file.h"
 #include "tools/qxhost/page_document.h"
 #include "tools/qxhost/page_runner.h"
 #include "tools/qxhost/script_globals.h"
@@ -24,9 +21,6 @@
 
 namespace qxhost {
 namespace {
-
-// Larger than any script or page this host is meant for.
-constexpr std::streamoff kMaxFileSize = std::streamoff{64} << 20;
 
 bool ParseTimeout(const std::string& text, double* seconds) {
   if (text.empty() || text.size() > 16) return false;
@@ -49,32 +43,6 @@ bool IsPage(const std::string& file) {
   std::string extension = file.substr(dot);
   return strcasecmp(extension.c_str(), ".html") == 0 ||
          strcasecmp(extension.c_str(), ".htm") == 0;
-}
-
-bool ReadWholeFile(const std::string& path, std::string* text,
-                   std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = "cannot read " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  in.seekg(0, std::ios::end);
-  std::streamoff size = in.tellg();
-  if (size < 0) {
-    *error = "cannot read " + path + ": not a regular file";
-    return false;
-  }
-  if (size > kMaxFileSize) {
-    *error = "cannot read " + path + ": larger than 64 MiB";
-    return false;
-  }
-  in.seekg(0, std::ios::beg);
-  text->resize(static_cast<size_t>(size));
-  if (size > 0 && !in.read(&(*text)[0], size)) {
-    *error = "cannot read " + path + ": read failed";
-    return false;
-  }
-  return true;
 }
 
 int RunScriptFile(ScriptSession* session, const RunRequest& request,
@@ -144,20 +112,18 @@ bool ParseRunArguments(const std::vector<std::string>& words,
   request->file = words[index];
   request->arguments.assign(words.begin() + static_cast<long>(index) + 1,
                             words.end());
+  ReadInputFile(request->file, &request->text, &request->readError);
   return true;
 }
 
 int RunRunCommand(const RunRequest& request) {
-  std::string text;
-  std::string error;
-  if (!ReadWholeFile(request.file, &text, &error)) return Failure(error);
   if (request.timeoutSeconds > 0)
     ArmScriptWatchdog(request.timeoutSeconds, request.file);
 
   HRESULT init =
       CoInitializeEx(/*pvReserved=*/nullptr, COINIT_APARTMENTTHREADED);
   if (FAILED(init)) return HresultError(init, "CoInitializeEx");
-  int exitCode = RunInSession(request, text);
+  int exitCode = RunInSession(request, request.text);
   CoFreeUnusedLibraries();
   CoUninitialize();
 

@@ -16,15 +16,18 @@ struct RunRequest {
   double timeoutSeconds = 0;  // 0: none
   std::string file;
   std::vector<std::string> arguments;  // WScript.Arguments
+  std::string text;                    // the file, read while parsing
+  // Why the file could not be read; a failure, not a usage error.
+  std::string readError;
 };
 
-// Checks the words after "run". False with *error on a usage error.
+// Checks the words after "run" and reads the file, before the registry is
+// locked. False with *error on a usage error.
 bool ParseRunArguments(const std::vector<std::string>& words,
                        RunRequest* request, std::string* error);
 
 // Exit code: 0 when the script ran to its end, WScript.Quit's code, 1 for
-// an uncaught error, a failed page block or a timeout, 2 for a file that
-// cannot be read.
+// an uncaught error, a failed page block or a timeout.
 int RunRunCommand(const RunRequest& request);
 
 }  // namespace qxhost

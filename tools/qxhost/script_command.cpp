@@ -7,12 +7,11 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 #include "base/allocator.h"
 #include "registrar/script_runner.h"
 #include "tools/qxhost/host_output.h"
+#include "tools/qxhost/input_file.h"
 
 namespace qxhost {
 namespace {
@@ -49,16 +48,6 @@ bool AddDefinition(const std::string& pair, ScriptRequest* request,
   return true;
 }
 
-// The script's bytes as they are, in the ANSI code page, zero-terminated as
-// the registrar expects; the text ends at its first zero byte.
-bool ReadScriptFile(const std::string& path, std::string* text) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  text->assign(std::istreambuf_iterator<char>(file),
-               std::istreambuf_iterator<char>());
-  return !file.bad();
-}
-
 }  // namespace
 
 bool ParseScriptArguments(const std::vector<std::string>& words,
@@ -89,9 +78,9 @@ bool ParseScriptArguments(const std::vector<std::string>& words,
     *error = "usage: script [-u] [-D NAME=VALUE]... SCRIPT_FILE";
     return false;
   }
-  if (!ReadScriptFile(request->path, &request->text)) {
-    request->readError = "cannot read " + request->path;
-  }
+  // The script's bytes as they are, in the ANSI code page; the registrar
+  // takes them zero-terminated, so the text ends at its first zero byte.
+  ReadInputFile(request->path, &request->text, &request->readError);
   return true;
 }
 

@@ -93,7 +93,10 @@ QXCONTROL bool SaveRegistryFile(const char* path, std::string* error);
 // read-only file system, say) can nobody write the registry file either,
 // and the call succeeds without a lock; any other failure is an error.
 QXCONTROL bool LockRegistryFile(const char* path, std::string* error);
-// Merges .reg text (UTF-8) into the store, as importing it with regedit does.
+// Merges .reg text into the store, as importing it with regedit does. The
+// text is a .reg file's bytes as they are: UTF-8 with or without a byte-order
+// mark, or UTF-16LE with one; UTF-16 cut in half or holding an unpaired
+// surrogate, and text that starts with two marks, are refused.
 QXCONTROL bool ImportRegistryText(const std::string& text, std::string* error);
 // The whole store, or one key and everything below it (for example
 // "HKEY_CLASSES_ROOT\\CLSID"; the short root names work too), as .reg text
