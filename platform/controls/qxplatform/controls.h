@@ -76,11 +76,18 @@ QXCONTROL LaunchRecord LastLaunch();
 // ---- registry store ---------------------------------------------------------
 // Empties all four trees.
 QXCONTROL void ResetRegistry();
+// A registry file holds at most 64 MiB of text and 1,000,000 keys.
+//
 // Replaces the store with a "Windows Registry Editor Version 5.00" file
-// (UTF-8 or UTF-16LE with BOM). A missing file is an empty registry. On error
-// the store is unchanged and *error says why.
+// (UTF-8 or UTF-16LE with BOM), read a piece at a time. A missing file is an
+// empty registry. Refused: anything but a regular file, a file over the
+// bounds, text the import would refuse, and a saved file cut short (it lacks
+// the closing line its mark calls for). On error the store is unchanged and
+// *error says why.
 QXCONTROL bool LoadRegistryFile(const char* path, std::string* error);
 // Writes the whole store to path: a temporary file beside it, then rename.
+// The file starts with a comment that marks it as saved whole and ends with
+// a closing comment line. A store over the bounds is not written.
 QXCONTROL bool SaveRegistryFile(const char* path, std::string* error);
 // Makes this process the only one working on the registry file at path
 // until it exits: takes an exclusive lock on "<path>.lock", waiting while
@@ -96,7 +103,9 @@ QXCONTROL bool LockRegistryFile(const char* path, std::string* error);
 // Merges .reg text into the store, as importing it with regedit does. The
 // text is a .reg file's bytes as they are: UTF-8 with or without a byte-order
 // mark, or UTF-16LE with one; UTF-16 cut in half or holding an unpaired
-// surrogate, and text that starts with two marks, are refused.
+// surrogate, and text that starts with two marks, are refused, and so is
+// text that would take the registry past the bounds of a registry file.
+// Nothing is merged unless all of it can be.
 QXCONTROL bool ImportRegistryText(const std::string& text, std::string* error);
 // The whole store, or one key and everything below it (for example
 // "HKEY_CLASSES_ROOT\\CLSID"; the short root names work too), as .reg text
