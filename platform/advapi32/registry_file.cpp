@@ -35,7 +35,7 @@ std::string SystemError(const std::string& what, const std::string& path) {
 void ReplaceStore(RegistryState& state, const RegKeyPtr (&fresh)[kRootCount]) {
   for (int i = 0; i < kRootCount; ++i) {
     RegKey& root = *state.roots[i];
-    for (auto& entry : root.subkeys) MarkTreeDeleted(*entry.second);
+    for (auto& entry : root.subkeys) MarkTreeDeleted(*entry);
     root.subkeys = std::move(fresh[i]->subkeys);
     root.values = std::move(fresh[i]->values);
     root.denyWrite = false;

@@ -6,9 +6,9 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -36,15 +36,65 @@ struct RegValue {
 struct RegKey;
 using RegKeyPtr = std::shared_ptr<RegKey>;
 
+// Case folding of names as the registry compares them.
+char16_t UpcaseChar(char16_t c);
+std::u16string Upcase(std::u16string_view text);
+// The order of the upper-cased names, without making them: negative, zero or
+// positive.
+int CompareNames(std::u16string_view a, std::u16string_view b);
+bool NamesEqual(std::u16string_view a, std::u16string_view b);
+
+// Orders keys by name ignoring case, and finds them by a bare name.
+struct SubkeyLess {
+  using is_transparent = void;
+  bool operator()(const RegKeyPtr& a, const RegKeyPtr& b) const;
+  bool operator()(const RegKeyPtr& a, std::u16string_view b) const;
+  bool operator()(std::u16string_view a, const RegKeyPtr& b) const;
+};
+
+// The subkeys of a key in case-insensitive name order, each name held once,
+// by the subkey itself. Walking them by index (RegEnumKeyExA) goes through a
+// cursor that stays on its subkey while others come and go, so a step to the
+// next or the previous index costs O(1) and a walk O(n). The storage comes
+// with the first subkey and goes with the last: most keys are leaves.
+class Subkeys {
+ public:
+  using Set = std::set<RegKeyPtr, SubkeyLess>;
+  using const_iterator = Set::const_iterator;
+
+  size_t size() const { return m_storage ? m_storage->set.size() : 0; }
+  bool empty() const { return !m_storage; }
+  const_iterator begin() const;
+  const_iterator end() const;
+  const_iterator find(std::u16string_view name) const;
+  // The subkey at an index, or null past the end.
+  const RegKeyPtr* At(size_t index) const;
+
+  // The key's name must not be taken yet.
+  void insert(RegKeyPtr key);
+  void erase(const_iterator at);
+  void clear() { m_storage.reset(); }
+
+ private:
+  struct Storage {
+    Set set;
+    // Where the last walk stopped; end() at index size() when it ran out.
+    const_iterator cursor;
+    size_t cursorIndex = 0;
+  };
+  // Enumeration only moves the cursor; the store's mutex covers it.
+  std::unique_ptr<Storage> m_storage;
+};
+
 struct RegKey {
+  // Never changes while the key is in a tree: its parent's index orders by
+  // it.
   std::u16string name;
-  // Keyed by the upper-cased name: lookups ignore case and enumeration runs
-  // in case-insensitive order, as Windows enumerates subkeys.
-  std::map<std::u16string, RegKeyPtr> subkeys;
+  Subkeys subkeys;
   // Kept in the order they were first set, the order Windows enumerates.
   std::vector<RegValue> values;
   FILETIME lastWrite{};
-  size_t depth = 0;  // levels below the root
+  uint16_t depth = 0;  // levels below the root, at most kMaxKeyDepth
   bool denyWrite = false;
   bool isVolatile = false;
   // Set when the key leaves the tree; handles still open on it answer
@@ -52,6 +102,34 @@ struct RegKey {
   bool deleted = false;
 
   RegValue* FindValue(std::u16string_view valueName);
+};
+static_assert(kMaxKeyDepth <= UINT16_MAX, "depth is kept in 16 bits");
+
+// The levels of a key path, as views into the path's text. Paths of up to
+// kInlineLevels levels, nearly all of them, need no allocation.
+class KeyLevels {
+ public:
+  size_t size() const { return m_size; }
+  bool empty() const { return m_size == 0; }
+  std::u16string_view operator[](size_t i) const { return Data()[i]; }
+  std::u16string_view back() const { return Data()[m_size - 1]; }
+  const std::u16string_view* begin() const { return Data(); }
+  const std::u16string_view* end() const { return Data() + m_size; }
+  void push_back(std::u16string_view level);
+  void pop_back() { --m_size; }
+  void clear() {
+    m_size = 0;
+    m_spill.clear();
+  }
+
+ private:
+  static constexpr size_t kInlineLevels = 16;
+  const std::u16string_view* Data() const {
+    return m_spill.empty() ? m_inline : m_spill.data();
+  }
+  std::u16string_view m_inline[kInlineLevels];
+  std::vector<std::u16string_view> m_spill;
+  size_t m_size = 0;
 };
 
 // The four trees that exist; the other predefined handles have none here.
@@ -87,10 +165,6 @@ struct RegistryState {
 // The one store of the process.
 RegistryState& Registry();
 
-// Case folding of names as the registry compares them.
-char16_t UpcaseChar(char16_t c);
-std::u16string Upcase(std::u16string_view text);
-
 FILETIME CurrentFileTime();
 
 // The root a predefined handle value names, or null for any other value.
@@ -102,16 +176,18 @@ const RootInfo* FindRootByName(std::u16string_view name);
 // leading one or an empty level is a syntax error (kErrorBadPathname); a
 // level over 255 units or more than kMaxKeyDepth levels is
 // ERROR_INVALID_PARAMETER.
+LSTATUS SplitKeyPath(std::u16string_view path, KeyLevels* levels);
 LSTATUS SplitKeyPath(std::u16string_view path,
                      std::vector<std::u16string>* levels);
 
 // Looks up a direct subkey; null when it does not exist.
 RegKeyPtr FindSubkey(const RegKey& parent, std::u16string_view name);
 // Walks the levels from a key; null when one of them is missing.
+RegKeyPtr FindPath(const RegKeyPtr& from, const KeyLevels& levels);
 RegKeyPtr FindPath(const RegKeyPtr& from,
                    const std::vector<std::u16string>& levels);
 // Makes a subkey (which must not exist yet) and touches the parent.
-RegKeyPtr AddSubkey(RegKey& parent, const std::u16string& name);
+RegKeyPtr AddSubkey(RegKey& parent, std::u16string_view name);
 // Marks a key and everything below it as deleted.
 void MarkTreeDeleted(RegKey& key);
 // Stores a value, replacing one of the same name in its place.
