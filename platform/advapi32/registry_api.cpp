@@ -128,8 +128,8 @@ std::string WideToAnsiBytes(std::u16string_view text) {
 
 // True when every unit of the stored UTF-16 bytes is ASCII, which both ANSI
 // code pages carry as one byte each.
-bool IsAsciiData(const std::vector<uint8_t>& data) {
-  for (size_t i = 0; i + 1 < data.size(); i += 2) {
+bool IsAsciiData(const uint8_t* data, size_t size) {
+  for (size_t i = 0; i + 1 < size; i += 2) {
     if (data[i] >= 0x80 || data[i + 1] != 0) return false;
   }
   return true;
@@ -156,8 +156,8 @@ std::vector<uint8_t> WideToBytes(const std::u16string& text) {
   return bytes;
 }
 
-std::u16string BytesToWide(const std::vector<uint8_t>& bytes) {
-  std::u16string text(bytes.size() / 2, u'\0');
+std::u16string BytesToWide(const uint8_t* bytes, size_t size) {
+  std::u16string text(size / 2, u'\0');
   for (size_t i = 0; i < text.size(); ++i)
     text[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
   return text;
@@ -178,13 +178,14 @@ LSTATUS CopyBytes(const uint8_t* data, size_t length, LPBYTE buffer,
 // The data as the ANSI entry points hand it out. Strings are stored as
 // UTF-16 and converted only as far as the caller asks: ASCII text is measured
 // and narrowed in place, anything else converted once.
-LSTATUS CopyExternalData(const RegValue& value, LPBYTE buffer, LPDWORD size) {
+LSTATUS CopyExternalData(const StoredValue& value, LPBYTE buffer,
+                         LPDWORD size) {
   if (size == nullptr) return ERROR_SUCCESS;
-  const std::vector<uint8_t>& data = value.data;
-  if (!IsStringType(value.type))
-    return CopyBytes(data.data(), data.size(), buffer, size);
-  if (IsAsciiData(data)) {
-    size_t length = data.size() / 2;
+  const uint8_t* data = value.Data();
+  if (!IsStringType(value.Type()))
+    return CopyBytes(data, value.Size(), buffer, size);
+  if (IsAsciiData(data, value.Size())) {
+    size_t length = value.Size() / 2;
     DWORD available = *size;
     *size = static_cast<DWORD>(length);
     if (buffer == nullptr) return ERROR_SUCCESS;
@@ -192,7 +193,7 @@ LSTATUS CopyExternalData(const RegValue& value, LPBYTE buffer, LPDWORD size) {
     for (size_t i = 0; i < length; ++i) buffer[i] = data[2 * i];
     return ERROR_SUCCESS;
   }
-  std::string ansi = WideToAnsiBytes(BytesToWide(data));
+  std::string ansi = WideToAnsiBytes(BytesToWide(data, value.Size()));
   return CopyBytes(reinterpret_cast<const uint8_t*>(ansi.data()), ansi.size(),
                    buffer, size);
 }
@@ -366,7 +367,7 @@ LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   OpenKey open;
   LSTATUS status = ResolveFor(state, hKey, KEY_SET_VALUE, &open);
   if (status != ERROR_SUCCESS) return status;
-  RegValue* value = open.key->FindValue(name);
+  StoredValue* value = open.key->FindValue(name);
   if (value == nullptr) return ERROR_FILE_NOT_FOUND;
   open.key->values.erase(open.key->values.begin() +
                          (value - open.key->values.data()));
@@ -413,10 +414,10 @@ LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
       lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr))
     return ERROR_INVALID_PARAMETER;
   if (dwIndex >= open.key->values.size()) return ERROR_NO_MORE_ITEMS;
-  const RegValue& value = open.key->values[dwIndex];
-  status = CopyName(value.name, lpValueName, lpcchValueName);
+  const StoredValue& value = open.key->values[dwIndex];
+  status = CopyName(value.Name(), lpValueName, lpcchValueName);
   if (status != ERROR_SUCCESS) return status;
-  if (lpType != nullptr) *lpType = value.type;
+  if (lpType != nullptr) *lpType = value.Type();
   return CopyExternalData(value, lpData, lpcbData);
 }
 
@@ -450,14 +451,14 @@ LSTATUS WINAPI RegQueryInfoKeyA(
   if (lpcValues != nullptr) *lpcValues = static_cast<DWORD>(key.values.size());
   if (lpcbMaxValueNameLen != nullptr) {
     size_t longest = 0;
-    for (const RegValue& value : key.values)
-      longest = std::max(longest, AnsiLength(value.name));
+    for (const StoredValue& value : key.values)
+      longest = std::max(longest, AnsiLength(value.Name()));
     *lpcbMaxValueNameLen = static_cast<DWORD>(longest);
   }
   if (lpcbMaxValueLen != nullptr) {
     size_t longest = 0;
-    for (const RegValue& value : key.values)
-      longest = std::max(longest, value.data.size());
+    for (const StoredValue& value : key.values)
+      longest = std::max(longest, value.Size());
     *lpcbMaxValueLen = static_cast<DWORD>(longest);
   }
   if (lpcbSecurityDescriptor != nullptr) *lpcbSecurityDescriptor = 0;
@@ -476,9 +477,9 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName,
   if (status != ERROR_SUCCESS) return status;
   if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr))
     return ERROR_INVALID_PARAMETER;
-  const RegValue* value = open.key->FindValue(name);
+  const StoredValue* value = open.key->FindValue(name);
   if (value == nullptr) return ERROR_FILE_NOT_FOUND;
-  if (lpType != nullptr) *lpType = value->type;
+  if (lpType != nullptr) *lpType = value->Type();
   return CopyExternalData(*value, lpData, lpcbData);
 }
 
@@ -493,13 +494,12 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved,
   if (status != ERROR_SUCCESS) return status;
   if ((lpData == nullptr && cbData != 0) || name.size() > kMaxValueNameLength)
     return ERROR_INVALID_PARAMETER;
-  std::vector<uint8_t> data;
   if (IsStringType(dwType)) {
-    data = WideToBytes(AnsiBytesToWide(lpData, cbData));
-  } else if (cbData != 0) {
-    data.assign(lpData, lpData + cbData);
+    SetValue(*open.key, name, dwType,
+             WideToBytes(AnsiBytesToWide(lpData, cbData)));
+  } else {
+    SetValue(*open.key, name, dwType, lpData, cbData);
   }
-  SetValue(*open.key, name, dwType, std::move(data));
   state.changed = true;
   return ERROR_SUCCESS;
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 namespace qxplatform {
 namespace internal {
@@ -176,9 +177,46 @@ void KeyLevels::push_back(std::u16string_view level) {
   ++m_size;
 }
 
-RegValue* RegKey::FindValue(std::u16string_view valueName) {
-  for (RegValue& value : values) {
-    if (NamesEqual(value.name, valueName)) return &value;
+StoredValue::StoredValue(std::u16string_view name, DWORD type,
+                         const uint8_t* data, size_t size)
+    : m_type(type) {
+  Fill(name, data, size);
+}
+
+void StoredValue::Assign(DWORD type, const uint8_t* data, size_t size) {
+  if (size == m_dataSize) {
+    if (size != 0) std::memcpy(m_block.get() + m_nameLength, data, size);
+  } else {
+    std::u16string name(Name());
+    Fill(name, data, size);
+  }
+  m_type = type;
+}
+
+void StoredValue::Fill(std::u16string_view name, const uint8_t* data,
+                       size_t size) {
+  size_t units = name.size() + (size + 1) / 2;
+  std::unique_ptr<char16_t[]> block;
+  if (units != 0) block.reset(new char16_t[units]);
+  if (!name.empty())
+    std::memcpy(block.get(), name.data(), name.size() * sizeof(char16_t));
+  if (size != 0) std::memcpy(block.get() + name.size(), data, size);
+  m_block = std::move(block);
+  m_nameLength = static_cast<uint16_t>(name.size());
+  m_dataSize = static_cast<uint32_t>(size);
+}
+
+RegValue StoredValue::ToRegValue() const {
+  RegValue value;
+  value.name = std::u16string(Name());
+  value.type = m_type;
+  value.data.assign(Data(), Data() + m_dataSize);
+  return value;
+}
+
+StoredValue* RegKey::FindValue(std::u16string_view valueName) {
+  for (StoredValue& value : values) {
+    if (NamesEqual(value.Name(), valueName)) return &value;
   }
   return nullptr;
 }
@@ -323,16 +361,19 @@ void MarkTreeDeleted(RegKey& key) {
 }
 
 void SetValue(RegKey& key, std::u16string_view name, DWORD type,
-              std::vector<uint8_t> data) {
-  RegValue* value = key.FindValue(name);
+              const uint8_t* data, size_t size) {
+  StoredValue* value = key.FindValue(name);
   if (value == nullptr) {
-    key.values.emplace_back();
-    value = &key.values.back();
-    value->name = std::u16string(name);
+    key.values.emplace_back(name, type, data, size);
+  } else {
+    value->Assign(type, data, size);
   }
-  value->type = type;
-  value->data = std::move(data);
   key.lastWrite = CurrentFileTime();
+}
+
+void SetValue(RegKey& key, std::u16string_view name, DWORD type,
+              const std::vector<uint8_t>& data) {
+  SetValue(key, name, type, data.data(), data.size());
 }
 
 bool ReadStoredValue(HKEY root, std::u16string_view path,
@@ -348,9 +389,9 @@ bool ReadStoredValue(HKEY root, std::u16string_view path,
   RegKeyPtr key = FindPath(state.roots[static_cast<int>(rootInfo->id)], levels);
   if (!key) return false;
   *keyExists = true;
-  RegValue* found = key->FindValue(valueName);
+  StoredValue* found = key->FindValue(valueName);
   if (found == nullptr) return false;
-  *value = *found;
+  *value = found->ToRegValue();
   return true;
 }
 

@@ -33,6 +33,35 @@ struct RegValue {
   std::vector<uint8_t> data;
 };
 
+// A value as a key keeps it: name and data in one block, where a RegValue
+// holds a buffer for each besides itself.
+class StoredValue {
+ public:
+  StoredValue(std::u16string_view name, DWORD type, const uint8_t* data,
+              size_t size);
+
+  std::u16string_view Name() const { return {m_block.get(), m_nameLength}; }
+  DWORD Type() const { return m_type; }
+  const uint8_t* Data() const {
+    return reinterpret_cast<const uint8_t*>(m_block.get() + m_nameLength);
+  }
+  size_t Size() const { return m_dataSize; }
+  // New data under the same name.
+  void Assign(DWORD type, const uint8_t* data, size_t size);
+  RegValue ToRegValue() const;
+
+ private:
+  void Fill(std::u16string_view name, const uint8_t* data, size_t size);
+
+  // The name's units, then the data's bytes.
+  std::unique_ptr<char16_t[]> m_block;
+  uint32_t m_dataSize = 0;
+  uint16_t m_nameLength = 0;  // at most kMaxValueNameLength
+  DWORD m_type = REG_NONE;
+};
+static_assert(kMaxValueNameLength <= UINT16_MAX,
+              "value name lengths are kept in 16 bits");
+
 struct RegKey;
 using RegKeyPtr = std::shared_ptr<RegKey>;
 
@@ -92,7 +121,7 @@ struct RegKey {
   std::u16string name;
   Subkeys subkeys;
   // Kept in the order they were first set, the order Windows enumerates.
-  std::vector<RegValue> values;
+  std::vector<StoredValue> values;
   FILETIME lastWrite{};
   uint16_t depth = 0;  // levels below the root, at most kMaxKeyDepth
   bool denyWrite = false;
@@ -101,7 +130,7 @@ struct RegKey {
   // ERROR_KEY_DELETED.
   bool deleted = false;
 
-  RegValue* FindValue(std::u16string_view valueName);
+  StoredValue* FindValue(std::u16string_view valueName);
 };
 static_assert(kMaxKeyDepth <= UINT16_MAX, "depth is kept in 16 bits");
 
@@ -192,7 +221,9 @@ RegKeyPtr AddSubkey(RegKey& parent, std::u16string_view name);
 void MarkTreeDeleted(RegKey& key);
 // Stores a value, replacing one of the same name in its place.
 void SetValue(RegKey& key, std::u16string_view name, DWORD type,
-              std::vector<uint8_t> data);
+              const uint8_t* data, size_t size);
+void SetValue(RegKey& key, std::u16string_view name, DWORD type,
+              const std::vector<uint8_t>& data);
 
 // Reads a value straight from the store, bypassing handles and access
 // checks. *keyExists tells whether root\path exists; the result whether the

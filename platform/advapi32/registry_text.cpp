@@ -355,29 +355,29 @@ void AppendEscaped(std::u16string_view text, std::string* out) {
   for (char c : WideToUtf8(text)) AppendEscapedByte(c, out);
 }
 
-char16_t UnitAt(const std::vector<uint8_t>& data, size_t index) {
+char16_t UnitAt(const uint8_t* data, size_t index) {
   return static_cast<char16_t>(data[2 * index] | (data[2 * index + 1] << 8));
 }
 
 // A REG_SZ that reads back identically from "quoted" form: one terminating
 // zero, no other zero or control character, no unpaired surrogate. *units
 // gets the length before the zero, *ascii whether all of it is ASCII.
-bool FitsQuotedForm(const RegValue& value, size_t* units, bool* ascii) {
-  if (value.type != REG_SZ || value.data.size() < 2 ||
-      value.data.size() % 2 != 0)
+bool FitsQuotedForm(const StoredValue& value, size_t* units, bool* ascii) {
+  if (value.Type() != REG_SZ || value.Size() < 2 || value.Size() % 2 != 0)
     return false;
-  size_t count = value.data.size() / 2 - 1;
-  if (UnitAt(value.data, count) != u'\0') return false;
+  const uint8_t* data = value.Data();
+  size_t count = value.Size() / 2 - 1;
+  if (UnitAt(data, count) != u'\0') return false;
   *units = count;
   *ascii = true;
   for (size_t i = 0; i < count; ++i) {
-    char16_t c = UnitAt(value.data, i);
+    char16_t c = UnitAt(data, i);
     if (c < 0x20) return false;
     if (c < 0x80) continue;
     *ascii = false;
     if (c >= 0xD800 && c <= 0xDBFF) {
       if (i + 1 >= count) return false;
-      char16_t next = UnitAt(value.data, i + 1);
+      char16_t next = UnitAt(data, i + 1);
       if (next < 0xDC00 || next > 0xDFFF) return false;
       ++i;
     } else if (c >= 0xDC00 && c <= 0xDFFF) {
@@ -387,15 +387,16 @@ bool FitsQuotedForm(const RegValue& value, size_t* units, bool* ascii) {
   return true;
 }
 
-void AppendQuoted(const RegValue& value, size_t units, bool ascii,
+void AppendQuoted(const StoredValue& value, size_t units, bool ascii,
                   std::string* out) {
+  const uint8_t* data = value.Data();
   out->push_back('"');
   if (ascii) {
     for (size_t i = 0; i < units; ++i)
-      AppendEscapedByte(static_cast<char>(value.data[2 * i]), out);
+      AppendEscapedByte(static_cast<char>(data[2 * i]), out);
   } else {
     std::u16string text(units, u'\0');
-    for (size_t i = 0; i < units; ++i) text[i] = UnitAt(value.data, i);
+    for (size_t i = 0; i < units; ++i) text[i] = UnitAt(data, i);
     AppendEscaped(text, out);
   }
   out->push_back('"');
@@ -411,44 +412,45 @@ void AppendHexByte(uint8_t byte, std::string* out) {
 
 // The line began at lineStart in *out; lines are broken with a backslash
 // before they grow past kHexLineLimit.
-void AppendHex(const RegValue& value, size_t lineStart, std::string* out) {
-  if (value.type == REG_BINARY) {
+void AppendHex(const StoredValue& value, size_t lineStart, std::string* out) {
+  if (value.Type() == REG_BINARY) {
     *out += "hex:";
   } else {
     char prefix[24];
     std::snprintf(prefix, sizeof(prefix),
-                  "hex(%x):", static_cast<unsigned>(value.type));
+                  "hex(%x):", static_cast<unsigned>(value.Type()));
     *out += prefix;
   }
-  for (size_t i = 0; i < value.data.size(); ++i) {
+  const uint8_t* data = value.Data();
+  for (size_t i = 0; i < value.Size(); ++i) {
     if (out->size() - lineStart + 3 > kHexLineLimit) {
       out->push_back('\\');
       *out += kNewline;
       lineStart = out->size();
       *out += "  ";
     }
-    AppendHexByte(value.data[i], out);
-    if (i + 1 != value.data.size()) out->push_back(',');
+    AppendHexByte(data[i], out);
+    if (i + 1 != value.Size()) out->push_back(',');
   }
   *out += kNewline;
 }
 
-void AppendValue(const RegValue& value, std::string* out) {
+void AppendValue(const StoredValue& value, std::string* out) {
   size_t lineStart = out->size();
-  if (value.name.empty()) {
+  if (value.Name().empty()) {
     *out += "@=";
   } else {
     out->push_back('"');
-    AppendEscaped(value.name, out);
+    AppendEscaped(value.Name(), out);
     *out += "\"=";
   }
   size_t units = 0;
   bool ascii = false;
   if (FitsQuotedForm(value, &units, &ascii)) {
     AppendQuoted(value, units, ascii, out);
-  } else if (value.type == REG_DWORD && value.data.size() == 4) {
+  } else if (value.Type() == REG_DWORD && value.Size() == 4) {
     *out += "dword:";
-    for (int i = 3; i >= 0; --i) AppendHexByte(value.data[i], out);
+    for (int i = 3; i >= 0; --i) AppendHexByte(value.Data()[i], out);
     *out += kNewline;
   } else {
     AppendHex(value, lineStart, out);
@@ -469,8 +471,8 @@ bool AppendSections(const RegKey& key, std::string* path, bool writeSelf,
     *out += *path;
     out->push_back(']');
     *out += kNewline;
-    for (const RegValue& value : key.values) {
-      if (!IsWritableName(value.name)) {
+    for (const StoredValue& value : key.values) {
+      if (!IsWritableName(value.Name())) {
         *error = "key " + *path + ": a value name cannot be written";
         return false;
       }
@@ -584,7 +586,7 @@ void ApplyRegOps(const std::vector<RegTextOp>& ops,
         break;
       case RegTextOp::Kind::kDeleteValue:
         if (current) {
-          RegValue* value = current->FindValue(op.value.name);
+          StoredValue* value = current->FindValue(op.value.name);
           if (value != nullptr) {
             current->values.erase(current->values.begin() +
                                   (value - current->values.data()));
