@@ -392,7 +392,7 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName,
   if (entry == nullptr) return ERROR_NO_MORE_ITEMS;
   const RegKey& subkey = **entry;
   if (lpClass != nullptr && *lpcchClass < 1) return ERROR_MORE_DATA;
-  status = CopyName(subkey.name, lpName, lpcchName);
+  status = CopyName(subkey.Name(), lpName, lpcchName);
   if (status != ERROR_SUCCESS) return status;
   if (lpClass != nullptr) {
     lpClass[0] = '\0';
@@ -444,7 +444,7 @@ LSTATUS WINAPI RegQueryInfoKeyA(
   if (lpcbMaxSubKeyLen != nullptr) {
     size_t longest = 0;
     for (const RegKeyPtr& subkey : key.subkeys)
-      longest = std::max(longest, AnsiLength(subkey->name));
+      longest = std::max(longest, AnsiLength(subkey->Name()));
     *lpcbMaxSubKeyLen = static_cast<DWORD>(longest);
   }
   if (lpcbMaxClassLen != nullptr) *lpcbMaxClassLen = 0;

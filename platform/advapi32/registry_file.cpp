@@ -281,7 +281,8 @@ RegKeyPtr FindKeyByName(RegistryState& state, std::string_view name,
       *what = "the key does not exist";
       return nullptr;
     }
-    *path += u"\\" + key->name;
+    *path += u'\\';
+    *path += key->Name();
   }
   return key;
 }
@@ -324,7 +325,7 @@ bool LoadRegistryFile(const char* path, std::string* error) {
     return false;
   }
   RegKeyPtr fresh[kRootCount];
-  for (RegKeyPtr& root : fresh) root = std::make_shared<RegKey>();
+  for (RegKeyPtr& root : fresh) root = RegKeyPtr::Make();
   ApplyRegOps(ops, fresh);
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <new>
 
 namespace qxplatform {
 namespace internal {
@@ -100,13 +101,13 @@ bool NamesEqual(std::u16string_view a, std::u16string_view b) {
 }
 
 bool SubkeyLess::operator()(const RegKeyPtr& a, const RegKeyPtr& b) const {
-  return CompareNames(a->name, b->name) < 0;
+  return CompareNames(a->Name(), b->Name()) < 0;
 }
 bool SubkeyLess::operator()(const RegKeyPtr& a, std::u16string_view b) const {
-  return CompareNames(a->name, b) < 0;
+  return CompareNames(a->Name(), b) < 0;
 }
 bool SubkeyLess::operator()(std::u16string_view a, const RegKeyPtr& b) const {
-  return CompareNames(a, b->name) < 0;
+  return CompareNames(a, b->Name()) < 0;
 }
 
 Subkeys::const_iterator Subkeys::begin() const {
@@ -214,6 +215,74 @@ RegValue StoredValue::ToRegValue() const {
   return value;
 }
 
+RegKeyPtr RegKeyPtr::Make(std::u16string_view name) {
+  void* block = ::operator new(sizeof(RegKey) + name.size() * sizeof(char16_t));
+  RegKey* key = new (block) RegKey();
+  key->nameLength = static_cast<uint8_t>(name.size());
+  if (!name.empty())
+    std::memcpy(static_cast<char*>(block) + sizeof(RegKey), name.data(),
+                name.size() * sizeof(char16_t));
+  RegKeyPtr made;
+  made.m_key = key;  // the count of one it was made with
+  return made;
+}
+
+ValueList& ValueList::operator=(ValueList&& other) noexcept {
+  if (this != &other) {
+    clear();
+    std::swap(m_block, other.m_block);
+  }
+  return *this;
+}
+
+namespace {
+
+bool IsPowerOfTwo(size_t n) { return n != 0 && (n & (n - 1)) == 0; }
+
+}  // namespace
+
+void ValueList::emplace_back(std::u16string_view name, DWORD type,
+                             const uint8_t* data, size_t size) {
+  size_t count = this->size();
+  if (count == 0 || IsPowerOfTwo(count)) {
+    size_t capacity = count == 0 ? 1 : count * 2;
+    auto* grown = static_cast<Block*>(
+        ::operator new(sizeof(Block) + capacity * sizeof(StoredValue)));
+    grown->size = count;
+    auto* items = reinterpret_cast<StoredValue*>(grown + 1);
+    StoredValue* old = this->data();
+    for (size_t i = 0; i < count; ++i) {
+      new (items + i) StoredValue(std::move(old[i]));
+      old[i].~StoredValue();
+    }
+    ::operator delete(m_block);
+    m_block = grown;
+  }
+  new (this->data() + count) StoredValue(name, type, data, size);
+  ++m_block->size;
+}
+
+StoredValue* ValueList::erase(const StoredValue* at) {
+  StoredValue* items = data();
+  size_t index = static_cast<size_t>(at - items);
+  size_t count = m_block->size;
+  for (size_t i = index; i + 1 < count; ++i) items[i] = std::move(items[i + 1]);
+  items[count - 1].~StoredValue();
+  if (--m_block->size == 0) {
+    ::operator delete(m_block);
+    m_block = nullptr;
+    return nullptr;
+  }
+  return items + index;
+}
+
+void ValueList::clear() {
+  StoredValue* items = data();
+  for (size_t i = 0; i < size(); ++i) items[i].~StoredValue();
+  ::operator delete(m_block);
+  m_block = nullptr;
+}
+
 StoredValue* RegKey::FindValue(std::u16string_view valueName) {
   for (StoredValue& value : values) {
     if (NamesEqual(value.Name(), valueName)) return &value;
@@ -223,7 +292,7 @@ StoredValue* RegKey::FindValue(std::u16string_view valueName) {
 
 RegistryState::RegistryState() {
   for (RegKeyPtr& root : roots) {
-    root = std::make_shared<RegKey>();
+    root = RegKeyPtr::Make();
     root->lastWrite = CurrentFileTime();
   }
 }
@@ -346,8 +415,7 @@ RegKeyPtr FindPath(const RegKeyPtr& from,
 }
 
 RegKeyPtr AddSubkey(RegKey& parent, std::u16string_view name) {
-  auto key = std::make_shared<RegKey>();
-  key->name = std::u16string(name);
+  RegKeyPtr key = RegKeyPtr::Make(name);
   key->depth = static_cast<uint16_t>(parent.depth + 1);
   key->lastWrite = CurrentFileTime();
   parent.subkeys.insert(key);

@@ -5,6 +5,8 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -62,8 +64,75 @@ class StoredValue {
 static_assert(kMaxValueNameLength <= UINT16_MAX,
               "value name lengths are kept in 16 bits");
 
+// The values of a key in the order they were first set: the part of a
+// vector's interface the store uses, in one pointer. The count heads the
+// block of values, and the capacity is the count rounded up to a power of
+// two, so an empty list costs nothing beyond the pointer.
+class ValueList {
+ public:
+  ValueList() = default;
+  ValueList(ValueList&& other) noexcept : m_block(other.m_block) {
+    other.m_block = nullptr;
+  }
+  ValueList& operator=(ValueList&& other) noexcept;
+  ~ValueList() { clear(); }
+
+  size_t size() const { return m_block ? m_block->size : 0; }
+  bool empty() const { return m_block == nullptr; }
+  StoredValue* data() const {
+    return m_block ? reinterpret_cast<StoredValue*>(m_block + 1) : nullptr;
+  }
+  StoredValue* begin() const { return data(); }
+  StoredValue* end() const { return data() + size(); }
+  StoredValue& operator[](size_t i) const { return data()[i]; }
+
+  void emplace_back(std::u16string_view name, DWORD type, const uint8_t* data,
+                    size_t size);
+  StoredValue* erase(const StoredValue* at);
+  void clear();
+
+ private:
+  struct alignas(StoredValue) Block {
+    size_t size;
+  };
+  Block* m_block = nullptr;
+};
+
 struct RegKey;
-using RegKeyPtr = std::shared_ptr<RegKey>;
+
+// A counted reference to a key. Keys are shared by their parent and by the
+// handles open on them (a deleted key lives on while a handle names it). The
+// count and the name live in the key's own allocation: a key costs one block
+// where a shared_ptr to a key with a string name took two, and a pointer is
+// half the size.
+class RegKeyPtr {
+ public:
+  RegKeyPtr() = default;
+  RegKeyPtr(std::nullptr_t) {}  // NOLINT: stands where a null pointer would
+  RegKeyPtr(const RegKeyPtr& other) : m_key(other.m_key) { Retain(); }
+  RegKeyPtr(RegKeyPtr&& other) noexcept : m_key(other.m_key) {
+    other.m_key = nullptr;
+  }
+  RegKeyPtr& operator=(RegKeyPtr other) noexcept {
+    std::swap(m_key, other.m_key);
+    return *this;
+  }
+  ~RegKeyPtr() { Release(); }
+
+  // A key named name with no subkeys and no values.
+  static RegKeyPtr Make(std::u16string_view name = {});
+
+  RegKey* get() const { return m_key; }
+  RegKey& operator*() const { return *m_key; }
+  RegKey* operator->() const { return m_key; }
+  explicit operator bool() const { return m_key != nullptr; }
+
+ private:
+  inline void Retain();
+  inline void Release();
+
+  RegKey* m_key = nullptr;
+};
 
 // Case folding of names as the registry compares them.
 char16_t UpcaseChar(char16_t c);
@@ -115,15 +184,22 @@ class Subkeys {
   std::unique_ptr<Storage> m_storage;
 };
 
+// Made by RegKeyPtr::Make only: the name's units follow the key in its block.
 struct RegKey {
-  // Never changes while the key is in a tree: its parent's index orders by
-  // it.
-  std::u16string name;
+  RegKey(const RegKey&) = delete;
+  RegKey& operator=(const RegKey&) = delete;
+
+  // Never changes: the parent's index orders by it.
+  std::u16string_view Name() const {
+    return {reinterpret_cast<const char16_t*>(this + 1), nameLength};
+  }
+
   Subkeys subkeys;
   // Kept in the order they were first set, the order Windows enumerates.
-  std::vector<StoredValue> values;
+  ValueList values;
   FILETIME lastWrite{};
-  uint16_t depth = 0;  // levels below the root, at most kMaxKeyDepth
+  uint16_t depth = 0;      // levels below the root, at most kMaxKeyDepth
+  uint8_t nameLength = 0;  // at most kMaxKeyNameLength
   bool denyWrite = false;
   bool isVolatile = false;
   // Set when the key leaves the tree; handles still open on it answer
@@ -131,8 +207,32 @@ struct RegKey {
   bool deleted = false;
 
   StoredValue* FindValue(std::u16string_view valueName);
+
+ private:
+  friend class RegKeyPtr;
+  RegKey() = default;
+  ~RegKey() = default;
+
+  std::atomic<uint32_t> references{1};
 };
 static_assert(kMaxKeyDepth <= UINT16_MAX, "depth is kept in 16 bits");
+static_assert(kMaxKeyNameLength <= UINT8_MAX,
+              "name lengths are kept in 8 bits");
+static_assert(sizeof(RegKey) % alignof(char16_t) == 0,
+              "the name follows the key");
+
+void RegKeyPtr::Retain() {
+  if (m_key != nullptr)
+    m_key->references.fetch_add(1, std::memory_order_relaxed);
+}
+
+void RegKeyPtr::Release() {
+  if (m_key != nullptr &&
+      m_key->references.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    m_key->~RegKey();
+    ::operator delete(m_key);
+  }
+}
 
 // The levels of a key path, as views into the path's text. Paths of up to
 // kInlineLevels levels, nearly all of them, need no allocation.

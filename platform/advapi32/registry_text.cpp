@@ -463,7 +463,7 @@ bool AppendSections(const RegKey& key, std::string* path, bool writeSelf,
                     bool skipVolatile, std::string* out, std::string* error) {
   if (skipVolatile && key.isVolatile) return true;
   if (writeSelf) {
-    if (!IsWritableName(key.name)) {
+    if (!IsWritableName(key.Name())) {
       *error = "key " + *path + ": the name cannot be written";
       return false;
     }
@@ -483,7 +483,7 @@ bool AppendSections(const RegKey& key, std::string* path, bool writeSelf,
   size_t length = path->size();
   for (const RegKeyPtr& subkey : key.subkeys) {
     path->push_back('\\');
-    AppendUtf8(subkey->name, path);
+    AppendUtf8(subkey->Name(), path);
     bool written = AppendSections(*subkey, path, /*writeSelf=*/true,
                                   skipVolatile, out, error);
     path->resize(length);
