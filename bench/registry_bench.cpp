@@ -182,6 +182,35 @@ void BM_ExportWholeRegistry(benchmark::State& state) {
 }
 BENCHMARK(BM_ExportWholeRegistry)->Unit(benchmark::kMillisecond);
 
+// What a client does to find a class's server: open
+// CLSID\{id}\InprocServer32 from the root, read the default value and
+// ThreadingModel, close.
+void BM_OpenAndQueryServer(benchmark::State& state) {
+  BuildClassRegistry(kRegistryKeys);
+  unsigned n = 0;
+  for (auto _ : state) {
+    std::string path =
+        "CLSID\\" + ClassId(n++ % (kRegistryKeys / 2)) + "\\InprocServer32";
+    HKEY server = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &server) !=
+        ERROR_SUCCESS) {
+      state.SkipWithError("open failed");
+      break;
+    }
+    char text[MAX_PATH];
+    DWORD size = sizeof(text);
+    RegQueryValueExA(server, nullptr, nullptr, nullptr,
+                     reinterpret_cast<BYTE*>(text), &size);
+    size = sizeof(text);
+    RegQueryValueExA(server, "ThreadingModel", nullptr, nullptr,
+                     reinterpret_cast<BYTE*>(text), &size);
+    RegCloseKey(server);
+  }
+  state.SetItemsProcessed(state.iterations());
+  qxplatform::ResetRegistry();
+}
+BENCHMARK(BM_OpenAndQueryServer)->Unit(benchmark::kMicrosecond);
+
 // What the store keeps per key once the registry is built; the time is that
 // of building it through the registry calls.
 void BM_StoreBytesPerKey(benchmark::State& state) {
