@@ -198,15 +198,43 @@ LSTATUS CopyExternalData(const StoredValue& value, LPBYTE buffer,
                    buffer, size);
 }
 
-std::u16string NameFromAnsi(LPCSTR name) {
-  return name == nullptr ? std::u16string() : AnsiToWide(name);
-}
+// A name or path from the ANSI entry points as UTF-16. ASCII text, which
+// both code pages carry unchanged and which nearly every name is, is widened
+// into a buffer on the stack; anything else goes through the code page. A
+// null name reads as an empty one.
+class WideName {
+ public:
+  explicit WideName(LPCSTR text) {
+    if (text == nullptr) return;
+    size_t length = 0;
+    for (; text[length] != '\0'; ++length) {
+      auto c = static_cast<unsigned char>(text[length]);
+      if (c >= 0x80 || length == kInlineUnits) {
+        m_converted = AnsiToWide(text);
+        m_view = m_converted;
+        return;
+      }
+      m_inline[length] = c;
+    }
+    m_view = std::u16string_view(m_inline, length);
+  }
+  WideName(const WideName&) = delete;
+  WideName& operator=(const WideName&) = delete;
+
+  std::u16string_view View() const { return m_view; }
+
+ private:
+  static constexpr size_t kInlineUnits = 260;
+  char16_t m_inline[kInlineUnits];
+  std::u16string m_converted;
+  std::u16string_view m_view;
+};
 
 // The key a handle stands for and the levels of a subkey path below it, as
 // the entry points that take (handle, subkey) start. Called under the
 // store's mutex; the path is converted from ANSI before the lock is taken.
 LSTATUS ResolveSubkeyPath(RegistryState& state, HKEY handle,
-                          const std::u16string& path, OpenKey* parent,
+                          std::u16string_view path, OpenKey* parent,
                           KeyLevels* levels) {
   LSTATUS status = Resolve(state, handle, parent);
   if (status != ERROR_SUCCESS) return status;
@@ -245,12 +273,13 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
   (void)ulOptions;
   if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
-  std::u16string path = NameFromAnsi(lpSubKey);
+  WideName path(lpSubKey);
   KeyLevels levels;
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
   OpenKey parent;
-  LSTATUS status = ResolveSubkeyPath(state, hKey, path, &parent, &levels);
+  LSTATUS status =
+      ResolveSubkeyPath(state, hKey, path.View(), &parent, &levels);
   if (status != ERROR_SUCCESS) return status;
   RegKeyPtr key = FindPath(parent.key, levels);
   if (!key) return ERROR_FILE_NOT_FOUND;
@@ -276,11 +305,12 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
   if (injectedFailure) return ERROR_CANTWRITE;
   if ((dwOptions & ~kKnownCreateOptions) != 0) return ERROR_INVALID_PARAMETER;
   bool makeVolatile = (dwOptions & REG_OPTION_VOLATILE) != 0;
-  std::u16string path = NameFromAnsi(lpSubKey);
+  WideName path(lpSubKey);
   KeyLevels levels;
   std::lock_guard<std::mutex> lock(state.mutex);
   OpenKey parent;
-  LSTATUS status = ResolveSubkeyPath(state, hKey, path, &parent, &levels);
+  LSTATUS status =
+      ResolveSubkeyPath(state, hKey, path.View(), &parent, &levels);
   if (status != ERROR_SUCCESS) return status;
 
   // Walk the levels that exist; everything is checked before anything is
@@ -334,7 +364,7 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey) {
 }
 
 LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-  std::u16string path = NameFromAnsi(lpSubKey);
+  WideName path(lpSubKey);
   KeyLevels levels;
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
@@ -342,7 +372,7 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   LSTATUS status = Resolve(state, hKey, &parent);
   if (status != ERROR_SUCCESS) return status;
   if (lpSubKey == nullptr) return ERROR_INVALID_PARAMETER;
-  status = SplitKeyPath(path, &levels);
+  status = SplitKeyPath(path.View(), &levels);
   if (status != ERROR_SUCCESS) return status;
   if (levels.empty()) return ERROR_ACCESS_DENIED;
   std::u16string_view last = levels.back();
@@ -361,13 +391,13 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
 }
 
 LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-  std::u16string name = NameFromAnsi(lpValueName);
+  WideName name(lpValueName);
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
   OpenKey open;
   LSTATUS status = ResolveFor(state, hKey, KEY_SET_VALUE, &open);
   if (status != ERROR_SUCCESS) return status;
-  StoredValue* value = open.key->FindValue(name);
+  StoredValue* value = open.key->FindValue(name.View());
   if (value == nullptr) return ERROR_FILE_NOT_FOUND;
   open.key->values.erase(open.key->values.begin() +
                          (value - open.key->values.data()));
@@ -469,7 +499,7 @@ LSTATUS WINAPI RegQueryInfoKeyA(
 LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName,
                                 LPDWORD lpReserved, LPDWORD lpType,
                                 LPBYTE lpData, LPDWORD lpcbData) {
-  std::u16string name = NameFromAnsi(lpValueName);
+  WideName name(lpValueName);
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
   OpenKey open;
@@ -477,7 +507,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName,
   if (status != ERROR_SUCCESS) return status;
   if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr))
     return ERROR_INVALID_PARAMETER;
-  const StoredValue* value = open.key->FindValue(name);
+  const StoredValue* value = open.key->FindValue(name.View());
   if (value == nullptr) return ERROR_FILE_NOT_FOUND;
   if (lpType != nullptr) *lpType = value->Type();
   return CopyExternalData(*value, lpData, lpcbData);
@@ -486,19 +516,20 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName,
 LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved,
                               DWORD dwType, const BYTE* lpData, DWORD cbData) {
   (void)Reserved;
-  std::u16string name = NameFromAnsi(lpValueName);
+  WideName name(lpValueName);
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
   OpenKey open;
   LSTATUS status = ResolveFor(state, hKey, KEY_SET_VALUE, &open);
   if (status != ERROR_SUCCESS) return status;
-  if ((lpData == nullptr && cbData != 0) || name.size() > kMaxValueNameLength)
+  if ((lpData == nullptr && cbData != 0) ||
+      name.View().size() > kMaxValueNameLength)
     return ERROR_INVALID_PARAMETER;
   if (IsStringType(dwType)) {
-    SetValue(*open.key, name, dwType,
+    SetValue(*open.key, name.View(), dwType,
              WideToBytes(AnsiBytesToWide(lpData, cbData)));
   } else {
-    SetValue(*open.key, name, dwType, lpData, cbData);
+    SetValue(*open.key, name.View(), dwType, lpData, cbData);
   }
   state.changed = true;
   return ERROR_SUCCESS;

@@ -108,7 +108,7 @@ struct RegKey;
 class RegKeyPtr {
  public:
   RegKeyPtr() = default;
-  RegKeyPtr(std::nullptr_t) {}  // NOLINT: stands where a null pointer would
+  RegKeyPtr(std::nullptr_t) {}  // implicit, as from a null pointer
   RegKeyPtr(const RegKeyPtr& other) : m_key(other.m_key) { Retain(); }
   RegKeyPtr(RegKeyPtr&& other) noexcept : m_key(other.m_key) {
     other.m_key = nullptr;
