@@ -22,7 +22,6 @@
 // - Failures set *phkResult to null.
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 
 #include "registry_store.h"
 
@@ -127,6 +126,27 @@ std::string WideToAnsiBytes(std::u16string_view text) {
   return result;
 }
 
+// True when every unit of the stored UTF-16 bytes is ASCII, which both ANSI
+// code pages carry as one byte each.
+bool IsAsciiData(const uint8_t* data, size_t size) {
+  for (size_t i = 0; i + 1 < size; i += 2) {
+    if (data[i] >= 0x80 || data[i + 1] != 0) return false;
+  }
+  return true;
+}
+
+bool IsAscii(std::u16string_view text) {
+  for (char16_t c : text) {
+    if (c >= 0x80) return false;
+  }
+  return true;
+}
+
+// The length of a name in ANSI bytes, converting only names beyond ASCII.
+size_t AnsiLength(std::u16string_view text) {
+  return IsAscii(text) ? text.size() : WideToAnsi(text).size();
+}
+
 std::vector<uint8_t> WideToBytes(const std::u16string& text) {
   std::vector<uint8_t> bytes(text.size() * 2);
   for (size_t i = 0; i < text.size(); ++i) {
@@ -136,55 +156,109 @@ std::vector<uint8_t> WideToBytes(const std::u16string& text) {
   return bytes;
 }
 
-std::u16string BytesToWide(const std::vector<uint8_t>& bytes) {
-  std::u16string text(bytes.size() / 2, u'\0');
+std::u16string BytesToWide(const uint8_t* bytes, size_t size) {
+  std::u16string text(size / 2, u'\0');
   for (size_t i = 0; i < text.size(); ++i)
     text[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
   return text;
 }
 
-// The data as the ANSI entry points hand it out.
-std::vector<uint8_t> ExternalData(const RegValue& value) {
-  if (!IsStringType(value.type)) return value.data;
-  std::string ansi = WideToAnsiBytes(BytesToWide(value.data));
-  return std::vector<uint8_t>(ansi.begin(), ansi.end());
+// Hands data out the way RegQueryValueExA and RegEnumValueA do: a null
+// buffer asks for the size, a small one gets ERROR_MORE_DATA and the size.
+LSTATUS CopyBytes(const uint8_t* data, size_t length, LPBYTE buffer,
+                  LPDWORD size) {
+  DWORD available = *size;
+  *size = static_cast<DWORD>(length);
+  if (buffer == nullptr) return ERROR_SUCCESS;
+  if (length > available) return ERROR_MORE_DATA;
+  if (length != 0) std::memcpy(buffer, data, length);
+  return ERROR_SUCCESS;
 }
 
-std::u16string NameFromAnsi(LPCSTR name) {
-  return name == nullptr ? std::u16string() : AnsiToWide(name);
+// The data as the ANSI entry points hand it out. Strings are stored as
+// UTF-16 and converted only as far as the caller asks: ASCII text is measured
+// and narrowed in place, anything else converted once.
+LSTATUS CopyExternalData(const StoredValue& value, LPBYTE buffer,
+                         LPDWORD size) {
+  if (size == nullptr) return ERROR_SUCCESS;
+  const uint8_t* data = value.Data();
+  if (!IsStringType(value.Type()))
+    return CopyBytes(data, value.Size(), buffer, size);
+  if (IsAsciiData(data, value.Size())) {
+    size_t length = value.Size() / 2;
+    DWORD available = *size;
+    *size = static_cast<DWORD>(length);
+    if (buffer == nullptr) return ERROR_SUCCESS;
+    if (length > available) return ERROR_MORE_DATA;
+    for (size_t i = 0; i < length; ++i) buffer[i] = data[2 * i];
+    return ERROR_SUCCESS;
+  }
+  std::string ansi = WideToAnsiBytes(BytesToWide(data, value.Size()));
+  return CopyBytes(reinterpret_cast<const uint8_t*>(ansi.data()), ansi.size(),
+                   buffer, size);
 }
+
+// A name or path from the ANSI entry points as UTF-16. ASCII text, which
+// both code pages carry unchanged and which nearly every name is, is widened
+// into a buffer on the stack; anything else goes through the code page. A
+// null name reads as an empty one.
+class WideName {
+ public:
+  explicit WideName(LPCSTR text) {
+    if (text == nullptr) return;
+    size_t length = 0;
+    for (; text[length] != '\0'; ++length) {
+      auto c = static_cast<unsigned char>(text[length]);
+      if (c >= 0x80 || length == kInlineUnits) {
+        m_converted = AnsiToWide(text);
+        m_view = m_converted;
+        return;
+      }
+      m_inline[length] = c;
+    }
+    m_view = std::u16string_view(m_inline, length);
+  }
+  WideName(const WideName&) = delete;
+  WideName& operator=(const WideName&) = delete;
+
+  std::u16string_view View() const { return m_view; }
+
+ private:
+  static constexpr size_t kInlineUnits = 260;
+  char16_t m_inline[kInlineUnits];
+  std::u16string m_converted;
+  std::u16string_view m_view;
+};
 
 // The key a handle stands for and the levels of a subkey path below it, as
 // the entry points that take (handle, subkey) start. Called under the
 // store's mutex; the path is converted from ANSI before the lock is taken.
 LSTATUS ResolveSubkeyPath(RegistryState& state, HKEY handle,
-                          const std::u16string& path, OpenKey* parent,
-                          std::vector<std::u16string>* levels) {
+                          std::u16string_view path, OpenKey* parent,
+                          KeyLevels* levels) {
   LSTATUS status = Resolve(state, handle, parent);
   if (status != ERROR_SUCCESS) return status;
   return SplitKeyPath(path, levels);
 }
 
 // Copies a name into a caller's buffer of *length characters including the
-// terminator; on success *length is the name's length without it.
-LSTATUS CopyName(const std::string& name, LPSTR buffer, LPDWORD length) {
-  if (static_cast<uint64_t>(name.size()) + 1 > *length) return ERROR_MORE_DATA;
-  std::memcpy(buffer, name.data(), name.size());
-  buffer[name.size()] = '\0';
-  *length = static_cast<DWORD>(name.size());
-  return ERROR_SUCCESS;
-}
-
-// Hands data out the way RegQueryValueExA and RegEnumValueA do: a null
-// buffer asks for the size, a small one gets ERROR_MORE_DATA and the size.
-LSTATUS CopyData(const std::vector<uint8_t>& data, LPBYTE buffer,
-                 LPDWORD size) {
-  if (size == nullptr) return ERROR_SUCCESS;
-  DWORD available = *size;
-  *size = static_cast<DWORD>(data.size());
-  if (buffer == nullptr) return ERROR_SUCCESS;
-  if (data.size() > available) return ERROR_MORE_DATA;
-  if (!data.empty()) std::memcpy(buffer, data.data(), data.size());
+// terminator; on success *length is the name's length without it. ASCII
+// names, nearly all of them, are narrowed straight into the buffer.
+LSTATUS CopyName(std::u16string_view name, LPSTR buffer, LPDWORD length) {
+  if (IsAscii(name)) {
+    if (static_cast<uint64_t>(name.size()) + 1 > *length)
+      return ERROR_MORE_DATA;
+    for (size_t i = 0; i < name.size(); ++i)
+      buffer[i] = static_cast<char>(name[i]);
+    buffer[name.size()] = '\0';
+    *length = static_cast<DWORD>(name.size());
+    return ERROR_SUCCESS;
+  }
+  std::string ansi = WideToAnsi(name);
+  if (static_cast<uint64_t>(ansi.size()) + 1 > *length) return ERROR_MORE_DATA;
+  std::memcpy(buffer, ansi.data(), ansi.size());
+  buffer[ansi.size()] = '\0';
+  *length = static_cast<DWORD>(ansi.size());
   return ERROR_SUCCESS;
 }
 
@@ -199,12 +273,13 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
   (void)ulOptions;
   if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
-  std::u16string path = NameFromAnsi(lpSubKey);
-  std::vector<std::u16string> levels;
+  WideName path(lpSubKey);
+  KeyLevels levels;
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
   OpenKey parent;
-  LSTATUS status = ResolveSubkeyPath(state, hKey, path, &parent, &levels);
+  LSTATUS status =
+      ResolveSubkeyPath(state, hKey, path.View(), &parent, &levels);
   if (status != ERROR_SUCCESS) return status;
   RegKeyPtr key = FindPath(parent.key, levels);
   if (!key) return ERROR_FILE_NOT_FOUND;
@@ -230,11 +305,12 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
   if (injectedFailure) return ERROR_CANTWRITE;
   if ((dwOptions & ~kKnownCreateOptions) != 0) return ERROR_INVALID_PARAMETER;
   bool makeVolatile = (dwOptions & REG_OPTION_VOLATILE) != 0;
-  std::u16string path = NameFromAnsi(lpSubKey);
-  std::vector<std::u16string> levels;
+  WideName path(lpSubKey);
+  KeyLevels levels;
   std::lock_guard<std::mutex> lock(state.mutex);
   OpenKey parent;
-  LSTATUS status = ResolveSubkeyPath(state, hKey, path, &parent, &levels);
+  LSTATUS status =
+      ResolveSubkeyPath(state, hKey, path.View(), &parent, &levels);
   if (status != ERROR_SUCCESS) return status;
 
   // Walk the levels that exist; everything is checked before anything is
@@ -288,38 +364,40 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey) {
 }
 
 LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-  std::u16string path = NameFromAnsi(lpSubKey);
-  std::vector<std::u16string> levels;
+  WideName path(lpSubKey);
+  KeyLevels levels;
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
   OpenKey parent;
   LSTATUS status = Resolve(state, hKey, &parent);
   if (status != ERROR_SUCCESS) return status;
   if (lpSubKey == nullptr) return ERROR_INVALID_PARAMETER;
-  status = SplitKeyPath(path, &levels);
+  status = SplitKeyPath(path.View(), &levels);
   if (status != ERROR_SUCCESS) return status;
   if (levels.empty()) return ERROR_ACCESS_DENIED;
-  std::u16string last = levels.back();
+  std::u16string_view last = levels.back();
   levels.pop_back();
   RegKeyPtr owner = FindPath(parent.key, levels);
-  RegKeyPtr key = owner ? FindSubkey(*owner, last) : nullptr;
-  if (!key) return ERROR_FILE_NOT_FOUND;
-  if (key->denyWrite || !key->subkeys.empty()) return ERROR_ACCESS_DENIED;
-  owner->subkeys.erase(Upcase(last));
+  if (!owner) return ERROR_FILE_NOT_FOUND;
+  auto found = owner->subkeys.find(last);
+  if (found == owner->subkeys.end()) return ERROR_FILE_NOT_FOUND;
+  RegKey& key = **found;
+  if (key.denyWrite || !key.subkeys.empty()) return ERROR_ACCESS_DENIED;
+  key.deleted = true;
+  owner->subkeys.erase(found);
   owner->lastWrite = CurrentFileTime();
-  key->deleted = true;
   state.changed = true;
   return ERROR_SUCCESS;
 }
 
 LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-  std::u16string name = NameFromAnsi(lpValueName);
+  WideName name(lpValueName);
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
   OpenKey open;
   LSTATUS status = ResolveFor(state, hKey, KEY_SET_VALUE, &open);
   if (status != ERROR_SUCCESS) return status;
-  RegValue* value = open.key->FindValue(name);
+  StoredValue* value = open.key->FindValue(name.View());
   if (value == nullptr) return ERROR_FILE_NOT_FOUND;
   open.key->values.erase(open.key->values.begin() +
                          (value - open.key->values.data()));
@@ -340,12 +418,11 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName,
   if (lpName == nullptr || lpcchName == nullptr || lpReserved != nullptr ||
       (lpClass != nullptr && lpcchClass == nullptr))
     return ERROR_INVALID_PARAMETER;
-  if (dwIndex >= open.key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
-  auto entry = open.key->subkeys.begin();
-  std::advance(entry, dwIndex);
-  const RegKey& subkey = *entry->second;
+  const RegKeyPtr* entry = open.key->subkeys.At(dwIndex);
+  if (entry == nullptr) return ERROR_NO_MORE_ITEMS;
+  const RegKey& subkey = **entry;
   if (lpClass != nullptr && *lpcchClass < 1) return ERROR_MORE_DATA;
-  status = CopyName(WideToAnsi(subkey.name), lpName, lpcchName);
+  status = CopyName(subkey.Name(), lpName, lpcchName);
   if (status != ERROR_SUCCESS) return status;
   if (lpClass != nullptr) {
     lpClass[0] = '\0';
@@ -367,11 +444,11 @@ LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
       lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr))
     return ERROR_INVALID_PARAMETER;
   if (dwIndex >= open.key->values.size()) return ERROR_NO_MORE_ITEMS;
-  const RegValue& value = open.key->values[dwIndex];
-  status = CopyName(WideToAnsi(value.name), lpValueName, lpcchValueName);
+  const StoredValue& value = open.key->values[dwIndex];
+  status = CopyName(value.Name(), lpValueName, lpcchValueName);
   if (status != ERROR_SUCCESS) return status;
-  if (lpType != nullptr) *lpType = value.type;
-  return CopyData(ExternalData(value), lpData, lpcbData);
+  if (lpType != nullptr) *lpType = value.Type();
+  return CopyExternalData(value, lpData, lpcbData);
 }
 
 LSTATUS WINAPI RegQueryInfoKeyA(
@@ -396,22 +473,22 @@ LSTATUS WINAPI RegQueryInfoKeyA(
     *lpcSubKeys = static_cast<DWORD>(key.subkeys.size());
   if (lpcbMaxSubKeyLen != nullptr) {
     size_t longest = 0;
-    for (const auto& entry : key.subkeys)
-      longest = std::max(longest, WideToAnsi(entry.second->name).size());
+    for (const RegKeyPtr& subkey : key.subkeys)
+      longest = std::max(longest, AnsiLength(subkey->Name()));
     *lpcbMaxSubKeyLen = static_cast<DWORD>(longest);
   }
   if (lpcbMaxClassLen != nullptr) *lpcbMaxClassLen = 0;
   if (lpcValues != nullptr) *lpcValues = static_cast<DWORD>(key.values.size());
   if (lpcbMaxValueNameLen != nullptr) {
     size_t longest = 0;
-    for (const RegValue& value : key.values)
-      longest = std::max(longest, WideToAnsi(value.name).size());
+    for (const StoredValue& value : key.values)
+      longest = std::max(longest, AnsiLength(value.Name()));
     *lpcbMaxValueNameLen = static_cast<DWORD>(longest);
   }
   if (lpcbMaxValueLen != nullptr) {
     size_t longest = 0;
-    for (const RegValue& value : key.values)
-      longest = std::max(longest, value.data.size());
+    for (const StoredValue& value : key.values)
+      longest = std::max(longest, value.Size());
     *lpcbMaxValueLen = static_cast<DWORD>(longest);
   }
   if (lpcbSecurityDescriptor != nullptr) *lpcbSecurityDescriptor = 0;
@@ -422,7 +499,7 @@ LSTATUS WINAPI RegQueryInfoKeyA(
 LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName,
                                 LPDWORD lpReserved, LPDWORD lpType,
                                 LPBYTE lpData, LPDWORD lpcbData) {
-  std::u16string name = NameFromAnsi(lpValueName);
+  WideName name(lpValueName);
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
   OpenKey open;
@@ -430,30 +507,30 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName,
   if (status != ERROR_SUCCESS) return status;
   if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr))
     return ERROR_INVALID_PARAMETER;
-  const RegValue* value = open.key->FindValue(name);
+  const StoredValue* value = open.key->FindValue(name.View());
   if (value == nullptr) return ERROR_FILE_NOT_FOUND;
-  if (lpType != nullptr) *lpType = value->type;
-  return CopyData(ExternalData(*value), lpData, lpcbData);
+  if (lpType != nullptr) *lpType = value->Type();
+  return CopyExternalData(*value, lpData, lpcbData);
 }
 
 LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved,
                               DWORD dwType, const BYTE* lpData, DWORD cbData) {
   (void)Reserved;
-  std::u16string name = NameFromAnsi(lpValueName);
+  WideName name(lpValueName);
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
   OpenKey open;
   LSTATUS status = ResolveFor(state, hKey, KEY_SET_VALUE, &open);
   if (status != ERROR_SUCCESS) return status;
-  if ((lpData == nullptr && cbData != 0) || name.size() > kMaxValueNameLength)
+  if ((lpData == nullptr && cbData != 0) ||
+      name.View().size() > kMaxValueNameLength)
     return ERROR_INVALID_PARAMETER;
-  std::vector<uint8_t> data;
   if (IsStringType(dwType)) {
-    data = WideToBytes(AnsiBytesToWide(lpData, cbData));
-  } else if (cbData != 0) {
-    data.assign(lpData, lpData + cbData);
+    SetValue(*open.key, name.View(), dwType,
+             WideToBytes(AnsiBytesToWide(lpData, cbData)));
+  } else {
+    SetValue(*open.key, name.View(), dwType, lpData, cbData);
   }
-  SetValue(*open.key, name, dwType, std::move(data));
   state.changed = true;
   return ERROR_SUCCESS;
 }

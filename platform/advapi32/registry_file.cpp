@@ -44,7 +44,7 @@ std::string SystemError(const std::string& what, const std::string& path) {
 void ReplaceStore(RegistryState& state, const RegKeyPtr (&fresh)[kRootCount]) {
   for (int i = 0; i < kRootCount; ++i) {
     RegKey& root = *state.roots[i];
-    for (auto& entry : root.subkeys) MarkTreeDeleted(*entry.second);
+    for (auto& entry : root.subkeys) MarkTreeDeleted(*entry);
     root.subkeys = std::move(fresh[i]->subkeys);
     root.values = std::move(fresh[i]->values);
     root.denyWrite = false;
@@ -330,7 +330,8 @@ RegKeyPtr FindKeyByName(RegistryState& state, std::string_view name,
       *what = "the key does not exist";
       return nullptr;
     }
-    *path += u"\\" + key->name;
+    *path += u'\\';
+    *path += key->Name();
   }
   return key;
 }
@@ -361,17 +362,15 @@ struct StoreSize {
 };
 
 void MeasureTree(const RegKey& key, size_t pathUnits, StoreSize* size) {
-  for (const RegValue& value : key.values) {
-    bool text = value.type == REG_SZ;
-    size->textBytes +=
-        value.name.size() + 8 + value.data.size() * (text ? 1 : 3);
+  for (const StoredValue& value : key.values) {
+    bool text = value.Type() == REG_SZ;
+    size->textBytes += value.Name().size() + 8 + value.Size() * (text ? 1 : 3);
   }
-  for (const auto& entry : key.subkeys) {
-    const RegKey& subkey = *entry.second;
-    size_t subkeyUnits = pathUnits + 1 + subkey.name.size();
+  for (const RegKeyPtr& subkey : key.subkeys) {
+    size_t subkeyUnits = pathUnits + 1 + subkey->Name().size();
     ++size->keys;
     size->textBytes += subkeyUnits + 4;
-    MeasureTree(subkey, subkeyUnits, size);
+    MeasureTree(*subkey, subkeyUnits, size);
   }
 }
 
@@ -428,7 +427,7 @@ bool LoadRegistryFile(const char* path, std::string* error) {
     return false;
   }
   RegKeyPtr fresh[kRootCount];
-  for (RegKeyPtr& root : fresh) root = std::make_shared<RegKey>();
+  for (RegKeyPtr& root : fresh) root = RegKeyPtr::Make();
   if (fd >= 0) {
     RegTreeBuilder builder(fresh, kMaxRegistryKeys);
     RegTextReader reader(&builder, /*registryFile=*/true);

@@ -3,7 +3,10 @@
 // helpers while holding the store's mutex.
 #include "registry_store.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <new>
 
 namespace qxplatform {
 namespace internal {
@@ -67,20 +70,229 @@ bool EqualsIgnoreAsciiCase(std::u16string_view text, const char* ascii) {
   return i == text.size();
 }
 
+// Names are mostly ASCII: fold those without the tables.
+inline char16_t FoldUnit(char16_t c) {
+  if (c < 0x80)
+    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 0x20) : c;
+  return UpcaseChar(c);
+}
+
+const Subkeys::Set& EmptySet() {
+  static const Subkeys::Set* empty = new Subkeys::Set();
+  return *empty;
+}
+
 }  // namespace
 
-RegValue* RegKey::FindValue(std::u16string_view valueName) {
-  std::u16string wanted = Upcase(valueName);
-  for (RegValue& value : values) {
-    if (value.name.size() == wanted.size() && Upcase(value.name) == wanted)
-      return &value;
+int CompareNames(std::u16string_view a, std::u16string_view b) {
+  size_t common = std::min(a.size(), b.size());
+  for (size_t i = 0; i < common; ++i) {
+    if (a[i] == b[i]) continue;
+    char16_t x = FoldUnit(a[i]);
+    char16_t y = FoldUnit(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+bool NamesEqual(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() && CompareNames(a, b) == 0;
+}
+
+bool SubkeyLess::operator()(const RegKeyPtr& a, const RegKeyPtr& b) const {
+  return CompareNames(a->Name(), b->Name()) < 0;
+}
+bool SubkeyLess::operator()(const RegKeyPtr& a, std::u16string_view b) const {
+  return CompareNames(a->Name(), b) < 0;
+}
+bool SubkeyLess::operator()(std::u16string_view a, const RegKeyPtr& b) const {
+  return CompareNames(a, b->Name()) < 0;
+}
+
+Subkeys::const_iterator Subkeys::begin() const {
+  return m_storage ? m_storage->set.begin() : EmptySet().begin();
+}
+
+Subkeys::const_iterator Subkeys::end() const {
+  return m_storage ? m_storage->set.end() : EmptySet().end();
+}
+
+Subkeys::const_iterator Subkeys::find(std::u16string_view name) const {
+  return m_storage ? m_storage->set.find(name) : EmptySet().end();
+}
+
+const RegKeyPtr* Subkeys::At(size_t index) const {
+  if (!m_storage || index >= m_storage->set.size()) return nullptr;
+  Storage& storage = *m_storage;
+  size_t count = storage.set.size();
+  // Start from whichever of the cursor, the first and the end is nearest.
+  size_t fromCursor = index > storage.cursorIndex ? index - storage.cursorIndex
+                                                  : storage.cursorIndex - index;
+  if (index < fromCursor) {
+    storage.cursor = storage.set.begin();
+    storage.cursorIndex = 0;
+  } else if (count - index < fromCursor) {
+    storage.cursor = storage.set.end();
+    storage.cursorIndex = count;
+  }
+  for (; storage.cursorIndex < index; ++storage.cursorIndex) ++storage.cursor;
+  for (; storage.cursorIndex > index; --storage.cursorIndex) --storage.cursor;
+  return &*storage.cursor;
+}
+
+void Subkeys::insert(RegKeyPtr key) {
+  if (!m_storage) {
+    m_storage = std::make_unique<Storage>();
+    m_storage->cursor = m_storage->set.end();
+  }
+  Storage& storage = *m_storage;
+  auto placed = storage.set.insert(std::move(key));
+  if (!placed.second) return;
+  // A subkey that sorts before the cursor's moves it one index on.
+  if (storage.cursor == storage.set.end() ||
+      storage.set.key_comp()(*placed.first, *storage.cursor))
+    ++storage.cursorIndex;
+}
+
+void Subkeys::erase(const_iterator at) {
+  Storage& storage = *m_storage;
+  if (at == storage.cursor) {
+    ++storage.cursor;  // the next subkey takes the index
+  } else if (storage.cursor == storage.set.end() ||
+             storage.set.key_comp()(*at, *storage.cursor)) {
+    --storage.cursorIndex;
+  }
+  storage.set.erase(at);
+  if (storage.set.empty()) m_storage.reset();
+}
+
+void KeyLevels::push_back(std::u16string_view level) {
+  if (m_spill.empty() && m_size < kInlineLevels) {
+    m_inline[m_size++] = level;
+    return;
+  }
+  if (m_spill.empty()) m_spill.assign(m_inline, m_inline + m_size);
+  m_spill.resize(m_size);
+  m_spill.push_back(level);
+  ++m_size;
+}
+
+StoredValue::StoredValue(std::u16string_view name, DWORD type,
+                         const uint8_t* data, size_t size)
+    : m_type(type) {
+  Fill(name, data, size);
+}
+
+void StoredValue::Assign(DWORD type, const uint8_t* data, size_t size) {
+  if (size == m_dataSize) {
+    if (size != 0) std::memcpy(m_block.get() + m_nameLength, data, size);
+  } else {
+    std::u16string name(Name());
+    Fill(name, data, size);
+  }
+  m_type = type;
+}
+
+void StoredValue::Fill(std::u16string_view name, const uint8_t* data,
+                       size_t size) {
+  size_t units = name.size() + (size + 1) / 2;
+  std::unique_ptr<char16_t[]> block;
+  if (units != 0) block.reset(new char16_t[units]);
+  if (!name.empty())
+    std::memcpy(block.get(), name.data(), name.size() * sizeof(char16_t));
+  if (size != 0) std::memcpy(block.get() + name.size(), data, size);
+  m_block = std::move(block);
+  m_nameLength = static_cast<uint16_t>(name.size());
+  m_dataSize = static_cast<uint32_t>(size);
+}
+
+RegValue StoredValue::ToRegValue() const {
+  RegValue value;
+  value.name = std::u16string(Name());
+  value.type = m_type;
+  value.data.assign(Data(), Data() + m_dataSize);
+  return value;
+}
+
+RegKeyPtr RegKeyPtr::Make(std::u16string_view name) {
+  void* block = ::operator new(sizeof(RegKey) + name.size() * sizeof(char16_t));
+  RegKey* key = new (block) RegKey();
+  key->nameLength = static_cast<uint8_t>(name.size());
+  if (!name.empty())
+    std::memcpy(static_cast<char*>(block) + sizeof(RegKey), name.data(),
+                name.size() * sizeof(char16_t));
+  RegKeyPtr made;
+  made.m_key = key;  // the count of one it was made with
+  return made;
+}
+
+ValueList& ValueList::operator=(ValueList&& other) noexcept {
+  if (this != &other) {
+    clear();
+    std::swap(m_block, other.m_block);
+  }
+  return *this;
+}
+
+namespace {
+
+bool IsPowerOfTwo(size_t n) { return n != 0 && (n & (n - 1)) == 0; }
+
+}  // namespace
+
+void ValueList::emplace_back(std::u16string_view name, DWORD type,
+                             const uint8_t* data, size_t size) {
+  size_t count = this->size();
+  if (count == 0 || IsPowerOfTwo(count)) {
+    size_t capacity = count == 0 ? 1 : count * 2;
+    auto* grown = static_cast<Block*>(
+        ::operator new(sizeof(Block) + capacity * sizeof(StoredValue)));
+    grown->size = count;
+    auto* items = reinterpret_cast<StoredValue*>(grown + 1);
+    StoredValue* old = this->data();
+    for (size_t i = 0; i < count; ++i) {
+      new (items + i) StoredValue(std::move(old[i]));
+      old[i].~StoredValue();
+    }
+    ::operator delete(m_block);
+    m_block = grown;
+  }
+  new (this->data() + count) StoredValue(name, type, data, size);
+  ++m_block->size;
+}
+
+StoredValue* ValueList::erase(const StoredValue* at) {
+  StoredValue* items = data();
+  size_t index = static_cast<size_t>(at - items);
+  size_t count = m_block->size;
+  for (size_t i = index; i + 1 < count; ++i) items[i] = std::move(items[i + 1]);
+  items[count - 1].~StoredValue();
+  if (--m_block->size == 0) {
+    ::operator delete(m_block);
+    m_block = nullptr;
+    return nullptr;
+  }
+  return items + index;
+}
+
+void ValueList::clear() {
+  StoredValue* items = data();
+  for (size_t i = 0; i < size(); ++i) items[i].~StoredValue();
+  ::operator delete(m_block);
+  m_block = nullptr;
+}
+
+StoredValue* RegKey::FindValue(std::u16string_view valueName) {
+  for (StoredValue& value : values) {
+    if (NamesEqual(value.Name(), valueName)) return &value;
   }
   return nullptr;
 }
 
 RegistryState::RegistryState() {
   for (RegKeyPtr& root : roots) {
-    root = std::make_shared<RegKey>();
+    root = RegKeyPtr::Make();
     root->lastWrite = CurrentFileTime();
   }
 }
@@ -143,8 +355,7 @@ const RootInfo* FindRootByName(std::u16string_view name) {
   return nullptr;
 }
 
-LSTATUS SplitKeyPath(std::u16string_view path,
-                     std::vector<std::u16string>* levels) {
+LSTATUS SplitKeyPath(std::u16string_view path, KeyLevels* levels) {
   levels->clear();
   if (path.empty()) return ERROR_SUCCESS;
   if (path.front() == u'\\') return kErrorBadPathname;
@@ -157,57 +368,85 @@ LSTATUS SplitKeyPath(std::u16string_view path,
     if (level.empty()) return kErrorBadPathname;
     if (level.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
     if (levels->size() == kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
-    levels->emplace_back(level);
+    levels->push_back(level);
     start = end + 1;
   }
   return ERROR_SUCCESS;
 }
 
+LSTATUS SplitKeyPath(std::u16string_view path,
+                     std::vector<std::u16string>* levels) {
+  levels->clear();
+  KeyLevels views;
+  LSTATUS status = SplitKeyPath(path, &views);
+  if (status != ERROR_SUCCESS) return status;
+  levels->assign(views.begin(), views.end());
+  return ERROR_SUCCESS;
+}
+
 RegKeyPtr FindSubkey(const RegKey& parent, std::u16string_view name) {
-  auto found = parent.subkeys.find(Upcase(name));
-  return found == parent.subkeys.end() ? nullptr : found->second;
+  auto found = parent.subkeys.find(name);
+  return found == parent.subkeys.end() ? nullptr : *found;
+}
+
+namespace {
+
+// Walks without touching reference counts but for the key it ends on.
+template <typename Levels>
+RegKeyPtr WalkLevels(const RegKeyPtr& from, const Levels& levels) {
+  const RegKeyPtr* key = &from;
+  for (std::u16string_view level : levels) {
+    auto found = (*key)->subkeys.find(level);
+    if (found == (*key)->subkeys.end()) return nullptr;
+    key = &*found;
+  }
+  return *key;
+}
+
+}  // namespace
+
+RegKeyPtr FindPath(const RegKeyPtr& from, const KeyLevels& levels) {
+  return WalkLevels(from, levels);
 }
 
 RegKeyPtr FindPath(const RegKeyPtr& from,
                    const std::vector<std::u16string>& levels) {
-  RegKeyPtr key = from;
-  for (const std::u16string& level : levels) {
-    key = FindSubkey(*key, level);
-    if (!key) return nullptr;
-  }
-  return key;
+  return WalkLevels(from, levels);
 }
 
-RegKeyPtr AddSubkey(RegKey& parent, const std::u16string& name) {
-  auto key = std::make_shared<RegKey>();
-  key->name = name;
-  key->depth = parent.depth + 1;
+RegKeyPtr AddSubkey(RegKey& parent, std::u16string_view name) {
+  RegKeyPtr key = RegKeyPtr::Make(name);
+  key->depth = static_cast<uint16_t>(parent.depth + 1);
   key->lastWrite = CurrentFileTime();
-  parent.subkeys[Upcase(name)] = key;
+  parent.subkeys.insert(key);
   parent.lastWrite = key->lastWrite;
   return key;
 }
 
 void RemoveSubkey(RegKey& parent, std::u16string_view name) {
-  parent.subkeys.erase(Upcase(name));
+  auto found = parent.subkeys.find(name);
+  if (found != parent.subkeys.end()) parent.subkeys.erase(found);
 }
 
 void MarkTreeDeleted(RegKey& key) {
   key.deleted = true;
-  for (auto& entry : key.subkeys) MarkTreeDeleted(*entry.second);
+  for (const RegKeyPtr& subkey : key.subkeys) MarkTreeDeleted(*subkey);
 }
 
 void SetValue(RegKey& key, std::u16string_view name, DWORD type,
-              std::vector<uint8_t> data) {
-  RegValue* value = key.FindValue(name);
+              const uint8_t* data, size_t size) {
+  StoredValue* value = key.FindValue(name);
   if (value == nullptr) {
-    key.values.emplace_back();
-    value = &key.values.back();
-    value->name = std::u16string(name);
+    key.values.emplace_back(name, type, data, size);
+  } else {
+    value->Assign(type, data, size);
   }
-  value->type = type;
-  value->data = std::move(data);
   key.lastWrite = CurrentFileTime();
+}
+
+void SetValue(RegKey& key, std::u16string_view name, DWORD type,
+              const std::vector<uint8_t>& data) {
+  SetValue(key, name, type, data.data(), data.size());
 }
 
 bool ReadStoredValue(HKEY root, std::u16string_view path,
@@ -216,16 +455,16 @@ bool ReadStoredValue(HKEY root, std::u16string_view path,
   *keyExists = false;
   const RootInfo* rootInfo = FindRootByHandle(root);
   if (rootInfo == nullptr) return false;
-  std::vector<std::u16string> levels;
+  KeyLevels levels;
   if (SplitKeyPath(path, &levels) != ERROR_SUCCESS) return false;
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
   RegKeyPtr key = FindPath(state.roots[static_cast<int>(rootInfo->id)], levels);
   if (!key) return false;
   *keyExists = true;
-  RegValue* found = key->FindValue(valueName);
+  StoredValue* found = key->FindValue(valueName);
   if (found == nullptr) return false;
-  *value = *found;
+  *value = found->ToRegValue();
   return true;
 }
 

@@ -31,73 +31,177 @@ bool IsWellFormed(std::u16string_view text) {
   return true;
 }
 
-std::string Escape(std::u16string_view text) {
-  std::string utf8 = WideToUtf8(text);
-  std::string result;
-  for (char c : utf8) {
-    if (c == '\\' || c == '"') result.push_back('\\');
-    result.push_back(c);
+// A name the writer can put back on one line as it was read: no line break
+// and no unpaired surrogate. Import and save apply the same rule, so a
+// registry that loads can always be saved.
+// ---- writing -------------------------------------------------------------
+
+bool IsAscii(std::u16string_view text) {
+  for (char16_t c : text) {
+    if (c >= 0x80) return false;
   }
-  return result;
+  return true;
+}
+
+// Appends text as UTF-8; ASCII, nearly every name, goes without a
+// temporary.
+void AppendUtf8(std::u16string_view text, std::string* out) {
+  if (!IsAscii(text)) {
+    *out += WideToUtf8(text);
+    return;
+  }
+  for (char16_t c : text) out->push_back(static_cast<char>(c));
+}
+
+void AppendEscapedByte(char c, std::string* out) {
+  if (c == '\\' || c == '"') out->push_back('\\');
+  out->push_back(c);
+}
+
+// Appends text as UTF-8 with backslashes and quotes escaped.
+void AppendEscaped(std::u16string_view text, std::string* out) {
+  if (IsAscii(text)) {
+    for (char16_t c : text) AppendEscapedByte(static_cast<char>(c), out);
+    return;
+  }
+  for (char c : WideToUtf8(text)) AppendEscapedByte(c, out);
+}
+
+char16_t UnitAt(const uint8_t* data, size_t index) {
+  return static_cast<char16_t>(data[2 * index] | (data[2 * index + 1] << 8));
 }
 
 // A REG_SZ that reads back identically from "quoted" form: one terminating
-// zero, no other zero or control character, no unpaired surrogate.
-bool FitsQuotedForm(const RegValue& value, std::u16string* text) {
-  if (value.type != REG_SZ || value.data.size() < 2 ||
-      value.data.size() % 2 != 0)
+// zero, no other zero or control character, no unpaired surrogate. *units
+// gets the length before the zero, *ascii whether all of it is ASCII.
+bool FitsQuotedForm(const StoredValue& value, size_t* units, bool* ascii) {
+  if (value.Type() != REG_SZ || value.Size() < 2 || value.Size() % 2 != 0)
     return false;
-  text->clear();
-  for (size_t i = 0; i + 1 < value.data.size(); i += 2)
-    text->push_back(
-        static_cast<char16_t>(value.data[i] | (value.data[i + 1] << 8)));
-  if (text->back() != u'\0') return false;
-  text->pop_back();
-  for (char16_t c : *text) {
+  const uint8_t* data = value.Data();
+  size_t count = value.Size() / 2 - 1;
+  if (UnitAt(data, count) != u'\0') return false;
+  *units = count;
+  *ascii = true;
+  for (size_t i = 0; i < count; ++i) {
+    char16_t c = UnitAt(data, i);
     if (c < 0x20) return false;
-  }
-  return IsWellFormed(*text);
-}
-
-void AppendHex(const RegValue& value, std::string* line, std::string* out) {
-  char prefix[24];
-  if (value.type == REG_BINARY) {
-    std::snprintf(prefix, sizeof(prefix), "hex:");
-  } else {
-    std::snprintf(prefix, sizeof(prefix),
-                  "hex(%x):", static_cast<unsigned>(value.type));
-  }
-  *line += prefix;
-  for (size_t i = 0; i < value.data.size(); ++i) {
-    char item[4];
-    std::snprintf(item, sizeof(item), "%02x", value.data[i]);
-    bool last = i + 1 == value.data.size();
-    if (line->size() + 3 > kHexLineLimit) {
-      *out += *line + "\\" + kNewline;
-      *line = "  ";
+    if (c < 0x80) continue;
+    *ascii = false;
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 >= count) return false;
+      char16_t next = UnitAt(data, i + 1);
+      if (next < 0xDC00 || next > 0xDFFF) return false;
+      ++i;
+    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      return false;
     }
-    *line += item;
-    if (!last) *line += ",";
   }
-  *out += *line + kNewline;
+  return true;
 }
 
-void AppendValue(const RegValue& value, std::string* out) {
-  std::string line =
-      value.name.empty() ? "@=" : "\"" + Escape(value.name) + "\"=";
-  std::u16string text;
-  if (FitsQuotedForm(value, &text)) {
-    *out += line + "\"" + Escape(text) + "\"" + kNewline;
-  } else if (value.type == REG_DWORD && value.data.size() == 4) {
-    char number[20];
-    unsigned dword = value.data[0] | (value.data[1] << 8) |
-                     (value.data[2] << 16) |
-                     (static_cast<unsigned>(value.data[3]) << 24);
-    std::snprintf(number, sizeof(number), "dword:%08x", dword);
-    *out += line + number + kNewline;
+void AppendQuoted(const StoredValue& value, size_t units, bool ascii,
+                  std::string* out) {
+  const uint8_t* data = value.Data();
+  out->push_back('"');
+  if (ascii) {
+    for (size_t i = 0; i < units; ++i)
+      AppendEscapedByte(static_cast<char>(data[2 * i]), out);
   } else {
-    AppendHex(value, &line, out);
+    std::u16string text(units, u'\0');
+    for (size_t i = 0; i < units; ++i) text[i] = UnitAt(data, i);
+    AppendEscaped(text, out);
   }
+  out->push_back('"');
+  *out += kNewline;
+}
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+void AppendHexByte(uint8_t byte, std::string* out) {
+  out->push_back(kHexDigits[byte >> 4]);
+  out->push_back(kHexDigits[byte & 0xF]);
+}
+
+// The line began at lineStart in *out; lines are broken with a backslash
+// before they grow past kHexLineLimit.
+void AppendHex(const StoredValue& value, size_t lineStart, std::string* out) {
+  if (value.Type() == REG_BINARY) {
+    *out += "hex:";
+  } else {
+    char prefix[24];
+    std::snprintf(prefix, sizeof(prefix),
+                  "hex(%x):", static_cast<unsigned>(value.Type()));
+    *out += prefix;
+  }
+  const uint8_t* data = value.Data();
+  for (size_t i = 0; i < value.Size(); ++i) {
+    if (out->size() - lineStart + 3 > kHexLineLimit) {
+      out->push_back('\\');
+      *out += kNewline;
+      lineStart = out->size();
+      *out += "  ";
+    }
+    AppendHexByte(data[i], out);
+    if (i + 1 != value.Size()) out->push_back(',');
+  }
+  *out += kNewline;
+}
+
+void AppendValue(const StoredValue& value, std::string* out) {
+  size_t lineStart = out->size();
+  if (value.Name().empty()) {
+    *out += "@=";
+  } else {
+    out->push_back('"');
+    AppendEscaped(value.Name(), out);
+    *out += "\"=";
+  }
+  size_t units = 0;
+  bool ascii = false;
+  if (FitsQuotedForm(value, &units, &ascii)) {
+    AppendQuoted(value, units, ascii, out);
+  } else if (value.Type() == REG_DWORD && value.Size() == 4) {
+    *out += "dword:";
+    for (int i = 3; i >= 0; --i) AppendHexByte(value.Data()[i], out);
+    *out += kNewline;
+  } else {
+    AppendHex(value, lineStart, out);
+  }
+}
+
+// Writes a key's sections; *path holds its path in UTF-8 and grows and
+// shrinks by a level as the walk goes down and back up.
+bool AppendSections(const RegKey& key, std::string* path, bool writeSelf,
+                    bool skipVolatile, std::string* out, std::string* error) {
+  if (skipVolatile && key.isVolatile) return true;
+  if (writeSelf) {
+    if (!IsWritableName(key.Name())) {
+      *error = "key " + *path + ": the name cannot be written";
+      return false;
+    }
+    out->push_back('[');
+    *out += *path;
+    out->push_back(']');
+    *out += kNewline;
+    for (const StoredValue& value : key.values) {
+      if (!IsWritableName(value.Name())) {
+        *error = "key " + *path + ": a value name cannot be written";
+        return false;
+      }
+      AppendValue(value, out);
+    }
+    *out += kNewline;
+  }
+  size_t length = path->size();
+  for (const RegKeyPtr& subkey : key.subkeys) {
+    path->push_back('\\');
+    AppendUtf8(subkey->Name(), path);
+    bool written = AppendSections(*subkey, path, /*writeSelf=*/true,
+                                  skipVolatile, out, error);
+    path->resize(length);
+    if (!written) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -122,29 +226,9 @@ std::string RegFileClosing() {
 bool AppendKeySections(const RegKey& key, const std::u16string& path,
                        bool writeSelf, bool skipVolatile, std::string* out,
                        std::string* error) {
-  if (skipVolatile && key.isVolatile) return true;
-  if (writeSelf) {
-    if (!IsWritableName(key.name)) {
-      *error = "key " + WideToUtf8(path) + ": the name cannot be written";
-      return false;
-    }
-    *out += "[" + WideToUtf8(path) + "]" + kNewline;
-    for (const RegValue& value : key.values) {
-      if (!IsWritableName(value.name)) {
-        *error = "key " + WideToUtf8(path) + ": a value name cannot be written";
-        return false;
-      }
-      AppendValue(value, out);
-    }
-    *out += kNewline;
-  }
-  for (const auto& entry : key.subkeys) {
-    const RegKey& subkey = *entry.second;
-    if (!AppendKeySections(subkey, path + u"\\" + subkey.name,
-                           /*writeSelf=*/true, skipVolatile, out, error))
-      return false;
-  }
-  return true;
+  std::string utf8Path = WideToUtf8(path);
+  utf8Path.reserve(utf8Path.size() + 1024);
+  return AppendSections(key, &utf8Path, writeSelf, skipVolatile, out, error);
 }
 
 }  // namespace internal

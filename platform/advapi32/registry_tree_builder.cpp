@@ -5,17 +5,6 @@
 
 namespace qxplatform {
 namespace internal {
-namespace {
-
-bool SameName(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i] && UpcaseChar(a[i]) != UpcaseChar(b[i])) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 bool RegTreeBuilder::OpenKey(RootId root,
                              const std::vector<std::u16string_view>& levels,
@@ -23,7 +12,7 @@ bool RegTreeBuilder::OpenKey(RootId root,
   size_t shared = 0;
   if (!m_path.empty() && m_pathRoot == root) {
     size_t limit = std::min(levels.size(), m_path.size() - 1);
-    while (shared < limit && SameName(levels[shared], m_path[shared + 1]->name))
+    while (shared < limit && NamesEqual(levels[shared], m_path[shared + 1]->Name()))
       ++shared;
   }
   m_path.resize(shared + 1);
@@ -39,7 +28,7 @@ bool RegTreeBuilder::OpenKey(RootId root,
                 " keys; a registry may hold no more";
         return false;
       }
-      next = AddSubkey(parent, std::u16string(levels[i]));
+      next = AddSubkey(parent, levels[i]);
       ++m_keysMade;
       m_changed = true;
     }
@@ -63,7 +52,7 @@ bool RegTreeBuilder::DeleteKey(RootId root,
   RegKeyPtr key = FindSubkey(*parent, levels.back());
   if (!key) return true;
   MarkTreeDeleted(*key);
-  RemoveSubkey(*parent, key->name);
+  RemoveSubkey(*parent, key->Name());
   parent->lastWrite = CurrentFileTime();
   m_changed = true;
   return true;
@@ -71,8 +60,7 @@ bool RegTreeBuilder::DeleteKey(RootId root,
 
 bool RegTreeBuilder::SetValue(RegValue& value, std::string*) {
   if (m_path.empty()) return true;
-  internal::SetValue(*m_path.back(), value.name, value.type,
-                     std::move(value.data));
+  internal::SetValue(*m_path.back(), value.name, value.type, value.data);
   m_changed = true;
   return true;
 }
@@ -80,9 +68,9 @@ bool RegTreeBuilder::SetValue(RegValue& value, std::string*) {
 bool RegTreeBuilder::DeleteValue(std::u16string_view name, std::string*) {
   if (m_path.empty()) return true;
   RegKey& key = *m_path.back();
-  RegValue* value = key.FindValue(name);
+  StoredValue* value = key.FindValue(name);
   if (value == nullptr) return true;
-  key.values.erase(key.values.begin() + (value - key.values.data()));
+  key.values.erase(value);
   key.lastWrite = CurrentFileTime();
   m_changed = true;
   return true;

@@ -11,7 +11,7 @@ namespace {
 
 void ClearDenyMarks(RegKey& key) {
   key.denyWrite = false;
-  for (auto& entry : key.subkeys) ClearDenyMarks(*entry.second);
+  for (const RegKeyPtr& subkey : key.subkeys) ClearDenyMarks(*subkey);
 }
 
 }  // namespace
@@ -35,14 +35,13 @@ void FailRegCloseAt(long n) { Registry().failClose.Arm(n); }
 void DenyWriteAccess(HKEY root, const char* path, bool deny) {
   const RootInfo* rootInfo = FindRootByHandle(root);
   if (rootInfo == nullptr) return;
-  std::vector<std::u16string> levels;
-  if (SplitKeyPath(AnsiToWide(path == nullptr ? "" : path), &levels) !=
-      ERROR_SUCCESS)
-    return;
+  std::u16string wide = AnsiToWide(path == nullptr ? "" : path);
+  KeyLevels levels;
+  if (SplitKeyPath(wide, &levels) != ERROR_SUCCESS) return;
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
   RegKeyPtr key = state.roots[static_cast<int>(rootInfo->id)];
-  for (const std::u16string& level : levels) {
+  for (std::u16string_view level : levels) {
     RegKeyPtr next = FindSubkey(*key, level);
     if (!next) {
       if (!deny) return;  // nothing to lift on a key that does not exist
@@ -64,7 +63,7 @@ void ResetRegistry() {
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
   for (RegKeyPtr& root : state.roots) {
-    for (auto& entry : root->subkeys) MarkTreeDeleted(*entry.second);
+    for (const RegKeyPtr& subkey : root->subkeys) MarkTreeDeleted(*subkey);
     root->subkeys.clear();
     root->values.clear();
     root->denyWrite = false;
