@@ -141,12 +141,24 @@ const RegKeyPtr* Subkeys::At(size_t index) const {
   return &*storage.cursor;
 }
 
+const RegKeyPtr* Subkeys::Last() const {
+  return m_storage ? &*m_storage->set.rbegin() : nullptr;
+}
+
 void Subkeys::insert(RegKeyPtr key) {
   if (!m_storage) {
     m_storage = std::make_unique<Storage>();
     m_storage->cursor = m_storage->set.end();
   }
   Storage& storage = *m_storage;
+  // Files list keys in order, so a new key most often goes last: one
+  // comparison instead of a search.
+  if (!storage.set.empty() &&
+      storage.set.key_comp()(*storage.set.rbegin(), key)) {
+    storage.set.emplace_hint(storage.set.end(), std::move(key));
+    if (storage.cursor == storage.set.end()) ++storage.cursorIndex;
+    return;
+  }
   auto placed = storage.set.insert(std::move(key));
   if (!placed.second) return;
   // A subkey that sorts before the cursor's moves it one index on.
@@ -382,6 +394,18 @@ LSTATUS SplitKeyPath(std::u16string_view path,
   if (status != ERROR_SUCCESS) return status;
   levels->assign(views.begin(), views.end());
   return ERROR_SUCCESS;
+}
+
+RegKeyPtr FindOrAddSubkey(RegKey& parent, std::u16string_view name,
+                          bool* added) {
+  const RegKeyPtr* last = parent.subkeys.Last();
+  *added = last == nullptr || CompareNames((*last)->Name(), name) < 0;
+  if (!*added) {
+    RegKeyPtr found = FindSubkey(parent, name);
+    if (found) return found;
+    *added = true;
+  }
+  return AddSubkey(parent, name);
 }
 
 RegKeyPtr FindSubkey(const RegKey& parent, std::u16string_view name) {

@@ -167,6 +167,8 @@ class Subkeys {
   const_iterator find(std::u16string_view name) const;
   // The subkey at an index, or null past the end.
   const RegKeyPtr* At(size_t index) const;
+  // The subkey that sorts last, or null when there is none.
+  const RegKeyPtr* Last() const;
 
   // The key's name must not be taken yet.
   void insert(RegKeyPtr key);
@@ -317,6 +319,10 @@ RegKeyPtr FindPath(const RegKeyPtr& from,
                    const std::vector<std::u16string>& levels);
 // Makes a subkey (which must not exist yet) and touches the parent.
 RegKeyPtr AddSubkey(RegKey& parent, std::u16string_view name);
+// The direct subkey of that name, made (as AddSubkey does) when missing;
+// *added tells which. Quickest when names come in order.
+RegKeyPtr FindOrAddSubkey(RegKey& parent, std::u16string_view name,
+                          bool* added);
 // Takes a direct subkey out of its parent (the key itself is not marked).
 void RemoveSubkey(RegKey& parent, std::u16string_view name);
 // Marks a key and everything below it as deleted.

@@ -207,7 +207,12 @@ bool AppendSections(const RegKey& key, std::string* path, bool writeSelf,
 }  // namespace
 
 bool IsWritableName(std::u16string_view name) {
-  return !HasLineBreak(name) && IsWellFormed(name);
+  // Nearly every name is plain text below the surrogates and line breaks.
+  for (char16_t c : name) {
+    if (c < 0xD800 ? c == u'\r' || c == u'\n' : c <= 0xDFFF)
+      return !HasLineBreak(name) && IsWellFormed(name);
+  }
+  return true;
 }
 
 std::string RegTextHeader() {

@@ -19,16 +19,18 @@ bool RegTreeBuilder::OpenKey(RootId root,
   m_path[0] = m_roots[static_cast<int>(root)].get();
   m_pathRoot = root;
   for (size_t i = shared; i < levels.size(); ++i) {
-    RegKey& parent = *m_path.back();
-    RegKeyPtr next = FindSubkey(parent, levels[i]);
-    if (!next) {
-      if (m_keysMade == m_keyLimit) {
+    if (m_keysMade == m_keyLimit) {
+      // Only a key that is not there yet would be one too many.
+      if (!FindSubkey(*m_path.back(), levels[i])) {
         m_path.clear();
         *what = "more than " + std::to_string(m_keyLimit) +
                 " keys; a registry may hold no more";
         return false;
       }
-      next = AddSubkey(parent, levels[i]);
+    }
+    bool added = false;
+    RegKeyPtr next = FindOrAddSubkey(*m_path.back(), levels[i], &added);
+    if (added) {
       ++m_keysMade;
       m_changed = true;
     }
