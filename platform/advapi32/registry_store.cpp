@@ -77,11 +77,6 @@ inline char16_t FoldUnit(char16_t c) {
   return UpcaseChar(c);
 }
 
-const Subkeys::Set& EmptySet() {
-  static const Subkeys::Set* empty = new Subkeys::Set();
-  return *empty;
-}
-
 }  // namespace
 
 int CompareNames(std::u16string_view a, std::u16string_view b) {
@@ -98,85 +93,6 @@ int CompareNames(std::u16string_view a, std::u16string_view b) {
 
 bool NamesEqual(std::u16string_view a, std::u16string_view b) {
   return a.size() == b.size() && CompareNames(a, b) == 0;
-}
-
-bool SubkeyLess::operator()(const RegKeyPtr& a, const RegKeyPtr& b) const {
-  return CompareNames(a->Name(), b->Name()) < 0;
-}
-bool SubkeyLess::operator()(const RegKeyPtr& a, std::u16string_view b) const {
-  return CompareNames(a->Name(), b) < 0;
-}
-bool SubkeyLess::operator()(std::u16string_view a, const RegKeyPtr& b) const {
-  return CompareNames(a, b->Name()) < 0;
-}
-
-Subkeys::const_iterator Subkeys::begin() const {
-  return m_storage ? m_storage->set.begin() : EmptySet().begin();
-}
-
-Subkeys::const_iterator Subkeys::end() const {
-  return m_storage ? m_storage->set.end() : EmptySet().end();
-}
-
-Subkeys::const_iterator Subkeys::find(std::u16string_view name) const {
-  return m_storage ? m_storage->set.find(name) : EmptySet().end();
-}
-
-const RegKeyPtr* Subkeys::At(size_t index) const {
-  if (!m_storage || index >= m_storage->set.size()) return nullptr;
-  Storage& storage = *m_storage;
-  size_t count = storage.set.size();
-  // Start from whichever of the cursor, the first and the end is nearest.
-  size_t fromCursor = index > storage.cursorIndex ? index - storage.cursorIndex
-                                                  : storage.cursorIndex - index;
-  if (index < fromCursor) {
-    storage.cursor = storage.set.begin();
-    storage.cursorIndex = 0;
-  } else if (count - index < fromCursor) {
-    storage.cursor = storage.set.end();
-    storage.cursorIndex = count;
-  }
-  for (; storage.cursorIndex < index; ++storage.cursorIndex) ++storage.cursor;
-  for (; storage.cursorIndex > index; --storage.cursorIndex) --storage.cursor;
-  return &*storage.cursor;
-}
-
-const RegKeyPtr* Subkeys::Last() const {
-  return m_storage ? &*m_storage->set.rbegin() : nullptr;
-}
-
-void Subkeys::insert(RegKeyPtr key) {
-  if (!m_storage) {
-    m_storage = std::make_unique<Storage>();
-    m_storage->cursor = m_storage->set.end();
-  }
-  Storage& storage = *m_storage;
-  // Files list keys in order, so a new key most often goes last: one
-  // comparison instead of a search.
-  if (!storage.set.empty() &&
-      storage.set.key_comp()(*storage.set.rbegin(), key)) {
-    storage.set.emplace_hint(storage.set.end(), std::move(key));
-    if (storage.cursor == storage.set.end()) ++storage.cursorIndex;
-    return;
-  }
-  auto placed = storage.set.insert(std::move(key));
-  if (!placed.second) return;
-  // A subkey that sorts before the cursor's moves it one index on.
-  if (storage.cursor == storage.set.end() ||
-      storage.set.key_comp()(*placed.first, *storage.cursor))
-    ++storage.cursorIndex;
-}
-
-void Subkeys::erase(const_iterator at) {
-  Storage& storage = *m_storage;
-  if (at == storage.cursor) {
-    ++storage.cursor;  // the next subkey takes the index
-  } else if (storage.cursor == storage.set.end() ||
-             storage.set.key_comp()(*at, *storage.cursor)) {
-    --storage.cursorIndex;
-  }
-  storage.set.erase(at);
-  if (storage.set.empty()) m_storage.reset();
 }
 
 void KeyLevels::push_back(std::u16string_view level) {

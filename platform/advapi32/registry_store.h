@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -142,27 +141,52 @@ std::u16string Upcase(std::u16string_view text);
 int CompareNames(std::u16string_view a, std::u16string_view b);
 bool NamesEqual(std::u16string_view a, std::u16string_view b);
 
-// Orders keys by name ignoring case, and finds them by a bare name.
-struct SubkeyLess {
-  using is_transparent = void;
-  bool operator()(const RegKeyPtr& a, const RegKeyPtr& b) const;
-  bool operator()(const RegKeyPtr& a, std::u16string_view b) const;
-  bool operator()(std::u16string_view a, const RegKeyPtr& b) const;
-};
-
 // The subkeys of a key in case-insensitive name order, each name held once,
-// by the subkey itself. Walking them by index (RegEnumKeyExA) goes through a
-// cursor that stays on its subkey while others come and go, so a step to the
-// next or the previous index costs O(1) and a walk O(n). The storage comes
-// with the first subkey and goes with the last: most keys are leaves.
+// by the subkey itself. They lie in chunks of up to kChunkLimit, sorted
+// within and across chunks, found by binary search over the chunks' last
+// names and then within a chunk. Inserting or removing moves at most one
+// chunk's entries, and a subkey costs a pointer where a tree node took five.
+// Walking by index (RegEnumKeyExA) goes through a cursor on the chunk of
+// the last index asked for, so a step to the next or the previous index
+// costs O(1). Nothing is allocated until the first subkey: most keys are
+// leaves.
 class Subkeys {
  public:
-  using Set = std::set<RegKeyPtr, SubkeyLess>;
-  using const_iterator = Set::const_iterator;
+  static constexpr uint32_t kChunkLimit = 256;
 
-  size_t size() const { return m_storage ? m_storage->set.size() : 0; }
-  bool empty() const { return !m_storage; }
-  const_iterator begin() const;
+  class const_iterator {
+   public:
+    const RegKeyPtr& operator*() const;
+    const RegKeyPtr* operator->() const { return &**this; }
+    const_iterator& operator++();
+    bool operator==(const const_iterator& other) const {
+      return m_chunk == other.m_chunk && m_offset == other.m_offset;
+    }
+    bool operator!=(const const_iterator& other) const {
+      return !(*this == other);
+    }
+
+   private:
+    friend class Subkeys;
+    const_iterator(const Subkeys* owner, uint32_t chunk, uint32_t offset)
+        : m_owner(owner), m_chunk(chunk), m_offset(offset) {}
+    const Subkeys* m_owner;
+    uint32_t m_chunk;
+    uint32_t m_offset;
+  };
+
+  Subkeys() = default;
+  Subkeys(const Subkeys&) = delete;
+  Subkeys& operator=(const Subkeys&) = delete;
+  Subkeys(Subkeys&& other) noexcept : m_index(other.m_index) {
+    other.m_index = nullptr;
+  }
+  Subkeys& operator=(Subkeys&& other) noexcept;
+  ~Subkeys() { clear(); }
+
+  size_t size() const;
+  bool empty() const { return m_index == nullptr; }
+  const_iterator begin() const { return const_iterator(this, 0, 0); }
   const_iterator end() const;
   const_iterator find(std::u16string_view name) const;
   // The subkey at an index, or null past the end.
@@ -170,20 +194,22 @@ class Subkeys {
   // The subkey that sorts last, or null when there is none.
   const RegKeyPtr* Last() const;
 
-  // The key's name must not be taken yet.
+  // The key's name must not be taken yet; a key whose name is does nothing.
   void insert(RegKeyPtr key);
   void erase(const_iterator at);
-  void clear() { m_storage.reset(); }
+  void clear();
 
  private:
-  struct Storage {
-    Set set;
-    // Where the last walk stopped; end() at index size() when it ran out.
-    const_iterator cursor;
-    size_t cursorIndex = 0;
-  };
+  struct Chunk;
+  struct Index;
+  // Where key would go: its chunk and offset; false when the name is taken.
+  bool Place(std::u16string_view name, uint32_t* chunk, uint32_t* offset) const;
+  void SplitChunk(uint32_t chunk);
+  void ResetCursor() const;
+
+  // The chunks, the count and the cursor, in one block; null when empty.
   // Enumeration only moves the cursor; the store's mutex covers it.
-  std::unique_ptr<Storage> m_storage;
+  Index* m_index = nullptr;
 };
 
 // Made by RegKeyPtr::Make only: the name's units follow the key in its block.

@@ -3,7 +3,10 @@
 // handles left on deleted keys.
 #include <windows.h>
 
+#include <map>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "support/platform_fixture.h"
 
@@ -65,6 +68,66 @@ TEST_F(RegistryKeysTest, SubkeysEnumerateInCaseInsensitiveOrder) {
   EXPECT_EQ(EnumKey(HKEY_CURRENT_USER, 2), "C");
   EXPECT_EQ(EnumKey(HKEY_CURRENT_USER, 3), "_x");
   EXPECT_EQ(EnumKey(HKEY_CURRENT_USER, 4), "<none>");
+}
+
+// Thousands of subkeys made and removed in random order, in any case, walked
+// forwards and backwards between the changes: always the model's order.
+TEST_F(RegistryKeysTest, ManySubkeysKeepTheirOrderThroughChanges) {
+  HKEY parent = CreateKey(HKEY_CURRENT_USER, "Many");
+  std::map<std::string, std::string> model;  // upper-cased name -> name
+  auto upper = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(toupper(c));
+    return text;
+  };
+  auto walk = [&](bool backwards) {
+    ASSERT_EQ(SubkeyCount(parent), model.size());
+    std::vector<std::string> expected;
+    for (const auto& entry : model) expected.push_back(entry.second);
+    for (size_t step = 0; step < expected.size(); ++step) {
+      size_t i = backwards ? expected.size() - 1 - step : step;
+      ASSERT_EQ(EnumKey(parent, static_cast<DWORD>(i)), expected[i]) << i;
+    }
+    EXPECT_EQ(EnumKey(parent, static_cast<DWORD>(expected.size())), "<none>");
+  };
+  std::mt19937 random(7);
+  for (int step = 0; step < 12000; ++step) {
+    std::string name = "k" + std::to_string(random() % 4000);
+    if (random() % 2) name = upper(name);
+    unsigned action = random() % 100;
+    if (action < 65) {
+      RegCloseKey(CreateKey(parent, name.c_str()));
+      model.emplace(upper(name), name);
+    } else if (action < 98) {
+      LSTATUS status = RegDeleteKeyA(parent, name.c_str());
+      EXPECT_EQ(status, model.erase(upper(name)) ? ERROR_SUCCESS
+                                                 : ERROR_FILE_NOT_FOUND);
+    } else if (action == 98 || step % 4 != 0) {
+      walk(/*backwards=*/step % 2 == 0);
+    } else {
+      // A walk while keys come and go before and after where it stands.
+      for (size_t i = 0; i < model.size(); i += 1 + random() % 3) {
+        ASSERT_EQ(EnumKey(parent, static_cast<DWORD>(i)),
+                  std::next(model.begin(), i)->second);
+        std::string other = "k" + std::to_string(random() % 4000);
+        if (random() % 2) {
+          RegCloseKey(CreateKey(parent, other.c_str()));
+          model.emplace(upper(other), other);
+        } else if (RegDeleteKeyA(parent, other.c_str()) == ERROR_SUCCESS) {
+          model.erase(upper(other));
+        }
+      }
+    }
+  }
+  walk(/*backwards=*/false);
+  // Emptied from the front, as a tree is deleted.
+  while (!model.empty()) {
+    ASSERT_EQ(EnumKey(parent, 0), model.begin()->second);
+    ASSERT_EQ(RegDeleteKeyA(parent, model.begin()->second.c_str()),
+              ERROR_SUCCESS);
+    model.erase(model.begin());
+  }
+  EXPECT_EQ(SubkeyCount(parent), 0u);
+  RegCloseKey(parent);
 }
 
 TEST_F(RegistryKeysTest, TreesOfTheFourRootsAreSeparate) {
