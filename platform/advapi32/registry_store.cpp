@@ -4,7 +4,7 @@
 #include "registry_store.h"
 
 #include <algorithm>
-#include <chrono>
+#include <ctime>
 #include <cstring>
 #include <new>
 
@@ -254,13 +254,16 @@ std::u16string Upcase(std::u16string_view text) {
   return result;
 }
 
+// The system clock at the tick the kernel last counted, as Windows stamps a
+// key with its coarse system time: a few milliseconds apart at most, and a
+// fraction of the cost of reading the clock exactly, which loading a large
+// file would do for every key and value.
 FILETIME CurrentFileTime() {
-  using namespace std::chrono;
-  uint64_t ticks =
-      duration_cast<nanoseconds>(system_clock::now().time_since_epoch())
-              .count() /
-          100 +
-      kUnixEpochAsFileTime;
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  uint64_t ticks = static_cast<uint64_t>(now.tv_sec) * 10000000u +
+                   static_cast<uint64_t>(now.tv_nsec) / 100 +
+                   kUnixEpochAsFileTime;
   FILETIME time;
   time.dwLowDateTime = static_cast<DWORD>(ticks);
   time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
