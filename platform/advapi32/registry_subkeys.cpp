@@ -9,7 +9,7 @@ namespace qxplatform {
 namespace internal {
 
 // A chunk's entries follow its header in the same block.
-struct Subkeys::Chunk {
+struct alignas(RegKeyPtr) Subkeys::Chunk {
   uint32_t count;
   uint32_t capacity;
 
@@ -36,7 +36,7 @@ struct Subkeys::Chunk {
 };
 
 // The chunk pointers follow the header in the same block.
-struct Subkeys::Index {
+struct alignas(void*) Subkeys::Index {
   uint32_t size;
   uint32_t chunkCount;
   uint32_t chunkCapacity;

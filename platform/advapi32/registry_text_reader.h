@@ -68,7 +68,6 @@ class RegTextReader {
     kUtf16
   } m_encoding = Encoding::kUnknown;
   std::string m_start;  // the first bytes, until the encoding is known
-  bool m_checkedSecondMark = false;
   std::string m_partial;   // a line not yet ended
   std::string m_joined;    // a value line continued with "\"
   std::u16string m_units;  // UTF-16 text checked, one piece at a time
