@@ -3,47 +3,15 @@
 // a huge key), exporting a registry of 100k keys as .reg text, and the bytes
 // the store keeps per key, counted through this program's operator new.
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <string>
 
 #include <qxplatform/controls.h>
 
-// ---- counting what the process holds ---------------------------------------
-// The platform library's standard containers allocate through these too, so
-// the live total before and after building a registry is what the store
-// keeps (malloc's own headers aside).
-
-namespace {
-std::atomic<long long> g_liveBytes{0};
-
-void* CountedAllocate(size_t size) {
-  void* block = std::malloc(size == 0 ? 1 : size);
-  if (block == nullptr) throw std::bad_alloc();
-  g_liveBytes.fetch_add(static_cast<long long>(malloc_usable_size(block)),
-                        std::memory_order_relaxed);
-  return block;
-}
-
-void CountedFree(void* block) {
-  if (block == nullptr) return;
-  g_liveBytes.fetch_sub(static_cast<long long>(malloc_usable_size(block)),
-                        std::memory_order_relaxed);
-  std::free(block);
-}
-}  // namespace
-
-void* operator new(size_t size) { return CountedAllocate(size); }
-void* operator new[](size_t size) { return CountedAllocate(size); }
-void operator delete(void* block) noexcept { CountedFree(block); }
-void operator delete[](void* block) noexcept { CountedFree(block); }
-void operator delete(void* block, size_t) noexcept { CountedFree(block); }
-void operator delete[](void* block, size_t) noexcept { CountedFree(block); }
+#include "counted_allocation.h"
 
 namespace {
 
@@ -218,11 +186,11 @@ void BM_StoreBytesPerKey(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     qxplatform::ResetRegistry();
-    long long before = g_liveBytes.load();
+    long long before = counted::Live();
     state.ResumeTiming();
     BuildClassRegistry(kRegistryKeys);
     state.PauseTiming();
-    bytesPerKey = static_cast<double>(g_liveBytes.load() - before) /
+    bytesPerKey = static_cast<double>(counted::Live() - before) /
                   static_cast<double>(kRegistryKeys);
     qxplatform::ResetRegistry();
     state.ResumeTiming();

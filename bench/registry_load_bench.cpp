@@ -4,49 +4,17 @@
 // the largest resident size it reaches, against a run on an empty registry.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <string>
 
 #include <qxplatform/controls.h>
 
-// Every operator new in the process, the platform's included, is counted:
-// the bytes live now and the most live at once since the last mark.
-namespace {
-std::atomic<long long> g_liveBytes{0};
-std::atomic<long long> g_peakBytes{0};
-
-void* CountedAllocate(size_t size) {
-  void* block = std::malloc(size == 0 ? 1 : size);
-  if (block == nullptr) throw std::bad_alloc();
-  long long live = g_liveBytes +=
-      static_cast<long long>(malloc_usable_size(block));
-  long long peak = g_peakBytes.load(std::memory_order_relaxed);
-  while (live > peak && !g_peakBytes.compare_exchange_weak(peak, live)) {
-  }
-  return block;
-}
-
-void CountedFree(void* block) {
-  if (block == nullptr) return;
-  g_liveBytes -= static_cast<long long>(malloc_usable_size(block));
-  std::free(block);
-}
-}  // namespace
-
-void* operator new(size_t size) { return CountedAllocate(size); }
-void* operator new[](size_t size) { return CountedAllocate(size); }
-void operator delete(void* block) noexcept { CountedFree(block); }
-void operator delete[](void* block) noexcept { CountedFree(block); }
-void operator delete(void* block, size_t) noexcept { CountedFree(block); }
-void operator delete[](void* block, size_t) noexcept { CountedFree(block); }
+#include "counted_allocation.h"
 
 namespace {
 
@@ -139,15 +107,15 @@ void BM_LoadRegistryFile(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     qxplatform::ResetRegistry();
-    long long before = g_liveBytes.load();
-    g_peakBytes = before;
+    long long before = counted::Live();
+    counted::MarkPeak();
     state.ResumeTiming();
     std::string error;
     if (!qxplatform::LoadRegistryFile(path.c_str(), &error))
       state.SkipWithError(error.c_str());
     state.PauseTiming();
-    peak = g_peakBytes.load() - before;
-    kept = g_liveBytes.load() - before;
+    peak = counted::Peak() - before;
+    kept = counted::Live() - before;
     state.ResumeTiming();
   }
   state.SetItemsProcessed(state.iterations() * kKeys);

@@ -128,32 +128,10 @@ bool ParseHexBytes(std::string_view list, std::vector<uint8_t>* bytes) {
   return true;
 }
 
-// Levels of a key path as views into it, by the store's rules.
-LSTATUS SplitLevels(std::u16string_view path,
-                    std::vector<std::u16string_view>* levels) {
-  levels->clear();
-  if (path.empty()) return ERROR_SUCCESS;
-  if (path.front() == u'\\') return kErrorBadPathname;
-  if (path.back() == u'\\') path.remove_suffix(1);
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find(u'\\', start);
-    if (end == std::u16string_view::npos) end = path.size();
-    std::u16string_view level = path.substr(start, end - start);
-    if (level.empty()) return kErrorBadPathname;
-    if (level.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
-    if (levels->size() == kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
-    levels->push_back(level);
-    start = end + 1;
-  }
-  return ERROR_SUCCESS;
-}
-
 // "[HKEY_...\path]" or "[-HKEY_...\path]"; *path receives the name and
 // *levels views into it.
 bool ParseSection(std::string_view line, bool* deleteKey, RootId* rootId,
-                  std::u16string* path,
-                  std::vector<std::u16string_view>* levels, std::string* what) {
+                  std::u16string* path, KeyLevels* levels, std::string* what) {
   if (line.back() != ']') {
     *what = "a key section must end with ]";
     return false;
@@ -180,7 +158,7 @@ bool ParseSection(std::string_view line, bool* deleteKey, RootId* rootId,
     return false;
   }
   *rootId = root->id;
-  LSTATUS status = SplitLevels(rest, levels);
+  LSTATUS status = SplitKeyPath(rest, levels);
   if (status == ERROR_INVALID_PARAMETER) {
     *what =
         "a key name is longer than 255 characters or the path deeper "
@@ -514,12 +492,10 @@ namespace {
 class RegOpRecorder final : public RegTextHandler {
  public:
   explicit RegOpRecorder(std::vector<RegTextOp>* ops) : m_ops(ops) {}
-  bool OpenKey(RootId root, const std::vector<std::u16string_view>& levels,
-               std::string*) override {
+  bool OpenKey(RootId root, const KeyLevels& levels, std::string*) override {
     return Add(RegTextOp::Kind::kOpenKey, root, levels);
   }
-  bool DeleteKey(RootId root, const std::vector<std::u16string_view>& levels,
-                 std::string*) override {
+  bool DeleteKey(RootId root, const KeyLevels& levels, std::string*) override {
     return Add(RegTextOp::Kind::kDeleteKey, root, levels);
   }
   bool SetValue(RegValue& value, std::string*) override {
@@ -536,8 +512,7 @@ class RegOpRecorder final : public RegTextHandler {
   }
 
  private:
-  bool Add(RegTextOp::Kind kind, RootId root,
-           const std::vector<std::u16string_view>& levels) {
+  bool Add(RegTextOp::Kind kind, RootId root, const KeyLevels& levels) {
     m_ops->emplace_back();
     RegTextOp& op = m_ops->back();
     op.kind = kind;
@@ -562,9 +537,10 @@ bool ParseRegText(std::string_view bytes, std::vector<RegTextOp>* ops,
 
 bool ReplayRegOps(std::vector<RegTextOp>& ops, RegTextHandler* handler,
                   std::string* error) {
-  std::vector<std::u16string_view> levels;
+  KeyLevels levels;
   for (RegTextOp& op : ops) {
-    levels.assign(op.levels.begin(), op.levels.end());
+    levels.clear();
+    for (const std::u16string& level : op.levels) levels.push_back(level);
     bool ok = true;
     switch (op.kind) {
       case RegTextOp::Kind::kOpenKey:

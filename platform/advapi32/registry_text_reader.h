@@ -15,12 +15,10 @@ namespace internal {
 // the reading, with *what saying why; the reader adds the line number.
 class RegTextHandler {
  public:
-  virtual bool OpenKey(RootId root,
-                       const std::vector<std::u16string_view>& levels,
+  virtual bool OpenKey(RootId root, const KeyLevels& levels,
                        std::string* what) = 0;
   // Never a root: the reader refuses "[-HKEY_...]" itself.
-  virtual bool DeleteKey(RootId root,
-                         const std::vector<std::u16string_view>& levels,
+  virtual bool DeleteKey(RootId root, const KeyLevels& levels,
                          std::string* what) = 0;
   // Values apply to the key of the latest OpenKey; the handler may take the
   // value's contents.
@@ -67,7 +65,7 @@ class RegTextReader {
     kUtf8,
     kUtf16
   } m_encoding = Encoding::kUnknown;
-  std::string m_start;  // the first bytes, until the encoding is known
+  std::string m_start;     // the first bytes, until the encoding is known
   std::string m_partial;   // a line not yet ended
   std::string m_joined;    // a value line continued with "\"
   std::u16string m_units;  // UTF-16 text checked, one piece at a time
@@ -85,7 +83,7 @@ class RegTextReader {
   std::string m_error;
   // Reused for every line, so a long file makes no garbage per entry.
   std::u16string m_path;
-  std::vector<std::u16string_view> m_levels;
+  KeyLevels m_levels;
   RegValue m_value;
   std::string m_scratch;
   std::u16string m_wide;

@@ -6,13 +6,13 @@
 namespace qxplatform {
 namespace internal {
 
-bool RegTreeBuilder::OpenKey(RootId root,
-                             const std::vector<std::u16string_view>& levels,
+bool RegTreeBuilder::OpenKey(RootId root, const KeyLevels& levels,
                              std::string* what) {
   size_t shared = 0;
   if (!m_path.empty() && m_pathRoot == root) {
     size_t limit = std::min(levels.size(), m_path.size() - 1);
-    while (shared < limit && NamesEqual(levels[shared], m_path[shared + 1]->Name()))
+    while (shared < limit &&
+           NamesEqual(levels[shared], m_path[shared + 1]->Name()))
       ++shared;
   }
   m_path.resize(shared + 1);
@@ -39,8 +39,7 @@ bool RegTreeBuilder::OpenKey(RootId root,
   return true;
 }
 
-bool RegTreeBuilder::DeleteKey(RootId root,
-                               const std::vector<std::u16string_view>& levels,
+bool RegTreeBuilder::DeleteKey(RootId root, const KeyLevels& levels,
                                std::string*) {
   // Values after "[-key]" have no key to go to, and the keys on the path
   // may be the ones going.

@@ -17,9 +17,9 @@ class RegTreeBuilder final : public RegTextHandler {
   RegTreeBuilder(const RegKeyPtr (&roots)[kRootCount], size_t keyLimit)
       : m_roots(roots), m_keyLimit(keyLimit) {}
 
-  bool OpenKey(RootId root, const std::vector<std::u16string_view>& levels,
+  bool OpenKey(RootId root, const KeyLevels& levels,
                std::string* what) override;
-  bool DeleteKey(RootId root, const std::vector<std::u16string_view>& levels,
+  bool DeleteKey(RootId root, const KeyLevels& levels,
                  std::string* what) override;
   bool SetValue(RegValue& value, std::string* what) override;
   bool DeleteValue(std::u16string_view name, std::string* what) override;

@@ -28,6 +28,16 @@ constexpr char kHeader[] = "Windows Registry Editor Version 5.00\r\n\r\n";
 constexpr char kCompleteMark[] =
     "; Saved whole: a complete file ends with \"; end\".";
 
+// Text as a UTF-16LE file with its byte-order mark.
+std::string Utf16WithMark(const std::u16string& text) {
+  std::string bytes("\xFF\xFE", 2);
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<char>(c & 0xFF));
+    bytes.push_back(static_cast<char>(c >> 8));
+  }
+  return bytes;
+}
+
 class RegistryFileTest : public PlatformTest {
  protected:
   void SetUp() override {
@@ -322,13 +332,8 @@ TEST_F(RegistryFileTest, LoadReadsUtf16WithBom) {
       u"Windows Registry Editor Version 5.00\r\n\r\n"
       u"[HKEY_CLASSES_ROOT\\\u30BD\u8868]\r\n"
       u"\"\u540D\"=\"\u5024\"\r\n";
-  std::string bytes("\xFF\xFE", 2);
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<char>(c & 0xFF));
-    bytes.push_back(static_cast<char>(c >> 8));
-  }
   fs::path file = m_dir / "wide.reg";
-  WriteFile(file, bytes);
+  WriteFile(file, Utf16WithMark(text));
   std::string error;
   ASSERT_TRUE(qxplatform::LoadRegistryFile(file.c_str(), &error)) << error;
   ASSERT_TRUE(qxplatform::SetAnsiCodePage(932));
@@ -346,13 +351,8 @@ TEST_F(RegistryFileTest, LoadReadsUtf16AcrossPieces) {
         u"Windows Registry Editor Version 5.00\r\n\r\n"
         u"[HKEY_CLASSES_ROOT\\Wide]\r\n@=\"" +
         std::u16string(prefix) + value + u"\"\r\n";
-    std::string bytes("\xFF\xFE", 2);
-    for (char16_t c : text) {
-      bytes.push_back(static_cast<char>(c & 0xFF));
-      bytes.push_back(static_cast<char>(c >> 8));
-    }
     fs::path file = m_dir / "wide.reg";
-    WriteFile(file, bytes);
+    WriteFile(file, Utf16WithMark(text));
     std::string error;
     ASSERT_TRUE(qxplatform::LoadRegistryFile(file.c_str(), &error)) << error;
     std::string expected = std::string(kHeader) +
