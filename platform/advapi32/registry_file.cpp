@@ -315,7 +315,7 @@ RegKeyPtr FindKeyByName(RegistryState& state, std::string_view name,
     *what = "unknown root key";
     return nullptr;
   }
-  std::vector<std::u16string> levels;
+  KeyLevels levels;
   if (split != std::u16string::npos &&
       SplitKeyPath(std::u16string_view(wide).substr(split + 1), &levels) !=
           ERROR_SUCCESS) {
@@ -324,7 +324,7 @@ RegKeyPtr FindKeyByName(RegistryState& state, std::string_view name,
   }
   RegKeyPtr key = state.roots[static_cast<int>(root->id)];
   *path = Utf8ToWide(root->longName, nullptr);
-  for (const std::u16string& level : levels) {
+  for (std::u16string_view level : levels) {
     key = FindSubkey(*key, level);
     if (!key) {
       *what = "the key does not exist";

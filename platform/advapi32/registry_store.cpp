@@ -248,12 +248,6 @@ char16_t UpcaseChar(char16_t c) {
   return c;
 }
 
-std::u16string Upcase(std::u16string_view text) {
-  std::u16string result(text);
-  for (char16_t& c : result) c = UpcaseChar(c);
-  return result;
-}
-
 // The system clock at the tick the kernel last counted, as Windows stamps a
 // key with its coarse system time: a few milliseconds apart at most, and a
 // fraction of the cost of reading the clock exactly, which loading a large
@@ -305,16 +299,6 @@ LSTATUS SplitKeyPath(std::u16string_view path, KeyLevels* levels) {
   return ERROR_SUCCESS;
 }
 
-LSTATUS SplitKeyPath(std::u16string_view path,
-                     std::vector<std::u16string>* levels) {
-  levels->clear();
-  KeyLevels views;
-  LSTATUS status = SplitKeyPath(path, &views);
-  if (status != ERROR_SUCCESS) return status;
-  levels->assign(views.begin(), views.end());
-  return ERROR_SUCCESS;
-}
-
 RegKeyPtr FindOrAddSubkey(RegKey& parent, std::u16string_view name,
                           bool* added) {
   const RegKeyPtr* last = parent.subkeys.Last();
@@ -349,11 +333,6 @@ RegKeyPtr WalkLevels(const RegKeyPtr& from, const Levels& levels) {
 }  // namespace
 
 RegKeyPtr FindPath(const RegKeyPtr& from, const KeyLevels& levels) {
-  return WalkLevels(from, levels);
-}
-
-RegKeyPtr FindPath(const RegKeyPtr& from,
-                   const std::vector<std::u16string>& levels) {
   return WalkLevels(from, levels);
 }
 

@@ -135,7 +135,6 @@ class RegKeyPtr {
 
 // Case folding of names as the registry compares them.
 char16_t UpcaseChar(char16_t c);
-std::u16string Upcase(std::u16string_view text);
 // The order of the upper-cased names, without making them: negative, zero or
 // positive.
 int CompareNames(std::u16string_view a, std::u16string_view b);
@@ -334,15 +333,11 @@ const RootInfo* FindRootByName(std::u16string_view name);
 // level over 255 units or more than kMaxKeyDepth levels is
 // ERROR_INVALID_PARAMETER.
 LSTATUS SplitKeyPath(std::u16string_view path, KeyLevels* levels);
-LSTATUS SplitKeyPath(std::u16string_view path,
-                     std::vector<std::u16string>* levels);
 
 // Looks up a direct subkey; null when it does not exist.
 RegKeyPtr FindSubkey(const RegKey& parent, std::u16string_view name);
 // Walks the levels from a key; null when one of them is missing.
 RegKeyPtr FindPath(const RegKeyPtr& from, const KeyLevels& levels);
-RegKeyPtr FindPath(const RegKeyPtr& from,
-                   const std::vector<std::u16string>& levels);
 // Makes a subkey (which must not exist yet) and touches the parent.
 RegKeyPtr AddSubkey(RegKey& parent, std::u16string_view name);
 // The direct subkey of that name, made (as AddSubkey does) when missing;
