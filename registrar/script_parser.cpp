@@ -13,16 +13,17 @@ namespace {
 
 size_t Smaller(size_t a, size_t b) { return a < b ? a : b; }
 
-// Bytes of plain ASCII text at text, at most room: up to the terminator and,
-// in a quoted token, a quote, or else a blank. Each is one whole character.
-size_t AsciiRun(const char* text, size_t room, bool quoted) {
+// Copies plain ASCII text at text into out, at most room bytes: up to the
+// terminator and, in a quoted token, a quote, or else a blank. Each is one
+// whole character. Tokens are short: copying while scanning beats a scan
+// and then a block copy.
+size_t CopyAsciiRun(const char* text, size_t room, bool quoted, char* out) {
+  const ByteStop kind = quoted ? kStopsQuoted : kStopsUnquoted;
   size_t run = 0;
-  while (run < room) {
+  for (; run < room; ++run) {
     const char byte = text[run];
-    if (byte == '\0' || !IsAsciiByte(byte) ||
-        (quoted ? byte == kQuote : IsScriptBlank(byte)))
-      break;
-    ++run;
+    if ((kByteStops.stops[static_cast<unsigned char>(byte)] & kind) != 0) break;
+    out[run] = byte;
   }
   return run;
 }
@@ -30,7 +31,10 @@ size_t AsciiRun(const char* text, size_t room, bool quoted) {
 }  // namespace
 
 void ScriptParser::SkipBlanks() {
-  while (IsScriptBlank(*m_position)) m_position = NextCharacter(m_position);
+  // White space is ASCII: one byte is one character.
+  while ((kByteStops.stops[static_cast<unsigned char>(*m_position)] &
+          kIsBlank) != 0)
+    ++m_position;
 }
 
 HRESULT ScriptParser::ReadToken(char* buffer, size_t capacity) {
@@ -51,9 +55,9 @@ HRESULT ScriptParser::ReadToken(char* buffer, size_t capacity) {
       const size_t room = count < limit && count + 1 < capacity
                               ? Smaller(limit - count, capacity - 1 - count)
                               : 0;
-      const size_t run = AsciiRun(m_position, room, /*quoted=*/true);
+      const size_t run =
+          CopyAsciiRun(m_position, room, /*quoted=*/true, buffer + count);
       if (run != 0) {
-        memcpy(buffer + count, m_position, run);
         count += run;
         m_position += run;
         continue;
@@ -77,9 +81,9 @@ HRESULT ScriptParser::ReadToken(char* buffer, size_t capacity) {
 
   while (*m_position != '\0' && !IsScriptBlank(*m_position)) {
     const size_t room = count + 1 < capacity ? capacity - 1 - count : 0;
-    const size_t run = AsciiRun(m_position, room, /*quoted=*/false);
+    const size_t run =
+        CopyAsciiRun(m_position, room, /*quoted=*/false, buffer + count);
     if (run != 0) {
-      memcpy(buffer + count, m_position, run);
       count += run;
       m_position += run;
       continue;
@@ -113,10 +117,13 @@ HRESULT ScriptParser::ExpandVariables(const char* text, char** expanded) const {
   const char* position = text;
   while (*position != '\0') {
     if (*position != kPercent) {
-      // The text up to the next "%" goes over in one piece.
+      // The text up to the next "%" goes over in one piece; plain ASCII is
+      // stepped over by the byte.
       const char* runEnd = position;
       while (*runEnd != '\0' && *runEnd != kPercent) {
-        runEnd = NextCharacter(runEnd);
+        runEnd += AsciiRunLength(runEnd, static_cast<size_t>(-1), kStopsText);
+        if (*runEnd != '\0' && *runEnd != kPercent)
+          runEnd = NextCharacter(runEnd);
       }
       RETURN_IF_FAILED(builder.AppendCharacters(
           position, static_cast<size_t>(runEnd - position)));

@@ -11,6 +11,8 @@ namespace {
 // Bytes one UTF-16 code point can take in the ANSI code page, with room to
 // spare for a surrogate pair converted to default characters.
 constexpr int kConvertedCharacterBufferSize = 8;
+// ASCII copied from a UTF-16 value at a time.
+constexpr size_t kAsciiRunBufferSize = 64;
 constexpr size_t kMaxSize = static_cast<size_t>(-1);
 
 bool IsHighSurrogate(OLECHAR unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
@@ -75,9 +77,12 @@ HRESULT TextBuilder::AppendWide(LPCOLESTR value) {
   for (LPCOLESTR unit = value; *unit != 0;) {
     if (*unit < 0x80) {
       // Every ANSI code page keeps ASCII as it is: one byte, no conversion.
-      const char byte = static_cast<char>(*unit);
-      RETURN_IF_FAILED(AppendBytes(&byte, 1));
-      ++unit;
+      // A run of it goes over in pieces of the buffer's size.
+      char run[kAsciiRunBufferSize];
+      size_t count = 0;
+      while (count < sizeof(run) && *unit != 0 && *unit < 0x80)
+        run[count++] = static_cast<char>(*unit++);
+      RETURN_IF_FAILED(AppendBytes(run, count));
       continue;
     }
     int units = 1;
