@@ -30,12 +30,6 @@ size_t CopyAsciiRun(const char* text, size_t room, bool quoted, char* out) {
 
 }  // namespace
 
-void ScriptParser::SkipBlanks() {
-  // White space is ASCII: one byte is one character.
-  while ((kByteStops.stops[static_cast<unsigned char>(*m_position)] &
-          kIsBlank) != 0)
-    ++m_position;
-}
 
 HRESULT ScriptParser::ReadToken(char* buffer, size_t capacity) {
   SkipBlanks();

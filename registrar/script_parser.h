@@ -17,7 +17,13 @@ class ScriptParser {
   void SetPosition(const char* position) { m_position = position; }
 
   // Moves the position past white space.
-  void SkipBlanks();
+  // Before every token, so kept inline. White space is ASCII: one byte is
+  // one character.
+  void SkipBlanks() {
+    while ((kByteStops.stops[static_cast<unsigned char>(*m_position)] &
+            kIsBlank) != 0)
+      ++m_position;
+  }
 
   // Skips white space and reads one token into buffer (capacity bytes, the
   // token and its zero). DISP_E_EXCEPTION at the end of the text, at an
