@@ -35,28 +35,36 @@ struct alignas(RegKeyPtr) Subkeys::Chunk {
   }
 };
 
-// The chunk pointers follow the header in the same block.
+// The chunk pointers follow the header in the same block. Its capacity is
+// not stored: it is the chunk count rounded up to a power of two, as the
+// block doubles whenever the count reaches one. Sixteen bytes of header keep
+// the index of a key with one chunk in the allocator's smallest block.
 struct alignas(void*) Subkeys::Index {
   uint32_t size;
   uint32_t chunkCount;
-  uint32_t chunkCapacity;
   // The chunk of the last index walked to, and the index of its first entry.
   uint32_t cursorChunk;
   uint32_t cursorStart;
 
   Chunk** chunks() { return reinterpret_cast<Chunk**>(this + 1); }
+  // Room for chunkCount chunks; the block may have more after removals.
+  static uint32_t CapacityFor(uint32_t chunkCount) {
+    uint32_t capacity = 1;
+    while (capacity < chunkCount) capacity *= 2;
+    return capacity;
+  }
 
   static Index* Make(uint32_t chunkCapacity) {
+    static_assert(sizeof(Index) == 16, "the index header is 16 bytes");
     void* block =
         ::operator new(sizeof(Index) + chunkCapacity * sizeof(Chunk*));
-    return new (block) Index{0, 0, chunkCapacity, 0, 0};
+    return new (block) Index{0, 0, 0, 0};
   }
 };
 namespace {
 
 // Blocks start small and double: most keys have one or two subkeys.
 constexpr uint32_t kFirstChunkCapacity = 1;
-constexpr uint32_t kFirstIndexCapacity = 1;
 
 }  // namespace
 
@@ -160,8 +168,8 @@ const RegKeyPtr* Subkeys::Last() const {
 // Halves a full chunk; the upper half becomes the next chunk.
 void Subkeys::SplitChunk(uint32_t chunk) {
   Index* in = m_index;
-  if (in->chunkCount == in->chunkCapacity) {
-    Index* grown = Index::Make(in->chunkCapacity * 2);
+  if (in->chunkCount == Index::CapacityFor(in->chunkCount)) {
+    Index* grown = Index::Make(in->chunkCount * 2);
     std::copy(in->chunks(), in->chunks() + in->chunkCount, grown->chunks());
     grown->size = in->size;
     grown->chunkCount = in->chunkCount;
@@ -188,7 +196,7 @@ void Subkeys::SplitChunk(uint32_t chunk) {
 void Subkeys::insert(RegKeyPtr key) {
   uint32_t chunk = 0, offset = 0;
   if (m_index == nullptr) {
-    m_index = Index::Make(kFirstIndexCapacity);
+    m_index = Index::Make(Index::CapacityFor(1));
     m_index->chunks()[0] = Chunk::Make(kFirstChunkCapacity);
     m_index->chunkCount = 1;
   } else if (!Place(key->Name(), &chunk, &offset)) {
