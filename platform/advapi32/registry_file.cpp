@@ -57,6 +57,17 @@ constexpr size_t kMaxRegistryKeys = 1000000;
 constexpr char kMaxRegistryFileText[] = "64 MiB";
 constexpr size_t kReadChunk = 1u << 16;
 
+// A registry file is a regular file: a directory cannot be one, and a FIFO
+// or a device would be waited on or read forever.
+bool IsRegularFile(const char* path, const struct stat& info,
+                   std::string* problem) {
+  if (S_ISREG(info.st_mode)) return true;
+  *problem =
+      std::string(path) +
+      (S_ISDIR(info.st_mode) ? " is a directory" : " is not a regular file");
+  return false;
+}
+
 // Opens a registry file for reading: a regular file within the size bound.
 // O_NONBLOCK keeps the open of a FIFO from waiting for a writer. *fd is -1
 // for a file that does not exist.
@@ -71,11 +82,8 @@ bool OpenRegistryInput(const char* path, int* fd, std::string* error) {
   std::string problem;
   if (fstat(*fd, &info) != 0) {
     problem = SystemError("cannot examine", path);
-  } else if (S_ISDIR(info.st_mode)) {
-    problem = std::string(path) + " is a directory";
-  } else if (!S_ISREG(info.st_mode)) {
-    problem = std::string(path) + " is not a regular file";
-  } else if (static_cast<uint64_t>(info.st_size) > kMaxRegistryFileBytes) {
+  } else if (IsRegularFile(path, info, &problem) &&
+             static_cast<uint64_t>(info.st_size) > kMaxRegistryFileBytes) {
     problem = std::string(path) + " is larger than " + kMaxRegistryFileText;
   }
   if (problem.empty()) return true;
@@ -486,6 +494,13 @@ bool LockRegistryFile(const char* path, std::string* error) {
   for (const std::string& locked : lockedPaths) {
     if (locked == lockPath) return true;
   }
+  // Nothing is made beside a path that can never be a registry file.
+  struct stat registry {};
+  std::string problem;
+  if (stat(path, &registry) == 0 && !IsRegularFile(path, registry, &problem)) {
+    Report(error, problem);
+    return false;
+  }
   int fd = OpenLockFile(path, lockPath);
   if (fd < 0) {
     if (errno == EROFS || (IsAccessError(errno) && !DirectoryWritable(path)))
@@ -494,8 +509,10 @@ bool LockRegistryFile(const char* path, std::string* error) {
     return false;
   }
   struct stat lockInfo {};
-  if (fstat(fd, &lockInfo) != 0 || !S_ISREG(lockInfo.st_mode)) {
-    Report(error, lockPath + " is not a regular file");
+  if (fstat(fd, &lockInfo) != 0 ||
+      !IsRegularFile(lockPath.c_str(), lockInfo, &problem)) {
+    Report(error,
+           problem.empty() ? SystemError("cannot examine", lockPath) : problem);
     close(fd);
     return false;
   }

@@ -39,13 +39,15 @@ std::string TooLarge(const std::string& path) {
          " MiB";
 }
 
-}  // namespace
-
+// What is wrong with a file of this mode where a regular file is needed:
+// "is a directory" or "is not a regular file"; empty for a regular file.
 std::string NotRegularFileReason(mode_t mode) {
   if (S_ISREG(mode)) return std::string();
   if (S_ISDIR(mode)) return "is a directory";
   return "is not a regular file";
 }
+
+}  // namespace
 
 bool ReadInputFile(const std::string& path, std::string* bytes,
                    std::string* error) {

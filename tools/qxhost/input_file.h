@@ -19,8 +19,4 @@ constexpr size_t kMaxInputFileSize = size_t{64} << 20;
 bool ReadInputFile(const std::string& path, std::string* bytes,
                    std::string* error);
 
-// What is wrong with a file of this mode where a regular file is needed:
-// "is a directory" or "is not a regular file"; empty for a regular file.
-std::string NotRegularFileReason(mode_t mode);
-
 }  // namespace qxhost

@@ -11,8 +11,6 @@
 
 #include <qxplatform/controls.h>
 
-#include "tools/qxhost/input_file.h"
-
 namespace qxhost {
 namespace {
 
@@ -109,17 +107,6 @@ bool RegistrySession::Open(const std::string& explicitPath,
   std::string path = explicitPath;
   if (path.empty() && !DefaultRegistryPath(&path, error)) return false;
   m_path = ResolvedPath(AbsolutePath(path));
-  // Checked before the lock is taken, which creates "<path>.lock" beside it,
-  // and before loading, which would wait on a FIFO or read a device forever.
-  // A file that does not exist yet is an empty registry.
-  struct stat info;
-  if (stat(m_path.c_str(), &info) == 0) {
-    std::string reason = NotRegularFileReason(info.st_mode);
-    if (!reason.empty()) {
-      *error = "the registry " + m_path + " " + reason;
-      return false;
-    }
-  }
   if (setenv(kRegistryEnvironmentVariable, m_path.c_str(), 1) != 0) {
     *error = std::string("cannot set ") + kRegistryEnvironmentVariable;
     return false;

@@ -93,7 +93,9 @@ QXCONTROL bool SaveRegistryFile(const char* path, std::string* error);
 // until it exits: takes an exclusive lock on "<path>.lock", waiting while
 // another process holds it, so that two processes never load the same file
 // and then each write back their own changes over the other's. Taking it
-// again for the same path does nothing. The lock file has the registry
+// again for the same path does nothing. A path that exists but is not a
+// regular file (a directory, a FIFO, a device) is refused before anything is
+// made beside it. The lock file has the registry
 // file's mode and is locked through a read-only descriptor, so every user
 // who may write the registry can take it. Only where the lock file can be
 // neither opened nor created and the directory cannot be written (a
