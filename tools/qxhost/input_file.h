@@ -2,8 +2,6 @@
 // script, a script or page to run): only a regular file of bounded size, and
 // never in a way that can block, so that a bad name is reported at once.
 #pragma once
-#include <sys/types.h>
-
 #include <cstddef>
 #include <string>
 
