@@ -19,6 +19,7 @@
 #include <string>
 
 #include "support/platform_fixture.h"
+#include "support/scratch_directory.h"
 
 namespace {
 
@@ -40,17 +41,6 @@ std::string Utf16WithMark(const std::u16string& text) {
 
 class RegistryFileTest : public PlatformTest {
  protected:
-  void SetUp() override {
-    PlatformTest::SetUp();
-    char pattern[] = "/tmp/qxregistry.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_dir = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(m_dir, ignored);
-    PlatformTest::TearDown();
-  }
   HKEY Create(HKEY parent, const char* path) {
     HKEY key = nullptr;
     EXPECT_EQ(RegCreateKeyExA(parent, path, 0, nullptr, 0, KEY_ALL_ACCESS,
@@ -127,7 +117,8 @@ class RegistryFileTest : public PlatformTest {
     Set(root, "on the root", REG_DWORD, std::string("\x01\0\0\0", 4));
   }
 
-  fs::path m_dir;
+  ScratchDirectory m_scratch{"qxregistry"};
+  const fs::path m_dir = m_scratch.path();
 };
 
 // ---- round trips

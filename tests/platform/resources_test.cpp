@@ -15,6 +15,7 @@
 
 #include "platform/resource_files.h"
 #include "support/platform_fixture.h"
+#include "support/scratch_directory.h"
 
 namespace {
 
@@ -36,18 +37,6 @@ Bytes ReadFile(const std::string& path) {
 
 class ResourcesTest : public PlatformTest {
  protected:
-  void SetUp() override {
-    PlatformTest::SetUp();
-    char pattern[] = "/tmp/qxresources.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_dir = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(m_dir, ignored);
-    PlatformTest::TearDown();
-  }
-
   std::string Write(const Bytes& bytes, const char* name = "module.bin") {
     const std::string path = m_dir + "/" + name;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -86,7 +75,8 @@ class ResourcesTest : public PlatformTest {
     return "<error " + std::to_string(error) + ">";
   }
 
-  std::string m_dir;
+  ScratchDirectory m_scratch{"qxresources"};
+  const std::string m_dir = m_scratch.path().string();
 };
 
 // ---- the built library ------------------------------------------------------

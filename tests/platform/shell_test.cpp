@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "support/platform_fixture.h"
+#include "support/scratch_directory.h"
 
 namespace {
 
@@ -33,9 +34,6 @@ class ShellTest : public PlatformTest {
  protected:
   void SetUp() override {
     PlatformTest::SetUp();
-    char pattern[] = "/tmp/qxshell.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_dir = pattern;
     const char* path = getenv("PATH");
     m_savedPath = path ? path : "";
     m_savedCwd = fs::current_path();
@@ -45,8 +43,6 @@ class ShellTest : public PlatformTest {
   void TearDown() override {
     fs::current_path(m_savedCwd);
     setenv("PATH", m_savedPath.c_str(), 1);
-    std::error_code ignored;
-    fs::remove_all(m_dir, ignored);
     PlatformTest::TearDown();
   }
 
@@ -94,7 +90,8 @@ class ShellTest : public PlatformTest {
     EXPECT_EQ(errno, ECHILD);
   }
 
-  fs::path m_dir;
+  ScratchDirectory m_scratch{"qxshell"};
+  const fs::path m_dir = m_scratch.path();
   fs::path m_marker;
   fs::path m_savedCwd;
   std::string m_savedPath;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "support/platform_fixture.h"
+#include "support/scratch_directory.h"
 #include "typelib/module_type_library.h"
 
 namespace fs = std::filesystem;
@@ -34,15 +35,8 @@ std::string DefaultValue(const std::string& path) {
 
 class ModuleTypeLibTest : public PlatformTest {
  protected:
-  void SetUp() override {
-    PlatformTest::SetUp();
-    char pattern[] = "/tmp/qxtlb-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_folder = pattern;
-  }
   void TearDown() override {
     if (m_module != nullptr) FreeLibrary(m_module);
-    fs::remove_all(m_folder);
     PlatformTest::TearDown();
   }
   // A library without resources, named name, with the product's type
@@ -54,7 +48,8 @@ class ModuleTypeLibTest : public PlatformTest {
     ASSERT_NE(m_module, nullptr);
   }
 
-  std::string m_folder;
+  ScratchDirectory m_scratch{"qxtlb"};
+  const std::string m_folder = m_scratch.path().string();
   HMODULE m_module = nullptr;
 };
 
