@@ -112,5 +112,21 @@ void FillException(HRESULT failure, EXCEPINFO* info) {
   info->scode = failure;
 }
 
+void DeliverResult(VARTYPE returnType, VARIANT* returned, Slot* retval,
+                   VARIANT* result) {
+  if (result != nullptr) {
+    VariantInit(result);
+    if (retval != nullptr) {
+      *result = retval->owned;
+      VariantInit(&retval->owned);  // handed over
+    } else if (returnType != VT_HRESULT && returnType != VT_VOID) {
+      *result = *returned;
+    }
+  } else if (returnType == VT_BSTR || returnType == VT_UNKNOWN ||
+             returnType == VT_DISPATCH) {
+    VariantClear(returned);
+  }
+}
+
 }  // namespace internal
 }  // namespace qxplatform

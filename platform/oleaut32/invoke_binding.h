@@ -43,5 +43,12 @@ void BindResult(const ValueShape& shape, Slot* slot);
 // A failing HRESULT of the callee as the exception IDispatch reports.
 void FillException(HRESULT failure, EXCEPINFO* info);
 
+// Hands a successful call's outcome to the caller's result, when there is
+// one: the value of the retval parameter's slot (null: none), else what the
+// function returned (returned, read only for a type other than VT_HRESULT
+// and VT_VOID). A returned string or interface nobody asked for is released.
+void DeliverResult(VARTYPE returnType, VARIANT* returned, Slot* retval,
+                   VARIANT* result);
+
 }  // namespace internal
 }  // namespace qxplatform

@@ -143,18 +143,9 @@ HRESULT InvokeFunction(ITypeInfo* types, const FUNCDESC& desc,
     FillException(returned.scode, request.excepInfo);
     return DISP_E_EXCEPTION;
   }
-  if (request.result != nullptr) {
-    VariantInit(request.result);
-    if (retval != kNoArgument) {
-      *request.result = slots[retval].owned;
-      VariantInit(&slots[retval].owned);  // handed over
-    } else if (returnType != VT_HRESULT && returnType != VT_VOID) {
-      *request.result = returned;
-    }
-  } else if (returnType == VT_BSTR || returnType == VT_UNKNOWN ||
-             returnType == VT_DISPATCH) {
-    VariantClear(&returned);
-  }
+  DeliverResult(returnType, &returned,
+                retval != kNoArgument ? &slots[retval] : nullptr,
+                request.result);
   return S_OK;
 }
 

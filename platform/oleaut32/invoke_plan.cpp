@@ -201,30 +201,14 @@ HRESULT RunInvokePlan(const InvokePlan& plan, const InvokeRequest& request) {
     FillException(static_cast<HRESULT>(raw.word), request.excepInfo);
     return DISP_E_EXCEPTION;
   }
-  if (returnType == VT_HRESULT || returnType == VT_VOID) {
-    if (request.result != nullptr) {
-      VariantInit(request.result);
-      if (plan.retval != InvokePlan::kNoRetval) {
-        *request.result = slots[plan.retval].owned;
-        VariantInit(&slots[plan.retval].owned);  // handed over
-      }
-    }
-    return S_OK;
-  }
   VARIANT returned;
-  StoreFrameResult(returnType, raw, &returned);
-  if (request.result != nullptr) {
-    VariantInit(request.result);
-    if (plan.retval != InvokePlan::kNoRetval) {
-      *request.result = slots[plan.retval].owned;
-      VariantInit(&slots[plan.retval].owned);  // handed over
-    } else {
-      *request.result = returned;
-    }
-  } else if (returnType == VT_BSTR || returnType == VT_UNKNOWN ||
-             returnType == VT_DISPATCH) {
-    VariantClear(&returned);
-  }
+  VariantInit(&returned);
+  if (returnType != VT_HRESULT && returnType != VT_VOID)
+    StoreFrameResult(returnType, raw, &returned);
+  DeliverResult(
+      returnType, &returned,
+      plan.retval != InvokePlan::kNoRetval ? &slots[plan.retval] : nullptr,
+      request.result);
   return S_OK;
 }
 
