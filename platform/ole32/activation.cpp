@@ -24,15 +24,8 @@ HRESULT WINAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext,
   if (!ComUsableOnThisThread()) return CO_E_NOTINITIALIZED;
   if ((dwClsContext & CLSCTX_INPROC_SERVER) == 0) return REGDB_E_CLASSNOTREG;
   std::string library;
-  switch (ReadClassesRootString(
-      "CLSID\\" + GuidText(rclsid) + "\\InprocServer32", &library)) {
-    case RegistryString::kFound:
-      break;
-    case RegistryString::kMissing:
-      return REGDB_E_CLASSNOTREG;
-    case RegistryString::kNotAString:
-      return REGDB_E_READREGDB;
-  }
+  HRESULT hr = ReadClassEntry(rclsid, "InprocServer32", &library);
+  if (FAILED(hr)) return hr;
   return GetClassObjectFromLibrary(library, rclsid, riid, ppv);
 }
 

@@ -38,5 +38,18 @@ RegistryString ReadClassesRootString(const std::string& path,
   return RegistryString::kFound;
 }
 
+HRESULT ReadClassEntry(REFCLSID clsid, const char* subkey, std::string* value) {
+  switch (ReadClassesRootString("CLSID\\" + GuidText(clsid) + "\\" + subkey,
+                                value)) {
+    case RegistryString::kFound:
+      return S_OK;
+    case RegistryString::kMissing:
+      return REGDB_E_CLASSNOTREG;
+    case RegistryString::kNotAString:
+      break;
+  }
+  return REGDB_E_READREGDB;
+}
+
 }  // namespace internal
 }  // namespace qxplatform

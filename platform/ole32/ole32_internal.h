@@ -28,6 +28,10 @@ enum class RegistryString { kFound, kMissing, kNotAString };
 // (up to its first zero), in the ANSI code page.
 RegistryString ReadClassesRootString(const std::string& path,
                                      std::string* value);
+// The same for an entry of the class key CLSID\{clsid}\subkey, as COM
+// reports it: REGDB_E_CLASSNOTREG when it is missing, REGDB_E_READREGDB
+// when it is not a string.
+HRESULT ReadClassEntry(REFCLSID clsid, const char* subkey, std::string* value);
 
 }  // namespace internal
 }  // namespace qxplatform

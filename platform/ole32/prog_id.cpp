@@ -34,15 +34,8 @@ HRESULT WINAPI ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID) {
   if (lplpszProgID == nullptr) return E_INVALIDARG;
   *lplpszProgID = nullptr;
   std::string progId;
-  switch (ReadClassesRootString("CLSID\\" + GuidText(clsid) + "\\ProgID",
-                                &progId)) {
-    case RegistryString::kFound:
-      break;
-    case RegistryString::kMissing:
-      return REGDB_E_CLASSNOTREG;
-    case RegistryString::kNotAString:
-      return REGDB_E_READREGDB;
-  }
+  HRESULT hr = ReadClassEntry(clsid, "ProgID", &progId);
+  if (FAILED(hr)) return hr;
   std::u16string wide = AnsiToWide(progId);
   size_t bytes = (wide.size() + 1) * sizeof(OLECHAR);
   auto* copy = static_cast<LPOLESTR>(CoTaskMemAlloc(bytes));
