@@ -393,9 +393,8 @@ bool RegTextReader::TakeLine(std::string_view raw) {
     }
     size_t from = m_joinedFrom;
     m_joinedFrom = 0;
-    bool ok = HandleLogicalLine(m_joined);
+    bool ok = HandleLogicalLine(m_joined, from);
     m_joined.clear();
-    if (!ok) m_error = LineError(from, m_error);
     return ok;
   }
   if (!m_sawHeader) {
@@ -423,36 +422,37 @@ bool RegTextReader::TakeLine(std::string_view raw) {
     m_joinedFrom = m_lineNumber;
     return true;
   }
-  if (!HandleLogicalLine(line)) {
-    m_error = LineError(m_lineNumber, m_error);
-    return false;
-  }
-  return true;
+  return HandleLogicalLine(line, m_lineNumber);
 }
 
-// One whole entry; on failure m_error holds what, without the line.
-bool RegTextReader::HandleLogicalLine(std::string_view line) {
+// One whole entry, which starts on line lineNumber.
+bool RegTextReader::HandleLogicalLine(std::string_view line,
+                                      size_t lineNumber) {
   std::string what;
+  auto fail = [&] { return Fail(LineError(lineNumber, what)); };
   if (line.front() == '[') {
     bool deleteKey = false;
     RootId root = RootId::kClassesRoot;
     if (!ParseSection(line, &deleteKey, &root, &m_path, &m_levels, &what))
-      return Fail(what);
+      return fail();
     m_inSection = true;
     m_sectionDeleted = deleteKey;
     bool ok = deleteKey ? m_handler->DeleteKey(root, m_levels, &what)
                         : m_handler->OpenKey(root, m_levels, &what);
-    return ok || Fail(what);
+    return ok || fail();
   }
-  if (!m_inSection) return Fail("a value outside a key section");
+  if (!m_inSection) {
+    what = "a value outside a key section";
+    return fail();
+  }
   bool deleteValue = false;
   if (!ParseValueLine(line, &m_scratch, &m_wide, &m_value, &deleteValue, &what))
-    return Fail(what);
+    return fail();
   // regedit passes over the values of a section that removes its key.
   if (m_sectionDeleted) return true;
   bool ok = deleteValue ? m_handler->DeleteValue(m_value.name, &what)
                         : m_handler->SetValue(m_value, &what);
-  return ok || Fail(what);
+  return ok || fail();
 }
 
 bool RegTextReader::Finish(std::string* error) {
@@ -472,7 +472,7 @@ bool RegTextReader::Finish(std::string* error) {
     m_joined.push_back('\\');
     size_t from = m_joinedFrom;
     m_joinedFrom = 0;
-    if (!HandleLogicalLine(m_joined)) m_error = LineError(from, m_error);
+    HandleLogicalLine(m_joined, from);
   }
   if (!m_failed && !m_sawHeader)
     Fail(LineError(1, std::string("expected \"") + kRegTextHeader + "\""));

@@ -54,7 +54,7 @@ class RegTextReader {
   bool FeedUtf16(std::string_view bytes);
   bool TakeUnit(char16_t unit);
   bool TakeLine(std::string_view line);
-  bool HandleLogicalLine(std::string_view line);
+  bool HandleLogicalLine(std::string_view line, size_t lineNumber);
   bool Fail(const std::string& what);
 
   RegTextHandler* m_handler;
