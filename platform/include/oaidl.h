@@ -29,16 +29,16 @@ struct tagVARIANT {
   WORD wReserved2;
   WORD wReserved3;
   union {
-    LONGLONG llVal;
+    QX_ALIGN64 LONGLONG llVal;
     LONG lVal;
     BYTE bVal;
     SHORT iVal;
     FLOAT fltVal;
-    DOUBLE dblVal;
+    QX_ALIGN64 DOUBLE dblVal;
     VARIANT_BOOL boolVal;
     SCODE scode;
-    CY cyVal;
-    DATE date;
+    QX_ALIGN64 CY cyVal;
+    QX_ALIGN64 DATE date;
     BSTR bstrVal;
     IUnknown* punkVal;
     IDispatch* pdispVal;
@@ -53,7 +53,7 @@ struct tagVARIANT {
     CHAR cVal;
     USHORT uiVal;
     ULONG ulVal;
-    ULONGLONG ullVal;
+    QX_ALIGN64 ULONGLONG ullVal;
     INT intVal;
     UINT uintVal;
     struct {

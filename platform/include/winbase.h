@@ -29,9 +29,11 @@ QXPLATFORM_API SIZE_T WINAPI HeapSize(HANDLE hHeap, DWORD dwFlags,
 QXPLATFORM_API HANDLE WINAPI GetProcessHeap(void);
 
 // ---- critical sections ----------------------------------------------------
-// Opaque storage for the platform's recursive mutex.
+// Opaque storage for the platform's recursive mutex, of the size and
+// alignment Windows gives a critical section (24 bytes on 32-bit x86, 40 on
+// x86-64): a Windows image embeds critical sections in its own structures.
 typedef struct _RTL_CRITICAL_SECTION {
-  alignas(16) unsigned char Opaque[64];
+  alignas(void*) unsigned char Opaque[sizeof(void*) == 4 ? 24 : 40];
 } RTL_CRITICAL_SECTION, CRITICAL_SECTION, *PCRITICAL_SECTION,
     *LPCRITICAL_SECTION;
 

@@ -1,6 +1,8 @@
 // Base types of the native platform, with the sizes the Windows SDK gives
 // them on a 32-bit system: LONG, DWORD and ULONG are 32 bits, WCHAR 16 bits.
-// Pointer-sized types follow the host's pointer width.
+// Pointer-sized types follow the host's pointer width. Windows aligns 64-bit
+// members to 8 bytes on 32-bit x86 too, where the Linux ABI aligns them to
+// 4; the structures that hold them say so with QX_ALIGN64.
 //
 // platform/ may hold only our implementation of the Win32 subset the product
 // calls and the SDK-named headers that declare it; no product logic lives here.
@@ -9,12 +11,26 @@
 #include <stddef.h>
 #include <stdint.h>
 
+// On 32-bit x86 the system's functions and COM methods use the Windows
+// conventions, so that a Windows image calls the platform, and the platform
+// calls it, exactly as on Windows: the callee pops its arguments (stdcall);
+// only the variadic ones leave that to the caller (cdecl). On x86-64 there
+// is one convention and these say nothing.
+#if defined(__i386__)
+#define WINAPI __attribute__((stdcall))
+#define CALLBACK __attribute__((stdcall))
+#define APIENTRY __attribute__((stdcall))
+#define STDMETHODCALLTYPE __attribute__((stdcall))
+#define STDAPICALLTYPE __attribute__((stdcall))
+#define WINAPIV __attribute__((cdecl))
+#else
 #define WINAPI
 #define CALLBACK
 #define APIENTRY
 #define STDMETHODCALLTYPE
 #define STDAPICALLTYPE
 #define WINAPIV
+#endif
 #define CONST const
 #define VOID void
 
@@ -45,6 +61,9 @@ typedef int INT;
 typedef char CHAR;
 typedef unsigned char UCHAR;
 typedef char16_t WCHAR;
+// The alignment Windows gives a 64-bit member of a structure.
+#define QX_ALIGN64 alignas(8)
+
 typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
 typedef uint64_t DWORD64;

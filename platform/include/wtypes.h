@@ -19,8 +19,17 @@ typedef union tagCY {
     ULONG Lo;
     LONG Hi;
   };
-  LONGLONG int64;
+  QX_ALIGN64 LONGLONG int64;
 } CY;
+
+// A 96-bit integer scaled by a power of ten, as VT_DECIMAL holds it.
+typedef struct tagDEC {
+  USHORT wReserved;
+  BYTE scale;
+  BYTE sign;
+  ULONG Hi32;
+  QX_ALIGN64 ULONGLONG Lo64;
+} DECIMAL;
 
 // The SDK's wide-literal macro; the native platform's wide character is
 // char16_t, so its literals carry the u prefix.

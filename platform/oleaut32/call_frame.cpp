@@ -1,6 +1,7 @@
 // Frame types and results of libffi calls. A VARIANT passed by value is
 // its header word and the two words of its union, which is how the x86-64
-// ABI classifies the structure; on x86 it cannot travel.
+// ABI classifies the structure; on x86 it is its sixteen bytes copied onto
+// the stack, as any structure travels there.
 #include "call_frame.h"
 
 #include <oleauto.h>
@@ -9,11 +10,18 @@ namespace qxplatform {
 namespace internal {
 
 ffi_type* FrameTypeOf(VARTYPE vt) {
+#if defined(__i386__)
+  static ffi_type* variantMembers[] = {&ffi_type_uint32, &ffi_type_uint32,
+                                       &ffi_type_uint32, &ffi_type_uint32,
+                                       nullptr};
+  static_assert(sizeof(VARIANT) == 16, "VARIANT is four words");
+#else
   static ffi_type* variantMembers[] = {&ffi_type_uint64, &ffi_type_uint64,
                                        &ffi_type_pointer, nullptr};
-  static ffi_type variantType = {0, 0, FFI_TYPE_STRUCT, variantMembers};
-  static_assert(sizeof(VARIANT) == 8 + 2 * sizeof(void*) || sizeof(void*) == 4,
+  static_assert(sizeof(VARIANT) == 8 + 2 * sizeof(void*),
                 "VARIANT is a header word and two pointers");
+#endif
+  static ffi_type variantType = {0, 0, FFI_TYPE_STRUCT, variantMembers};
   if ((vt & VT_BYREF) != 0) return &ffi_type_pointer;
   switch (vt) {
     case VT_I1:
@@ -51,7 +59,7 @@ ffi_type* FrameTypeOf(VARTYPE vt) {
     case VT_LPWSTR:
       return &ffi_type_pointer;
     case VT_VARIANT:
-      return sizeof(void*) == 8 ? &variantType : nullptr;
+      return &variantType;
     default:
       return nullptr;
   }
