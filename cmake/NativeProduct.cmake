@@ -21,6 +21,20 @@ qx_native_resources(qxKorvex RC ${QX_RESOURCE_DIR}/qxKorvex.rc
                     DEPENDS ${QX_RESOURCE_DIR}/qxKorvex.rgs
                             ${QX_TYPELIB_DIR}/qxKorvex.tlb)
 
+# The real DLL, when its build ran before this one was configured (as the
+# test script runs them). The 32-bit build runs it: there the end-to-end and
+# host suites drive it instead of the native library, expecting the same.
+set(QX_WIN32_DLL ${CMAKE_SOURCE_DIR}/build/win32/qxKorvex.dll CACHE FILEPATH
+    "The win32 DLL the native tests read back and the 32-bit build runs")
+set(QX_DRIVE_WIN32_DLL OFF)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  if(NOT EXISTS ${QX_WIN32_DLL})
+    message(FATAL_ERROR "The 32-bit build runs the win32 DLL: build the win32 "
+                        "preset first (${QX_WIN32_DLL} is missing)")
+  endif()
+  set(QX_DRIVE_WIN32_DLL ON)
+endif()
+
 add_subdirectory(tools)
 
 enable_testing()

@@ -30,3 +30,26 @@ find_program(QX_PYTHON3 NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
 add_test(NAME win32.dll_image
          COMMAND ${QX_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/win32/check_dll.py
                  $<TARGET_FILE:qxKorvex> ${QX_RESOURCE_DIR}/qxKorvex.rgs)
+
+# Windows images for the 32-bit build's loader tests (tests/win32/fixtures):
+# no C runtime, each entry point its own, fixed preferred bases so that a
+# test can take one. build/win32/fixtures/ holds them.
+set(QX_PE_FIXTURE_DIR ${CMAKE_SOURCE_DIR}/tests/win32/fixtures)
+function(qx_pe_fixture name)
+  cmake_parse_arguments(FIXTURE "" "BASE" "SOURCES;DEFINITIONS" ${ARGN})
+  add_library(${name} SHARED ${FIXTURE_SOURCES})
+  set_target_properties(${name} PROPERTIES
+    PREFIX "" OUTPUT_NAME ${name}
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fixtures
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fixtures)
+  target_compile_definitions(${name} PRIVATE ${FIXTURE_DEFINITIONS})
+  target_link_options(${name} PRIVATE -nostdlib -s -Wl,-e,_ProbeEntry@12
+                      -Wl,--dynamicbase -Wl,--image-base,${FIXTURE_BASE} -Wl,--kill-at)
+  target_link_libraries(${name} PRIVATE kernel32)
+endfunction()
+qx_pe_fixture(pe_probe BASE 0x63400000
+              SOURCES ${QX_PE_FIXTURE_DIR}/pe_probe.c ${QX_PE_FIXTURE_DIR}/pe_probe.def)
+qx_pe_fixture(pe_probe_refuses BASE 0x63500000 DEFINITIONS PROBE_REFUSES_ATTACH
+              SOURCES ${QX_PE_FIXTURE_DIR}/pe_probe.c ${QX_PE_FIXTURE_DIR}/pe_probe.def)
+qx_pe_fixture(pe_missing_import BASE 0x63600000
+              SOURCES ${QX_PE_FIXTURE_DIR}/pe_missing_import.c)

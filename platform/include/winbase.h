@@ -1,6 +1,7 @@
-// Kernel surface of the native platform: private heaps, critical sections,
-// interlocked counters, version and processor information, the loader,
-// module resources, last error and the lstr* string helpers.
+// Kernel surface of the native platform: private heaps, virtual memory
+// queries and protection, critical sections, interlocked counters, version
+// and processor information, the loader, module resources, last error and
+// the lstr* string helpers.
 #pragma once
 #include <windef.h>
 #include <winerror.h>
@@ -27,6 +28,50 @@ QXPLATFORM_API BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem);
 QXPLATFORM_API SIZE_T WINAPI HeapSize(HANDLE hHeap, DWORD dwFlags,
                                       LPCVOID lpMem);
 QXPLATFORM_API HANDLE WINAPI GetProcessHeap(void);
+
+// ---- virtual memory -------------------------------------------------------
+#define PAGE_NOACCESS 0x01
+#define PAGE_READONLY 0x02
+#define PAGE_READWRITE 0x04
+#define PAGE_WRITECOPY 0x08
+#define PAGE_EXECUTE 0x10
+#define PAGE_EXECUTE_READ 0x20
+#define PAGE_EXECUTE_READWRITE 0x40
+#define PAGE_EXECUTE_WRITECOPY 0x80
+#define PAGE_GUARD 0x100
+#define PAGE_NOCACHE 0x200
+#define PAGE_WRITECOMBINE 0x400
+
+#define MEM_COMMIT 0x00001000
+#define MEM_RESERVE 0x00002000
+#define MEM_DECOMMIT 0x00004000
+#define MEM_RELEASE 0x00008000
+#define MEM_FREE 0x00010000
+#define MEM_PRIVATE 0x00020000
+#define MEM_MAPPED 0x00040000
+#define MEM_RESET 0x00080000
+#define MEM_TOP_DOWN 0x00100000
+#define MEM_IMAGE 0x01000000
+
+typedef struct _MEMORY_BASIC_INFORMATION {
+  PVOID BaseAddress;
+  PVOID AllocationBase;
+  DWORD AllocationProtect;
+  SIZE_T RegionSize;
+  DWORD State;
+  DWORD Protect;
+  DWORD Type;
+} MEMORY_BASIC_INFORMATION, *PMEMORY_BASIC_INFORMATION;
+
+// Every mapping of the process counts as committed, a mapping without access
+// as PAGE_NOACCESS; address space that nothing maps is MEM_FREE. PAGE_GUARD,
+// PAGE_NOCACHE and PAGE_WRITECOMBINE are refused with ERROR_NOT_SUPPORTED.
+QXPLATFORM_API SIZE_T WINAPI VirtualQuery(LPCVOID lpAddress,
+                                          PMEMORY_BASIC_INFORMATION lpBuffer,
+                                          SIZE_T dwLength);
+QXPLATFORM_API BOOL WINAPI VirtualProtect(LPVOID lpAddress, SIZE_T dwSize,
+                                          DWORD flNewProtect,
+                                          PDWORD lpflOldProtect);
 
 // ---- critical sections ----------------------------------------------------
 // Opaque storage for the platform's recursive mutex, of the size and

@@ -32,5 +32,11 @@ void ReleaseModuleResources(HMODULE module);
 // code (or when that cannot be told).
 bool OtherThreadsMayRun();
 
+// The address range of a mapped Windows image, from mapping to unmapping,
+// so that VirtualQuery reports its pages as Windows does: MEM_IMAGE,
+// allocated at the image base, with runs of equal protection as one region.
+void NoteImageMapping(const void* base, size_t size);
+void ForgetImageMapping(const void* base);
+
 }  // namespace internal
 }  // namespace qxplatform

@@ -1,10 +1,14 @@
-// The module loader: LoadLibrary and its relatives over dlopen. Each loaded
-// library has one record (its HMODULE) that counts its loads and calls the
-// library's exported DllMain on the first load and the last free. Files
-// loaded as data are only opened, never mapped as code; their handles carry
-// the low bit, as data-file handles do on Windows. The names of the system
-// libraries (kernel32.dll, oleaut32.dll, ...) stand for this platform
-// library, which implements them.
+// The module loader: LoadLibrary and its relatives, over dlopen for native
+// libraries and over the platform's own image mapper for Windows images
+// (pe_module.h). Each loaded library has one record that counts its loads
+// and tells the library of the first load and the last free: a native
+// library through its exported DllMain, a Windows image through its TLS
+// callbacks and entry point. A native library's handle is its record, a
+// Windows image's the address it is mapped at, as on Windows. Files loaded
+// as data are only opened, never mapped as code; their handles carry the low
+// bit, as data-file handles do on Windows. The names of the system libraries
+// (kernel32.dll, oleaut32.dll, ...) stand for this platform library, which
+// implements them.
 #include <dlfcn.h>
 #include <link.h>
 #include <limits.h>
@@ -15,12 +19,17 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <stdio.h>
+
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "kernel_internal.h"
+#include "pe_exports.h"
+#include "pe_module.h"
 #include "platform_internal.h"
+#include "thread_environment.h"
 
 namespace {
 
@@ -45,8 +54,11 @@ const LPVOID kProcessEnding = reinterpret_cast<LPVOID>(1);
 constexpr const char* kSystemLibraries[] = {"kernel32", "user32",   "advapi32",
                                             "ole32",    "oleaut32", "shell32"};
 
+using qxplatform::internal::PeModule;
+
 struct Module {
-  void* library = nullptr;  // dlopen handle; null for a data file
+  void* library = nullptr;  // dlopen handle; null for a data file or image
+  PeModule* image = nullptr;  // a Windows image: mapped by this loader
   std::string path;         // absolute path as loaded
   long references = 0;
   bool pinned = false;  // the executable and this library: never unloaded
@@ -69,6 +81,26 @@ struct Loader {
 Loader& State() {
   static Loader& loader = *new Loader;  // lives until the process ends
   return loader;
+}
+
+HMODULE Handle(const Module* module) {
+  return module->image != nullptr
+             ? qxplatform::internal::PeModuleHandle(module->image)
+             : reinterpret_cast<HMODULE>(const_cast<Module*>(module));
+}
+
+// Whether the library hears of loads, frees and (images only) threads.
+bool Runs(const Module* module) {
+  return module->image != nullptr
+             ? qxplatform::internal::PeModuleRuns(module->image)
+             : module->entry != nullptr;
+}
+
+BOOL Notify(Module* module, DWORD reason, LPVOID reserved) {
+  if (module->image != nullptr)
+    return qxplatform::internal::NotifyPeModule(module->image, reason,
+                                                reserved);
+  return module->entry(Handle(module), reason, reserved);
 }
 
 std::string BaseName(const std::string& path) {
@@ -170,10 +202,11 @@ Module* FindImageByBaseName(Loader& loader, const std::string& name) {
 }
 
 Module* ImageFromHandle(Loader& loader, HMODULE handle) {
-  Module* candidate = reinterpret_cast<Module*>(handle);
-  if (candidate == loader.executable && candidate != nullptr) return candidate;
+  if (handle == nullptr) return nullptr;
+  if (loader.executable != nullptr && handle == Handle(loader.executable))
+    return loader.executable;
   for (Module* module : loader.images)
-    if (module == candidate) return module;
+    if (Handle(module) == handle) return module;
   return nullptr;
 }
 
@@ -209,11 +242,93 @@ void DetachAtExit() {
   std::lock_guard<std::recursive_mutex> guard(loader.lock);
   for (auto it = loader.images.rbegin(); it != loader.images.rend(); ++it) {
     Module* module = *it;
-    if (module->entry == nullptr || module->detached) continue;
+    if (!Runs(module) || module->detached) continue;
     module->detached = true;
-    module->entry(reinterpret_cast<HINSTANCE>(module), DLL_PROCESS_DETACH,
-                  kProcessEnding);
+    Notify(module, DLL_PROCESS_DETACH, kProcessEnding);
   }
+}
+
+// Windows tells every image that has not declined (DisableThreadLibraryCalls)
+// of each thread that starts and ends, on that thread and under the loader
+// lock: images in load order as a thread starts, in reverse as it ends.
+// Native libraries are not told: their threads are the system's business.
+void ThreadStarted() {
+  Loader& loader = State();
+  std::lock_guard<std::recursive_mutex> guard(loader.lock);
+  for (Module* module : loader.images) {
+    if (module->image != nullptr && Runs(module) &&
+        !module->threadCallsDisabled && !module->detached)
+      Notify(module, DLL_THREAD_ATTACH, nullptr);
+  }
+}
+
+void ThreadEnding() {
+  Loader& loader = State();
+  std::lock_guard<std::recursive_mutex> guard(loader.lock);
+  for (auto it = loader.images.rbegin(); it != loader.images.rend(); ++it) {
+    Module* module = *it;
+    if (module->image != nullptr && Runs(module) &&
+        !module->threadCallsDisabled && !module->detached)
+      Notify(module, DLL_THREAD_DETACH, nullptr);
+  }
+}
+
+void InstallExitHook(Loader& loader) {
+  if (!loader.exitHookInstalled) {
+    loader.exitHookInstalled = true;
+    atexit(DetachAtExit);
+  }
+}
+
+// Tells a library that has just been loaded that it is attached. One that
+// refuses to start is told at once to shut down again and is unloaded.
+bool Attach(Loader& loader, Module* module) {
+  if (!Runs(module)) return true;
+  InstallExitHook(loader);
+  if (Notify(module, DLL_PROCESS_ATTACH, nullptr)) return true;
+  Notify(module, DLL_PROCESS_DETACH, nullptr);
+  qxplatform::internal::ReleaseModuleResources(Handle(module));
+  Forget(&loader.images, module);
+  if (module->image != nullptr) {
+    qxplatform::internal::UnloadPeModule(module->image);
+  } else {
+    dlclose(module->library);
+  }
+  delete module;
+  SetLastError(ERROR_DLL_INIT_FAILED);
+  return false;
+}
+
+// A Windows image: mapped here, not by the system's dynamic linker. The
+// same file loaded again shares the one mapping.
+HMODULE LoadWindowsImage(Loader& loader, const std::string& path,
+                         bool callEntry) {
+  if (Module* existing = FindImageByPath(loader, path)) {
+    if (!existing->pinned) ++existing->references;
+    return Handle(existing);
+  }
+  PeModule* image = nullptr;
+  std::string failure;
+  DWORD status =
+      qxplatform::internal::LoadPeModule(path, callEntry, &image, &failure);
+  if (status != ERROR_SUCCESS) {
+    // As the system's loader reports an import nobody provides or a damaged
+    // image, so that the reason is not lost behind the error code.
+    if (!failure.empty())
+      fprintf(stderr, "qxplatform: cannot load %s: %s\n", path.c_str(),
+              failure.c_str());
+    SetLastError(status);
+    return nullptr;
+  }
+  Module* module = new Module;
+  module->image = image;
+  module->path = path;
+  module->references = 1;
+  loader.images.push_back(module);
+  if (Runs(module))
+    qxplatform::internal::SetThreadStartHooks(ThreadStarted, ThreadEnding);
+  if (!Attach(loader, module)) return nullptr;
+  return Handle(module);
 }
 
 // The file a name refers to: a path is taken as it is; a bare name is looked
@@ -248,6 +363,8 @@ DWORD LoadFailure() {
 HMODULE LoadImage(Loader& loader, const std::string& name, bool callEntry) {
   void* library = nullptr;
   std::string path = LocateFile(name);
+  if (!path.empty() && qxplatform::internal::IsPeFile(path))
+    return LoadWindowsImage(loader, path, callEntry);
   if (!path.empty()) {
     library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
@@ -270,7 +387,7 @@ HMODULE LoadImage(Loader& loader, const std::string& name, bool callEntry) {
   if (Module* existing = FindImage(loader, library)) {
     dlclose(library);  // the record already holds the library once
     if (!existing->pinned) ++existing->references;
-    return reinterpret_cast<HMODULE>(existing);
+    return Handle(existing);
   }
   Module* module = new Module;
   module->library = library;
@@ -281,25 +398,8 @@ HMODULE LoadImage(Loader& loader, const std::string& name, bool callEntry) {
         reinterpret_cast<DllEntryPoint>(dlsym(library, kEntryPointName));
   }
   loader.images.push_back(module);
-  if (module->entry != nullptr) {
-    if (!loader.exitHookInstalled) {
-      loader.exitHookInstalled = true;
-      atexit(DetachAtExit);
-    }
-    HINSTANCE instance = reinterpret_cast<HINSTANCE>(module);
-    if (!module->entry(instance, DLL_PROCESS_ATTACH, nullptr)) {
-      // A library that refuses to start is told at once to shut down again
-      // and is unloaded.
-      module->entry(instance, DLL_PROCESS_DETACH, nullptr);
-      qxplatform::internal::ReleaseModuleResources(instance);
-      Forget(&loader.images, module);
-      dlclose(library);
-      delete module;
-      SetLastError(ERROR_DLL_INIT_FAILED);
-      return nullptr;
-    }
-  }
-  return reinterpret_cast<HMODULE>(module);
+  if (!Attach(loader, module)) return nullptr;
+  return Handle(module);
 }
 
 // The file is opened to check that it can be read; no code in it runs.
@@ -312,7 +412,7 @@ HMODULE LoadDataFile(Loader& loader, const std::string& name) {
   // A library already loaded as code serves data requests as well.
   if (Module* image = FindImageByPath(loader, path)) {
     if (!image->pinned) ++image->references;
-    return reinterpret_cast<HMODULE>(image);
+    return Handle(image);
   }
   Module* module = new Module;
   module->path = path;
@@ -341,11 +441,11 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile,
   if (name.find('/') == std::string::npos) {
     if (IsSystemLibraryName(name)) {
       Module* platform = Platform(loader);
-      if (platform != nullptr) return reinterpret_cast<HMODULE>(platform);
+      if (platform != nullptr) return Handle(platform);
     }
     if (Module* loaded = FindImageByBaseName(loader, name)) {
       if (!loaded->pinned) ++loaded->references;
-      return reinterpret_cast<HMODULE>(loaded);
+      return Handle(loaded);
     }
   }
   return LoadImage(loader, name,
@@ -373,14 +473,17 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
     return FALSE;
   }
   if (module->pinned || --module->references > 0) return TRUE;
-  if (module->entry != nullptr && !module->detached) {
+  if (Runs(module) && !module->detached) {
     module->detached = true;
-    module->entry(reinterpret_cast<HINSTANCE>(module), DLL_PROCESS_DETACH,
-                  nullptr);
+    Notify(module, DLL_PROCESS_DETACH, nullptr);
   }
   qxplatform::internal::ReleaseModuleResources(hLibModule);
   Forget(&loader.images, module);
-  dlclose(module->library);
+  if (module->image != nullptr) {
+    qxplatform::internal::UnloadPeModule(module->image);
+  } else {
+    dlclose(module->library);
+  }
   delete module;
   return TRUE;
 }
@@ -390,9 +493,29 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
   std::lock_guard<std::recursive_mutex> guard(loader.lock);
   Module* module = hModule == nullptr ? Executable(loader)
                                       : ImageFromHandle(loader, hModule);
-  if (module == nullptr || module->library == nullptr) {
+  if (module == nullptr ||
+      (module->library == nullptr && module->image == nullptr)) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
+  }
+  if (module->image != nullptr) {
+    DWORD error = ERROR_SUCCESS;
+    FARPROC found = qxplatform::internal::FindPeModuleExport(
+        module->image, lpProcName, &error);
+    if (found == nullptr) SetLastError(error);
+    return found;
+  }
+  if (lpProcName != nullptr && IS_INTRESOURCE(lpProcName) &&
+      module == loader.platform) {
+    // The system libraries' ordinals, where the platform knows them.
+    const WORD ordinal =
+        static_cast<WORD>(reinterpret_cast<uintptr_t>(lpProcName));
+    for (const auto* table : qxplatform::internal::AllSystemLibraries()) {
+      const auto* entry =
+          qxplatform::internal::FindSystemExport(*table, nullptr, ordinal);
+      if (entry != nullptr && ordinal != 0)
+        return reinterpret_cast<FARPROC>(const_cast<void*>(entry->address));
+    }
   }
   // Shared objects export by name only; there are no ordinals to look up.
   if (lpProcName == nullptr || IS_INTRESOURCE(lpProcName)) {
@@ -440,8 +563,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename,
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
   Loader& loader = State();
   std::lock_guard<std::recursive_mutex> guard(loader.lock);
-  if (lpModuleName == nullptr)
-    return reinterpret_cast<HMODULE>(Executable(loader));
+  if (lpModuleName == nullptr) return Handle(Executable(loader));
   std::string name = lpModuleName;
   Module* module = nullptr;
   if (name.find('/') != std::string::npos) {
@@ -459,7 +581,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
-  return reinterpret_cast<HMODULE>(module);
+  return Handle(module);
 }
 
 BOOL WINAPI DisableThreadLibraryCalls(HMODULE hLibModule) {
@@ -470,7 +592,8 @@ BOOL WINAPI DisableThreadLibraryCalls(HMODULE hLibModule) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  // Threads are never announced to libraries here, so the flag is only kept.
+  // Native libraries never hear of threads here; Windows images stop hearing
+  // of them.
   module->threadCallsDisabled = true;
   return TRUE;
 }

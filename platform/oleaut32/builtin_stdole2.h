@@ -1,5 +1,7 @@
 // The bytes of the platform's stdole2.tlb, compiled from stdole2/stdole2.idl
-// for the system kind of this build and generated into a source file.
+// once for each system kind a library may be made for and generated into
+// source files: a library made for 32-bit Windows imports the first, one
+// made for 64-bit Windows the second.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -7,8 +9,10 @@
 namespace qxplatform {
 namespace internal {
 
-extern const uint8_t kBuiltInStdole2[];
-extern const size_t kBuiltInStdole2Size;
+extern const uint8_t kBuiltInStdole2Win32[];
+extern const size_t kBuiltInStdole2Win32Size;
+extern const uint8_t kBuiltInStdole2Win64[];
+extern const size_t kBuiltInStdole2Win64Size;
 
 }  // namespace internal
 }  // namespace qxplatform

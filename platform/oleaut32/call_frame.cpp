@@ -67,10 +67,27 @@ ffi_type* FrameTypeOf(VARTYPE vt) {
 
 ffi_abi AbiOf(CALLCONV cc) {
 #if defined(__i386__)
-  if (cc == CC_STDCALL) return FFI_STDCALL;
-#endif
+  // On x86 each convention is its own frame: who pops the arguments, in
+  // which order they go, which travel in registers. One that names no x86
+  // frame gets an ABI libffi refuses, so the call is refused rather than
+  // made with a frame the callee does not expect.
+  switch (cc) {
+    case CC_STDCALL:
+      return FFI_STDCALL;
+    case CC_CDECL:
+      return FFI_SYSV;
+    case CC_FASTCALL:
+      return FFI_FASTCALL;
+    case CC_PASCAL:
+      return FFI_PASCAL;
+    default:
+      return FFI_LAST_ABI;
+  }
+#else
+  // x86-64 has one convention, whatever the caller names.
   (void)cc;
   return FFI_DEFAULT_ABI;
+#endif
 }
 
 void StoreFrameResult(VARTYPE vtReturn, const FrameResult& result,

@@ -2,9 +2,10 @@
 // vtable (or, without an object, to the function at address oVft), its
 // arguments taken from variants by the types the caller names and its
 // result stored as a variant of type vtReturn. The frame is built by
-// libffi for the platform's own calling convention: on x86-64 every
-// convention the caller may name is the one ABI; on x86 stdcall is told
-// apart.
+// libffi for the convention the caller names: on x86-64 every convention
+// is the one ABI; on x86 stdcall, cdecl, fastcall and pascal are each their
+// own frame, and the others, which name no x86 frame, are refused with
+// E_INVALIDARG.
 #include <ffi.h>
 #include <oleauto.h>
 

@@ -88,9 +88,11 @@ HRESULT TypeLib::ImportedLibrary(int32_t index, TypeLib** lib) {
   TypeLib*& imported = m_imports[static_cast<size_t>(index)];
   if (imported == nullptr) {
     const internal::ImportedLibrary& wanted = m_model->importedLibraries[index];
-    HRESULT hr =
-        LoadRegisteredTypeLib(wanted.libid, wanted.majorVersion,
-                              wanted.minorVersion, wanted.lcid, &imported);
+    // An import serves this library's vtables: it is looked for in this
+    // library's system kind.
+    HRESULT hr = LoadRegisteredTypeLib(wanted.libid, wanted.majorVersion,
+                                       wanted.minorVersion, wanted.lcid,
+                                       m_model->sysKind, &imported);
     if (FAILED(hr)) return hr;
   }
   *lib = imported;

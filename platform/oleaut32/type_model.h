@@ -14,6 +14,16 @@ namespace internal {
 
 constexpr int32_t kNone = -1;
 
+// The size of a pointer in a system of kind sysKind, which is the step
+// between the vtable slots a library of that kind describes.
+constexpr ULONG PointerSizeOf(SYSKIND sysKind) {
+  return sysKind == SYS_WIN64 ? 8 : 4;
+}
+
+// The kind of system this build runs as: what the platform's own libraries
+// are, and what a caller that names no library gets.
+constexpr SYSKIND kOwnSysKind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
+
 // A typed value from the file: an enum constant, a default value or a
 // custom data value.
 struct Constant {
@@ -161,7 +171,7 @@ struct TypeLibModel {
     return index == kNone ? kEmpty : texts[static_cast<size_t>(index)];
   }
   // The size of a pointer in the system the library was made for.
-  ULONG PointerSize() const { return sysKind == SYS_WIN64 ? 8 : 4; }
+  ULONG PointerSize() const { return PointerSizeOf(sysKind); }
 };
 
 }  // namespace internal

@@ -27,17 +27,21 @@ HRESULT LoadTypeLibFromBytes(const uint8_t* data, size_t size, TypeLib** lib);
 HRESULT LoadTypeLibFromPath(const std::u16string& path, TypeLib** lib,
                             std::u16string* fullPath);
 
-// The path registered for a library (LoadRegTypeLib's lookup).
+// The path registered for a library (LoadRegTypeLib's lookup), looked for
+// first under the platform key of system kind sysKind, then the other.
 HRESULT FindRegisteredTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid,
-                              std::u16string* path);
+                              SYSKIND sysKind, std::u16string* path);
 
 // A registered library, or the built-in stdole2 where that is the one asked
-// for and the registry has none that loads.
+// for and the registry has none of kind sysKind that loads. sysKind is the
+// importing library's kind, or this build's own for a caller that names no
+// library.
 HRESULT LoadRegisteredTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid,
-                              TypeLib** lib);
+                              SYSKIND sysKind, TypeLib** lib);
 
-// The platform's stdole2, read once from the bytes built into this library.
-std::shared_ptr<const TypeLibModel> BuiltInStdole2();
+// The platform's stdole2 made for the pointer size of system kind sysKind,
+// read once from the bytes built into this library.
+std::shared_ptr<const TypeLibModel> BuiltInStdole2(SYSKIND sysKind);
 
 // Names compare without regard to case, one UTF-16 unit at a time.
 bool SameName(const std::u16string& a, const OLECHAR* b);

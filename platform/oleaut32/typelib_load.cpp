@@ -6,8 +6,8 @@
 // - "module\N", where the whole name is no existing file but the part before
 //   the last backslash is, selects TYPELIB resource N.
 // - "stdole2.tlb" without a directory, where the working directory has no
-//   such file, is the platform's own stdole2, as the real system finds it in
-//   its system directory.
+//   such file, is the platform's own stdole2 of this build's system kind, as
+//   the real system finds it in its system directory.
 //
 // Statuses: a null argument E_INVALIDARG; no such file, a file that cannot
 // be read, or a module without that resource TYPE_E_CANTLOADLIBRARY; a
@@ -112,14 +112,20 @@ HRESULT LoadFromResource(const std::string& module, int resource,
 
 }  // namespace
 
-std::shared_ptr<const TypeLibModel> BuiltInStdole2() {
-  static const std::shared_ptr<const TypeLibModel> model = [] {
+std::shared_ptr<const TypeLibModel> BuiltInStdole2(SYSKIND sysKind) {
+  static const auto read = [](const uint8_t* bytes, size_t size) {
     std::shared_ptr<const TypeLibModel> parsed;
-    if (FAILED(ReadMsftLibrary(kBuiltInStdole2, kBuiltInStdole2Size, &parsed)))
-      parsed.reset();
+    if (FAILED(ReadMsftLibrary(bytes, size, &parsed))) parsed.reset();
     return parsed;
-  }();
-  return model;
+  };
+  if (PointerSizeOf(sysKind) == PointerSizeOf(SYS_WIN64)) {
+    static const std::shared_ptr<const TypeLibModel> win64 =
+        read(kBuiltInStdole2Win64, kBuiltInStdole2Win64Size);
+    return win64;
+  }
+  static const std::shared_ptr<const TypeLibModel> win32 =
+      read(kBuiltInStdole2Win32, kBuiltInStdole2Win32Size);
+  return win32;
 }
 
 HRESULT LoadTypeLibFromBytes(const uint8_t* data, size_t size, TypeLib** lib) {
@@ -153,8 +159,8 @@ HRESULT LoadTypeLibFromPath(const std::u16string& path, TypeLib** lib,
       suffix = file.substr(module.size());
       file = module;
     } else if (strcasecmp(file.c_str(), kStdole2FileName) == 0 &&
-               BuiltInStdole2() != nullptr) {
-      return TypeLib::Create(BuiltInStdole2(), lib);
+               BuiltInStdole2(kOwnSysKind) != nullptr) {
+      return TypeLib::Create(BuiltInStdole2(kOwnSysKind), lib);
     } else {
       return TYPE_E_CANTLOADLIBRARY;
     }

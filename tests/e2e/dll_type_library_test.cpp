@@ -1,7 +1,8 @@
 // The real DLL's type library, read back here from the PE file as a 32-bit
 // automation client would see it: the class, and the dual interface whose
-// vtable has eight slots with install last, returning its status through an
-// out and retval pointer to a 32-bit integer.
+// vtable has eight four-byte slots, IDispatch's (inherited from a stdole2
+// made for 32-bit Windows too) then install, returning its status through
+// an out and retval pointer to a 32-bit integer.
 #include <objbase.h>
 #include <oleauto.h>
 
@@ -71,5 +72,23 @@ TEST_F(DllTypeLibTest, DescribesTheClassAndItsDualInterface) {
   ASSERT_EQ(val.tdesc.vt, VT_PTR);
   EXPECT_EQ(val.tdesc.lptdesc->vt, VT_I4);
   vtable->ReleaseFuncDesc(install);
+
+  HREFTYPE baseRef = 0;
+  ASSERT_EQ(vtable->GetRefTypeOfImplType(0, &baseRef), S_OK);
+  ComPtr<ITypeInfo> base;
+  ASSERT_EQ(vtable->GetRefTypeInfo(baseRef, base.put()), S_OK);
+  TYPEATTR* baseAttr = nullptr;
+  ASSERT_EQ(base->GetTypeAttr(&baseAttr), S_OK);
+  EXPECT_TRUE(IsEqualGUID(baseAttr->guid, IID_IDispatch));
+  EXPECT_EQ(baseAttr->cbSizeVft, 7 * 4);
+  const WORD baseFuncs = baseAttr->cFuncs;
+  base->ReleaseTypeAttr(baseAttr);
+  ASSERT_EQ(baseFuncs, 4);
+  for (UINT i = 0; i < baseFuncs; ++i) {
+    FUNCDESC* inherited = nullptr;
+    ASSERT_EQ(base->GetFuncDesc(i, &inherited), S_OK);
+    EXPECT_EQ(inherited->oVft, static_cast<SHORT>((3 + i) * 4)) << i;
+    base->ReleaseFuncDesc(inherited);
+  }
 #endif
 }

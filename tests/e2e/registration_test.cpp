@@ -106,7 +106,7 @@ class RegistrationTest : public PlatformTest {
     m_scratch = pattern;
     const fs::path folder = fs::path(m_scratch) / folderName;
     fs::create_directories(folder);
-    const fs::path copy = folder / "libqxKorvex.so";
+    const fs::path copy = folder / fs::path(QX_LIBRARY_PATH).filename();
     fs::copy_file(QX_LIBRARY_PATH, copy);
     return copy.string();
   }

@@ -86,7 +86,7 @@ TEST_F(HostCall, MissingLibraryIsAnHresultError) {
 
 TEST_F(HostCall, LibraryWithoutServerExportsIsAnHresultError) {
   fs::path platform =
-      fs::path(QX_LIBRARY_PATH).parent_path() / "libplatform.so";
+      fs::path(QX_PLATFORM_PATH);
   ASSERT_TRUE(fs::exists(platform));
   HostRun run = CallInstall(platform.string());
   EXPECT_EQ(run.exitCode, kExitFailure);

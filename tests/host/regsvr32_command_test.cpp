@@ -17,7 +17,7 @@ using hosttest::LastLine;
 using hosttest::Lines;
 
 fs::path PlatformLibrary() {
-  return fs::path(QX_LIBRARY_PATH).parent_path() / "libplatform.so";
+  return fs::path(QX_PLATFORM_PATH);
 }
 
 TEST(HostRegsvr32, LibraryWithoutTheExportIsAUsageError) {

@@ -1,6 +1,7 @@
 // qxhost typelib: the product's library printed as IDL-like text, both views
-// of its dual interface included, and a file that is no library reported
-// with the runtime's status.
+// of its dual interface included, its vtable offsets counted in the pointer
+// size of the system the library was made for (the real DLL's too), and a
+// file that is no library reported with the runtime's status.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -25,41 +26,109 @@ bool HasLine(const std::string& text, const std::string& line) {
   return false;
 }
 
+// The line that starts with prefix, or "" when there is none.
+std::string LineStarting(const std::string& text, const std::string& prefix) {
+  for (const std::string& candidate : Lines(text)) {
+    if (candidate.rfind(prefix, 0) == 0) return candidate;
+  }
+  return "";
+}
+
+// Offsets of a library made for a system whose pointers are step bytes:
+// IUnknown's and IDispatch's seven slots, then install in the eighth, in
+// both views.
+void ExpectOffsets(const std::string& out, const char* kind, int step) {
+  EXPECT_TRUE(HasLine(out,
+                      "[uuid(0322C3C2-E7C6-466F-9A3B-33519C4FC6B4), "
+                      "version(1.0), lcid(0x0), syskind(" +
+                          std::string(kind) +
+                          "), flags(0x0), "
+                          "helpstring(\"qxKorvex 1.0 Type Library\")]"))
+      << out;
+  const char* const inherited[] = {
+      "[id(0x60000000), func, dispatch, stdcall, oVft ",
+      "[id(0x60000001), func, dispatch, stdcall, oVft ",
+      "[id(0x60000002), func, dispatch, stdcall, oVft ",
+      "[id(0x60010000), func, dispatch, stdcall, oVft ",
+      "[id(0x60010001), func, dispatch, stdcall, oVft ",
+      "[id(0x60010002), func, dispatch, stdcall, oVft ",
+      "[id(0x60010003), func, dispatch, stdcall, oVft "};
+  for (int slot = 0; slot < 7; ++slot) {
+    const std::string prefix = std::string("    ") + inherited[slot];
+    const std::string expected = prefix + std::to_string(slot * step) + "] ";
+    EXPECT_EQ(LineStarting(out, prefix).substr(0, expected.size()), expected)
+        << out;
+  }
+  const std::string install = std::to_string(7 * step);
+  EXPECT_TRUE(HasLine(out, "    [id(0x1), func, dispatch, stdcall, oVft " +
+                               install +
+                               ", helpstring(\"method install\")] long "
+                               "install();"))
+      << out;
+  EXPECT_TRUE(HasLine(out, "    [id(0x1), func, purevirtual, stdcall, oVft " +
+                               install +
+                               ", helpstring(\"method install\")] HRESULT "
+                               "install([out, retval] long* val);"))
+      << out;
+  // The dispatch view's vtable is IDispatch's, the vtable view's one more.
+  EXPECT_NE(out.find("vtable " + std::to_string(7 * step) +
+                     ", helpstring(\"IInstallKorvex Interface\")]\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("vtable " + std::to_string(8 * step) +
+                     ", helpstring(\"IInstallKorvex Interface\")] // vtable "
+                     "view\n"),
+            std::string::npos)
+      << out;
+}
+
 TEST(HostTypelib, PrintsTheProductLibrary) {
   HostSandbox sandbox;
   HostRun run = sandbox.RunWithRegistry({"typelib", kProductLibrary});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const std::string& out = run.out;
-  EXPECT_TRUE(HasLine(out,
-                      "[uuid(0322C3C2-E7C6-466F-9A3B-33519C4FC6B4), "
-                      "version(1.0), lcid(0x0), syskind(win64), flags(0x0), "
-                      "helpstring(\"qxKorvex 1.0 Type Library\")]"))
-      << out;
   EXPECT_TRUE(HasLine(out, "library QXKORVEXLib {")) << out;
   EXPECT_TRUE(HasLine(out, "  coclass InstallKorvex {")) << out;
   EXPECT_TRUE(
       HasLine(out, "    [implements, flags(0x1 default)] IInstallKorvex;"))
       << out;
   // The dispatch view: inherited members first, install as a dispatch
-  // method returning its retval.
+  // method returning its retval; the vtable view: the method as declared,
+  // in the eighth slot. Made for this build's pointer size.
   EXPECT_TRUE(HasLine(out, "  dispatch IInstallKorvex {")) << out;
-  EXPECT_TRUE(HasLine(out,
-                      "    [id(0x60000001), func, dispatch, stdcall, oVft 8] "
-                      "unsigned long AddRef();"))
-      << out;
-  EXPECT_TRUE(HasLine(out,
-                      "    [id(0x1), func, dispatch, stdcall, oVft 56, "
-                      "helpstring(\"method install\")] long install();"))
-      << out;
-  // The vtable view: the method as declared, in the eighth slot.
   EXPECT_TRUE(HasLine(out, "  interface IInstallKorvex {")) << out;
-  EXPECT_TRUE(HasLine(out,
-                      "    [id(0x1), func, purevirtual, stdcall, oVft 56, "
-                      "helpstring(\"method install\")] HRESULT "
-                      "install([out, retval] long* val);"))
-      << out;
+  const bool wide = sizeof(void*) == 8;
+  ExpectOffsets(out, wide ? "win64" : "win32", wide ? 8 : 4);
   EXPECT_EQ(Lines(out).back(), "}");
   EXPECT_TRUE(run.err.empty()) << run.err;
+}
+
+// Whatever this build's pointer size, a library made for the other system
+// kind counts in its own, through the stdole2 of that kind it imports.
+TEST(HostTypelib, EachSystemKindCountsInItsOwnPointerSize) {
+  HostSandbox sandbox;
+  for (const auto& kind :
+       {std::make_pair("win32", 4), std::make_pair("win64", 8)}) {
+    HostRun run =
+        sandbox.RunWithRegistry({"typelib", std::string(QX_TYPELIB_DIR) + "/" +
+                                                kind.first + "/qxKorvex.tlb"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ExpectOffsets(run.out, kind.first, kind.second);
+    EXPECT_TRUE(run.err.empty()) << run.err;
+  }
+}
+
+TEST(HostTypelib, PrintsTheWin32DllsLibrary) {
+#ifndef QX_WIN32_DLL
+  GTEST_SKIP()
+      << "the win32 DLL was not built before this build was configured";
+#else
+  HostSandbox sandbox;
+  HostRun run = sandbox.RunWithRegistry({"typelib", QX_WIN32_DLL});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  ExpectOffsets(run.out, "win32", 4);
+  EXPECT_TRUE(run.err.empty()) << run.err;
+#endif
 }
 
 TEST(HostTypelib, UnreadableFileIsTheRuntimesStatus) {

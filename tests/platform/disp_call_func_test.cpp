@@ -8,6 +8,19 @@ namespace {
 
 class DispCallFuncTest : public PlatformTest {};
 
+#if defined(__i386__)
+// Two arguments in registers, the third on the stack, popped by the callee.
+LONG __attribute__((fastcall)) Digits3Fast(LONG a, LONG b, LONG c) {
+  return a * 100 + b * 10 + c;
+}
+LONG __attribute__((stdcall)) Digits3Std(LONG a, LONG b, LONG c) {
+  return a * 100 + b * 10 + c;
+}
+LONG __attribute__((cdecl)) Digits3Cdecl(LONG a, LONG b, LONG c) {
+  return a * 100 + b * 10 + c;
+}
+#endif
+
 double Mix(SHORT a, double b, LONG c, float d, VARIANT e, BSTR f) {
   return a + b + c + d + (e.vt == VT_I4 ? e.lVal : -1000) + SysStringLen(f);
 }
@@ -100,6 +113,45 @@ TEST_F(DispCallFuncTest, CallsThatCannotBeMadeAreRefused) {
   EXPECT_EQ(DispCallFunc(&counter, 0, CC_STDCALL, VT_I4, 0, nullptr, nullptr,
                          nullptr),
             E_INVALIDARG);
+}
+
+// On x86 the convention decides the frame: each call must reach its callee
+// as the callee expects, and a convention that names no x86 frame is
+// refused. On x86-64 there is one convention whatever is named.
+TEST_F(DispCallFuncTest, EachX86ConventionIsItsOwnFrame) {
+#if !defined(__i386__)
+  GTEST_SKIP() << "one calling convention on this architecture";
+#else
+  VARIANT a, b, c;
+  for (VARIANT* v : {&a, &b, &c}) VariantInit(v);
+  a.lVal = 1;
+  b.lVal = 2;
+  c.lVal = 3;
+  VARTYPE types[] = {VT_I4, VT_I4, VT_I4};
+  VARIANT* args[] = {&a, &b, &c};
+  const struct {
+    CALLCONV cc;
+    void* function;
+  } calls[] = {{CC_FASTCALL, reinterpret_cast<void*>(&Digits3Fast)},
+               {CC_STDCALL, reinterpret_cast<void*>(&Digits3Std)},
+               {CC_CDECL, reinterpret_cast<void*>(&Digits3Cdecl)}};
+  for (const auto& call : calls) {
+    VARIANT result;
+    ASSERT_EQ(DispCallFunc(nullptr, reinterpret_cast<ULONG_PTR>(call.function),
+                           call.cc, VT_I4, 3, types, args, &result),
+              S_OK)
+        << call.cc;
+    EXPECT_EQ(result.lVal, 123) << call.cc;
+  }
+  for (CALLCONV cc :
+       {CC_MACPASCAL, CC_FPFASTCALL, CC_SYSCALL, CC_MPWCDECL, CC_MPWPASCAL}) {
+    VARIANT result;
+    EXPECT_EQ(DispCallFunc(nullptr, reinterpret_cast<ULONG_PTR>(&Digits3Cdecl),
+                           cc, VT_I4, 3, types, args, &result),
+              E_INVALIDARG)
+        << cc;
+  }
+#endif
 }
 
 }  // namespace

@@ -156,6 +156,7 @@ TEST_F(TypeLibLoad, BareStdole2IsTheBuiltInOne) {
   ASSERT_EQ(lib->GetLibAttr(&attr), S_OK);
   EXPECT_EQ(attr->guid, kStdole2Libid);
   EXPECT_EQ(attr->wMajorVerNum, 2);
+  EXPECT_EQ(attr->syskind, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
   lib->ReleaseTLibAttr(attr);
 }
 

@@ -36,7 +36,8 @@ TEST_F(ProductTypeLib, LibraryAttributes) {
   EXPECT_EQ(attr->wMajorVerNum, 1);
   EXPECT_EQ(attr->wMinorVerNum, 0);
   EXPECT_EQ(attr->lcid, 0u);  // the IDL names no locale
-  EXPECT_EQ(attr->syskind, SYS_WIN64);
+  // Made for this build's pointer size.
+  EXPECT_EQ(attr->syskind, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
   EXPECT_EQ(attr->wLibFlags, 0);
   m_lib->ReleaseTLibAttr(attr);
 

@@ -18,6 +18,13 @@ constexpr char kInterfaceKey[] =
     "Interface\\{D561B16B-0E95-460A-819D-EF05D1A29BC1}";
 constexpr char kAutomationMarshaler[] =
     "{00020424-0000-0000-C000-000000000046}";
+// The libraries built here are made for this build's system kind; the
+// other kind is the one they are not.
+constexpr bool kWide = sizeof(void*) == 8;
+constexpr SYSKIND kOwnKind = kWide ? SYS_WIN64 : SYS_WIN32;
+constexpr SYSKIND kOtherKind = kWide ? SYS_WIN32 : SYS_WIN64;
+const std::string kOwnPlatform = kWide ? "win64" : "win32";
+const std::string kOtherPlatform = kWide ? "win32" : "win64";
 
 class TypeLibRegistration : public TypeLibTest {
  protected:
@@ -55,7 +62,7 @@ class TypeLibRegistration : public TypeLibTest {
   HRESULT Register(const char16_t* helpDir = u"/opt/qx/help") {
     return RegisterTypeLib(m_lib.get(), Wide(m_path).c_str(), helpDir);
   }
-  static HRESULT Unregister(LCID lcid = 0, SYSKIND sysKind = SYS_WIN64) {
+  static HRESULT Unregister(LCID lcid = 0, SYSKIND sysKind = kOwnKind) {
     return UnRegisterTypeLib(kProductLibid, 1, 0, lcid, sysKind);
   }
   static std::string QueryPath(WORD major, WORD minor, LCID lcid,
@@ -76,7 +83,7 @@ TEST_F(TypeLibRegistration, WritesTheLibraryAndItsInterface) {
   ASSERT_EQ(Register(), S_OK);
   EXPECT_EQ(Value(kVersionKey), "qxKorvex 1.0 Type Library");
   EXPECT_EQ(Value(std::string(kVersionKey) + "\\FLAGS"), "0");
-  EXPECT_EQ(Value(std::string(kVersionKey) + "\\0\\win64"), m_path);
+  EXPECT_EQ(Value(std::string(kVersionKey) + "\\0\\" + kOwnPlatform), m_path);
   EXPECT_EQ(Value(std::string(kVersionKey) + "\\HELPDIR"), "/opt/qx/help");
   EXPECT_EQ(Value(kInterfaceKey), "IInstallKorvex");
   EXPECT_EQ(Value(std::string(kInterfaceKey) + "\\ProxyStubClsid"),
@@ -110,7 +117,8 @@ TEST_F(TypeLibRegistration, VersionAndLocaleAreHexadecimal) {
   ASSERT_EQ(LoadFile(TypelibPath("typelib_features.tlb"), lib.put()), S_OK);
   ASSERT_EQ(RegisterTypeLib(lib.get(), u"/x/f.tlb", nullptr), S_OK);
   EXPECT_EQ(
-      Value("TypeLib\\{5E1AE1D0-3F41-4C69-9B0A-2B1D0E6A0100}\\2.5\\409\\win64"),
+      Value("TypeLib\\{5E1AE1D0-3F41-4C69-9B0A-2B1D0E6A0100}\\2.5\\409\\" +
+            kOwnPlatform),
       "/x/f.tlb");
   // Interfaces on IUnknown marked oleautomation are registered too.
   EXPECT_EQ(Value("Interface\\{5E1AE1D0-3F41-4C69-9B0A-2B1D0E6A0103}"),
@@ -154,7 +162,7 @@ TEST_F(TypeLibRegistration, InterfacesOwnedByAnotherLibraryStay) {
 
 TEST_F(TypeLibRegistration, UnregisteringAnotherPlatformOrLocaleFails) {
   ASSERT_EQ(Register(), S_OK);
-  EXPECT_EQ(Unregister(0, SYS_WIN32), TYPE_E_REGISTRYACCESS);
+  EXPECT_EQ(Unregister(0, kOtherKind), TYPE_E_REGISTRYACCESS);
   EXPECT_EQ(Unregister(0x409), TYPE_E_REGISTRYACCESS);
   EXPECT_EQ(Value(kInterfaceKey), "IInstallKorvex");
 }
@@ -194,16 +202,18 @@ TEST_F(TypeLibRegistration, VersionLookupPrefersExactThenHighestMinor) {
   EXPECT_EQ(QueryPath(3, 0, 0, TYPE_E_LIBNOTREGISTERED), "");
 }
 
+// Within a locale, this build's platform key first, then the other.
 TEST_F(TypeLibRegistration, LocaleLookupFallsBackToLanguageThenNeutral) {
-  Import(std::string("[HKEY_CLASSES_ROOT\\") + kVersionKey +
-         "\\407\\win32]\r\n@=\"/l/407\"\r\n\r\n[HKEY_CLASSES_ROOT\\" +
-         kVersionKey + "\\9\\win64]\r\n@=\"/l/9\"\r\n\r\n[HKEY_CLASSES_ROOT\\" +
-         kVersionKey + "\\9\\win32]\r\n@=\"/l/9-32\"\r\n");
-  EXPECT_EQ(QueryPath(1, 0, 0x407), "/l/407");  // win32 when no win64
-  EXPECT_EQ(QueryPath(1, 0, 0x809), "/l/9");    // win64 first
+  Import(std::string("[HKEY_CLASSES_ROOT\\") + kVersionKey + "\\407\\" +
+         kOtherPlatform + "]\r\n@=\"/l/407\"\r\n\r\n[HKEY_CLASSES_ROOT\\" +
+         kVersionKey + "\\9\\" + kOwnPlatform +
+         "]\r\n@=\"/l/9\"\r\n\r\n[HKEY_CLASSES_ROOT\\" + kVersionKey + "\\9\\" +
+         kOtherPlatform + "]\r\n@=\"/l/9-other\"\r\n");
+  EXPECT_EQ(QueryPath(1, 0, 0x407), "/l/407");  // the other when no own
+  EXPECT_EQ(QueryPath(1, 0, 0x809), "/l/9");    // this build's first
   EXPECT_EQ(QueryPath(1, 0, 0x40C, TYPE_E_LIBNOTREGISTERED), "");
-  Import(std::string("[HKEY_CLASSES_ROOT\\") + kVersionKey +
-         "\\0\\win64]\r\n@=\"/l/0\"\r\n");
+  Import(std::string("[HKEY_CLASSES_ROOT\\") + kVersionKey + "\\0\\" +
+         kOwnPlatform + "]\r\n@=\"/l/0\"\r\n");
   EXPECT_EQ(QueryPath(1, 0, 0x40C), "/l/0");
   EXPECT_EQ(QueryPath(1, 0, 0x409), "/l/9");
 }
@@ -215,7 +225,7 @@ TEST_F(TypeLibRegistration, LoadTypeLibExRegistersWhenAsked) {
   EXPECT_FALSE(Exists(kLibraryKey));  // a full path does not register
   ASSERT_EQ(LoadTypeLibEx(Wide(m_path).c_str(), REGKIND_REGISTER, lib.put()),
             S_OK);
-  EXPECT_EQ(Value(std::string(kVersionKey) + "\\0\\win64"), m_path);
+  EXPECT_EQ(Value(std::string(kVersionKey) + "\\0\\" + kOwnPlatform), m_path);
 }
 
 TEST_F(TypeLibRegistration, BareNameRegistersUnderTheFullPath) {
@@ -228,7 +238,7 @@ TEST_F(TypeLibRegistration, BareNameRegistersUnderTheFullPath) {
   ASSERT_EQ(hr, S_OK);
   char resolved[4096];
   ASSERT_NE(realpath(m_path.c_str(), resolved), nullptr);
-  EXPECT_EQ(Value(std::string(kVersionKey) + "\\0\\win64"), resolved);
+  EXPECT_EQ(Value(std::string(kVersionKey) + "\\0\\" + kOwnPlatform), resolved);
 }
 
 // The product unregisters through the loader, by the system library's name.
@@ -240,7 +250,7 @@ TEST_F(TypeLibRegistration, UnRegisterTypeLibIsAnExportOfOleaut32) {
       reinterpret_cast<void*>(GetProcAddress(oleaut32, "UnRegisterTypeLib")));
   ASSERT_NE(unregister, nullptr);
   ASSERT_EQ(Register(), S_OK);
-  EXPECT_EQ(unregister(kProductLibid, 1, 0, 0, SYS_WIN64), S_OK);
+  EXPECT_EQ(unregister(kProductLibid, 1, 0, 0, kOwnKind), S_OK);
   EXPECT_FALSE(Exists(kLibraryKey));
   FreeLibrary(oleaut32);
 }
@@ -251,7 +261,8 @@ TEST_F(TypeLibRegistration, UnRegisterTypeLibIsAnExportOfOleaut32) {
 TEST_F(TypeLibRegistration, ImportsResolveThroughTheRegistryFirst) {
   const std::string stdole2Key =
       "[HKEY_CLASSES_ROOT\\TypeLib\\{00020430-0000-0000-C000-000000000046}"
-      "\\2.0\\0\\win64]\r\n@=\"";
+      "\\2.0\\0\\" +
+      kOwnPlatform + "]\r\n@=\"";
   Import(stdole2Key + TypelibPath("typelib_dispinterface.tlb") + "\"\r\n");
   ComPtr<ITypeInfo> dispatch;
   ComPtr<ITypeInfo> base;

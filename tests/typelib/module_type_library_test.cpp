@@ -16,6 +16,11 @@ namespace {
 
 constexpr char kVersionKey[] =
     "TypeLib\\{0322C3C2-E7C6-466F-9A3B-33519C4FC6B4}\\1.0";
+// The product's library is made for this build's system kind, and is
+// registered under its platform key.
+const std::string kPlatformKey =
+    std::string(kVersionKey) +
+    (sizeof(void*) == 8 ? "\\0\\win64" : "\\0\\win32");
 
 std::string DefaultValue(const std::string& path) {
   HKEY key = nullptr;
@@ -56,12 +61,11 @@ class ModuleTypeLibTest : public PlatformTest {
 TEST_F(ModuleTypeLibTest, SiblingReplacesTheModulesExtension) {
   Place("probe.so", "probe.tlb");
   ASSERT_EQ(RegisterModuleTypeLib(m_module), S_OK);
-  EXPECT_EQ(DefaultValue(std::string(kVersionKey) + "\\0\\win64"),
-            m_folder + "/probe.tlb");
+  EXPECT_EQ(DefaultValue(kPlatformKey), m_folder + "/probe.tlb");
   EXPECT_EQ(DefaultValue(std::string(kVersionKey) + "\\HELPDIR"),
             m_folder + "/");
   EXPECT_EQ(UnregisterModuleTypeLib(m_module), S_OK);
-  EXPECT_EQ(DefaultValue(std::string(kVersionKey) + "\\0\\win64"), "<missing>");
+  EXPECT_EQ(DefaultValue(kPlatformKey), "<missing>");
 }
 
 TEST_F(ModuleTypeLibTest, ModuleWithoutExtensionGetsOneAppended) {

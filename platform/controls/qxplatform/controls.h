@@ -58,6 +58,18 @@ QXCONTROL long LiveTaskBlocks();  // task allocator blocks and BSTRs
 QXCONTROL long OpenRegistryHandles();
 QXCONTROL long ShellLaunchCount();  // programs actually started
 
+// ---- Windows images ----------------------------------------------------------
+// While on, the loader binds a Windows image's calls into the platform
+// through stubs that check, after each call, that the callee popped the
+// argument bytes the image pushed (a function declared with the wrong
+// calling convention or arguments), count each mismatch and put the stack
+// back as the image expects it. It applies to images loaded from then on.
+// Off by default; QX_CHECK_IMPORT_STACKS=1 in the environment turns it on
+// for a whole run, and ResetControls goes back to what the environment says.
+QXCONTROL void CheckImportStacks(bool on);
+// Mismatches found by all stubs since the process started.
+QXCONTROL long ImportStackMismatches();
+
 // ---- shell launch -----------------------------------------------------------
 // What the last ShellExecuteA call asked for, whatever came of it (a forced
 // result, a failure or a start). Texts are kept as passed, in the ANSI code

@@ -1,0 +1,129 @@
+// The import tables of a mapped image: a zero-terminated array of
+// descriptors, one per library, each with a zero-terminated lookup table
+// (by ordinal when the high bit is set, else the RVA of a hint and a name)
+// and the address table the bound addresses go to. MapPeImage walks them
+// once to check them; BindPeImports walks them again asking the resolver.
+// Every loop is bounded by the image: descriptors and lookup entries cannot
+// outnumber the bytes they take, and the names read cost a budget of twice
+// the image, however often the tables point at the same bytes.
+#include <string.h>
+
+#include "pe_image_parts.h"
+
+namespace qxplatform {
+namespace internal {
+namespace {
+
+constexpr uint32_t kDescriptorLength = 20;
+constexpr DWORD kByOrdinal = 0x80000000;
+constexpr DWORD kOrdinalUnused = 0x7FFF0000;  // must be clear by ordinal
+
+class ImportWalk {
+ public:
+  ImportWalk(PeImage* image, PeImportResolver resolver, void* context,
+             std::string* failure)
+      : m_image(*image),
+        m_resolver(resolver),
+        m_context(context),
+        m_failure(failure),
+        m_entries(image->imageSize / 4),
+        m_nameBytes(2 * uint64_t{image->imageSize}) {}
+
+  DWORD Run() {
+    if (m_image.imports.size == 0) return ERROR_SUCCESS;
+    for (uint64_t at = m_image.imports.rva;; at += kDescriptorLength) {
+      if (!ImageHolds(m_image, at, kDescriptorLength))
+        return Damaged(m_failure, "the import descriptors do not end inside "
+                       "the image");
+      const BYTE* descriptor = m_image.base + at;
+      const uint32_t lookup = ReadDword(descriptor);
+      const uint32_t name = ReadDword(descriptor + 12);
+      const uint32_t addresses = ReadDword(descriptor + 16);
+      if (name == 0 && addresses == 0) return ERROR_SUCCESS;
+      const char* library = nullptr;
+      if (!ImageString(m_image, name, &library, &m_nameBytes))
+        return Damaged(m_failure, "the import descriptor at 0x%llX names a "
+                       "library outside the image",
+                       static_cast<unsigned long long>(at));
+      if (addresses == 0)
+        return Damaged(m_failure, "the imports from %.64s have no address "
+                       "table", library);
+      // Without a lookup table the address table doubles as one.
+      const DWORD status =
+          Library(library, lookup != 0 ? lookup : addresses, addresses);
+      if (status != ERROR_SUCCESS) return status;
+    }
+  }
+
+ private:
+  DWORD Library(const char* library, uint32_t lookup, uint32_t addresses) {
+    for (uint64_t index = 0;; ++index) {
+      const uint64_t entryRva = lookup + 4 * index;
+      if (!ImageHolds(m_image, entryRva, 4))
+        return Damaged(m_failure, "the imports from %.64s do not end inside "
+                       "the image", library);
+      const DWORD entry = ReadDword(m_image.base + entryRva);
+      if (entry == 0) return ERROR_SUCCESS;
+      if (m_entries-- == 0)
+        return Damaged(m_failure, "the import tables are larger than the "
+                       "image");
+      const uint64_t slot = addresses + 4 * index;
+      if (!ImageHolds(m_image, slot, 4))
+        return Damaged(m_failure, "the address table of %.64s lies outside "
+                       "the image", library);
+      PeImport import = {library, nullptr, 0, 0};
+      if ((entry & kByOrdinal) != 0) {
+        if ((entry & kOrdinalUnused) != 0)
+          return Damaged(m_failure, "import %llu from %.64s has a bad "
+                         "ordinal entry 0x%08X",
+                         static_cast<unsigned long long>(index + 1), library,
+                         entry);
+        import.ordinal = static_cast<WORD>(entry);
+      } else {
+        if (!ImageHolds(m_image, entry, 2) ||
+            !ImageString(m_image, entry + 2, &import.name, &m_nameBytes))
+          return Damaged(m_failure, "import %llu from %.64s has its name "
+                         "outside the image",
+                         static_cast<unsigned long long>(index + 1), library);
+        import.hint = ReadWord(m_image.base + entry);
+      }
+      if (m_resolver != nullptr) {
+        const DWORD status = Bind(import, m_image.base + slot);
+        if (status != ERROR_SUCCESS) return status;
+      }
+    }
+  }
+
+  DWORD Bind(const PeImport& import, BYTE* slot) {
+    uintptr_t address = 0;
+    DWORD error = ERROR_PROC_NOT_FOUND;
+    if (!m_resolver(m_context, import, &address, &error)) {
+      *m_failure = std::string(import.library) + "!" +
+                   (import.name != nullptr
+                        ? std::string(import.name)
+                        : "#" + std::to_string(import.ordinal));
+      return error != ERROR_SUCCESS ? error : ERROR_PROC_NOT_FOUND;
+    }
+    // The image's pointers are 32 bits wide.
+    const uint32_t stored = static_cast<uint32_t>(address);
+    memcpy(slot, &stored, 4);
+    return ERROR_SUCCESS;
+  }
+
+  const PeImage& m_image;
+  PeImportResolver m_resolver;
+  void* m_context;
+  std::string* m_failure;
+  uint64_t m_entries;    // lookup entries still allowed
+  uint64_t m_nameBytes;  // name bytes still allowed
+};
+
+}  // namespace
+
+DWORD WalkPeImports(PeImage* image, PeImportResolver resolver, void* context,
+                    std::string* failure) {
+  return ImportWalk(image, resolver, context, failure).Run();
+}
+
+}  // namespace internal
+}  // namespace qxplatform

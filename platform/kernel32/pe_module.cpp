@@ -1,0 +1,166 @@
+// Windows images in the loader: the file is read whole (it is small, and the
+// mapper validates every structure against what it read), mapped, its
+// imports bound to the platform's export tables, and then protected. Calls
+// into the image always come with the calling thread's thread environment in
+// place, since the image's start-up code reads it through %fs.
+#include "pe_module.h"
+
+#include <string.h>
+
+#include <vector>
+
+#include "byte_source.h"
+#include "pe_exports.h"
+#include "pe_image.h"
+#include "thread_environment.h"
+
+namespace qxplatform {
+namespace internal {
+
+struct PeModule {
+  PeImage image;
+  bool importsBound = false;
+};
+
+namespace {
+
+typedef BOOL(WINAPI* ImageEntryPoint)(HINSTANCE, DWORD, LPVOID);
+typedef void(WINAPI* TlsCallback)(PVOID, DWORD, PVOID);
+
+// Larger than any library this platform is meant to run, and a bound on what
+// a damaged file can make the loader read.
+constexpr uint64_t kLargestImageFile = 256u << 20;
+
+// Binds an import to the platform's own function or data; while import
+// stacks are checked, functions go through a checking thunk.
+bool ResolveSystemImport(void* /*context*/, const PeImport& import,
+                         uintptr_t* address, DWORD* error) {
+  const SystemExportTable* table = FindSystemLibrary(import.library);
+  if (table == nullptr) {
+    *error = ERROR_MOD_NOT_FOUND;
+    return false;
+  }
+  const SystemExport* entry = FindSystemExport(*table, import.name,
+                                               import.name ? 0 : import.ordinal);
+  if (entry == nullptr) {
+    *error = ERROR_PROC_NOT_FOUND;
+    return false;
+  }
+  void* target = const_cast<void*>(entry->address);
+  if (entry->kind != ExportKind::kData && ImportStackCheckingEnabled()) {
+    target = MakeCheckedImportThunk(target, entry->argumentBytes);
+    if (target == nullptr) {
+      *error = ERROR_NOT_ENOUGH_MEMORY;
+      return false;
+    }
+  }
+  *address = reinterpret_cast<uintptr_t>(target);
+  return true;
+}
+
+void CallTlsCallbacks(PeModule* module, DWORD reason, LPVOID reserved) {
+  for (uintptr_t callback : module->image.tlsCallbacks) {
+    reinterpret_cast<TlsCallback>(callback)(module->image.base, reason,
+                                            reserved);
+  }
+}
+
+}  // namespace
+
+bool IsPeFile(const std::string& path) {
+  FileSource file;
+  BYTE magic[2];
+  return file.Open(path) == ERROR_SUCCESS && file.Read(0, sizeof(magic), magic) &&
+         magic[0] == 'M' && magic[1] == 'Z';
+}
+
+DWORD LoadPeModule(const std::string& path, bool resolveImports,
+                   PeModule** module, std::string* failure) {
+  *module = nullptr;
+#if !defined(__i386__)
+  (void)path;
+  (void)resolveImports;
+  *failure = "a 32-bit Windows image cannot run in a 64-bit process";
+  return ERROR_BAD_EXE_FORMAT;
+#else
+  FileSource file;
+  DWORD status = file.Open(path);
+  if (status != ERROR_SUCCESS) return status;
+  if (file.Size() > kLargestImageFile) {
+    *failure = "the file is larger than any image this loader takes";
+    return ERROR_BAD_EXE_FORMAT;
+  }
+  std::vector<BYTE> bytes;
+  if (!file.ReadBlock(0, file.Size(), &bytes)) return ERROR_BAD_EXE_FORMAT;  // it shrank under the reader
+  if (!LooksLikePeImage(bytes.data(), bytes.size())) {
+    *failure = "the file is not a PE image";
+    return ERROR_BAD_EXE_FORMAT;
+  }
+  PeModule* loaded = new PeModule;
+  status = MapPeImage(bytes.data(), bytes.size(), &loaded->image, failure);
+  if (status == ERROR_SUCCESS && resolveImports) {
+    status = BindPeImports(&loaded->image, ResolveSystemImport, nullptr,
+                           failure);
+    loaded->importsBound = status == ERROR_SUCCESS;
+  }
+  if (status == ERROR_SUCCESS) status = ProtectPeImage(&loaded->image);
+  if (status != ERROR_SUCCESS) {
+    UnloadPeModule(loaded);
+    return status;
+  }
+  *module = loaded;
+  return ERROR_SUCCESS;
+#endif
+}
+
+HMODULE PeModuleHandle(const PeModule* module) {
+  return reinterpret_cast<HMODULE>(module->image.base);
+}
+
+bool PeModuleRuns(const PeModule* module) {
+  return module->importsBound && (module->image.entryRva != 0 ||
+                                  !module->image.tlsCallbacks.empty());
+}
+
+BOOL NotifyPeModule(PeModule* module, DWORD reason, LPVOID reserved) {
+  if (!PeModuleRuns(module)) return TRUE;
+  DWORD error = ERROR_SUCCESS;
+  // Without its thread environment the image's start-up code would read
+  // another thread's, or fault.
+  if (!EnsureThreadEnvironment(&error)) return FALSE;
+  const bool attaching =
+      reason == DLL_PROCESS_ATTACH || reason == DLL_THREAD_ATTACH;
+  if (attaching) CallTlsCallbacks(module, reason, reserved);
+  BOOL result = TRUE;
+  if (module->image.entryRva != 0) {
+    auto entry = reinterpret_cast<ImageEntryPoint>(module->image.base +
+                                                   module->image.entryRva);
+    result = entry(PeModuleHandle(module), reason, reserved);
+  }
+  if (!attaching) CallTlsCallbacks(module, reason, reserved);
+  return result;
+}
+
+FARPROC FindPeModuleExport(const PeModule* module, LPCSTR name,
+                           DWORD* error) {
+  void* address = nullptr;
+  const bool byOrdinal = IS_INTRESOURCE(name);
+  const PeExportLookup found = FindPeExport(
+      module->image, byOrdinal ? nullptr : name,
+      byOrdinal ? static_cast<WORD>(reinterpret_cast<uintptr_t>(name)) : 0,
+      &address);
+  if (found != PeExportLookup::kFound) {
+    *error = ERROR_PROC_NOT_FOUND;
+    return nullptr;
+  }
+  return reinterpret_cast<FARPROC>(address);
+}
+
+void UnloadPeModule(PeModule* module) {
+  if (module == nullptr) return;
+  UnmapPeImage(&module->image);
+  delete module;
+}
+
+}  // namespace internal
+}  // namespace qxplatform

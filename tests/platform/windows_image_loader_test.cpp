@@ -1,0 +1,211 @@
+// Windows images through LoadLibrary: notifications in Windows's order and
+// counts (TLS callbacks and the entry point, process and thread events),
+// one mapping shared by repeated loads, relocation when the preferred base
+// is taken, the thread environment the image reads through %fs, exports by
+// name and ordinal with forwarders refused, an import nobody provides
+// named in the refusal, and damaged files refused with nothing mapped.
+// Images run in the 32-bit build only; a 64-bit process refuses them as
+// 64-bit Windows refuses a 32-bit library.
+#include <sys/mman.h>
+#include <windows.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/platform_fixture.h"
+#include "support/scratch_directory.h"
+
+namespace {
+
+#if defined(QX_PE_FIXTURE_DIR)
+const std::string kFixtures = QX_PE_FIXTURE_DIR;
+#else
+const std::string kFixtures;
+#endif
+const std::string kProbe = kFixtures + "/pe_probe.dll";
+const std::string kRefusingProbe = kFixtures + "/pe_probe_refuses.dll";
+const std::string kMissingImport = kFixtures + "/pe_missing_import.dll";
+// The probe's preferred base, as its build sets it.
+constexpr uintptr_t kProbeBase = 0x63400000;
+
+constexpr DWORD kTls = 100;  // the probe records TLS callbacks as 100 + reason
+
+typedef void(WINAPI* RecordIntoProc)(DWORD*, LONG, LONG*);
+typedef LONG(WINAPI* CountProc)();
+typedef int(WINAPI* FlagProc)();
+typedef DWORD(WINAPI* CallProc)();
+typedef LONG(WINAPI* TripleProc)(LONG);
+
+template <typename Proc>
+Proc Lookup(HMODULE module, LPCSTR name) {
+  return reinterpret_cast<Proc>(
+      reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+class WindowsImageLoader : public PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    if (kFixtures.empty()) GTEST_SKIP() << "the win32 fixtures are not built";
+    if (sizeof(void*) != 4) GTEST_SKIP() << "images run in the 32-bit build";
+  }
+
+  // Loads the probe and has it record into m_events from then on.
+  HMODULE LoadProbe() {
+    HMODULE probe = LoadLibraryA(kProbe.c_str());
+    EXPECT_NE(probe, nullptr) << "error " << GetLastError();
+    if (probe == nullptr) return nullptr;
+    auto recordInto = Lookup<RecordIntoProc>(probe, "ProbeRecordInto");
+    EXPECT_NE(recordInto, nullptr);
+    if (recordInto != nullptr) recordInto(m_events, kCapacity, &m_count);
+    return probe;
+  }
+
+  std::vector<DWORD> Events() const {
+    return std::vector<DWORD>(m_events, m_events + std::min<LONG>(m_count, kCapacity));
+  }
+
+  static constexpr LONG kCapacity = 64;
+  DWORD m_events[kCapacity] = {};
+  LONG m_count = 0;
+};
+
+TEST(WindowsImageIn64BitProcess, IsRefusedAsTheWrongFormat) {
+  if (sizeof(void*) != 8 || kFixtures.empty()) GTEST_SKIP();
+  EXPECT_EQ(LoadLibraryA(kProbe.c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
+}
+
+TEST_F(WindowsImageLoader, LoadsFreesAndHearsOfThreadsInOrder) {
+  HMODULE probe = LoadProbe();
+  ASSERT_NE(probe, nullptr);
+  // The handle is the image's address, as on Windows.
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(probe) & 0xFFFF, 0u);
+  EXPECT_EQ(Lookup<CountProc>(probe, "ProbeAttaches")(), 1);
+
+  // A second load shares the mapping and tells the image nothing.
+  EXPECT_EQ(LoadLibraryA(kProbe.c_str()), probe);
+  EXPECT_EQ(GetModuleHandleA("PE_PROBE.DLL"), probe);
+  EXPECT_EQ(Lookup<CountProc>(probe, "ProbeAttaches")(), 1);
+
+  std::thread([] {}).join();
+  EXPECT_EQ(Events(), (std::vector<DWORD>{kTls + DLL_THREAD_ATTACH,
+                                          DLL_THREAD_ATTACH, DLL_THREAD_DETACH,
+                                          kTls + DLL_THREAD_DETACH}));
+
+  m_count = 0;
+  ASSERT_TRUE(FreeLibrary(probe));
+  EXPECT_EQ(m_count, 0) << "the first free must not detach";
+  ASSERT_TRUE(FreeLibrary(probe));
+  EXPECT_EQ(Events(), (std::vector<DWORD>{DLL_PROCESS_DETACH,
+                                          kTls + DLL_PROCESS_DETACH}));
+  EXPECT_EQ(GetModuleHandleA("pe_probe.dll"), nullptr);
+  EXPECT_FALSE(FreeLibrary(probe));
+}
+
+TEST_F(WindowsImageLoader, SeesItsOwnThreadEnvironmentOnEveryThread) {
+  HMODULE probe = LoadProbe();
+  ASSERT_NE(probe, nullptr);
+  EXPECT_EQ(Lookup<FlagProc>(probe, "ProbeTebAtAttach")(), 1);
+  auto here = Lookup<FlagProc>(probe, "ProbeTebHere");
+  EXPECT_EQ(here(), 1);
+  int onThread = -1;
+  std::thread([&] { onThread = here(); }).join();
+  EXPECT_EQ(onThread, 1);
+  FreeLibrary(probe);
+}
+
+TEST_F(WindowsImageLoader, CallsThePlatformThroughItsImports) {
+  HMODULE probe = LoadProbe();
+  ASSERT_NE(probe, nullptr);
+  EXPECT_EQ(Lookup<CallProc>(probe, "ProbeCallsThePlatform")(),
+            GetCurrentThreadId() ^ 5u);
+  FreeLibrary(probe);
+}
+
+TEST_F(WindowsImageLoader, RelocatesWhenItsPreferredBaseIsTaken) {
+  void* occupied = mmap(reinterpret_cast<void*>(kProbeBase), 0x10000,
+                        PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE,
+                        -1, 0);
+  ASSERT_EQ(occupied, reinterpret_cast<void*>(kProbeBase));
+  HMODULE probe = LoadProbe();
+  ASSERT_NE(probe, nullptr);
+  EXPECT_NE(reinterpret_cast<uintptr_t>(probe), kProbeBase);
+  // Its relocated pointers and TLS callback table work where it landed.
+  EXPECT_EQ(Lookup<CountProc>(probe, "ProbeAttaches")(), 1);
+  std::thread([] {}).join();
+  EXPECT_EQ(Events().front(), kTls + DLL_THREAD_ATTACH);
+  FreeLibrary(probe);
+  munmap(occupied, 0x10000);
+}
+
+TEST_F(WindowsImageLoader, ExportsByNameAndOrdinalButNotByForwarding) {
+  HMODULE probe = LoadProbe();
+  ASSERT_NE(probe, nullptr);
+  auto triple = Lookup<TripleProc>(probe, MAKEINTRESOURCEA(9));
+  ASSERT_NE(triple, nullptr);
+  EXPECT_EQ(triple(14), 42);
+  EXPECT_EQ(Lookup<CountProc>(probe, MAKEINTRESOURCEA(2)),
+            Lookup<CountProc>(probe, "ProbeAttaches"));
+  EXPECT_EQ(GetProcAddress(probe, "ProbeForwarded"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+  EXPECT_EQ(GetProcAddress(probe, "probeattaches"), nullptr);
+  EXPECT_EQ(GetProcAddress(probe, MAKEINTRESOURCEA(77)), nullptr);
+  FreeLibrary(probe);
+}
+
+TEST_F(WindowsImageLoader, LoadedAsDataItSharesTheImageAndItsName) {
+  HMODULE probe = LoadProbe();
+  ASSERT_NE(probe, nullptr);
+  HMODULE data =
+      LoadLibraryExA(kProbe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  EXPECT_EQ(data, probe);
+  char name[MAX_PATH] = {};
+  ASSERT_EQ(GetModuleFileNameA(data, name, sizeof(name)), kProbe.size());
+  EXPECT_EQ(name, kProbe);
+  FreeLibrary(data);
+  EXPECT_EQ(Lookup<CountProc>(probe, "ProbeAttaches")(), 1);
+  FreeLibrary(probe);
+}
+
+TEST_F(WindowsImageLoader, ImageThatRefusesToStartIsUnloaded) {
+  EXPECT_EQ(LoadLibraryA(kRefusingProbe.c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
+  EXPECT_EQ(GetModuleHandleA("pe_probe_refuses.dll"), nullptr);
+  // Nothing stays where it was mapped: the same base can be taken again.
+  void* base = mmap(reinterpret_cast<void*>(0x63500000), 0x1000, PROT_NONE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+  EXPECT_EQ(base, reinterpret_cast<void*>(0x63500000));
+  if (base != MAP_FAILED) munmap(base, 0x1000);
+}
+
+TEST_F(WindowsImageLoader, ImportNobodyProvidesIsNamedInTheRefusal) {
+  testing::internal::CaptureStderr();
+  HMODULE image = LoadLibraryA(kMissingImport.c_str());
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(image, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+  EXPECT_NE(said.find("KERNEL32.dll!Beep"), std::string::npos) << said;
+  EXPECT_NE(said.find("pe_missing_import.dll"), std::string::npos) << said;
+}
+
+TEST_F(WindowsImageLoader, DamagedImageIsRefusedAndNothingStaysMapped) {
+  std::ifstream file(kProbe, std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(file)),
+                          std::istreambuf_iterator<char>());
+  ASSERT_GT(bytes.size(), 0x400u);
+  ScratchDirectory scratch("qxpe");
+  const std::string cut = (scratch.path() / "cut.dll").string();
+  std::ofstream(cut, std::ios::binary).write(bytes.data(), 0x180);
+  EXPECT_EQ(LoadLibraryA(cut.c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
+  void* base = mmap(reinterpret_cast<void*>(kProbeBase), 0x1000, PROT_NONE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+  EXPECT_EQ(base, reinterpret_cast<void*>(kProbeBase));
+  if (base != MAP_FAILED) munmap(base, 0x1000);
+}
+
+}  // namespace
