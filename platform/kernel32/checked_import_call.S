@@ -1,4 +1,4 @@
-/* The common part of the checked import stubs (MakeCheckedImportThunk in
+/* The code all checked import stubs share (MakeCheckedImportThunk in
    thread_environment.h). Each stub is
        push $argumentBytes
        push $target

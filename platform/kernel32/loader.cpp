@@ -325,8 +325,10 @@ HMODULE LoadWindowsImage(Loader& loader, const std::string& path,
   module->path = path;
   module->references = 1;
   loader.images.push_back(module);
-  if (Runs(module))
-    qxplatform::internal::SetThreadStartHooks(ThreadStarted, ThreadEnding);
+  // From the first image on, every new thread gets its own thread
+  // environment, whether or not an image wants to hear of it: any of them
+  // may call into an image.
+  qxplatform::internal::SetThreadStartHooks(ThreadStarted, ThreadEnding);
   if (!Attach(loader, module)) return nullptr;
   return Handle(module);
 }

@@ -98,7 +98,8 @@ DWORD ProtectPeImage(PeImage* image);
 
 enum class PeExportLookup { kFound, kNotFound, kForwarded };
 
-// An export by name (exact, case-sensitive) or, with name null, by ordinal.
+// An export by name (exact, case-sensitive; the name table is searched by
+// halves, as it is sorted) or, with name null, by ordinal.
 // kFound with *address; kForwarded when the export names a function of
 // another library, with *address at that "LIBRARY.Function" text.
 PeExportLookup FindPeExport(const PeImage& image, const char* name,

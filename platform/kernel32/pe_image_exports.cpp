@@ -63,31 +63,25 @@ bool NameMatches(const PeImage& image, const ExportTables& tables,
   return *order == 0 && !damaged;
 }
 
-// The address-table index of a name: by halves first, as the table is meant
-// to be sorted; then one pass over all of it, for a table that is not.
+// The address-table index of a name, searched by halves as the format has
+// the name table sorted for. In a table that is not sorted a name may be
+// missed, as on Windows; the search still ends after log2(count) steps.
 bool FindName(const PeImage& image, const ExportTables& tables,
               const char* name, uint32_t* index) {
   uint32_t low = 0, high = tables.nameCount;
-  int order = 0;
-  uint32_t found = tables.nameCount;
   while (low < high) {
     const uint32_t middle = low + (high - low) / 2;
+    int order = 0;
     if (NameMatches(image, tables, middle, name, &order)) {
-      found = middle;
-      break;
+      *index = ReadWord(image.base + tables.nameIndexes + 2 * middle);
+      return true;
     }
     if (order < 0)
       low = middle + 1;
     else
       high = middle;
   }
-  for (uint32_t at = 0; found == tables.nameCount && at < tables.nameCount;
-       ++at) {
-    if (NameMatches(image, tables, at, name, &order)) found = at;
-  }
-  if (found == tables.nameCount) return false;
-  *index = ReadWord(image.base + tables.nameIndexes + 2 * found);
-  return true;
+  return false;
 }
 
 }  // namespace

@@ -5,7 +5,10 @@
 // place, since the image's start-up code reads it through %fs.
 #include "pe_module.h"
 
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <vector>
 
@@ -30,6 +33,42 @@ typedef void(WINAPI* TlsCallback)(PVOID, DWORD, PVOID);
 // Larger than any library this platform is meant to run, and a bound on what
 // a damaged file can make the loader read.
 constexpr uint64_t kLargestImageFile = 256u << 20;
+
+#if defined(__i386__)
+// A process whose whole run is checked (QX_CHECK_IMPORT_STACKS=1, as the
+// 32-bit build's test suites run every host) must not end quietly after an
+// unbalanced call: the count is reported and the process fails.
+constexpr int kUnbalancedStackExitCode = 70;
+
+void ReportUnbalancedCallsAtExit() {
+  const long mismatches = CountImportStackMismatches();
+  if (mismatches == 0) return;
+  fprintf(stderr,
+          "qxplatform: %ld calls from Windows images into the platform left "
+          "the stack unbalanced\n",
+          mismatches);
+  fflush(stderr);
+  _exit(kUnbalancedStackExitCode);
+}
+
+void WatchCheckedRun() {
+  static bool watching = false;
+  const char* variable = getenv("QX_CHECK_IMPORT_STACKS");
+  if (watching || variable == nullptr || strcmp(variable, "1") != 0) return;
+  watching = true;
+  atexit(ReportUnbalancedCallsAtExit);
+}
+
+// What an image may read of the process without asking: its heap, in the
+// process environment block, where GetProcessHeap reads it on Windows.
+constexpr size_t kPebProcessHeap = 0x18;
+
+void DescribeProcess() {
+  auto* peb = static_cast<BYTE*>(ProcessEnvironment());
+  if (peb == nullptr) return;
+  HANDLE heap = GetProcessHeap();
+  memcpy(peb + kPebProcessHeap, &heap, sizeof(heap));
+}
 
 // Binds an import to the platform's own function or data; while import
 // stacks are checked, functions go through a checking thunk.
@@ -57,6 +96,7 @@ bool ResolveSystemImport(void* /*context*/, const PeImport& import,
   *address = reinterpret_cast<uintptr_t>(target);
   return true;
 }
+#endif
 
 void CallTlsCallbacks(PeModule* module, DWORD reason, LPVOID reserved) {
   for (uintptr_t callback : module->image.tlsCallbacks) {
@@ -96,6 +136,8 @@ DWORD LoadPeModule(const std::string& path, bool resolveImports,
     *failure = "the file is not a PE image";
     return ERROR_BAD_EXE_FORMAT;
   }
+  if (resolveImports && ImportStackCheckingEnabled()) WatchCheckedRun();
+  DescribeProcess();
   PeModule* loaded = new PeModule;
   status = MapPeImage(bytes.data(), bytes.size(), &loaded->image, failure);
   if (status == ERROR_SUCCESS && resolveImports) {

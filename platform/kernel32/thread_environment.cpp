@@ -41,7 +41,8 @@
 #include <vector>
 #endif
 
-static_assert(QX_TEB_TLS_SLOTS + 4 * qxplatform::internal::kThreadLocalStorageSlots <=
+static_assert(QX_TEB_TLS_SLOTS +
+                      4 * qxplatform::internal::kThreadLocalStorageSlots <=
                   QX_TEB_THUNK_STACK,
               "the built-in TLS array runs into the stubs' stack");
 
@@ -184,8 +185,7 @@ void ReleaseBlock(void* value) {
 // thread id.
 void UpdateIdsAfterFork() {
   if (t_block == nullptr) return;
-  Field<uint32_t>(t_block, QX_TEB_PROCESS_ID) =
-      static_cast<uint32_t>(getpid());
+  Field<uint32_t>(t_block, QX_TEB_PROCESS_ID) = static_cast<uint32_t>(getpid());
   Field<uint32_t>(t_block, QX_TEB_THREAD_ID) =
       static_cast<uint32_t>(syscall(SYS_gettid));
 }
@@ -319,10 +319,10 @@ bool NewStubPage(StubPages& pages) {
     void* writable = MAP_FAILED;
     void* executable = MAP_FAILED;
     if (ftruncate(file, kPageSize) == 0) {
-      writable = mmap(nullptr, kPageSize, PROT_READ | PROT_WRITE, MAP_SHARED,
-                      file, 0);
-      executable = mmap(nullptr, kPageSize, PROT_READ | PROT_EXEC, MAP_SHARED,
-                        file, 0);
+      writable =
+          mmap(nullptr, kPageSize, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
+      executable =
+          mmap(nullptr, kPageSize, PROT_READ | PROT_EXEC, MAP_SHARED, file, 0);
     }
     close(file);
     if (writable != MAP_FAILED && executable != MAP_FAILED) {
@@ -386,10 +386,9 @@ void** ThreadLocalStorageSlots() {
 bool SetThreadLocalStoragePointer(void** array) {
   DWORD error;
   if (!EnsureThreadEnvironment(&error)) return false;
-  Field<uint32_t>(t_block, QX_TEB_TLS_POINTER) =
-      Address(array != nullptr ? array
-                               : reinterpret_cast<void**>(t_block +
-                                                          QX_TEB_TLS_SLOTS));
+  Field<uint32_t>(t_block, QX_TEB_TLS_POINTER) = Address(
+      array != nullptr ? array
+                       : reinterpret_cast<void**>(t_block + QX_TEB_TLS_SLOTS));
   return true;
 }
 
@@ -402,22 +401,20 @@ void SetThreadStartHooks(void (*started)(), void (*ending)()) {
     return;
   // Threads started under the old hooks hold their own copy; the old pair
   // is kept, as a thread may be reading it this moment.
-  const ThreadHooks* hooks =
-      started == nullptr && ending == nullptr
-          ? nullptr
-          : new ThreadHooks{started, ending};
+  const ThreadHooks* hooks = started == nullptr && ending == nullptr
+                                 ? nullptr
+                                 : new ThreadHooks{started, ending};
   g_hooks.store(hooks, std::memory_order_release);
 }
 
 void* MakeCheckedImportThunk(void* target, WORD argumentBytes) {
   StubPages& pages = Stubs();
   std::lock_guard<std::mutex> guard(pages.lock);
-  const auto key = std::make_pair(reinterpret_cast<uintptr_t>(target),
-                                  argumentBytes);
+  const auto key =
+      std::make_pair(reinterpret_cast<uintptr_t>(target), argumentBytes);
   auto found = pages.made.find(key);
   if (found != pages.made.end()) return found->second;
-  if (pages.used + kStubSize > kPageSize && !NewStubPage(pages))
-    return nullptr;
+  if (pages.used + kStubSize > kPageSize && !NewStubPage(pages)) return nullptr;
   unsigned char* code = pages.writable + pages.used;
   unsigned char* stub = pages.executable + pages.used;
   code[0] = 0x68;  // push imm32
@@ -425,8 +422,9 @@ void* MakeCheckedImportThunk(void* target, WORD argumentBytes) {
   code[5] = 0x68;  // push imm32
   PutDword(code + 6, Address(target));
   code[10] = 0xE9;  // jmp rel32, from the end of the instruction
-  PutDword(code + 11, Address(reinterpret_cast<void*>(&qx_checked_import_call)) -
-                          Address(stub + 15));
+  PutDword(code + 11,
+           Address(reinterpret_cast<void*>(&qx_checked_import_call)) -
+               Address(stub + 15));
   code[15] = 0xCC;  // int3: never reached
   pages.used += kStubSize;
   pages.made.emplace(key, stub);
@@ -438,9 +436,9 @@ long CountImportStackMismatches() {
   std::lock_guard<std::mutex> guard(process.lock);
   long total = 0;
   for (unsigned char* block : process.blocks) {
-    total += __atomic_load_n(
-        reinterpret_cast<uint32_t*>(block + QX_TEB_MISMATCHES),
-        __ATOMIC_RELAXED);
+    total +=
+        __atomic_load_n(reinterpret_cast<uint32_t*>(block + QX_TEB_MISMATCHES),
+                        __ATOMIC_RELAXED);
   }
   return total;
 }
@@ -470,8 +468,8 @@ extern "C" __attribute__((visibility("default"))) int pthread_create(
   StartRecord* record =
       new (std::nothrow) StartRecord{routine, argument, *hooks};
   if (record == nullptr) return EAGAIN;
-  int status = real(thread, attributes, qxplatform::internal::StartThread,
-                    record);
+  int status =
+      real(thread, attributes, qxplatform::internal::StartThread, record);
   if (status != 0) delete record;
   return status;
 }

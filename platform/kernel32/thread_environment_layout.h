@@ -4,7 +4,7 @@
    block's start, which is also the base of the %fs segment. */
 #pragma once
 
-/* The Windows part: the NT_TIB and the TEB fields after it. */
+/* What Windows code sees: the NT_TIB and the TEB fields after it. */
 #define QX_TEB_EXCEPTION_LIST 0x00
 #define QX_TEB_STACK_BASE 0x04
 #define QX_TEB_STACK_LIMIT 0x08

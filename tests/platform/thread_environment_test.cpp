@@ -197,7 +197,8 @@ TEST_F(ThreadEnvironmentTest, EachThreadGetsItsOwnBlock) {
   EXPECT_EQ(CurrentThreadEnvironment(), mainBlock);
 }
 
-// ---- start and end hooks ------------------------------------------------------
+// ---- start and end hooks
+// ------------------------------------------------------
 
 struct HookLog {
   std::mutex lock;
@@ -314,7 +315,8 @@ TEST_F(ThreadEnvironmentTest, WithoutHooksThreadsStartPlain) {
   g_log = nullptr;
 }
 
-// ---- checked stubs -------------------------------------------------------------
+// ---- checked stubs
+// -------------------------------------------------------------
 
 TEST_F(ThreadEnvironmentTest, CorrectStdcallCallCountsNothing) {
   const long before = qxplatform::ImportStackMismatches();
@@ -373,19 +375,21 @@ TEST_F(ThreadEnvironmentTest, NestedCallsThroughStubsStayCorrect) {
   EXPECT_EQ(outcome.eax, 150u);
   EXPECT_EQ(outcome.moved, 0);
   EXPECT_EQ(qxplatform::ImportStackMismatches(), before + 50);
-  EXPECT_EQ(FsDword(QX_TEB_THUNK_TOP), static_cast<uint32_t>(QX_TEB_THUNK_STACK))
+  EXPECT_EQ(FsDword(QX_TEB_THUNK_TOP),
+            static_cast<uint32_t>(QX_TEB_THUNK_STACK))
       << "every entry popped";
 }
 
 TEST_F(ThreadEnvironmentTest, NestingBeyondTheStubStackGoesOnUnchecked) {
   const long before = qxplatform::ImportStackMismatches();
-  constexpr uint32_t kDepth = 2 * (QX_TEB_SIZE - QX_TEB_THUNK_STACK) /
-                              QX_TEB_THUNK_ENTRY;
+  constexpr uint32_t kDepth =
+      2 * (QX_TEB_SIZE - QX_TEB_THUNK_STACK) / QX_TEB_THUNK_ENTRY;
   CallOutcome outcome = CallWithTwoArguments(g_deep, kDepth, 1);
   EXPECT_EQ(outcome.eax, kDepth);
   EXPECT_EQ(outcome.moved, 0);
   EXPECT_EQ(qxplatform::ImportStackMismatches(), before);
-  EXPECT_EQ(FsDword(QX_TEB_THUNK_TOP), static_cast<uint32_t>(QX_TEB_THUNK_STACK))
+  EXPECT_EQ(FsDword(QX_TEB_THUNK_TOP),
+            static_cast<uint32_t>(QX_TEB_THUNK_STACK))
       << "every entry popped";
   // And the stack serves again.
   EXPECT_EQ(CallWithTwoArguments(g_wrongSum, 1, 2).moved, 0);
@@ -436,7 +440,8 @@ TEST_F(ThreadEnvironmentTest, ThreadsCallingAtOnceStayCorrect) {
   EXPECT_EQ(FsDword(QX_TEB_SELF), AddressOf(mainBlock));
 }
 
-// ---- the control ---------------------------------------------------------------
+// ---- the control
+// ---------------------------------------------------------------
 
 TEST_F(ThreadEnvironmentTest, CheckingFollowsControlAndEnvironment) {
   unsetenv("QX_CHECK_IMPORT_STACKS");
