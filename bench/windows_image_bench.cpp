@@ -103,7 +103,15 @@ void BM_InvokeInstall(benchmark::State& state) {
   Label(state);
   InstallProvider();
   HMODULE library = LoadLibraryA(LibraryPath(state));
-  IClassFactory* factory = library ? ClassObject(library) : nullptr;
+  // The object reads its type information from the registered library.
+  auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+      reinterpret_cast<void (*)()>(
+          GetProcAddress(library, "DllRegisterServer")));
+  if (registerServer == nullptr || FAILED(registerServer())) {
+    state.SkipWithError("the library does not register");
+    return;
+  }
+  IClassFactory* factory = ClassObject(library);
   IDispatch* object = nullptr;
   if (factory == nullptr ||
       FAILED(factory->CreateInstance(nullptr, IID_IDispatch,
