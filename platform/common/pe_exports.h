@@ -71,7 +71,7 @@ extern const SystemExportTable kShell32Exports;
 extern const SystemExportTable kUser32Exports;
 extern const SystemExportTable kMsvcrtExports;
 
-// ---- what a declared type says about an export -------------------------------
+// ---- what a declared type says about an export ---------------------------
 // Arguments go on the stack in 4-byte slots on 32-bit x86; a reference is
 // passed as a pointer.
 template <class Argument>
@@ -87,7 +87,7 @@ constexpr WORD StackBytes() {
 }
 
 // Objects are data exports. A function type that matches none of the
-// specialisations has a convention the loader cannot bind.
+// forms below has a convention the loader cannot bind.
 template <class Type>
 struct ExportTraits {
   static_assert(!std::is_function_v<Type>,
@@ -110,18 +110,18 @@ struct ExportTraits<R(A..., ...)> : ExportTraits<R(A...)> {};
 template <class R, class... A>
 struct ExportTraits<R(A..., ...) noexcept> : ExportTraits<R(A...)> {};
 
-// On 32-bit x86 the convention is part of the function type. On x86-64 there
+// On 32-bit x86 the convention belongs to the function type. On x86-64 there
 // is only one convention, every function is a plain one, and the attribute
 // does not exist.
 #if defined(__i386__)
 template <class R, class... A>
-struct ExportTraits<R __attribute__((stdcall))(A...)> {
+struct ExportTraits<R __attribute__((stdcall)) (A...)> {
   static constexpr ExportKind kKind = ExportKind::kStdcall;
   static constexpr WORD kArgumentBytes = StackBytes<A...>();
 };
 template <class R, class... A>
-struct ExportTraits<R __attribute__((stdcall))(A...) noexcept>
-    : ExportTraits<R __attribute__((stdcall))(A...)> {};
+struct ExportTraits<R __attribute__((stdcall)) (A...) noexcept>
+    : ExportTraits<R __attribute__((stdcall)) (A...)> {};
 #endif
 
 constexpr WORD ExportOrdinal() { return 0; }
@@ -133,13 +133,15 @@ constexpr WORD ExportOrdinal(WORD ordinal) { return ordinal; }
 // One entry of a table: QX_SYSTEM_EXPORT(Function) or, where the system
 // library's ordinal is known, QX_SYSTEM_EXPORT(Function, ordinal). The name
 // the import uses is the identifier's.
-#define QX_SYSTEM_EXPORT(symbol, ...)                                        \
-  ::qxplatform::internal::SystemExport {                                     \
-    #symbol, reinterpret_cast<const void*>(&symbol),                         \
-        ::qxplatform::internal::ExportOrdinal(__VA_ARGS__),                  \
-        ::qxplatform::internal::ExportTraits<decltype(symbol)>::kArgumentBytes, \
-        ::qxplatform::internal::ExportTraits<decltype(symbol)>::kKind        \
-  }
+// clang-format off
+#define QX_SYSTEM_EXPORT(symbol, ...)                                         \
+  ::qxplatform::internal::SystemExport{                                       \
+      #symbol,                                                                \
+      reinterpret_cast<const void*>(&symbol),                                 \
+      ::qxplatform::internal::ExportOrdinal(__VA_ARGS__),                     \
+      ::qxplatform::internal::ExportTraits<decltype(symbol)>::kArgumentBytes, \
+      ::qxplatform::internal::ExportTraits<decltype(symbol)>::kKind}
+// clang-format on
 
 // A table over an array of entries, named as the import names the library.
 #define QX_SYSTEM_EXPORT_TABLE(table, libraryName, entryArray) \

@@ -24,7 +24,7 @@
 namespace qxplatform {
 namespace msvcrt {
 
-// ---- FILE records ------------------------------------------------------------
+// ---- FILE records -----------------------------------------------------------
 // msvcrt's FILE, which images index into directly (stdout is &_iob[1]).
 struct IobRecord {
   char* _ptr;
@@ -59,23 +59,23 @@ namespace {
 
 // The C library's stream behind one of msvcrt's standard records; null for
 // any other pointer, since no other stream was ever opened through here.
-FILE* HostStream(const IobRecord* stream) {
+FILE* HostStream(const void* stream) {
   if (stream == &_iob[0]) return stdin;
   if (stream == &_iob[1]) return stdout;
   if (stream == &_iob[2]) return stderr;
   return nullptr;
 }
 
-// ---- printf conventions ------------------------------------------------------
-// msvcrt's printf differs from the C library's in its size prefixes (I64,
-// I32, I, w; L is a plain double), in %S and %C (the other width's string and
+// ---- printf conventions -----------------------------------------------------
+// msvcrt's printf differs from the C library's in its size prefixes (I64, I32,
+// I, w; L is a plain double), in %S and %C (the other width's string and
 // character: wide in a narrow printf), in %p (upper-case hexadecimal of the
 // pointer's full width, no 0x), in exponents of at least three digits, and in
 // padding strings and characters with zeros under the 0 flag. Wide text is
-// narrowed as in its default "C" locale: units up to 0xFF stand for
-// themselves, any other fails the call with EILSEQ. %n is refused, as the
-// runtime's secure default does; so is any conversion msvcrt does not know.
-// Infinities and NaNs print as the C library prints them.
+// narrowed as in its default "C" locale: units up to 0xFF stand for themselves,
+// any other fails the call with EILSEQ. %n is refused, as the runtime's secure
+// default does; so is any conversion msvcrt does not know. Infinities and NaNs
+// print as the C library prints them.
 
 enum class Size {
   kDefault,
@@ -100,7 +100,8 @@ struct Conversion {
 
 void Pad(std::string* out, std::string text, const Conversion& conversion,
          bool zeroPadAllowed) {
-  size_t width = conversion.width > 0 ? static_cast<size_t>(conversion.width) : 0;
+  size_t width =
+      conversion.width > 0 ? static_cast<size_t>(conversion.width) : 0;
   if (text.size() >= width) {
     out->append(text);
     return;
@@ -129,16 +130,18 @@ void Pad(std::string* out, std::string text, const Conversion& conversion,
 template <class Value>
 std::string FormatNumber(const Conversion& conversion, const char* length,
                          char type, Value value) {
-  std::string spec = "%" + conversion.signFlags;
-  if (conversion.precision >= 0) spec += "." + std::to_string(conversion.precision);
-  spec += length;
-  spec += type;
+  std::string pattern = "%" + conversion.signFlags;
+  if (conversion.precision >= 0)
+    pattern += "." + std::to_string(conversion.precision);
+  pattern += length;
+  pattern += type;
   char buffer[512];
-  int written = snprintf(buffer, sizeof(buffer), spec.c_str(), value);
+  int written = snprintf(buffer, sizeof(buffer), pattern.c_str(), value);
   if (written < 0) return std::string();
-  if (static_cast<size_t>(written) < sizeof(buffer)) return std::string(buffer, written);
+  if (static_cast<size_t>(written) < sizeof(buffer))
+    return std::string(buffer, written);
   std::string large(static_cast<size_t>(written) + 1, '\0');
-  snprintf(&large[0], large.size(), spec.c_str(), value);
+  snprintf(&large[0], large.size(), pattern.c_str(), value);
   large.resize(static_cast<size_t>(written));
   return large;
 }
@@ -338,7 +341,8 @@ bool FormatMsvcrt(const char* format, va_list* args, std::string* out) {
   while (*format != '\0') {
     if (*format != '%') {
       const char* next = strchr(format, '%');
-      size_t run = next == nullptr ? strlen(format) : static_cast<size_t>(next - format);
+      size_t run = next == nullptr ? ::strlen(format)
+                                   : static_cast<size_t>(next - format);
       out->append(format, run);
       format += run;
       continue;
@@ -412,11 +416,12 @@ bool FormatMsvcrt(const char* format, va_list* args, std::string* out) {
   return true;
 }
 
-// ---- runtime locks -----------------------------------------------------------
-// msvcrt's lock table: the fixed locks and one per FILE record. Each is
+// ---- runtime locks ----------------------------------------------------------
+// msvcrt's lock table: 28 fixed locks, then one per FILE record. Each is
 // recursive, as msvcrt's critical sections are.
 constexpr int kLockCount = 28 + kIobEntries;
-constexpr int kRuntimeErrorLock = 17;  // R6017: unexpected multithread lock error
+// R6017, "unexpected multithread lock error".
+constexpr int kRuntimeErrorLock = 17;
 
 std::recursive_mutex* RuntimeLocks() {
   static std::recursive_mutex* locks = new std::recursive_mutex[kLockCount];
@@ -425,10 +430,10 @@ std::recursive_mutex* RuntimeLocks() {
 
 }  // namespace
 
-// ---- the functions -------------------------------------------------------------
-// Each is a function of the platform rather than the C library's own, so
-// that it realigns the stack for the C library whatever alignment the
-// Windows caller left.
+// ---- the functions ----------------------------------------------------------
+// Each is a function of the platform rather than the C library's own, so that
+// it realigns the stack for the C library whatever alignment the Windows caller
+// left.
 
 [[noreturn]] void _amsg_exit(int error) {
   // msvcrt reports the runtime error and ends the process without running
@@ -470,8 +475,8 @@ int strncmp(const char* a, const char* b, size_t count) {
   return ::strncmp(a, b, count);
 }
 
-size_t fwrite(const void* buffer, size_t size, size_t count,
-              IobRecord* stream) {
+// The stream is only compared with the records, never followed.
+size_t fwrite(const void* buffer, size_t size, size_t count, void* stream) {
   FILE* host = HostStream(stream);
   if (host == nullptr || (buffer == nullptr && size != 0 && count != 0)) {
     errno = EINVAL;
@@ -480,7 +485,7 @@ size_t fwrite(const void* buffer, size_t size, size_t count,
   return ::fwrite(buffer, size, count, host);
 }
 
-int vfprintf(IobRecord* stream, const char* format, va_list args) {
+int vfprintf(void* stream, const char* format, va_list args) {
   FILE* host = HostStream(stream);
   if (host == nullptr || format == nullptr) {
     errno = EINVAL;

@@ -9,7 +9,7 @@ namespace internal {
 namespace {
 
 const SystemExportTable* const kTables[] = {
-    &kKernel32Exports, &kAdvapi32Exports, &kOle32Exports, &kOleaut32Exports,
+    &kKernel32Exports, &kAdvapi32Exports, &kOle32Exports,  &kOleaut32Exports,
     &kShell32Exports,  &kUser32Exports,   &kMsvcrtExports,
 };
 

@@ -30,6 +30,7 @@ constexpr DWORD kSectionWrite = 0x80000000;    // IMAGE_SCN_MEM_WRITE
 constexpr size_t kImageBaseField = 28;         // in the optional header
 constexpr size_t kNewHeaderOffsetField = 0x3C;
 constexpr size_t kFileHeaderLength = 20;
+constexpr size_t kAllocationGranularity = 0x10000;
 
 size_t PageSize() {
   const long page = sysconf(_SC_PAGESIZE);
@@ -40,6 +41,24 @@ BYTE* Reserve(void* at, size_t size, int flags) {
   void* mapping = mmap(at, size, PROT_READ | PROT_WRITE,
                        MAP_PRIVATE | MAP_ANONYMOUS | flags, -1, 0);
   return mapping == MAP_FAILED ? nullptr : static_cast<BYTE*>(mapping);
+}
+
+// Anywhere, on a 64 KiB boundary, where Windows places every image (code
+// may round an address inside a module down to find its base): a little
+// more is reserved and the ends around the boundary are given back.
+BYTE* ReserveAnywhere(size_t size, int flags) {
+  const size_t page = PageSize();
+  const size_t slack =
+      kAllocationGranularity > page ? kAllocationGranularity - page : 0;
+  BYTE* start = Reserve(nullptr, size + slack, flags);
+  if (start == nullptr) return nullptr;
+  const uintptr_t at = reinterpret_cast<uintptr_t>(start);
+  const uintptr_t aligned = (at + kAllocationGranularity - 1) &
+                            ~uintptr_t{kAllocationGranularity - 1};
+  const size_t head = aligned - at;
+  if (head != 0) munmap(start, head);
+  if (slack - head != 0) munmap(start + head + size, slack - head);
+  return start + head;
 }
 
 // The preferred base when it is free, else anywhere the image may move to:
@@ -64,9 +83,9 @@ DWORD ReserveImage(PeImage* image, std::string* failure) {
     return ERROR_INVALID_ADDRESS;
   }
 #if defined(MAP_32BIT) && UINTPTR_MAX > 0xFFFFFFFFu
-  image->base = Reserve(nullptr, image->size, MAP_32BIT);
+  image->base = ReserveAnywhere(image->size, MAP_32BIT);
 #endif
-  if (image->base == nullptr) image->base = Reserve(nullptr, image->size, 0);
+  if (image->base == nullptr) image->base = ReserveAnywhere(image->size, 0);
   if (image->base == nullptr) {
     *failure = "no room for SizeOfImage in the address space";
     return ERROR_NOT_ENOUGH_MEMORY;

@@ -8,7 +8,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdint.h>
-#include <stdlib.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <windows.h>
@@ -103,7 +102,8 @@ bool ReadNumber(std::string_view* line, int base, char separator,
     } else {
       break;
     }
-    result = result * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+    result =
+        result * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
     ++used;
   }
   if (used == 0 || used >= line->size() || (*line)[used] != separator) {
@@ -130,14 +130,13 @@ bool ParseMapping(std::string_view line, Mapping* mapping,
       !ReadNumber(&line, 16, ':', &major) ||
       !ReadNumber(&line, 16, ' ', &minor))
     return false;
-  // The inode is the last field when there is no path.
+  // The inode ends the line when there is no path.
   std::string_view rest = line;
   size_t digits = 0;
+  inode = 0;
   while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9')
-    ++digits;
+    inode = inode * 10 + static_cast<uint64_t>(rest[digits++] - '0');
   if (digits == 0) return false;
-  std::string inodeText(rest.substr(0, digits));
-  inode = strtoull(inodeText.c_str(), nullptr, 10);
   rest.remove_prefix(digits);
   while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
   if (start > UINTPTR_MAX || end > UINTPTR_MAX || start >= end) return false;
@@ -190,8 +189,7 @@ DWORD WindowsProtection(int protection) {
 // The mapping protection for a Windows page protection: false when the
 // value is not exactly one of the eight base protections, perhaps with
 // modifiers; *modified when it carries any.
-bool LinuxProtection(DWORD windowsProtection, int* protection,
-                     bool* modified) {
+bool LinuxProtection(DWORD windowsProtection, int* protection, bool* modified) {
   constexpr DWORD kModifiers = PAGE_GUARD | PAGE_NOCACHE | PAGE_WRITECOMBINE;
   if ((windowsProtection & PAGE_NOCACHE) &&
       (windowsProtection & PAGE_WRITECOMBINE))

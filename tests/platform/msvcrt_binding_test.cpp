@@ -63,8 +63,10 @@ MsvcrtFile* Iob() {
   return static_cast<MsvcrtFile*>(const_cast<void*>(entry->address));
 }
 
-using Vfprintf = int (*)(MsvcrtFile*, const char*, va_list);
-using Fwrite = size_t (*)(const void*, size_t, size_t, MsvcrtFile*);
+// The types the platform defines them with, so that a call through the
+// bound address is a call of the function's own type.
+using Vfprintf = int (*)(void*, const char*, va_list);
+using Fwrite = size_t (*)(const void*, size_t, size_t, void*);
 
 // Calls the bound vfprintf with the arguments after format, as mingw's
 // error reports do.
@@ -91,12 +93,12 @@ std::string Formatted(int* result, const char* format, ...) {
   return testing::internal::GetCapturedStdout();
 }
 
-#define EXPECT_FORMATS(expected, ...)                       \
-  do {                                                      \
-    int result_ = 0;                                        \
-    std::string text_ = Formatted(&result_, __VA_ARGS__);   \
-    EXPECT_EQ(text_, expected);                             \
-    EXPECT_EQ(result_, static_cast<int>(text_.size()));     \
+#define EXPECT_FORMATS(expected, ...)                     \
+  do {                                                    \
+    int result_ = 0;                                      \
+    std::string text_ = Formatted(&result_, __VA_ARGS__); \
+    EXPECT_EQ(text_, expected);                           \
+    EXPECT_EQ(result_, static_cast<int>(text_.size()));   \
   } while (0)
 
 TEST(MsvcrtBinding, IobHoldsTheStandardStreamsInMsvcrtsRecords) {
@@ -126,8 +128,8 @@ TEST(MsvcrtBinding, FwriteWritesTheStandardStreamsAndRefusesOthers) {
   EXPECT_EQ(fwriteBound("abcdef", 2, 3, &iob[2]), 3u);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "abcdef");
 
-  for (MsvcrtFile* other : {&iob[3], &iob[5], &iob[19],
-                            static_cast<MsvcrtFile*>(nullptr)}) {
+  for (MsvcrtFile* other :
+       {&iob[3], &iob[5], &iob[19], static_cast<MsvcrtFile*>(nullptr)}) {
     errno = 0;
     EXPECT_EQ(fwriteBound("x", 1, 1, other), 0u);
     EXPECT_EQ(errno, EINVAL);
@@ -159,8 +161,8 @@ TEST(MsvcrtBinding, VfprintfFormatsAsMsvcrt) {
   EXPECT_FORMATS("100%", "100%%");
   EXPECT_FORMATS("-42 17 ff FF 0x1f 755", "%d %u %x %X %#x %o", -42, 17u, 255,
                  255, 31, 0755);
-  EXPECT_FORMATS("[  7] [7  ] [007] [+07] [ -7]", "[%3d] [%-3d] [%03d] [%+03d] [%3d]",
-                 7, 7, 7, 7, -7);
+  EXPECT_FORMATS("[  7] [7  ] [007] [+07] [ -7]",
+                 "[%3d] [%-3d] [%03d] [%+03d] [%3d]", 7, 7, 7, 7, -7);
   EXPECT_FORMATS("[   ab]", "[%*s]", 5, "ab");
   EXPECT_FORMATS("[ab   ]", "[%*s]", -5, "ab");
   EXPECT_FORMATS("[0005]", "[%.4d]", 5);
@@ -190,8 +192,8 @@ TEST(MsvcrtBinding, VfprintfFormatsAsMsvcrt) {
   // The 0 flag pads strings and characters with zeros.
   EXPECT_FORMATS("000ab 0000x", "%05s %05c", "ab", 'x');
   // Floating point: three exponent digits; L is a plain double.
-  EXPECT_FORMATS("1.500000 1.500000e+000 2.5E-010 0.25 0.500000", "%f %e %G %Lg %lf",
-                 1.5, 1.5, 2.5e-10, 0.25, 0.5);
+  EXPECT_FORMATS("1.500000 1.500000e+000 2.5E-010 0.25 0.500000",
+                 "%f %e %G %Lg %lf", 1.5, 1.5, 2.5e-10, 0.25, 0.5);
   EXPECT_FORMATS("[  1.0e+100]", "[%10.1e]", 1e100);
   EXPECT_FORMATS("[-001.50]", "[%07.2f]", -1.5);
 }
@@ -201,18 +203,18 @@ TEST(MsvcrtBinding, VfprintfPrintsPointersAsUpperCaseHexOfTheirFullWidth) {
   std::string digits(2 * sizeof(void*) - 5, '0');
   EXPECT_FORMATS(digits + "ABCDE", "%p", pointer);
   EXPECT_FORMATS("0X" + digits + "ABCDE", "%#p", pointer);
-  EXPECT_FORMATS(std::string(3, ' ') + digits + "ABCDE",
-                 std::string("%" + std::to_string(2 * sizeof(void*) + 3) + "p")
-                     .c_str(),
-                 pointer);
+  EXPECT_FORMATS(
+      std::string(3, ' ') + digits + "ABCDE",
+      std::string("%" + std::to_string(2 * sizeof(void*) + 3) + "p").c_str(),
+      pointer);
 }
 
 TEST(MsvcrtBinding, VfprintfRefusesWhatMsvcrtDoesNot) {
   MsvcrtFile* iob = Iob();
   int count = 0;
-  for (const char* format : {"%n", "%y", "%", "abc%", "%zd", "%jd", "%hhd",
-                             "%F", "%a", "%Ld", "%wd", "%I64s", "%I64f",
-                             "%hf", "%ls%"}) {
+  for (const char* format :
+       {"%n", "%y", "%", "abc%", "%zd", "%jd", "%hhd", "%F", "%a", "%Ld", "%wd",
+        "%I64s", "%I64f", "%hf", "%ls%"}) {
     errno = 0;
     int result = 0;
     std::string text = Formatted(&result, format, &count, 1.0);
@@ -236,9 +238,8 @@ TEST(MsvcrtBinding, InittermCallsEachInitializerInOrderSkippingNulls) {
   auto initterm = Bound<Initterm>("_initterm");
   static std::string calls;
   calls.clear();
-  Initializer table[] = {
-      [] { calls += "a"; }, nullptr, [] { calls += "b"; }, nullptr,
-      [] { calls += "c"; }};
+  Initializer table[] = {[] { calls += "a"; }, nullptr, [] { calls += "b"; },
+                         nullptr, [] { calls += "c"; }};
   initterm(table, table + 5);
   EXPECT_EQ(calls, "abc");
   initterm(table + 2, table + 3);
@@ -303,7 +304,8 @@ TEST(MsvcrtBinding, MemoryAndStringsAreTheCLibrarys) {
 TEST(MsvcrtBindingDeathTest, AmsgExitReportsTheRuntimeErrorAndExits255) {
   using AmsgExit = void (*)(int);
   auto amsgExit = Bound<AmsgExit>("_amsg_exit");
-  EXPECT_EXIT(amsgExit(31), testing::ExitedWithCode(255), "runtime error R6031");
+  EXPECT_EXIT(amsgExit(31), testing::ExitedWithCode(255),
+              "runtime error R6031");
 }
 
 TEST(MsvcrtBindingDeathTest, AbortRaisesSigabrt) {

@@ -120,10 +120,11 @@ std::set<WORD> DecoratedSizes(const std::set<std::string>& symbols,
   std::set<WORD> sizes;
   std::string prefix = "_" + name + "@";
   for (auto it = symbols.lower_bound(prefix);
-       it != symbols.end() && it->compare(0, prefix.size(), prefix) == 0; ++it) {
+       it != symbols.end() && it->compare(0, prefix.size(), prefix) == 0;
+       ++it) {
     std::string digits = it->substr(prefix.size());
-    if (!digits.empty() && digits.find_first_not_of("0123456789") ==
-                               std::string::npos) {
+    if (!digits.empty() &&
+        digits.find_first_not_of("0123456789") == std::string::npos) {
       sizes.insert(static_cast<WORD>(std::stoul(digits)));
     }
   }
@@ -142,7 +143,7 @@ std::string KindName(ExportKind kind) {
   return "?";
 }
 
-// ---- PE import directory --------------------------------------------------------
+// ---- PE import directory ----------------------------------------------------
 struct Import {
   std::string library;
   std::string name;  // empty when by ordinal
@@ -179,7 +180,8 @@ class PeReader {
       uint32_t at = sections + i * 40u;
       Section section;
       if (!U32(at + 8, &section.size) || !U32(at + 12, &section.rva) ||
-          !U32(at + 16, &section.rawSize) || !U32(at + 20, &section.rawOffset)) {
+          !U32(at + 16, &section.rawSize) ||
+          !U32(at + 20, &section.rawOffset)) {
         *error = "section table runs past the file";
         return false;
       }
@@ -187,7 +189,8 @@ class PeReader {
     }
     for (uint32_t descriptor = importRva;; descriptor += 20) {
       uint32_t lookupRva, nameRva, thunkRva;
-      if (!RvaU32(descriptor, &lookupRva) || !RvaU32(descriptor + 12, &nameRva) ||
+      if (!RvaU32(descriptor, &lookupRva) ||
+          !RvaU32(descriptor + 12, &nameRva) ||
           !RvaU32(descriptor + 16, &thunkRva)) {
         *error = "import descriptors run past the file";
         return false;
@@ -273,9 +276,8 @@ std::set<std::string> DeclaredFunctions() {
   std::string text;
   for (const char* header : kHeaders) {
     std::string bytes;
-    EXPECT_TRUE(ReadFile(std::string(QX_SOURCE_DIR) + "/platform/include/" +
-                             header,
-                         &bytes))
+    EXPECT_TRUE(ReadFile(
+        std::string(QX_SOURCE_DIR) + "/platform/include/" + header, &bytes))
         << header;
     text += bytes;
   }
@@ -297,8 +299,8 @@ const SystemExportTable& Library(const char* name) {
 }
 
 TEST(SystemExportTables, LibrariesAreFoundAsImportsNameThem) {
-  for (const char* name : {"KERNEL32.dll", "kernel32", "Kernel32.DLL",
-                           "kernel32.dll"}) {
+  for (const char* name :
+       {"KERNEL32.dll", "kernel32", "Kernel32.DLL", "kernel32.dll"}) {
     const SystemExportTable* table = FindSystemLibrary(name);
     ASSERT_NE(table, nullptr) << name;
     EXPECT_STREQ(table->library, "kernel32");
@@ -362,8 +364,8 @@ TEST(SystemExportTables, EntriesAreBoundAndListedOnce) {
       EXPECT_NE(entry.address, nullptr) << entry.name;
       auto listed = owner.emplace(entry.name, table->library);
       EXPECT_TRUE(listed.second)
-          << entry.name << " is listed by " << listed.first->second
-          << " and " << table->library;
+          << entry.name << " is listed by " << listed.first->second << " and "
+          << table->library;
       auto bound = addresses.emplace(entry.address, entry.name);
       EXPECT_TRUE(bound.second) << entry.name << " and " << bound.first->second
                                 << " are bound to one address";
@@ -377,9 +379,9 @@ TEST(SystemExportTables, EntriesAreBoundAndListedOnce) {
       }
     }
   }
-  EXPECT_EQ(libraries, (std::set<std::string>{"kernel32", "advapi32", "ole32",
-                                              "oleaut32", "shell32", "user32",
-                                              "msvcrt"}));
+  EXPECT_EQ(libraries,
+            (std::set<std::string>{"kernel32", "advapi32", "ole32", "oleaut32",
+                                   "shell32", "user32", "msvcrt"}));
 }
 
 TEST(SystemExportTables, EveryDeclaredWin32FunctionIsListed) {
@@ -388,7 +390,8 @@ TEST(SystemExportTables, EveryDeclaredWin32FunctionIsListed) {
   std::set<std::string> listed;
   for (const SystemExportTable* table : AllSystemLibraries()) {
     if (strcmp(table->library, "msvcrt") == 0) continue;
-    for (size_t i = 0; i < table->count; ++i) listed.insert(table->entries[i].name);
+    for (size_t i = 0; i < table->count; ++i)
+      listed.insert(table->entries[i].name);
   }
   for (const std::string& name : declared) {
     if (kNotExported.count(name) != 0) {
@@ -495,13 +498,14 @@ TEST(SystemExportTables, EveryImportOfTheWindowsDllIsBound) {
     const SystemExport* entry =
         table == nullptr
             ? nullptr
-            : FindSystemExport(*table,
-                               import.name.empty() ? nullptr : import.name.c_str(),
-                               import.ordinal);
+            : FindSystemExport(
+                  *table, import.name.empty() ? nullptr : import.name.c_str(),
+                  import.ordinal);
     if (entry == nullptr) {
       unbound.push_back(import.library + "!" +
-                        (import.name.empty() ? "#" + std::to_string(import.ordinal)
-                                             : import.name));
+                        (import.name.empty()
+                             ? "#" + std::to_string(import.ordinal)
+                             : import.name));
     }
   }
   std::ostringstream list;

@@ -150,6 +150,7 @@ TEST(PeImageTest, RealDllMovedElsewhereHasEveryAbsoluteAddressMovedWithIt) {
       << failure;
   EXPECT_TRUE(moved.relocated);
   EXPECT_NE(moved.base, home.base);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(moved.base) % 0x10000, 0u);  // as on Windows
 
   const uint32_t oldBase = home.preferredBase;
   const uint32_t newBase = Low32(moved.base);

@@ -38,9 +38,8 @@ bool Faults(Access access) {
 }
 
 bool ReadFaults(const void* address) {
-  return Faults([address] {
-    (void)*static_cast<const volatile char*>(address);
-  });
+  return Faults(
+      [address] { (void)*static_cast<const volatile char*>(address); });
 }
 
 bool WriteFaults(void* address) {
@@ -147,16 +146,18 @@ TEST_F(VirtualMemoryTest, QueryRefusesBadArguments) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOACCESS));
   // Above user address space.
   SetLastError(0);
-  EXPECT_EQ(VirtualQuery(reinterpret_cast<void*>(~uintptr_t{0} & ~uintptr_t{0xFFF}),
-                         &info, sizeof(info)),
-            0u);
+  EXPECT_EQ(
+      VirtualQuery(reinterpret_cast<void*>(~uintptr_t{0} & ~uintptr_t{0xFFF}),
+                   &info, sizeof(info)),
+      0u);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   // A larger buffer is fine; only the structure is written.
   char big[sizeof(info) + 8];
   memset(big, 0x5A, sizeof(big));
-  EXPECT_EQ(VirtualQuery(Page(0), reinterpret_cast<PMEMORY_BASIC_INFORMATION>(big),
-                         sizeof(big)),
-            sizeof(info));
+  EXPECT_EQ(
+      VirtualQuery(Page(0), reinterpret_cast<PMEMORY_BASIC_INFORMATION>(big),
+                   sizeof(big)),
+      sizeof(info));
   EXPECT_EQ(big[sizeof(info)], 0x5A);
 }
 
@@ -224,7 +225,8 @@ TEST_F(VirtualMemoryTest, PseudoRelocationPatternWritesReadOnlyMemory) {
   EXPECT_EQ(old, static_cast<DWORD>(PAGE_READONLY));
   *target = 42;
   DWORD restored = 0;
-  ASSERT_TRUE(VirtualProtect(info.BaseAddress, info.RegionSize, old, &restored));
+  ASSERT_TRUE(
+      VirtualProtect(info.BaseAddress, info.RegionSize, old, &restored));
   EXPECT_EQ(restored, static_cast<DWORD>(PAGE_EXECUTE_READWRITE));
   EXPECT_EQ(*target, 42);
   EXPECT_TRUE(WriteFaults(target));
@@ -233,9 +235,10 @@ TEST_F(VirtualMemoryTest, PseudoRelocationPatternWritesReadOnlyMemory) {
 TEST_F(VirtualMemoryTest, ProtectReportsTheFirstPagesOldProtection) {
   DWORD old = 0;
   ASSERT_TRUE(VirtualProtect(Page(1), kPage, PAGE_READONLY, &old));
-  ASSERT_TRUE(VirtualProtect(Page(0) + kPage / 2, 2 * kPage, PAGE_NOACCESS, &old));
+  ASSERT_TRUE(
+      VirtualProtect(Page(0) + kPage / 2, 2 * kPage, PAGE_NOACCESS, &old));
   EXPECT_EQ(old, static_cast<DWORD>(PAGE_READWRITE));
-  // Pages 0 to 2 hold part of the range.
+  // Pages 0 to 2 each hold some of the range.
   EXPECT_TRUE(ReadFaults(Page(0)));
   EXPECT_TRUE(ReadFaults(Page(2)));
   EXPECT_FALSE(ReadFaults(Page(3)));
@@ -252,18 +255,20 @@ TEST_F(VirtualMemoryTest, ProtectRefusesBadProtections) {
         DWORD{PAGE_EXECUTE | PAGE_EXECUTE_READ}}) {
     DWORD old = 0x1234;
     SetLastError(0);
-    EXPECT_FALSE(VirtualProtect(Page(0), kPage, protection, &old)) << protection;
+    EXPECT_FALSE(VirtualProtect(Page(0), kPage, protection, &old))
+        << protection;
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER))
         << protection;
     EXPECT_EQ(old, 0x1234u);
   }
   // Valid on Windows, but not something a mapping here can have.
-  for (DWORD protection : {DWORD{PAGE_READWRITE | PAGE_GUARD},
-                           DWORD{PAGE_READONLY | PAGE_NOCACHE},
-                           DWORD{PAGE_READWRITE | PAGE_WRITECOMBINE}}) {
+  for (DWORD protection :
+       {DWORD{PAGE_READWRITE | PAGE_GUARD}, DWORD{PAGE_READONLY | PAGE_NOCACHE},
+        DWORD{PAGE_READWRITE | PAGE_WRITECOMBINE}}) {
     DWORD old = 0x1234;
     SetLastError(0);
-    EXPECT_FALSE(VirtualProtect(Page(0), kPage, protection, &old)) << protection;
+    EXPECT_FALSE(VirtualProtect(Page(0), kPage, protection, &old))
+        << protection;
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
   }
   EXPECT_FALSE(WriteFaults(Page(0)));
@@ -293,8 +298,8 @@ TEST_F(VirtualMemoryTest, ProtectOfUnmappedMemoryIsAnInvalidAddress) {
   SetLastError(0);
   EXPECT_FALSE(VirtualProtect(Page(2), kPage, PAGE_READONLY, &old));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ADDRESS));
-  // A range that runs into the hole changes nothing, not even its mapped
-  // part.
+  // A range that runs into the hole changes nothing, not even the pages
+  // that are mapped.
   SetLastError(0);
   EXPECT_FALSE(VirtualProtect(Page(0), 3 * kPage, PAGE_READONLY, &old));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_ADDRESS));
