@@ -33,7 +33,8 @@ bool Inside(const PeImage& image, const void* address) {
 void CheckName(const PeImage& image, const char* name) {
   Check(Inside(image, name));
   const size_t room =
-      image.imageSize - static_cast<size_t>(reinterpret_cast<const BYTE*>(name) - image.base);
+      image.imageSize -
+      static_cast<size_t>(reinterpret_cast<const BYTE*>(name) - image.base);
   Check(memchr(name, 0, room) != nullptr);
 }
 
@@ -58,7 +59,8 @@ void LookUp(const PeImage& image, const char* name, WORD ordinal) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PeImage image;
   std::string failure;
-  const DWORD status = qxplatform::internal::MapPeImage(data, size, &image, &failure);
+  const DWORD status =
+      qxplatform::internal::MapPeImage(data, size, &image, &failure);
   Check(status == ERROR_SUCCESS || status == ERROR_BAD_EXE_FORMAT ||
         status == ERROR_INVALID_ADDRESS || status == ERROR_NOT_ENOUGH_MEMORY);
   if (status != ERROR_SUCCESS) {

@@ -463,7 +463,14 @@ void _unlock(int number) {
 
 void abort(void) { ::abort(); }
 
-void* calloc(size_t count, size_t size) { return ::calloc(count, size); }
+void* calloc(size_t count, size_t size) {
+  // msvcrt refuses a product past the address space itself, with ENOMEM.
+  if (count != 0 && size > SIZE_MAX / count) {
+    errno = ENOMEM;
+    return nullptr;
+  }
+  return ::calloc(count, size);
+}
 
 void free(void* block) { ::free(block); }
 

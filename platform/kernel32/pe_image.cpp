@@ -78,8 +78,9 @@ DWORD ReserveImage(PeImage* image, std::string* failure) {
   }
   if (image->base != nullptr) return ERROR_SUCCESS;
   if ((image->characteristics & kRelocationsStripped) != 0) {
-    *failure = "the image cannot move from its ImageBase (its relocations "
-               "are stripped) and that range is taken";
+    *failure =
+        "the image cannot move from its ImageBase (its relocations are "
+        "stripped) and that range is taken";
     return ERROR_INVALID_ADDRESS;
   }
 #if defined(MAP_32BIT) && UINTPTR_MAX > 0xFFFFFFFFu
@@ -123,20 +124,21 @@ DWORD Relocate(PeImage* image, std::string* failure) {
     const uint32_t blockSize = ReadDword(block + 4);
     if (blockSize < kRelocationBlockHeader || blockSize % 2 != 0 ||
         blockSize > left)
-      return Damaged(failure, "the relocation block at 0x%X has a bad size "
-                     "(%u bytes)", blockRva, blockSize);
+      return Damaged(failure,
+                     "the relocation block at 0x%X has a bad size (%u bytes)",
+                     blockRva, blockSize);
     for (uint32_t at = kRelocationBlockHeader; at < blockSize; at += 2) {
       const WORD entry = ReadWord(block + at);
       const WORD type = entry >> 12;
       const uint64_t target = uint64_t{pageRva} + (entry & 0xFFF);
       if (type == kRelocationAbsolute) continue;
       if (type != kRelocationHighLow)
-        return Damaged(failure, "relocation type %u at 0x%llX is not "
-                       "supported", type,
-                       static_cast<unsigned long long>(target));
+        return Damaged(failure, "relocation type %u at 0x%llX is not supported",
+                       type, static_cast<unsigned long long>(target));
       if (!ImageHolds(*image, target, 4))
-        return Damaged(failure, "the relocation of 0x%llX lies outside the "
-                       "image", static_cast<unsigned long long>(target));
+        return Damaged(failure,
+                       "the relocation of 0x%llX lies outside the image",
+                       static_cast<unsigned long long>(target));
       if (!image->relocated) continue;
       BYTE* field = image->base + target;
       const uint32_t value = ReadDword(field) + delta;
@@ -165,14 +167,13 @@ DWORD ReadTlsCallbacks(PeImage* image, std::string* failure) {
   uint64_t rva = list - ImageAddress(*image, 0);
   for (unsigned number = 1;; ++number, rva += 4) {
     if (!ImageHolds(*image, rva, 4))
-      return Damaged(failure, "the TLS callback list does not end inside the "
-                     "image");
+      return Damaged(failure,
+                     "the TLS callback list does not end inside the image");
     const uint32_t callback = ReadDword(image->base + rva);
     if (callback == 0) return ERROR_SUCCESS;
     const uint32_t callbackRva = callback - ImageAddress(*image, 0);
     if (callbackRva >= image->imageSize)
-      return Damaged(failure, "TLS callback %u lies outside the image",
-                     number);
+      return Damaged(failure, "TLS callback %u lies outside the image", number);
     image->tlsCallbacks.push_back(reinterpret_cast<uintptr_t>(image->base) +
                                   callbackRva);
   }
@@ -219,9 +220,8 @@ DWORD MapPeImage(const BYTE* file, size_t size, PeImage* image,
   std::string ignored;
   if (failure == nullptr) failure = &ignored;
   *image = PeImage();
-  DWORD status = file != nullptr
-                     ? ReadPeHeaders(file, size, image, failure)
-                     : Damaged(failure, "there is no file");
+  DWORD status = file != nullptr ? ReadPeHeaders(file, size, image, failure)
+                                 : Damaged(failure, "there is no file");
   if (status == ERROR_SUCCESS) status = ReserveImage(image, failure);
   if (status != ERROR_SUCCESS) {
     *image = PeImage();

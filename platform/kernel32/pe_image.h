@@ -37,22 +37,22 @@ struct PeDirectory {
 };
 
 struct PeSection {
-  char name[9] = {};            // as stored, terminated
+  char name[9] = {};  // as stored, terminated
   uint32_t rva = 0;
-  uint32_t extent = 0;          // its memory, rounded to the section alignment
-  uint32_t rawOffset = 0;       // the file bytes copied to rva
+  uint32_t extent = 0;     // its memory, rounded to the section alignment
+  uint32_t rawOffset = 0;  // the file bytes copied to rva
   uint32_t rawSize = 0;
-  DWORD characteristics = 0;    // IMAGE_SCN_*
+  DWORD characteristics = 0;  // IMAGE_SCN_*
 };
 
 struct PeImage {
-  BYTE* base = nullptr;  // the mapping
-  size_t size = 0;       // SizeOfImage rounded to whole pages
+  BYTE* base = nullptr;    // the mapping
+  size_t size = 0;         // SizeOfImage rounded to whole pages
   uint32_t imageSize = 0;  // SizeOfImage: every RVA of the image lies below
   uint32_t headersSize = 0;
   uint32_t sectionAlignment = 0;
   uint32_t preferredBase = 0;
-  bool relocated = false;  // mapped elsewhere; the relocations were applied
+  bool relocated = false;    // mapped elsewhere; the relocations were applied
   WORD characteristics = 0;  // of the file: IMAGE_FILE_DLL, ...
   // The entry point; 0 when there is none or the image is not a DLL (then
   // it is mapped but its entry is never called, as Windows does).
@@ -82,7 +82,8 @@ DWORD MapPeImage(const BYTE* file, size_t size, PeImage* image,
                  std::string* failure);
 
 // Asks the resolver for every import, in table order, and stores each
-// address in the import address table. ERROR_SUCCESS; the resolver's error
+// address in the import address table; before ProtectPeImage, which may
+// leave that table read-only. ERROR_SUCCESS; the resolver's error
 // with *failure naming the import ("KERNEL32.dll!Beep", "OLEAUT32.dll!#9");
 // or ERROR_BAD_EXE_FORMAT for damaged tables. Bound and delayed imports are
 // left alone.

@@ -34,7 +34,8 @@ bool ReadTables(const PeImage& image, ExportTables* tables) {
 }
 
 bool TablesInside(const PeImage& image, const ExportTables& tables) {
-  return ImageHolds(image, tables.functions, 4 * uint64_t{tables.functionCount}) &&
+  return ImageHolds(image, tables.functions,
+                    4 * uint64_t{tables.functionCount}) &&
          ImageHolds(image, tables.names, 4 * uint64_t{tables.nameCount}) &&
          ImageHolds(image, tables.nameIndexes, 2 * uint64_t{tables.nameCount});
 }

@@ -79,8 +79,8 @@ DWORD ReadSections(const BYTE* file, size_t size, size_t tableOffset,
     if (uint64_t{section.rva} + memorySize > image->imageSize)
       return Damaged(failure, "section %u (%s) lies outside SizeOfImage",
                      number, section.name);
-    if (rawSize != 0 && (section.rawOffset > size ||
-                         rawSize > size - section.rawOffset))
+    if (rawSize != 0 &&
+        (section.rawOffset > size || rawSize > size - section.rawOffset))
       return Damaged(failure, "section %u (%s) lies outside the file", number,
                      section.name);
     // Raw data past the virtual size is the file's padding, not the image's.
@@ -126,26 +126,31 @@ DWORD ReadOptionalHeader(const BYTE* optional, size_t size, PeImage* image,
 
   const uint32_t sectionAlignment = image->sectionAlignment;
   if (!IsPowerOfTwo(sectionAlignment) || sectionAlignment > kMaxImageSize)
-    return Damaged(failure, "SectionAlignment 0x%X is not a sensible power "
-                   "of two", sectionAlignment);
+    return Damaged(failure,
+                   "SectionAlignment 0x%X is not a sensible power of two",
+                   sectionAlignment);
   if (!IsPowerOfTwo(fileAlignment) || fileAlignment > kMaxFileAlignment ||
       fileAlignment > sectionAlignment)
-    return Damaged(failure, "FileAlignment 0x%X does not suit "
-                   "SectionAlignment 0x%X", fileAlignment, sectionAlignment);
+    return Damaged(failure,
+                   "FileAlignment 0x%X does not suit SectionAlignment 0x%X",
+                   fileAlignment, sectionAlignment);
   // Below the page size, sections are laid out in memory as in the file.
   if (sectionAlignment < kFormatPageSize && fileAlignment != sectionAlignment)
-    return Damaged(failure, "SectionAlignment 0x%X is below the page size "
-                   "but FileAlignment 0x%X differs", sectionAlignment,
-                   fileAlignment);
+    return Damaged(failure,
+                   "SectionAlignment 0x%X is below the page size but "
+                   "FileAlignment 0x%X differs",
+                   sectionAlignment, fileAlignment);
   if (image->imageSize == 0 || image->imageSize > kMaxImageSize)
-    return Damaged(failure, "SizeOfImage 0x%X is not between 1 byte and "
-                   "256 MiB", image->imageSize);
+    return Damaged(failure,
+                   "SizeOfImage 0x%X is not between 1 byte and 256 MiB",
+                   image->imageSize);
   if (image->preferredBase % kBaseGranularity != 0)
     return Damaged(failure, "ImageBase 0x%X is not a multiple of 64 KiB",
                    image->preferredBase);
   if (uint64_t{image->preferredBase} + image->imageSize > (uint64_t{1} << 32))
-    return Damaged(failure, "the image at ImageBase 0x%X would end beyond "
-                   "4 GiB", image->preferredBase);
+    return Damaged(failure,
+                   "the image at ImageBase 0x%X would end beyond 4 GiB",
+                   image->preferredBase);
   if (image->headersSize > image->imageSize)
     return Damaged(failure, "SizeOfHeaders 0x%X is larger than SizeOfImage",
                    image->headersSize);
@@ -166,19 +171,19 @@ DWORD ReadDirectories(const BYTE* optional, size_t optionalLength,
   DWORD present = ReadDword(optional + 92);
   if (present > kMaxDirectories) present = kMaxDirectories;
   if (optionalLength < kOptionalFixedLength + present * 8)
-    return Damaged(failure, "the optional header is too short for its %u "
-                   "data directories", present);
+    return Damaged(
+        failure, "the optional header is too short for its %u data directories",
+        present);
   const BYTE* directories = optional + kOptionalFixedLength;
-  DWORD status = ReadDirectory(directories, present, kExportIndex, "export",
-                               kExportDirectoryLength, image, &image->exports,
-                               failure);
+  DWORD status =
+      ReadDirectory(directories, present, kExportIndex, "export",
+                    kExportDirectoryLength, image, &image->exports, failure);
   if (status == ERROR_SUCCESS)
     status = ReadDirectory(directories, present, kImportIndex, "import", 0,
                            image, &image->imports, failure);
   if (status == ERROR_SUCCESS)
-    status = ReadDirectory(directories, present, kRelocationIndex,
-                           "relocation", 0, image, &image->relocations,
-                           failure);
+    status = ReadDirectory(directories, present, kRelocationIndex, "relocation",
+                           0, image, &image->relocations, failure);
   if (status == ERROR_SUCCESS)
     status = ReadDirectory(directories, present, kTlsIndex, "TLS",
                            kTlsDirectoryLength, image, &image->tls, failure);
@@ -204,8 +209,9 @@ DWORD ReadPeHeaders(const BYTE* file, size_t size, PeImage* image,
     return Damaged(failure, "the file has no MZ signature");
   const uint64_t peOffset = ReadDword(file + kNewHeaderOffsetField);
   if (peOffset > size || size - peOffset < 4 + kFileHeaderLength)
-    return Damaged(failure, "the NT headers at e_lfanew 0x%llX lie outside "
-                   "the file", static_cast<unsigned long long>(peOffset));
+    return Damaged(failure,
+                   "the NT headers at e_lfanew 0x%llX lie outside the file",
+                   static_cast<unsigned long long>(peOffset));
   if (ReadDword(file + peOffset) != kPeSignature)
     return Damaged(failure, "no PE signature at e_lfanew 0x%llX",
                    static_cast<unsigned long long>(peOffset));

@@ -33,8 +33,8 @@ class ImportWalk {
     if (m_image.imports.size == 0) return ERROR_SUCCESS;
     for (uint64_t at = m_image.imports.rva;; at += kDescriptorLength) {
       if (!ImageHolds(m_image, at, kDescriptorLength))
-        return Damaged(m_failure, "the import descriptors do not end inside "
-                       "the image");
+        return Damaged(m_failure,
+                       "the import descriptors do not end inside the image");
       const BYTE* descriptor = m_image.base + at;
       const uint32_t lookup = ReadDword(descriptor);
       const uint32_t name = ReadDword(descriptor + 12);
@@ -42,12 +42,13 @@ class ImportWalk {
       if (name == 0 && addresses == 0) return ERROR_SUCCESS;
       const char* library = nullptr;
       if (!ImageString(m_image, name, &library, &m_nameBytes))
-        return Damaged(m_failure, "the import descriptor at 0x%llX names a "
-                       "library outside the image",
-                       static_cast<unsigned long long>(at));
+        return Damaged(
+            m_failure,
+            "the import descriptor at 0x%llX names a library outside the image",
+            static_cast<unsigned long long>(at));
       if (addresses == 0)
-        return Damaged(m_failure, "the imports from %.64s have no address "
-                       "table", library);
+        return Damaged(m_failure,
+                       "the imports from %.64s have no address table", library);
       // Without a lookup table the address table doubles as one.
       const DWORD status =
           Library(library, lookup != 0 ? lookup : addresses, addresses);
@@ -60,31 +61,34 @@ class ImportWalk {
     for (uint64_t index = 0;; ++index) {
       const uint64_t entryRva = lookup + 4 * index;
       if (!ImageHolds(m_image, entryRva, 4))
-        return Damaged(m_failure, "the imports from %.64s do not end inside "
-                       "the image", library);
+        return Damaged(m_failure,
+                       "the imports from %.64s do not end inside the image",
+                       library);
       const DWORD entry = ReadDword(m_image.base + entryRva);
       if (entry == 0) return ERROR_SUCCESS;
       if (m_entries-- == 0)
-        return Damaged(m_failure, "the import tables are larger than the "
-                       "image");
+        return Damaged(m_failure,
+                       "the import tables are larger than the image");
       const uint64_t slot = addresses + 4 * index;
       if (!ImageHolds(m_image, slot, 4))
-        return Damaged(m_failure, "the address table of %.64s lies outside "
-                       "the image", library);
+        return Damaged(m_failure,
+                       "the address table of %.64s lies outside the image",
+                       library);
       PeImport import = {library, nullptr, 0, 0};
       if ((entry & kByOrdinal) != 0) {
         if ((entry & kOrdinalUnused) != 0)
-          return Damaged(m_failure, "import %llu from %.64s has a bad "
-                         "ordinal entry 0x%08X",
-                         static_cast<unsigned long long>(index + 1), library,
-                         entry);
+          return Damaged(
+              m_failure,
+              "import %llu from %.64s has a bad ordinal entry 0x%08X",
+              static_cast<unsigned long long>(index + 1), library, entry);
         import.ordinal = static_cast<WORD>(entry);
       } else {
         if (!ImageHolds(m_image, entry, 2) ||
             !ImageString(m_image, entry + 2, &import.name, &m_nameBytes))
-          return Damaged(m_failure, "import %llu from %.64s has its name "
-                         "outside the image",
-                         static_cast<unsigned long long>(index + 1), library);
+          return Damaged(
+              m_failure,
+              "import %llu from %.64s has its name outside the image",
+              static_cast<unsigned long long>(index + 1), library);
         import.hint = ReadWord(m_image.base + entry);
       }
       if (m_resolver != nullptr) {
@@ -98,10 +102,10 @@ class ImportWalk {
     uintptr_t address = 0;
     DWORD error = ERROR_PROC_NOT_FOUND;
     if (!m_resolver(m_context, import, &address, &error)) {
-      *m_failure = std::string(import.library) + "!" +
-                   (import.name != nullptr
-                        ? std::string(import.name)
-                        : "#" + std::to_string(import.ordinal));
+      *m_failure =
+          std::string(import.library) + "!" +
+          (import.name != nullptr ? std::string(import.name)
+                                  : "#" + std::to_string(import.ordinal));
       return error != ERROR_SUCCESS ? error : ERROR_PROC_NOT_FOUND;
     }
     // The image's pointers are 32 bits wide.

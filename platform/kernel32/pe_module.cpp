@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "byte_source.h"
+#include "kernel_internal.h"
 #include "pe_exports.h"
 #include "pe_image.h"
 #include "thread_environment.h"
@@ -150,6 +151,7 @@ DWORD LoadPeModule(const std::string& path, bool resolveImports,
     UnloadPeModule(loaded);
     return status;
   }
+  NoteImageMapping(loaded->image.base, loaded->image.size);
   *module = loaded;
   return ERROR_SUCCESS;
 #endif
@@ -200,6 +202,7 @@ FARPROC FindPeModuleExport(const PeModule* module, LPCSTR name,
 
 void UnloadPeModule(PeModule* module) {
   if (module == nullptr) return;
+  if (module->image.base != nullptr) ForgetImageMapping(module->image.base);
   UnmapPeImage(&module->image);
   delete module;
 }

@@ -294,7 +294,9 @@ TEST(MsvcrtBinding, MemoryAndStringsAreTheCLibrarys) {
   ASSERT_NE(block, nullptr);
   freeBound(block);
   freeBound(nullptr);
+  errno = 0;
   EXPECT_EQ(callocBound(SIZE_MAX, 2), nullptr);
+  EXPECT_EQ(errno, ENOMEM);
   EXPECT_EQ(Bound<Strlen>("strlen")("korvex"), 6u);
   auto strncmpBound = Bound<Strncmp>("strncmp");
   EXPECT_EQ(strncmpBound("abcx", "abcy", 3), 0);

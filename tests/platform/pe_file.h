@@ -28,7 +28,8 @@ inline std::vector<BYTE> ReadBytes(const char* path, size_t limit = SIZE_MAX) {
   std::ifstream in(path, std::ios::binary);
   std::vector<BYTE> bytes;
   std::istreambuf_iterator<char> it(in), end;
-  for (; it != end && bytes.size() < limit; ++it) bytes.push_back(static_cast<BYTE>(*it));
+  for (; it != end && bytes.size() < limit; ++it)
+    bytes.push_back(static_cast<BYTE>(*it));
   return bytes;
 }
 
@@ -199,9 +200,12 @@ struct Requests {
   std::string refuse;
   DWORD refusal = ERROR_PROC_NOT_FOUND;
 
-  static uintptr_t AddressOf(size_t request) { return kFirstAddress + 16 * request; }
+  static uintptr_t AddressOf(size_t request) {
+    return kFirstAddress + 16 * request;
+  }
 
-  static bool Resolve(void* context, const qxplatform::internal::PeImport& import,
+  static bool Resolve(void* context,
+                      const qxplatform::internal::PeImport& import,
                       uintptr_t* address, DWORD* error) {
     Requests* requests = static_cast<Requests*>(context);
     const std::string library = import.library;

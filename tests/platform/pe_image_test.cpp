@@ -47,11 +47,13 @@ PeFile RealDll() {
 #endif
 }
 
-PeFile FeaturesDll() { return PeFile{pe_test::ReadBytes(pe_test::kFeaturesDll)}; }
+PeFile FeaturesDll() {
+  return PeFile{pe_test::ReadBytes(pe_test::kFeaturesDll)};
+}
 
-#define SKIP_WITHOUT(file)                                                  \
-  if ((file).bytes.empty())                                                 \
-  GTEST_SKIP() << "the win32 DLL was not built before this build was "      \
+#define SKIP_WITHOUT(file)                                             \
+  if ((file).bytes.empty())                                            \
+  GTEST_SKIP() << "the win32 DLL was not built before this build was " \
                   "configured"
 
 uint32_t Low32(const void* address) {
@@ -66,7 +68,8 @@ uint32_t DwordAt(const BYTE* at) {
 
 const PeSection* SectionHolding(const PeImage& image, uint64_t rva) {
   for (const PeSection& section : image.sections)
-    if (rva >= section.rva && rva - section.rva < section.extent) return &section;
+    if (rva >= section.rva && rva - section.rva < section.extent)
+      return &section;
   return nullptr;
 }
 
@@ -81,7 +84,8 @@ bool InCode(const PeImage& image, const void* address) {
   const uintptr_t base = reinterpret_cast<uintptr_t>(image.base);
   if (at < base) return false;
   const PeSection* section = SectionHolding(image, at - base);
-  return section != nullptr && (section->characteristics & kSectionExecute) != 0;
+  return section != nullptr &&
+         (section->characteristics & kSectionExecute) != 0;
 }
 
 // The import address table as the file's own directory 12 marks it holds
@@ -95,7 +99,8 @@ void ExpectAddressTable(const PeFile& file, const PeImage& image,
     const std::string& key = requests.asked[index];
     const std::string library = key.substr(0, key.find('!'));
     if (index + 1 == requests.asked.size() ||
-        requests.asked[index + 1].compare(0, library.size() + 1, library + "!") != 0)
+        requests.asked[index + 1].compare(0, library.size() + 1,
+                                          library + "!") != 0)
       expected.push_back(0);
   }
   const uint32_t rva = file.Get32(file.Directory(12));
@@ -126,10 +131,13 @@ TEST(PeImageTest, RealDllMapsAtItsPreferredBaseAsItsSectionsSay) {
     const uint32_t virtualSize = file.Get32(header + 8);
     const uint32_t rawSize = file.Get32(header + 16);
     const uint32_t copied = rawSize < virtualSize ? rawSize : virtualSize;
-    EXPECT_EQ(memcmp(image.base + rva, &file.bytes[file.Get32(header + 20)], copied), 0)
+    EXPECT_EQ(
+        memcmp(image.base + rva, &file.bytes[file.Get32(header + 20)], copied),
+        0)
         << "section " << index + 1;
     for (uint32_t at = copied; at < virtualSize; ++at)
-      ASSERT_EQ(image.base[rva + at], 0) << "section " << index + 1 << " +" << at;
+      ASSERT_EQ(image.base[rva + at], 0)
+          << "section " << index + 1 << " +" << at;
   }
   EXPECT_TRUE(InCode(image, image.base + image.entryRva));
   EXPECT_TRUE(image.tlsCallbacks.empty());
@@ -150,7 +158,8 @@ TEST(PeImageTest, RealDllMovedElsewhereHasEveryAbsoluteAddressMovedWithIt) {
       << failure;
   EXPECT_TRUE(moved.relocated);
   EXPECT_NE(moved.base, home.base);
-  EXPECT_EQ(reinterpret_cast<uintptr_t>(moved.base) % 0x10000, 0u);  // as on Windows
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(moved.base) % 0x10000,
+            0u);  // as on Windows
 
   const uint32_t oldBase = home.preferredBase;
   const uint32_t newBase = Low32(moved.base);
@@ -162,15 +171,17 @@ TEST(PeImageTest, RealDllMovedElsewhereHasEveryAbsoluteAddressMovedWithIt) {
     const uint32_t blockSize = DwordAt(blocks + offset + 4);
     ASSERT_GE(blockSize, 8u);
     for (uint32_t at = 8; at < blockSize; at += 2) {
-      const uint16_t entry = static_cast<uint16_t>(blocks[offset + at] |
-                                                   blocks[offset + at + 1] << 8);
+      const uint16_t entry = static_cast<uint16_t>(
+          blocks[offset + at] | blocks[offset + at + 1] << 8);
       if (entry >> 12 == 0) continue;
       ASSERT_EQ(entry >> 12, 3);  // HIGHLOW, all the i386 linker makes
       const uint32_t target = page + (entry & 0xFFF);
       const uint32_t before = DwordAt(home.base + target);
       const uint32_t after = DwordAt(moved.base + target);
-      EXPECT_LT(before - oldBase, file.ImageSize()) << "at 0x" << std::hex << target;
-      EXPECT_EQ(after, before - oldBase + newBase) << "at 0x" << std::hex << target;
+      EXPECT_LT(before - oldBase, file.ImageSize())
+          << "at 0x" << std::hex << target;
+      EXPECT_EQ(after, before - oldBase + newBase)
+          << "at 0x" << std::hex << target;
       for (uint32_t byte = 0; byte < 4; ++byte) rewritten[target + byte] = true;
       ++fixups;
     }
@@ -189,9 +200,12 @@ TEST(PeImageTest, RealDllMovedElsewhereHasEveryAbsoluteAddressMovedWithIt) {
   }
   void* there = nullptr;
   void* here = nullptr;
-  ASSERT_EQ(FindPeExport(home, "DllGetClassObject", 0, &there), PeExportLookup::kFound);
-  ASSERT_EQ(FindPeExport(moved, "DllGetClassObject", 0, &here), PeExportLookup::kFound);
-  EXPECT_EQ(static_cast<BYTE*>(here) - moved.base, static_cast<BYTE*>(there) - home.base);
+  ASSERT_EQ(FindPeExport(home, "DllGetClassObject", 0, &there),
+            PeExportLookup::kFound);
+  ASSERT_EQ(FindPeExport(moved, "DllGetClassObject", 0, &here),
+            PeExportLookup::kFound);
+  EXPECT_EQ(static_cast<BYTE*>(here) - moved.base,
+            static_cast<BYTE*>(there) - home.base);
 }
 
 TEST(PeImageTest, RealDllAsksForEachImportOnceAndStoresEachAnswer) {
@@ -206,7 +220,8 @@ TEST(PeImageTest, RealDllAsksForEachImportOnceAndStoresEachAnswer) {
   ASSERT_EQ(BindPeImports(&image, Requests::Resolve, &requests, &failure),
             ERROR_SUCCESS)
       << failure;
-  const std::set<std::string> asked(requests.asked.begin(), requests.asked.end());
+  const std::set<std::string> asked(requests.asked.begin(),
+                                    requests.asked.end());
   EXPECT_EQ(asked.size(), requests.asked.size());
   for (const char* expected :
        {"KERNEL32.dll!GetProcAddress", "KERNEL32.dll!LoadLibraryExA",
@@ -223,8 +238,9 @@ TEST(PeImageTest, BindingStopsAtTheFirstImportThatCannotBeResolvedAndNamesIt) {
   {
     Mapped image;
     std::string failure;
-    ASSERT_EQ(MapPeImage(file.bytes.data(), file.bytes.size(), &image, &failure),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        MapPeImage(file.bytes.data(), file.bytes.size(), &image, &failure),
+        ERROR_SUCCESS);
     Requests requests;
     requests.refuse = "KERNEL32.dll!Sleep";
     EXPECT_EQ(BindPeImports(&image, Requests::Resolve, &requests, &failure),
@@ -255,7 +271,8 @@ TEST(PeImageTest, RealDllExportsItsFourFunctionsByNameAndByOrdinal) {
   for (const char* name : {"DllCanUnloadNow", "DllGetClassObject",
                            "DllRegisterServer", "DllUnregisterServer"}) {
     void* address = nullptr;
-    ASSERT_EQ(FindPeExport(image, name, 0, &address), PeExportLookup::kFound) << name;
+    ASSERT_EQ(FindPeExport(image, name, 0, &address), PeExportLookup::kFound)
+        << name;
     EXPECT_TRUE(InCode(image, address)) << name;
     byName.insert(address);
   }
@@ -264,16 +281,19 @@ TEST(PeImageTest, RealDllExportsItsFourFunctionsByNameAndByOrdinal) {
   const WORD first = static_cast<WORD>(file.Get32(exports + 16));
   for (WORD ordinal = first; ordinal < first + 4; ++ordinal) {
     void* address = nullptr;
-    ASSERT_EQ(FindPeExport(image, nullptr, ordinal, &address), PeExportLookup::kFound)
+    ASSERT_EQ(FindPeExport(image, nullptr, ordinal, &address),
+              PeExportLookup::kFound)
         << "#" << ordinal;
     byOrdinal.insert(address);
   }
   EXPECT_EQ(byOrdinal, byName);
   void* address = nullptr;
-  EXPECT_EQ(FindPeExport(image, nullptr, static_cast<WORD>(first - 1), &address),
-            PeExportLookup::kNotFound);
-  EXPECT_EQ(FindPeExport(image, nullptr, static_cast<WORD>(first + 4), &address),
-            PeExportLookup::kNotFound);
+  EXPECT_EQ(
+      FindPeExport(image, nullptr, static_cast<WORD>(first - 1), &address),
+      PeExportLookup::kNotFound);
+  EXPECT_EQ(
+      FindPeExport(image, nullptr, static_cast<WORD>(first + 4), &address),
+      PeExportLookup::kNotFound);
   for (const char* name : {"DllMain", "dllgetclassobject", "DllGetClassObjectX",
                            "DllGetClassObjec", "", "zzz", "A"})
     EXPECT_EQ(FindPeExport(image, name, 0, &address), PeExportLookup::kNotFound)
@@ -294,20 +314,24 @@ TEST(PeImageTest, TlsCallbacksOrdinalImportsAndForwardersAreReported) {
   ASSERT_EQ(BindPeImports(&image, Requests::Resolve, &requests, &failure),
             ERROR_SUCCESS)
       << failure;
-  EXPECT_EQ(requests.asked, (std::vector<std::string>{"OLEAUT32.dll!#7",
-                                                      "KERNEL32.dll!GetTickCount"}));
+  EXPECT_EQ(requests.asked,
+            (std::vector<std::string>{"OLEAUT32.dll!#7",
+                                      "KERNEL32.dll!GetTickCount"}));
   ExpectAddressTable(file, image, requests);
 
   void* address = nullptr;
-  ASSERT_EQ(FindPeExport(image, "Gamma", 0, &address), PeExportLookup::kForwarded);
+  ASSERT_EQ(FindPeExport(image, "Gamma", 0, &address),
+            PeExportLookup::kForwarded);
   EXPECT_STREQ(static_cast<const char*>(address), "KERNEL32.GetTickCount");
-  EXPECT_EQ(FindPeExport(image, nullptr, 3, &address), PeExportLookup::kForwarded);
+  EXPECT_EQ(FindPeExport(image, nullptr, 3, &address),
+            PeExportLookup::kForwarded);
   EXPECT_EQ(FindPeExport(image, "Alpha", 0, &address), PeExportLookup::kFound);
   EXPECT_TRUE(InCode(image, address));
 
   Mapped refused;
-  ASSERT_EQ(MapPeImage(file.bytes.data(), file.bytes.size(), &refused, &failure),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      MapPeImage(file.bytes.data(), file.bytes.size(), &refused, &failure),
+      ERROR_SUCCESS);
   requests = Requests();
   requests.refuse = "OLEAUT32.dll!#7";
   EXPECT_EQ(BindPeImports(&refused, Requests::Resolve, &requests, &failure),
@@ -334,7 +358,8 @@ TEST(PeImageTest, TlsCallbacksMoveWithTheImage) {
             ERROR_SUCCESS);
   EXPECT_TRUE(moved.relocated);
   ASSERT_EQ(moved.tlsCallbacks.size(), 1u);
-  EXPECT_EQ(moved.tlsCallbacks[0] - reinterpret_cast<uintptr_t>(moved.base), homeOffset);
+  EXPECT_EQ(moved.tlsCallbacks[0] - reinterpret_cast<uintptr_t>(moved.base),
+            homeOffset);
 }
 
 TEST(PeImageTest, SectionsGetTheAccessTheyAskForAndTheHeadersAreReadOnly) {
@@ -344,24 +369,27 @@ TEST(PeImageTest, SectionsGetTheAccessTheyAskForAndTheHeadersAreReadOnly) {
   ASSERT_EQ(MapPeImage(file.bytes.data(), file.bytes.size(), &image, nullptr),
             ERROR_SUCCESS);
   Requests requests;
-  ASSERT_EQ(BindPeImports(&image, Requests::Resolve, &requests, nullptr), ERROR_SUCCESS);
+  ASSERT_EQ(BindPeImports(&image, Requests::Resolve, &requests, nullptr),
+            ERROR_SUCCESS);
   ASSERT_EQ(ProtectPeImage(&image), ERROR_SUCCESS);
   EXPECT_EQ(Access(image.base), "r--");
   const std::pair<const char*, const char*> expected[] = {
-      {".text", "r-x"}, {".data", "rw-"}, {".rdata", "r--"},
+      {".text", "r-x"}, {".data", "rw-"},  {".rdata", "r--"},
       {".bss", "rw-"},  {".idata", "rw-"}, {".reloc", "r--"}};
   for (const auto& [name, access] : expected) {
     const PeSection* section = SectionNamed(image, name);
     ASSERT_NE(section, nullptr) << name;
     EXPECT_EQ(Access(image.base + section->rva), access) << name;
-    EXPECT_EQ(Access(image.base + section->rva + section->extent - 1), access) << name;
+    EXPECT_EQ(Access(image.base + section->rva + section->extent - 1), access)
+        << name;
   }
 }
 
 TEST(PeImageTest, AnImageThatIsNoDllIsMappedWithoutAnEntryPoint) {
   PeFile file = FeaturesDll();
   ASSERT_FALSE(file.bytes.empty());
-  file.Set16(file.FileHeader() + 18, file.Get16(file.FileHeader() + 18) & ~0x2000u);
+  file.Set16(file.FileHeader() + 18,
+             file.Get16(file.FileHeader() + 18) & ~0x2000u);
   Mapped image;
   std::string failure;
   ASSERT_EQ(MapPeImage(file.bytes.data(), file.bytes.size(), &image, &failure),

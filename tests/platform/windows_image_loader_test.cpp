@@ -157,6 +157,26 @@ TEST_F(WindowsImageLoader, ExportsByNameAndOrdinalButNotByForwarding) {
   FreeLibrary(probe);
 }
 
+TEST_F(WindowsImageLoader, ItsPagesAreImagePagesWithTheirSectionsAccess) {
+  HMODULE probe = LoadProbe();
+  ASSERT_NE(probe, nullptr);
+  MEMORY_BASIC_INFORMATION headers = {};
+  ASSERT_EQ(VirtualQuery(probe, &headers, sizeof(headers)), sizeof(headers));
+  EXPECT_EQ(headers.Type, static_cast<DWORD>(MEM_IMAGE));
+  EXPECT_EQ(headers.AllocationBase, probe);
+  EXPECT_EQ(headers.Protect, static_cast<DWORD>(PAGE_READONLY));
+  MEMORY_BASIC_INFORMATION code = {};
+  auto function = reinterpret_cast<const void*>(
+      GetProcAddress(probe, "ProbeCallsThePlatform"));
+  ASSERT_EQ(VirtualQuery(function, &code, sizeof(code)), sizeof(code));
+  EXPECT_EQ(code.AllocationBase, probe);
+  EXPECT_EQ(code.Protect, static_cast<DWORD>(PAGE_EXECUTE_READ));
+  ASSERT_TRUE(FreeLibrary(probe));
+  MEMORY_BASIC_INFORMATION gone = {};
+  ASSERT_EQ(VirtualQuery(probe, &gone, sizeof(gone)), sizeof(gone));
+  EXPECT_NE(gone.Type, static_cast<DWORD>(MEM_IMAGE));
+}
+
 TEST_F(WindowsImageLoader, LoadedAsDataItSharesTheImageAndItsName) {
   HMODULE probe = LoadProbe();
   ASSERT_NE(probe, nullptr);
