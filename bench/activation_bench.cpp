@@ -12,6 +12,8 @@
 
 #include <qxplatform/controls.h>
 
+#include "installed_provider.h"
+
 #include "installer/iinstall_korvex.h"
 #include "module/exports.h"
 #include "module/server_module.h"
@@ -22,20 +24,6 @@ HINSTANCE BenchInstance() {
   return reinterpret_cast<HINSTANCE>(static_cast<UINT_PTR>(0x7A510000));
 }
 
-// The provider's image only has to exist: the benchmark's own does.
-void InstallProvider() {
-  char image[4096];
-  ssize_t length = readlink("/proc/self/exe", image, sizeof(image) - 1);
-  std::string error;
-  qxplatform::ImportRegistryText(
-      "Windows Registry Editor Version 5.00\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Defaults\\"
-      "Provider\\Selvane Korvex for RDKV CSP v1.0]\r\n"
-      "\"Image Path\"=\"" +
-          std::string(image, length > 0 ? static_cast<size_t>(length) : 0) +
-          "\"\r\n\"Type\"=dword:00000001\r\n",
-      &error);
-}
 
 // DllGetClassObject, CreateInstance, install, Release: what a page does for
 // each object it creates; the provider probe runs twice (construction and

@@ -13,6 +13,8 @@
 
 #include <qxplatform/controls.h>
 
+#include "installed_provider.h"
+
 #include "installer/iinstall_korvex.h"
 
 namespace {
@@ -26,22 +28,6 @@ const char* LibraryPath(const benchmark::State& state) {
 
 void Label(benchmark::State& state) {
   state.SetLabel(state.range(0) == 0 ? "qxKorvex.dll" : "libqxKorvex.so");
-}
-
-// The provider's image only has to exist: the benchmark's own does.
-void InstallProvider() {
-  char image[4096];
-  ssize_t length = readlink("/proc/self/exe", image, sizeof(image) - 1);
-  std::string error;
-  qxplatform::ResetRegistry();
-  qxplatform::ImportRegistryText(
-      "Windows Registry Editor Version 5.00\r\n\r\n"
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Defaults\\"
-      "Provider\\Selvane Korvex for RDKV CSP v1.0]\r\n"
-      "\"Image Path\"=\"" +
-          std::string(image, length > 0 ? static_cast<size_t>(length) : 0) +
-          "\"\r\n\"Type\"=dword:00000001\r\n",
-      &error);
 }
 
 IClassFactory* ClassObject(HMODULE library) {
@@ -71,6 +57,7 @@ BENCHMARK(BM_LoadFree)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 void BM_ActivateInstallRelease(benchmark::State& state) {
   Label(state);
+  qxplatform::ResetRegistry();
   InstallProvider();
   HMODULE library = LoadLibraryA(LibraryPath(state));
   auto getClassObject = reinterpret_cast<GetClassObjectFunction>(
@@ -101,6 +88,7 @@ BENCHMARK(BM_ActivateInstallRelease)->Arg(0)->Arg(1);
 // call goes through IDispatch::Invoke and the type information's Invoke.
 void BM_InvokeInstall(benchmark::State& state) {
   Label(state);
+  qxplatform::ResetRegistry();
   InstallProvider();
   HMODULE library = LoadLibraryA(LibraryPath(state));
   // The object reads its type information from the registered library.

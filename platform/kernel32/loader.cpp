@@ -280,13 +280,8 @@ void InstallExitHook(Loader& loader) {
   }
 }
 
-// Tells a library that has just been loaded that it is attached. One that
-// refuses to start is told at once to shut down again and is unloaded.
-bool Attach(Loader& loader, Module* module) {
-  if (!Runs(module)) return true;
-  InstallExitHook(loader);
-  if (Notify(module, DLL_PROCESS_ATTACH, nullptr)) return true;
-  Notify(module, DLL_PROCESS_DETACH, nullptr);
+// Takes a library that has been told it is detached out of the process.
+void Unload(Loader& loader, Module* module) {
   qxplatform::internal::ReleaseModuleResources(Handle(module));
   Forget(&loader.images, module);
   if (module->image != nullptr) {
@@ -295,6 +290,16 @@ bool Attach(Loader& loader, Module* module) {
     dlclose(module->library);
   }
   delete module;
+}
+
+// Tells a library that has just been loaded that it is attached. One that
+// refuses to start is told at once to shut down again and is unloaded.
+bool Attach(Loader& loader, Module* module) {
+  if (!Runs(module)) return true;
+  InstallExitHook(loader);
+  if (Notify(module, DLL_PROCESS_ATTACH, nullptr)) return true;
+  Notify(module, DLL_PROCESS_DETACH, nullptr);
+  Unload(loader, module);
   SetLastError(ERROR_DLL_INIT_FAILED);
   return false;
 }
@@ -479,14 +484,7 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
     module->detached = true;
     Notify(module, DLL_PROCESS_DETACH, nullptr);
   }
-  qxplatform::internal::ReleaseModuleResources(hLibModule);
-  Forget(&loader.images, module);
-  if (module->image != nullptr) {
-    qxplatform::internal::UnloadPeModule(module->image);
-  } else {
-    dlclose(module->library);
-  }
-  delete module;
+  Unload(loader, module);
   return TRUE;
 }
 
