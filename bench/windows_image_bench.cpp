@@ -31,8 +31,8 @@ void Label(benchmark::State& state) {
 }
 
 IClassFactory* ClassObject(HMODULE library) {
-  auto getClassObject = reinterpret_cast<GetClassObjectFunction>(
-      reinterpret_cast<void (*)()>(
+  auto getClassObject =
+      reinterpret_cast<GetClassObjectFunction>(reinterpret_cast<void (*)()>(
           GetProcAddress(library, "DllGetClassObject")));
   IClassFactory* factory = nullptr;
   if (getClassObject == nullptr ||
@@ -60,8 +60,8 @@ void BM_ActivateInstallRelease(benchmark::State& state) {
   qxplatform::ResetRegistry();
   InstallProvider();
   HMODULE library = LoadLibraryA(LibraryPath(state));
-  auto getClassObject = reinterpret_cast<GetClassObjectFunction>(
-      reinterpret_cast<void (*)()>(
+  auto getClassObject =
+      reinterpret_cast<GetClassObjectFunction>(reinterpret_cast<void (*)()>(
           GetProcAddress(library, "DllGetClassObject")));
   if (getClassObject == nullptr) {
     state.SkipWithError("the library does not load");
@@ -92,8 +92,8 @@ void BM_InvokeInstall(benchmark::State& state) {
   InstallProvider();
   HMODULE library = LoadLibraryA(LibraryPath(state));
   // The object reads its type information from the registered library.
-  auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-      reinterpret_cast<void (*)()>(
+  auto registerServer =
+      reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void (*)()>(
           GetProcAddress(library, "DllRegisterServer")));
   if (registerServer == nullptr || FAILED(registerServer())) {
     state.SkipWithError("the library does not register");

@@ -57,9 +57,9 @@ constexpr const char* kSystemLibraries[] = {"kernel32", "user32",   "advapi32",
 using qxplatform::internal::PeModule;
 
 struct Module {
-  void* library = nullptr;  // dlopen handle; null for a data file or image
+  void* library = nullptr;    // dlopen handle; null for a data file or image
   PeModule* image = nullptr;  // a Windows image: mapped by this loader
-  std::string path;         // absolute path as loaded
+  std::string path;           // absolute path as loaded
   long references = 0;
   bool pinned = false;  // the executable and this library: never unloaded
   bool threadCallsDisabled = false;

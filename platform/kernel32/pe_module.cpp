@@ -80,8 +80,8 @@ bool ResolveSystemImport(void* /*context*/, const PeImport& import,
     *error = ERROR_MOD_NOT_FOUND;
     return false;
   }
-  const SystemExport* entry = FindSystemExport(*table, import.name,
-                                               import.name ? 0 : import.ordinal);
+  const SystemExport* entry =
+      FindSystemExport(*table, import.name, import.name ? 0 : import.ordinal);
   if (entry == nullptr) {
     *error = ERROR_PROC_NOT_FOUND;
     return false;
@@ -111,8 +111,9 @@ void CallTlsCallbacks(PeModule* module, DWORD reason, LPVOID reserved) {
 bool IsPeFile(const std::string& path) {
   FileSource file;
   BYTE magic[2];
-  return file.Open(path) == ERROR_SUCCESS && file.Read(0, sizeof(magic), magic) &&
-         magic[0] == 'M' && magic[1] == 'Z';
+  return file.Open(path) == ERROR_SUCCESS &&
+         file.Read(0, sizeof(magic), magic) && magic[0] == 'M' &&
+         magic[1] == 'Z';
 }
 
 DWORD LoadPeModule(const std::string& path, bool resolveImports,
@@ -132,7 +133,8 @@ DWORD LoadPeModule(const std::string& path, bool resolveImports,
     return ERROR_BAD_EXE_FORMAT;
   }
   std::vector<BYTE> bytes;
-  if (!file.ReadBlock(0, file.Size(), &bytes)) return ERROR_BAD_EXE_FORMAT;  // it shrank under the reader
+  if (!file.ReadBlock(0, file.Size(), &bytes))
+    return ERROR_BAD_EXE_FORMAT;  // it shrank under the reader
   if (!LooksLikePeImage(bytes.data(), bytes.size())) {
     *failure = "the file is not a PE image";
     return ERROR_BAD_EXE_FORMAT;
@@ -142,8 +144,8 @@ DWORD LoadPeModule(const std::string& path, bool resolveImports,
   PeModule* loaded = new PeModule;
   status = MapPeImage(bytes.data(), bytes.size(), &loaded->image, failure);
   if (status == ERROR_SUCCESS && resolveImports) {
-    status = BindPeImports(&loaded->image, ResolveSystemImport, nullptr,
-                           failure);
+    status =
+        BindPeImports(&loaded->image, ResolveSystemImport, nullptr, failure);
     loaded->importsBound = status == ERROR_SUCCESS;
   }
   if (status == ERROR_SUCCESS) status = ProtectPeImage(&loaded->image);
@@ -162,8 +164,8 @@ HMODULE PeModuleHandle(const PeModule* module) {
 }
 
 bool PeModuleRuns(const PeModule* module) {
-  return module->importsBound && (module->image.entryRva != 0 ||
-                                  !module->image.tlsCallbacks.empty());
+  return module->importsBound &&
+         (module->image.entryRva != 0 || !module->image.tlsCallbacks.empty());
 }
 
 BOOL NotifyPeModule(PeModule* module, DWORD reason, LPVOID reserved) {
@@ -185,8 +187,7 @@ BOOL NotifyPeModule(PeModule* module, DWORD reason, LPVOID reserved) {
   return result;
 }
 
-FARPROC FindPeModuleExport(const PeModule* module, LPCSTR name,
-                           DWORD* error) {
+FARPROC FindPeModuleExport(const PeModule* module, LPCSTR name, DWORD* error) {
   void* address = nullptr;
   const bool byOrdinal = IS_INTRESOURCE(name);
   const PeExportLookup found = FindPeExport(

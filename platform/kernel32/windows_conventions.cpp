@@ -31,17 +31,15 @@ static_assert(
 static_assert(std::is_same_v<decltype(&IUnknown::AddRef),
                              ULONG (QX_STDCALL IUnknown::*)()>,
               "IUnknown methods must be stdcall");
-static_assert(
-    std::is_same_v<decltype(&IClassFactory::LockServer),
-                   HRESULT (QX_STDCALL IClassFactory::*)(BOOL)>,
-    "IClassFactory methods must be stdcall");
+static_assert(std::is_same_v<decltype(&IClassFactory::LockServer),
+                             HRESULT (QX_STDCALL IClassFactory::*)(BOOL)>,
+              "IClassFactory methods must be stdcall");
 static_assert(std::is_same_v<decltype(&IDispatch::GetTypeInfoCount),
                              HRESULT (QX_STDCALL IDispatch::*)(UINT*)>,
               "IDispatch methods must be stdcall");
-static_assert(
-    std::is_same_v<decltype(&ITypeInfo::ReleaseTypeAttr),
-                   void (QX_STDCALL ITypeInfo::*)(TYPEATTR*)>,
-    "ITypeInfo methods must be stdcall");
+static_assert(std::is_same_v<decltype(&ITypeInfo::ReleaseTypeAttr),
+                             void (QX_STDCALL ITypeInfo::*)(TYPEATTR*)>,
+              "ITypeInfo methods must be stdcall");
 static_assert(std::is_same_v<decltype(&ITypeLib::GetTypeInfoCount),
                              UINT (QX_STDCALL ITypeLib::*)()>,
               "ITypeLib methods must be stdcall");

@@ -14,7 +14,7 @@
 #define QX_LAYOUT(type, size, align)                                  \
   static_assert(sizeof(type) == (size), #type " has the wrong size"); \
   static_assert(alignof(type) == (align), #type " has the wrong alignment")
-#define QX_OFFSET(type, field, offset)              \
+#define QX_OFFSET(type, field, offset)             \
   static_assert(offsetof(type, field) == (offset), \
                 #type "::" #field " is at the wrong offset")
 

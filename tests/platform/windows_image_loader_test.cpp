@@ -65,7 +65,8 @@ class WindowsImageLoader : public PlatformTest {
   }
 
   std::vector<DWORD> Events() const {
-    return std::vector<DWORD>(m_events, m_events + std::min<LONG>(m_count, kCapacity));
+    return std::vector<DWORD>(m_events,
+                              m_events + std::min<LONG>(m_count, kCapacity));
   }
 
   static constexpr LONG kCapacity = 64;
@@ -92,9 +93,9 @@ TEST_F(WindowsImageLoader, LoadsFreesAndHearsOfThreadsInOrder) {
   EXPECT_EQ(Lookup<CountProc>(probe, "ProbeAttaches")(), 1);
 
   std::thread([] {}).join();
-  EXPECT_EQ(Events(), (std::vector<DWORD>{kTls + DLL_THREAD_ATTACH,
-                                          DLL_THREAD_ATTACH, DLL_THREAD_DETACH,
-                                          kTls + DLL_THREAD_DETACH}));
+  EXPECT_EQ(Events(),
+            (std::vector<DWORD>{kTls + DLL_THREAD_ATTACH, DLL_THREAD_ATTACH,
+                                DLL_THREAD_DETACH, kTls + DLL_THREAD_DETACH}));
 
   m_count = 0;
   ASSERT_TRUE(FreeLibrary(probe));
@@ -127,9 +128,9 @@ TEST_F(WindowsImageLoader, CallsThePlatformThroughItsImports) {
 }
 
 TEST_F(WindowsImageLoader, RelocatesWhenItsPreferredBaseIsTaken) {
-  void* occupied = mmap(reinterpret_cast<void*>(kProbeBase), 0x10000,
-                        PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE,
-                        -1, 0);
+  void* occupied =
+      mmap(reinterpret_cast<void*>(kProbeBase), 0x10000, PROT_NONE,
+           MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
   ASSERT_EQ(occupied, reinterpret_cast<void*>(kProbeBase));
   HMODULE probe = LoadProbe();
   ASSERT_NE(probe, nullptr);
