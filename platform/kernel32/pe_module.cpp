@@ -31,11 +31,11 @@ namespace {
 typedef BOOL(WINAPI* ImageEntryPoint)(HINSTANCE, DWORD, LPVOID);
 typedef void(WINAPI* TlsCallback)(PVOID, DWORD, PVOID);
 
+#if defined(__i386__)
 // Larger than any library this platform is meant to run, and a bound on what
 // a damaged file can make the loader read.
 constexpr uint64_t kLargestImageFile = 256u << 20;
 
-#if defined(__i386__)
 // A process whose whole run is checked (QX_CHECK_IMPORT_STACKS=1, as the
 // 32-bit build's test suites run every host) must not end quietly after an
 // unbalanced call: the count is reported and the process fails.
