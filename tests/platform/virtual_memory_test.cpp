@@ -47,14 +47,22 @@ bool WriteFaults(void* address) {
 }
 
 // Pages of their own, fenced by inaccessible pages so that no neighbouring
-// mapping merges with them; unmapped when the test ends.
+// mapping merges with them; unmapped when the test ends. They lie low in the
+// address space, where the system does not place new mappings of its own
+// accord (it places them from the top down): a page a test unmaps stays a
+// hole while the test looks at it, even when the runtime (a sanitizer's,
+// say) maps memory meanwhile.
 class VirtualMemoryTest : public ::testing::Test {
  protected:
   static constexpr size_t kUsable = 4;
+  static constexpr uintptr_t kLowArea = 0x00400000;
 
   void SetUp() override {
-    void* area = mmap(nullptr, (kUsable + 2) * kPage, PROT_NONE,
-                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    const size_t size = (kUsable + 2) * kPage;
+    void* area = mmap(reinterpret_cast<void*>(kLowArea), size, PROT_NONE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    if (area == MAP_FAILED)
+      area = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(area, MAP_FAILED);
     m_area = static_cast<char*>(area);
     ASSERT_EQ(mprotect(Page(0), kUsable * kPage, PROT_READ | PROT_WRITE), 0);
