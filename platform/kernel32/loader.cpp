@@ -252,13 +252,19 @@ void DetachAtExit() {
 // of each thread that starts and ends, on that thread and under the loader
 // lock: images in load order as a thread starts, in reverse as it ends.
 // Native libraries are not told: their threads are the system's business.
+// Every thread gets its copy of each image's thread-local data, whether or
+// not the image hears of it.
+bool HearsOfThreads(const Module* module) {
+  return Runs(module) && !module->threadCallsDisabled && !module->detached;
+}
+
 void ThreadStarted() {
   Loader& loader = State();
   std::lock_guard<std::recursive_mutex> guard(loader.lock);
   for (Module* module : loader.images) {
-    if (module->image != nullptr && Runs(module) &&
-        !module->threadCallsDisabled && !module->detached)
-      Notify(module, DLL_THREAD_ATTACH, nullptr);
+    if (module->image == nullptr || module->detached) continue;
+    qxplatform::internal::GivePeThreadData(module->image);
+    if (HearsOfThreads(module)) Notify(module, DLL_THREAD_ATTACH, nullptr);
   }
 }
 
@@ -267,9 +273,9 @@ void ThreadEnding() {
   std::lock_guard<std::recursive_mutex> guard(loader.lock);
   for (auto it = loader.images.rbegin(); it != loader.images.rend(); ++it) {
     Module* module = *it;
-    if (module->image != nullptr && Runs(module) &&
-        !module->threadCallsDisabled && !module->detached)
-      Notify(module, DLL_THREAD_DETACH, nullptr);
+    if (module->image == nullptr || module->detached) continue;
+    if (HearsOfThreads(module)) Notify(module, DLL_THREAD_DETACH, nullptr);
+    qxplatform::internal::TakePeThreadData(module->image);
   }
 }
 

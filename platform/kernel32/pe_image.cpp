@@ -179,6 +179,43 @@ DWORD ReadTlsCallbacks(PeImage* image, std::string* failure) {
   }
 }
 
+// A thread's copy of an image's thread-local data is made for every thread;
+// nothing an image may rightly ask for comes near this.
+constexpr uint64_t kLargestThreadData = 1u << 20;
+
+// The TLS directory's template of implicit thread-local data and the place
+// of its index, each inside the image.
+DWORD ReadTlsData(PeImage* image, std::string* failure) {
+  if (image->tls.size == 0) return ERROR_SUCCESS;
+  const BYTE* directory = image->base + image->tls.rva;
+  const uint32_t base = ImageAddress(*image, 0);
+  const uint32_t start = ReadDword(directory);
+  const uint32_t end = ReadDword(directory + 4);
+  const uint32_t index = ReadDword(directory + 8);
+  const uint32_t zeroFill = ReadDword(directory + 16);
+  if (index == 0) {
+    if (start != end || zeroFill != 0)
+      return Damaged(failure, "the TLS data has no index");
+    return ERROR_SUCCESS;
+  }
+  const uint32_t indexRva = index - base;
+  if (indexRva == 0 || !ImageHolds(*image, indexRva, 4))
+    return Damaged(failure, "the TLS index lies outside the image");
+  if (end < start)
+    return Damaged(failure, "the TLS data ends before it starts");
+  const uint32_t dataRva = start - base;
+  if (end != start && !ImageHolds(*image, dataRva, end - start))
+    return Damaged(failure, "the TLS data lies outside the image");
+  if (uint64_t{end - start} + zeroFill > kLargestThreadData)
+    return Damaged(failure, "the TLS data is larger than %u bytes",
+                   static_cast<unsigned>(kLargestThreadData));
+  image->tlsIndexRva = indexRva;
+  image->tlsDataRva = end != start ? dataRva : 0;
+  image->tlsDataSize = end - start;
+  image->tlsZeroFill = zeroFill;
+  return ERROR_SUCCESS;
+}
+
 int Protection(DWORD characteristics) {
   int protection = PROT_NONE;
   if ((characteristics & kSectionRead) != 0) protection |= PROT_READ;
@@ -231,6 +268,7 @@ DWORD MapPeImage(const BYTE* file, size_t size, PeImage* image,
   status = Relocate(image, failure);
   if (status == ERROR_SUCCESS && image->relocated) RecordBase(file, image);
   if (status == ERROR_SUCCESS) status = ReadTlsCallbacks(image, failure);
+  if (status == ERROR_SUCCESS) status = ReadTlsData(image, failure);
   if (status == ERROR_SUCCESS)
     status = WalkPeImports(image, /*resolver=*/nullptr, nullptr, failure);
   if (status == ERROR_SUCCESS) status = CheckPeExports(*image, failure);

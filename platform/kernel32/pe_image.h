@@ -59,6 +59,15 @@ struct PeImage {
   uint32_t entryRva = 0;
   // The TLS callbacks as absolute addresses, in order (after relocation).
   std::vector<uintptr_t> tlsCallbacks;
+  // Implicit thread-local data: each thread's copy is tlsDataSize bytes of
+  // the template at tlsDataRva followed by tlsZeroFill zero bytes, and the
+  // image finds it through the slot whose number the loader stores at
+  // tlsIndexRva. tlsIndexRva is 0 when the image has no TLS directory or
+  // names no index.
+  uint32_t tlsIndexRva = 0;
+  uint32_t tlsDataRva = 0;
+  uint32_t tlsDataSize = 0;
+  uint32_t tlsZeroFill = 0;
   std::vector<PeSection> sections;  // in file order, ascending RVAs
   PeDirectory exports;
   PeDirectory imports;
@@ -73,7 +82,7 @@ bool LooksLikePeImage(const BYTE* file, size_t size);
 // Validates the file and maps it: reserves SizeOfImage at the preferred base
 // or else anywhere (below 4 GiB first in a 64-bit process), copies the
 // headers and sections, applies the base relocations when it moved, reads the
-// TLS callbacks, and checks the import and export tables. Everything stays
+// TLS callbacks and data template, and checks the import and export tables. Everything stays
 // writable for binding. ERROR_SUCCESS; else nothing stays mapped and the
 // result is ERROR_BAD_EXE_FORMAT (damaged, or not an i386 PE32 image),
 // ERROR_INVALID_ADDRESS (no relocations, and its preferred range is taken)

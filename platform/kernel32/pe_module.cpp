@@ -16,6 +16,7 @@
 #include "kernel_internal.h"
 #include "pe_exports.h"
 #include "pe_image.h"
+#include "pe_thread_data.h"
 #include "thread_environment.h"
 
 namespace qxplatform {
@@ -24,6 +25,7 @@ namespace internal {
 struct PeModule {
   PeImage image;
   bool importsBound = false;
+  int threadDataSlot = -1;  // its implicit thread-local data's; -1: none
 };
 
 namespace {
@@ -147,6 +149,9 @@ DWORD LoadPeModule(const std::string& path, bool resolveImports,
     status =
         BindPeImports(&loaded->image, ResolveSystemImport, nullptr, failure);
     loaded->importsBound = status == ERROR_SUCCESS;
+    // Before the protections: the index may lie in read-only data.
+    if (status == ERROR_SUCCESS)
+      status = AssignThreadDataSlot(loaded->image, &loaded->threadDataSlot);
   }
   if (status == ERROR_SUCCESS) status = ProtectPeImage(&loaded->image);
   if (status != ERROR_SUCCESS) {
@@ -176,6 +181,11 @@ BOOL NotifyPeModule(PeModule* module, DWORD reason, LPVOID reserved) {
   if (!EnsureThreadEnvironment(&error)) return FALSE;
   const bool attaching =
       reason == DLL_PROCESS_ATTACH || reason == DLL_THREAD_ATTACH;
+  // The loading thread's thread-local data; later threads get theirs as they
+  // start (GivePeThreadData).
+  if (reason == DLL_PROCESS_ATTACH &&
+      !GiveThreadData(module->image, module->threadDataSlot))
+    return FALSE;
   if (attaching) CallTlsCallbacks(module, reason, reserved);
   BOOL result = TRUE;
   if (module->image.entryRva != 0) {
@@ -201,8 +211,18 @@ FARPROC FindPeModuleExport(const PeModule* module, LPCSTR name, DWORD* error) {
   return reinterpret_cast<FARPROC>(address);
 }
 
+bool GivePeThreadData(PeModule* module) {
+  return !module->importsBound ||
+         GiveThreadData(module->image, module->threadDataSlot);
+}
+
+void TakePeThreadData(PeModule* module) {
+  TakeThreadData(module->threadDataSlot);
+}
+
 void UnloadPeModule(PeModule* module) {
   if (module == nullptr) return;
+  ReleaseThreadDataSlot(module->threadDataSlot);
   if (module->image.base != nullptr) ForgetImageMapping(module->image.base);
   UnmapPeImage(&module->image);
   delete module;

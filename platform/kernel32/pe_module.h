@@ -42,6 +42,12 @@ bool PeModuleRuns(const PeModule* module);
 // entry point's (TRUE when it has none).
 BOOL NotifyPeModule(PeModule* module, DWORD reason, LPVOID reserved);
 
+// The calling thread's copy of the image's implicit thread-local data, given
+// as the thread starts whether or not the image hears of threads, and taken
+// back as it ends. False when it cannot be made.
+bool GivePeThreadData(PeModule* module);
+void TakePeThreadData(PeModule* module);
+
 // An export by name or, for an integer name (MAKEINTRESOURCEA), by ordinal.
 // Null with *error ERROR_PROC_NOT_FOUND when there is none or it forwards
 // to another library, which this loader does not follow.

@@ -288,6 +288,47 @@ std::vector<Damage> Rows() {
          PointDirectory(f, 9, tail, 24);
        },
        "TLS callback 2"},
+      {"TLS index outside",
+       [](PeFile* f) {
+         const uint32_t base = f->PreferredBase();
+         const Tail tail = pe_test::MakeTail(f);
+         Fill(f, tail, {0});
+         f->Set32(tail.offset + 8, base + f->ImageSize() + 0x1000);
+         PointDirectory(f, 9, tail, 24);
+       },
+       "TLS index"},
+      {"TLS data outside",
+       [](PeFile* f) {
+         const uint32_t base = f->PreferredBase();
+         const Tail tail = pe_test::MakeTail(f);
+         Fill(f, tail, {0});
+         f->Set32(tail.offset + 0, base + 0x1000);
+         f->Set32(tail.offset + 4, base + f->ImageSize() + 0x2000);
+         f->Set32(tail.offset + 8, base + tail.rva + 20);
+         PointDirectory(f, 9, tail, 24);
+       },
+       "TLS data lies outside"},
+      {"TLS data ending before it starts",
+       [](PeFile* f) {
+         const uint32_t base = f->PreferredBase();
+         const Tail tail = pe_test::MakeTail(f);
+         Fill(f, tail, {0});
+         f->Set32(tail.offset + 0, base + 0x2000);
+         f->Set32(tail.offset + 4, base + 0x1000);
+         f->Set32(tail.offset + 8, base + tail.rva + 20);
+         PointDirectory(f, 9, tail, 24);
+       },
+       "ends before"},
+      {"absurd TLS zero fill",
+       [](PeFile* f) {
+         const uint32_t base = f->PreferredBase();
+         const Tail tail = pe_test::MakeTail(f);
+         Fill(f, tail, {0});
+         f->Set32(tail.offset + 8, base + tail.rva + 20);
+         f->Set32(tail.offset + 16, 0x7FFFFFFF);
+         PointDirectory(f, 9, tail, 24);
+       },
+       "TLS data is larger"},
   };
   return rows;
 }

@@ -38,6 +38,8 @@ typedef LONG(WINAPI* CountProc)();
 typedef int(WINAPI* FlagProc)();
 typedef DWORD(WINAPI* CallProc)();
 typedef LONG(WINAPI* TripleProc)(LONG);
+typedef DWORD(WINAPI* ThreadWordProc)(LONG);
+typedef void(WINAPI* SetThreadWordProc)(LONG, DWORD);
 
 template <typename Proc>
 Proc Lookup(HMODULE module, LPCSTR name) {
@@ -116,6 +118,38 @@ TEST_F(WindowsImageLoader, SeesItsOwnThreadEnvironmentOnEveryThread) {
   int onThread = -1;
   std::thread([&] { onThread = here(); }).join();
   EXPECT_EQ(onThread, 1);
+  FreeLibrary(probe);
+}
+
+TEST_F(WindowsImageLoader, EveryThreadHasItsOwnCopyOfTheThreadData) {
+  HMODULE probe = LoadProbe();
+  ASSERT_NE(probe, nullptr);
+  auto word = Lookup<ThreadWordProc>(probe, "ProbeThreadWord");
+  auto setWord = Lookup<SetThreadWordProc>(probe, "ProbeSetThreadWord");
+  ASSERT_NE(word, nullptr);
+  ASSERT_NE(setWord, nullptr);
+  // The template, then the zero fill.
+  EXPECT_EQ(word(0), 7u);
+  EXPECT_EQ(word(1), 0u);
+  setWord(0, 9);
+  setWord(1, 10);
+  DWORD seen[2] = {};
+  std::thread([&] {
+    seen[0] = word(0);
+    seen[1] = word(1);
+    setWord(0, 5);
+  }).join();
+  EXPECT_EQ(seen[0], 7u);
+  EXPECT_EQ(seen[1], 0u);
+  EXPECT_EQ(word(0), 9u);
+  EXPECT_EQ(word(1), 10u);
+  FreeLibrary(probe);
+
+  // Loaded again, the image starts from its template once more.
+  probe = LoadProbe();
+  ASSERT_NE(probe, nullptr);
+  word = Lookup<ThreadWordProc>(probe, "ProbeThreadWord");
+  EXPECT_EQ(word(0), 7u);
   FreeLibrary(probe);
 }
 
