@@ -1,7 +1,8 @@
 // RAII holders, so that every exit path releases what it took: a
 // traits-driven move-only scoped handle and its instances (registry key,
-// task allocator block, loaded library), a counted COM reference and a
-// critical-section guard. The library, its hosts and its tests all use these.
+// task allocator block, loaded library), a block of a caller's allocator, a
+// counted COM reference and a critical-section guard. The library, its hosts
+// and its tests all use these.
 //
 // Contracts common to all holders: a holder owns at most one resource; the
 // destructor releases it; release() gives it up without releasing it;
@@ -11,6 +12,8 @@
 #include <objbase.h>
 
 #include <utility>
+
+#include "base/allocator.h"
 
 template <typename Traits>
 class UniqueHandle {
@@ -68,6 +71,23 @@ struct LibraryTraits {
 using UniqueRegKey = UniqueHandle<RegKeyTraits>;
 using UniqueTaskMem = UniqueHandle<TaskMemTraits>;
 using UniqueLibrary = UniqueHandle<LibraryTraits>;
+
+// A block of a caller's allocator, given back to it when the holder goes.
+// get() is null when the allocation failed.
+class AllocatorBlock {
+ public:
+  AllocatorBlock(const Allocator& allocator, SIZE_T size)
+      : m_allocator(allocator), m_block(allocator.allocate(size)) {}
+  ~AllocatorBlock() { m_allocator.free(m_block); }
+  AllocatorBlock(const AllocatorBlock&) = delete;
+  AllocatorBlock& operator=(const AllocatorBlock&) = delete;
+
+  void* get() const { return m_block; }
+
+ private:
+  const Allocator& m_allocator;
+  void* m_block;
+};
 
 // A counted COM reference: Release on destruction.
 template <typename T>

@@ -5,6 +5,7 @@
 #pragma once
 #include <windows.h>
 
+#include "base/last_error.h"
 #include "base/result_macros.h"
 
 // The longest module file name registration accepts, its zero included.
@@ -13,14 +14,11 @@ constexpr DWORD kModulePathCapacity = MAX_PATH;
 // Fills path with the module's file name. On failure the status made from
 // the platform's error; a name of kModulePathCapacity characters or more is
 // HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE). path is unspecified then.
-inline HRESULT GetModulePath(HMODULE module,
-                             char (&path)[kModulePathCapacity]) {
+[[nodiscard]] inline HRESULT GetModulePath(HMODULE module,
+                                           char (&path)[kModulePathCapacity]) {
   SetLastError(ERROR_SUCCESS);
   const DWORD length = GetModuleFileNameA(module, path, kModulePathCapacity);
-  if (length == 0) {
-    const DWORD error = GetLastError();
-    return error == ERROR_SUCCESS ? E_FAIL : HResultFromWin32(error);
-  }
+  RETURN_HR_IF(LastErrorStatus(), length == 0);
   // A name that fills the whole buffer came back cut short.
   RETURN_HR_IF(HResultFromWin32(ERROR_FILENAME_EXCED_RANGE),
                length >= kModulePathCapacity);

@@ -5,7 +5,7 @@
 #include "module/server_module.h"
 #include "registrar/script_resource.h"
 
-HRESULT RegisterClassScript(BOOL doRegister) {
+HRESULT RegisterClassScript(BOOL doRegister, const RegistrationStep* then) {
   return ApplyScriptResource(CurrentModule().instance, kModuleHeapAllocator,
-                             kClassScriptResource, doRegister);
+                             kClassScriptResource, doRegister, then);
 }

@@ -3,7 +3,12 @@
 #pragma once
 #include <windows.h>
 
+#include "base/registration_step.h"
+
 // The script's resource id.
 constexpr UINT kClassScriptResource = 101;
 
-HRESULT RegisterClassScript(BOOL doRegister);
+// The ObjectMap's registration hook for the class: then runs once the
+// script is written, and its failure takes the script's changes back.
+[[nodiscard]] HRESULT RegisterClassScript(BOOL doRegister,
+                                          const RegistrationStep* then);

@@ -34,6 +34,23 @@ IUnknown* CachedClassObject(ObjectMapEntry& entry) {
       CacheSlot(entry), /*Exchange=*/nullptr, /*Comperand=*/nullptr));
 }
 
+// The registration from entry on: the hook of the next class that has one,
+// handed the registration of the classes after it as its next step; after
+// the last class, the type library. Each class thus keeps what it needs to
+// take its entries back until everything after it has been registered.
+HRESULT RegisterFrom(void* context) {
+  ObjectMapEntry* entry = static_cast<ObjectMapEntry*>(context);
+  while (entry != nullptr && entry->classId != nullptr &&
+         entry->registrationHook == nullptr) {
+    ++entry;
+  }
+  if (entry == nullptr || entry->classId == nullptr) {
+    return RegisterModuleTypeLib(CurrentModule().instance);
+  }
+  const RegistrationStep rest = {&RegisterFrom, entry + 1};
+  return entry->registrationHook(/*doRegister=*/TRUE, &rest);
+}
+
 // Creates the class object into a local and publishes it on success.
 HRESULT CreateCachedClassObject(ObjectMapEntry& entry) {
   IUnknown* created = nullptr;
@@ -74,15 +91,11 @@ STDAPI DllGetClassObject(REFCLSID classId, REFIID iid, LPVOID* out) {
   return hr;
 }
 
+// A failure leaves the registry as the call found it, apart from the root
+// blocks a class's script completed before one that failed, and what the
+// automation runtime wrote of the type library before it failed.
 STDAPI DllRegisterServer(void) {
-  ServerModule& module = CurrentModule();
-  for (ObjectMapEntry* entry = module.objectMap;
-       entry != nullptr && entry->classId != nullptr; ++entry) {
-    if (entry->registrationHook != nullptr) {
-      RETURN_IF_FAILED(entry->registrationHook(/*doRegister=*/TRUE));
-    }
-  }
-  return RegisterModuleTypeLib(module.instance);
+  return RegisterFrom(CurrentModule().objectMap);
 }
 
 // Takes away whatever can be taken; nothing here fails the call.
@@ -91,7 +104,7 @@ STDAPI DllUnregisterServer(void) {
   for (ObjectMapEntry* entry = module.objectMap;
        entry != nullptr && entry->classId != nullptr; ++entry) {
     if (entry->registrationHook != nullptr) {
-      entry->registrationHook(/*doRegister=*/FALSE);
+      entry->registrationHook(/*doRegister=*/FALSE, /*then=*/nullptr);
     }
   }
   UnregisterModuleTypeLib(module.instance);

@@ -9,7 +9,8 @@ EXTERN_C BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
 STDAPI DllCanUnloadNow(void);
 STDAPI DllGetClassObject(REFCLSID classId, REFIID iid, LPVOID* out);
 // Registers every class of the ObjectMap, then the type library; the first
-// failure is returned and nothing after it is registered.
+// failure is returned, nothing after it is registered, and the classes
+// registered before it take back the entries this call wrote.
 STDAPI DllRegisterServer(void);
 // Unregisters the classes and the type library; always S_OK.
 STDAPI DllUnregisterServer(void);

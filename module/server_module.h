@@ -7,9 +7,16 @@
 #include <objbase.h>
 
 #include "base/allocator.h"
+#include "base/registration_step.h"
 #include "module/module_heap.h"
 
-typedef HRESULT (*RegistrationHook)(BOOL doRegister);
+// Registers (doRegister true) or unregisters a class's entries. When
+// registering, then is the rest of the library's registration: the hook
+// runs it once its entries are written and, when it fails, takes back the
+// entries this call wrote before returning its failure. Unregistering
+// passes null.
+typedef HRESULT (*RegistrationHook)(BOOL doRegister,
+                                    const RegistrationStep* then);
 typedef HRESULT (*InstanceCreator)(IUnknown* outer, REFIID iid, void** out);
 typedef HRESULT (*ClassObjectCreator)(InstanceCreator creator, REFIID iid,
                                       void** out);

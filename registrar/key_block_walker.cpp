@@ -9,10 +9,9 @@
 //    register mode) and a block behind a "Delete" entry in unregister mode
 //    are syntax errors (DISP_E_EXCEPTION), never read without effect;
 //  - blocks nest at most kMaxBlockDepth deep.
-// The roll-back of a failed registration is lenient where registration was
-// strict: it reads a stray block, or one nested too deep, without effect and
-// reads a block behind "Delete" as a plain key's block, so that it still
-// climbs back out and takes back the keys created above the failure.
+// In register mode every change goes through the run's undo log (the key
+// path it keeps names each key there), so a failure anywhere in a root
+// block can be taken back exactly, without reading the text again.
 // In unregister mode a key that still has subkeys after its entry stays with
 // all of them, including a subkey that happens to bear the key's own name:
 // such a subkey was not named by the script at that point (had it been, its
@@ -24,7 +23,9 @@
 
 #include "base/result_macros.h"
 #include "registrar/key_holder.h"
+#include "registrar/key_path.h"
 #include "registrar/key_tree.h"
+#include "registrar/recorded_changes.h"
 #include "registrar/script_parser.h"
 #include "registrar/script_tables.h"
 #include "registrar/value_writer.h"
@@ -89,12 +90,10 @@ HRESULT DeleteValueOf(HKEY key, const char* valueName) {
 
 class BlockWalker {
  public:
+  // changes is null in unregister mode, which records nothing.
   BlockWalker(ScriptParser& parser, char (&token)[kTokenBufferSize],
-              bool doRegister, bool rollingBack)
-      : m_parser(parser),
-        m_token(token),
-        m_register(doRegister),
-        m_rollingBack(rollingBack) {}
+              ChangeRecorder* changes)
+      : m_parser(parser), m_token(token), m_changes(changes) {}
 
   HRESULT Walk(HKEY parent, bool absent, int depth);
 
@@ -108,70 +107,21 @@ class BlockWalker {
     KeyHolder current;
   };
 
-  HRESULT SkipBlock();
   HRESULT ValueEntry(BlockState& block);
   HRESULT RegisterKeyEntry(BlockState& block);
   HRESULT UnregisterKeyEntry(BlockState& block, bool deleteEntry);
   HRESULT ReadToken() { return m_parser.ReadToken(m_token); }
   HRESULT SkipValueClause() { return m_parser.SkipValueClause(m_token); }
 
+  bool Registering() const { return m_changes != nullptr; }
+
   ScriptParser& m_parser;
   char (&m_token)[kTokenBufferSize];
-  const bool m_register;
-  const bool m_rollingBack;
+  ChangeRecorder* const m_changes;
 };
 
-// Reads a block up to its closing token without recursion and without
-// touching the registry, entry by entry exactly as the walk reads a block
-// under a missing key: a brace or "=" that the walk takes as a key name, a
-// value name or a value never opens, closes or skips anything, so the
-// reading comes out at the same token the walk would. Every nested block,
-// a stray one included, is followed by an optional value clause.
-HRESULT BlockWalker::SkipBlock() {
-  char valueName[kNameBufferSize];
-  RETURN_IF_FAILED(ReadToken());
-  for (long open = 1;;) {
-    if (m_token[0] == kCloseBrace) {
-      if (--open == 0) return S_OK;
-      RETURN_IF_FAILED(ReadToken());
-      RETURN_IF_FAILED(SkipValueClause());
-      continue;
-    }
-    if (IsOpenBraceToken(m_token)) {
-      ++open;
-      RETURN_IF_FAILED(ReadToken());
-      continue;
-    }
-    bool keyNameFollows = false;
-    if (TokenIs(m_token, kForceRemoveKeyword) ||
-        TokenIs(m_token, kDeleteKeyword)) {
-      RETURN_IF_FAILED(ReadToken());
-    }
-    if (TokenIs(m_token, kNoRemoveKeyword)) {
-      RETURN_IF_FAILED(ReadToken());
-      keyNameFollows = true;
-    }
-    if (!keyNameFollows && TokenIs(m_token, kValKeyword)) {
-      RETURN_IF_FAILED(m_parser.ReadToken(valueName));
-      RETURN_IF_FAILED(ReadToken());
-      RETURN_HR_IF(DISP_E_EXCEPTION, m_token[0] != kEquals);
-      RETURN_IF_FAILED(SkipValueClause());
-      continue;
-    }
-    RETURN_HR_IF(DISP_E_EXCEPTION, !IsAcceptableKeyName(m_token));
-    RETURN_IF_FAILED(ReadToken());
-    RETURN_IF_FAILED(SkipValueClause());
-    if (IsOpenBraceToken(m_token)) {
-      ++open;
-      RETURN_IF_FAILED(ReadToken());
-    }
-  }
-}
-
 HRESULT BlockWalker::Walk(HKEY parent, bool absent, int depth) {
-  if (depth > kMaxBlockDepth) {
-    return m_rollingBack ? SkipBlock() : DISP_E_EXCEPTION;
-  }
+  RETURN_HR_IF(DISP_E_EXCEPTION, depth > kMaxBlockDepth);
   BlockState block{parent, absent, absent, /*deleteAllowed=*/true, depth, {}};
   RETURN_IF_FAILED(ReadToken());
 
@@ -180,13 +130,7 @@ HRESULT BlockWalker::Walk(HKEY parent, bool absent, int depth) {
       block.current.Close();
       return S_OK;
     }
-    if (IsOpenBraceToken(m_token)) {
-      RETURN_HR_IF(DISP_E_EXCEPTION, !m_rollingBack);
-      RETURN_IF_FAILED(SkipBlock());
-      RETURN_IF_FAILED(ReadToken());
-      RETURN_IF_FAILED(SkipValueClause());
-      continue;
-    }
+    RETURN_HR_IF(DISP_E_EXCEPTION, IsOpenBraceToken(m_token));
 
     bool keyNameFollows = false;
     bool deleteEntry = false;
@@ -194,9 +138,12 @@ HRESULT BlockWalker::Walk(HKEY parent, bool absent, int depth) {
         TokenIs(m_token, kDeleteKeyword)) {
       deleteEntry = TokenIs(m_token, kDeleteKeyword);
       RETURN_IF_FAILED(ReadToken());
-      if (m_register) {
+      if (Registering()) {
         RETURN_HR_IF(DISP_E_EXCEPTION, !IsAcceptableKeyName(m_token));
-        if (!IsOnNeverDeleteList(m_token)) DeleteKeyTree(parent, m_token);
+        if (!IsOnNeverDeleteList(m_token)) {
+          RETURN_IF_FAILED(
+              RemoveKeyTreeRecorded(*m_changes, block.parent, m_token));
+        }
         if (deleteEntry) {
           RETURN_IF_FAILED(ReadToken());
           RETURN_IF_FAILED(SkipValueClause());
@@ -215,7 +162,7 @@ HRESULT BlockWalker::Walk(HKEY parent, bool absent, int depth) {
     }
 
     RETURN_HR_IF(DISP_E_EXCEPTION, !IsAcceptableKeyName(m_token));
-    if (m_register) {
+    if (Registering()) {
       RETURN_IF_FAILED(RegisterKeyEntry(block));
     } else {
       RETURN_IF_FAILED(UnregisterKeyEntry(block, deleteEntry));
@@ -228,15 +175,19 @@ HRESULT BlockWalker::ValueEntry(BlockState& block) {
   RETURN_IF_FAILED(m_parser.ReadToken(valueName));
   RETURN_IF_FAILED(ReadToken());
   RETURN_HR_IF(DISP_E_EXCEPTION, m_token[0] != kEquals);
-  if (m_register) {
-    // The value belongs to the key of the enclosing block.
-    return WriteValue(m_parser, block.parent, valueName, m_token);
+  if (Registering()) {
+    // The value belongs to the key of the enclosing block, which is where
+    // the key path stands.
+    return WriteValue(m_parser, *m_changes, block.parent, valueName, m_token);
   }
   if (!block.absent) RETURN_IF_FAILED(DeleteValueOf(block.parent, valueName));
   return SkipValueClause();
 }
 
 HRESULT BlockWalker::RegisterKeyEntry(BlockState& block) {
+  // The key's own path, for what is recorded of it and below it.
+  KeyPathLevel level(m_changes->path);
+  RETURN_IF_FAILED(level.Push(m_token));
   bool opened = false;
   RETURN_IF_FAILED(
       TryOpenKey(block.current, block.parent, m_token, kFullAccess, &opened));
@@ -247,11 +198,9 @@ HRESULT BlockWalker::RegisterKeyEntry(BlockState& block) {
   }
   if (!opened) {
     HKEY created = nullptr;
-    const LSTATUS status = RegCreateKeyExA(
-        block.parent, m_token, /*Reserved=*/0, /*lpClass=*/nullptr,
-        REG_OPTION_NON_VOLATILE, kFullAccess,
-        /*lpSecurityAttributes=*/nullptr, &created,
-        /*lpdwDisposition=*/nullptr);
+    LSTATUS status = ERROR_SUCCESS;
+    RETURN_IF_FAILED(CreateKeyRecorded(*m_changes, block.parent, m_token,
+                                       &created, &status));
     RETURN_HR_IF(DISP_E_EXCEPTION, status != ERROR_SUCCESS);
     RETURN_HR_IF(DISP_E_EXCEPTION,
                  block.current.Replace(created) != ERROR_SUCCESS);
@@ -259,7 +208,7 @@ HRESULT BlockWalker::RegisterKeyEntry(BlockState& block) {
 
   RETURN_IF_FAILED(ReadToken());
   if (m_token[0] == kEquals) {
-    RETURN_IF_FAILED(WriteValue(m_parser, block.current.Get(),
+    RETURN_IF_FAILED(WriteValue(m_parser, *m_changes, block.current.Get(),
                                 /*valueName=*/nullptr, m_token));
   }
   if (IsOpenBraceToken(m_token)) {
@@ -294,7 +243,7 @@ HRESULT BlockWalker::UnregisterKeyEntry(BlockState& block, bool deleteEntry) {
     RETURN_IF_FAILED(ReadToken());
     RETURN_IF_FAILED(SkipValueClause());
     if (IsOpenBraceToken(m_token)) {
-      RETURN_HR_IF(DISP_E_EXCEPTION, deleteEntry && !m_rollingBack);
+      RETURN_HR_IF(DISP_E_EXCEPTION, deleteEntry);
       RETURN_IF_FAILED(Walk(nullptr, /*absent=*/true, block.depth + 1));
       RETURN_IF_FAILED(ReadToken());
     }
@@ -305,7 +254,7 @@ HRESULT BlockWalker::UnregisterKeyEntry(BlockState& block, bool deleteEntry) {
   RETURN_IF_FAILED(SkipValueClause());
   bool walkedBlock = false;
   if (IsOpenBraceToken(m_token)) {
-    RETURN_HR_IF(DISP_E_EXCEPTION, deleteEntry && !m_rollingBack);
+    RETURN_HR_IF(DISP_E_EXCEPTION, deleteEntry);
     RETURN_IF_FAILED(Walk(block.current.Get(), block.absent, block.depth + 1));
     walkedBlock = true;
     if (block.absent) {
@@ -335,15 +284,9 @@ HRESULT BlockWalker::UnregisterKeyEntry(BlockState& block, bool deleteEntry) {
 }  // namespace
 
 HRESULT WalkKeyBlock(ScriptParser& parser, char (&token)[kTokenBufferSize],
-                     HKEY parent, BOOL doRegister, BOOL absent) {
-  BlockWalker walker(parser, token, doRegister != FALSE,
-                     /*rollingBack=*/false);
+                     HKEY parent, BOOL doRegister, BOOL absent,
+                     ChangeRecorder* changes) {
+  RETURN_HR_IF(E_POINTER, doRegister != FALSE && changes == nullptr);
+  BlockWalker walker(parser, token, doRegister != FALSE ? changes : nullptr);
   return walker.Walk(parent, absent != FALSE, /*depth=*/1);
-}
-
-void RollBackKeyBlock(ScriptParser& parser, char (&token)[kTokenBufferSize],
-                      HKEY parent) {
-  BlockWalker walker(parser, token, /*doRegister=*/false,
-                     /*rollingBack=*/true);
-  walker.Walk(parent, /*absent=*/false, /*depth=*/1);
 }

@@ -3,10 +3,19 @@
 #pragma once
 #include <windows.h>
 
+#include "base/allocator.h"
+#include "base/registration_step.h"
+
 class ScriptParser;
 
-// Register mode writes what the script names; a root block that fails is
-// walked again in unregister mode to take back what it wrote, and the
-// failure is returned. Unregister mode removes; its first failure ends the
-// run. The expanded text is freed before the call returns.
-HRESULT RunScript(ScriptParser& parser, const char* text, BOOL doRegister);
+// Register mode writes what the script names, recording each change (the
+// records come from allocator); a root block that fails has what it did
+// taken back, newest first, and the failure is returned, while root blocks
+// completed before it stay. Once the whole script is written, then (when
+// given) runs: its failure takes back everything the script did and is
+// returned. Unregister mode removes; its
+// first failure ends the run, and then is not used. The expanded text is
+// freed before the call returns.
+[[nodiscard]] HRESULT RunScript(ScriptParser& parser,
+                                const Allocator& allocator, const char* text,
+                                BOOL doRegister, const RegistrationStep* then);

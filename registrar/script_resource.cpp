@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "base/holders.h"
+#include "base/last_error.h"
 #include "base/module_path.h"
 #include "base/result_macros.h"
 #include "registrar/script_runner.h"
@@ -13,8 +14,6 @@
 namespace {
 
 constexpr OLECHAR kModuleVariable[] = {'M', 'o', 'd', 'u', 'l', 'e', 0};
-
-HRESULT LastErrorStatus() { return HResultFromWin32(GetLastError()); }
 
 // The resource's bytes and a zero, in a task allocator block.
 HRESULT LoadScriptText(HMODULE dataFile, UINT resourceId, UniqueTaskMem* text) {
@@ -46,7 +45,8 @@ void DoubleSingleQuotes(LPCOLESTR text, LPOLESTR quoted) {
 }
 
 HRESULT ApplyScriptResource(HMODULE module, const Allocator& allocator,
-                            UINT resourceId, BOOL doRegister) {
+                            UINT resourceId, BOOL doRegister,
+                            const RegistrationStep* then) {
   char path[kModulePathCapacity];
   RETURN_IF_FAILED(GetModulePath(module, path));
 
@@ -73,5 +73,5 @@ HRESULT ApplyScriptResource(HMODULE module, const Allocator& allocator,
   const LPCOLESTR names[] = {kModuleVariable};
   const LPCOLESTR values[] = {quotedPath};
   return RunScriptWithVariables(allocator, static_cast<const char*>(text.get()),
-                                names, values, 1, doRegister);
+                                names, values, 1, doRegister, then);
 }

@@ -6,6 +6,7 @@
 #include <objbase.h>
 
 #include "base/allocator.h"
+#include "base/registration_step.h"
 
 // The resource type that holds registry scripts.
 constexpr char kRegistryResourceType[] = "REGISTRY";
@@ -16,10 +17,15 @@ constexpr char kRegistryResourceType[] = "REGISTRY";
 // quoting). The variables' table comes from allocator. A file name too long
 // for the registry's path buffer is refused with
 // HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE) before anything is read;
-// a script that cannot be loaded gives the status of the platform's error;
-// otherwise the run's status.
-HRESULT ApplyScriptResource(HMODULE module, const Allocator& allocator,
-                            UINT resourceId, BOOL doRegister);
+// a script that cannot be loaded gives the status of the platform's error,
+// E_FAIL when the platform gave none; otherwise the run's status. In
+// register mode then, when given, is the rest of the registration: it runs
+// once the script is written, and its failure takes back what the script
+// did (RunScriptWithVariables).
+[[nodiscard]] HRESULT ApplyScriptResource(HMODULE module,
+                                          const Allocator& allocator,
+                                          UINT resourceId, BOOL doRegister,
+                                          const RegistrationStep* then);
 
 // Copies text into quoted with every single quote written twice; quoted has
 // room for twice the text's length and the zero.

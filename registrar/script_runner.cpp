@@ -9,7 +9,7 @@
 HRESULT RunScriptWithVariables(const Allocator& allocator,
                                const char* scriptText, const LPCOLESTR* names,
                                const LPCOLESTR* values, int count,
-                               BOOL doRegister) {
+                               BOOL doRegister, const RegistrationStep* then) {
   RETURN_HR_IF(E_POINTER, scriptText == nullptr);
   RETURN_HR_IF(E_POINTER, count > 0 && (names == nullptr || values == nullptr));
   RETURN_HR_IF(E_INVALIDARG, count < 0);
@@ -24,7 +24,8 @@ HRESULT RunScriptWithVariables(const Allocator& allocator,
     RETURN_HR_IF(E_OUTOFMEMORY, FAILED(map.AddPair(names[i], values[i])));
   }
   ScriptParser parser(&map);
-  const HRESULT status = RunScript(parser, scriptText, doRegister);
+  const HRESULT status =
+      RunScript(parser, allocator, scriptText, doRegister, then);
   map.Clear();
   return status;
 }

@@ -5,14 +5,18 @@
 #include <objbase.h>
 
 #include "base/allocator.h"
+#include "base/registration_step.h"
 
 // Binds names[i] to values[i] (in order; count pairs), runs scriptText in
 // register (doRegister true) or unregister mode and returns the run's
-// status. The variables' table comes from allocator: the library passes its
-// module heap, a host or a test whatever heap it likes. E_OUTOFMEMORY when
-// the variables cannot be stored; E_POINTER for a missing text, or missing
+// status. The variables' table and the records register mode keeps to take
+// its changes back come from allocator: the library passes its module heap,
+// a host or a test whatever heap it likes. In register mode then, when
+// given, runs once the script is written, and its failure takes the
+// script's changes back (see RunScript). E_OUTOFMEMORY when the variables
+// or a record cannot be stored; E_POINTER for a missing text, or missing
 // arrays when count is above 0.
-HRESULT RunScriptWithVariables(const Allocator& allocator,
-                               const char* scriptText, const LPCOLESTR* names,
-                               const LPCOLESTR* values, int count,
-                               BOOL doRegister);
+[[nodiscard]] HRESULT RunScriptWithVariables(
+    const Allocator& allocator, const char* scriptText, const LPCOLESTR* names,
+    const LPCOLESTR* values, int count, BOOL doRegister,
+    const RegistrationStep* then = nullptr);

@@ -1,11 +1,12 @@
-// WriteValue: one value clause to the registry. Every buffer is fixed: a
-// token holds at most kTokenBufferSize - 1 bytes, so its UTF-16 text and
-// its bytes as binary data have bounded sizes too.
+// WriteValue: one value clause to the registry, through the undo log. Every
+// buffer is fixed: a token holds at most kTokenBufferSize - 1 bytes, so its
+// UTF-16 text and its bytes as binary data have bounded sizes too.
 #include "registrar/value_writer.h"
 
 #include <oleauto.h>
 
 #include "base/result_macros.h"
+#include "registrar/recorded_changes.h"
 #include "registrar/script_parser.h"
 #include "registrar/script_tables.h"
 
@@ -13,15 +14,17 @@ namespace {
 
 constexpr size_t kMaxBinaryBytes = kTokenBufferSize / 2;
 
-void WriteText(HKEY key, const char* valueName, const char* value) {
+HRESULT WriteText(ChangeRecorder& changes, HKEY key, const char* valueName,
+                  const char* value) {
   const DWORD bytes = static_cast<DWORD>(lstrlenA(value)) + 1;
-  RegSetValueExA(key, valueName, /*Reserved=*/0, REG_SZ,
-                 reinterpret_cast<const BYTE*>(value), bytes);
+  return SetValueRecorded(changes, key, valueName, REG_SZ,
+                          reinterpret_cast<const BYTE*>(value), bytes);
 }
 
 // A number VarUI4FromStr does not accept is written as 0, so the stored
 // value never depends on what the conversion left behind.
-void WriteNumber(HKEY key, const char* valueName, const char* value) {
+HRESULT WriteNumber(ChangeRecorder& changes, HKEY key, const char* valueName,
+                    const char* value) {
   OLECHAR wide[kTokenBufferSize];
   DWORD number = 0;
   if (MultiByteToWideChar(CP_ACP, 0, value, -1, wide, kTokenBufferSize) > 0) {
@@ -30,11 +33,13 @@ void WriteNumber(HKEY key, const char* valueName, const char* value) {
       number = converted;
     }
   }
-  RegSetValueExA(key, valueName, /*Reserved=*/0, REG_DWORD,
-                 reinterpret_cast<const BYTE*>(&number), sizeof(number));
+  return SetValueRecorded(changes, key, valueName, REG_DWORD,
+                          reinterpret_cast<const BYTE*>(&number),
+                          sizeof(number));
 }
 
-HRESULT WriteBinary(HKEY key, const char* valueName, const char* value) {
+HRESULT WriteBinary(ChangeRecorder& changes, HKEY key, const char* valueName,
+                    const char* value) {
   const size_t digits = static_cast<size_t>(lstrlenA(value));
   RETURN_HR_IF(E_FAIL, digits % 2 != 0);
   BYTE bytes[kMaxBinaryBytes] = {};
@@ -42,9 +47,8 @@ HRESULT WriteBinary(HKEY key, const char* valueName, const char* value) {
     const int shift = i % 2 == 0 ? 4 : 0;
     bytes[i / 2] |= static_cast<BYTE>(HexDigitValue(value[i]) << shift);
   }
-  RegSetValueExA(key, valueName, /*Reserved=*/0, REG_BINARY, bytes,
-                 static_cast<DWORD>(digits / 2));
-  return S_OK;
+  return SetValueRecorded(changes, key, valueName, REG_BINARY, bytes,
+                          static_cast<DWORD>(digits / 2));
 }
 
 }  // namespace
@@ -56,8 +60,8 @@ BYTE HexDigitValue(char digit) {
   return 0;
 }
 
-HRESULT WriteValue(ScriptParser& parser, HKEY key, const char* valueName,
-                   char (&token)[kTokenBufferSize]) {
+HRESULT WriteValue(ScriptParser& parser, ChangeRecorder& changes, HKEY key,
+                   const char* valueName, char (&token)[kTokenBufferSize]) {
   char typeLetter[kTokenBufferSize];
   RETURN_IF_FAILED(parser.ReadToken(typeLetter));
   VARTYPE variantType = VT_EMPTY;
@@ -69,13 +73,13 @@ HRESULT WriteValue(ScriptParser& parser, HKEY key, const char* valueName,
 
   switch (variantType) {
     case VT_BSTR:
-      WriteText(key, valueName, value);
+      RETURN_IF_FAILED(WriteText(changes, key, valueName, value));
       break;
     case VT_UI4:
-      WriteNumber(key, valueName, value);
+      RETURN_IF_FAILED(WriteNumber(changes, key, valueName, value));
       break;
     case VT_UI1:
-      RETURN_IF_FAILED(WriteBinary(key, valueName, value));
+      RETURN_IF_FAILED(WriteBinary(changes, key, valueName, value));
       break;
     default:
       return DISP_E_EXCEPTION;

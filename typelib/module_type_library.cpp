@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "base/holders.h"
+#include "base/last_error.h"
 #include "base/module_path.h"
 #include "base/result_macros.h"
 
@@ -17,8 +18,6 @@ constexpr char kUnregisterEntry[] = "UnRegisterTypeLib";
 
 typedef HRESULT(STDAPICALLTYPE* UnregisterTypeLibFunction)(REFGUID, WORD, WORD,
                                                            LCID, SYSKIND);
-
-HRESULT LastErrorStatus() { return HResultFromWin32(GetLastError()); }
 
 HRESULT LoadFromAnsiName(const char* name, OLECHAR (&wide)[kModulePathCapacity],
                          ITypeLib** typeLib) {

@@ -9,7 +9,8 @@
 // Loads the module's type library. On success *path is a BSTR of the file
 // that loaded and *typeLib its library, both the caller's; on failure both
 // are null. A module file name too long to load is refused with
-// HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE).
+// HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE); a step of the platform's
+// that fails without saying why gives E_FAIL.
 HRESULT LoadModuleTypeLib(HMODULE module, BSTR* path, ITypeLib** typeLib);
 
 // Registers the module's type library with the folder it was loaded from as

@@ -20,10 +20,16 @@
 // - A subkey path that starts with a backslash or holds an empty level is
 //   ERROR_BAD_PATHNAME (161); a trailing backslash is ignored.
 // - Failures set *phkResult to null.
+// - A key or value name the registry file could not carry (a line break or
+//   an unpaired surrogate in it) is ERROR_INVALID_PARAMETER when it would be
+//   made, by the rule the file writer and reader share, so that a program
+//   that writes the registry learns of it at once rather than the host
+//   failing to save afterwards. Windows takes such names.
 #include <algorithm>
 #include <cstring>
 
 #include "registry_store.h"
+#include "registry_text.h"
 
 namespace qxplatform {
 namespace internal {
@@ -312,6 +318,9 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
   LSTATUS status =
       ResolveSubkeyPath(state, hKey, path.View(), &parent, &levels);
   if (status != ERROR_SUCCESS) return status;
+  for (std::u16string_view level : levels) {
+    if (!IsWritableName(level)) return ERROR_INVALID_PARAMETER;
+  }
 
   // Walk the levels that exist; everything is checked before anything is
   // made, so a refused create leaves no partial path behind.
@@ -523,7 +532,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved,
   LSTATUS status = ResolveFor(state, hKey, KEY_SET_VALUE, &open);
   if (status != ERROR_SUCCESS) return status;
   if ((lpData == nullptr && cbData != 0) ||
-      name.View().size() > kMaxValueNameLength)
+      name.View().size() > kMaxValueNameLength || !IsWritableName(name.View()))
     return ERROR_INVALID_PARAMETER;
   if (IsStringType(dwType)) {
     SetValue(*open.key, name.View(), dwType,

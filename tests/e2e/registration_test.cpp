@@ -1,12 +1,16 @@
 // The library's self-registration as regsvr32 drives it: DllRegisterServer
 // and DllUnregisterServer of the built library against a fresh registry,
-// with the library at its build path or copied under awkward folder names.
+// with the library at its build path or copied under awkward folder names,
+// and registrations that fail part way, which leave the registry as they
+// found it.
 #include <objbase.h>
 #include <oleauto.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "installer/iinstall_korvex.h"
@@ -140,6 +144,39 @@ class RegistrationTest : public PlatformTest {
     RegCloseKey(key);
     return status == ERROR_SUCCESS ? std::string(value) : "<unreadable>";
   }
+  // The copy of CopyLibraryInto with its type library damaged: the bytes
+  // that begin a compiled type library no longer do, and no ".tlb" lies
+  // beside it, so the type library of the copy cannot be loaded.
+  std::string CopyWithDamagedTypeLibrary() {
+    const std::string path = CopyLibraryInto("damaged");
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
+    size_t damaged = 0;
+    for (size_t at = bytes.find("MSFT"); at != std::string::npos;
+         at = bytes.find("MSFT", at + 1)) {
+      file.seekp(static_cast<std::streamoff>(at));
+      file.write("XXXX", 4);
+      ++damaged;
+    }
+    EXPECT_EQ(damaged, 1u) << path;
+    return path;
+  }
+
+  // What a client does first with the class: its ProgID gives its class id,
+  // and the class id its class object through InprocServer32.
+  static HRESULT ClassReachableByProgId() {
+    CLSID clsid = {};
+    HRESULT hr = CLSIDFromProgID(u"QxKorvex.InstallKorvex", &clsid);
+    if (FAILED(hr)) return hr;
+    IClassFactory* factory = nullptr;
+    hr =
+        CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, /*pvReserved=*/nullptr,
+                         IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    if (factory != nullptr) factory->Release();
+    return hr;
+  }
+
   static bool KeyExists(const char* path) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path, 0, KEY_READ, &key) != 0)
@@ -249,4 +286,61 @@ TEST_F(RegistrationTest, OverLongLibraryPathIsRefusedAndWritesNothing) {
   const std::string before = RegistryText("HKEY_CLASSES_ROOT");
   EXPECT_EQ(m_register(), HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
   EXPECT_EQ(RegistryText("HKEY_CLASSES_ROOT"), before);
+}
+
+// The type library step fails after the class entries were written: they
+// are taken back, over an empty registry and over a working registration of
+// the library at its build path alike.
+TEST_F(RegistrationTest, TypeLibraryFailureTakesBackTheClassEntries) {
+  const std::string damaged = CopyWithDamagedTypeLibrary();
+  Load(damaged);
+  const std::string empty = RegistryText(nullptr);
+  EXPECT_EQ(m_register(), TYPE_E_CANTLOADLIBRARY);
+  EXPECT_EQ(RegistryText(nullptr), empty);
+
+  HMODULE working = LoadLibraryA(QX_LIBRARY_PATH);
+  ASSERT_NE(working, nullptr);
+  const auto registerWorking = reinterpret_cast<ServerFunction>(
+      reinterpret_cast<void*>(GetProcAddress(working, "DllRegisterServer")));
+  ASSERT_EQ(registerWorking(), S_OK);
+  FreeLibrary(working);
+  const std::string registered = RegistryText(nullptr);
+  EXPECT_EQ(m_register(), TYPE_E_CANTLOADLIBRARY);
+  EXPECT_EQ(RegistryText(nullptr), registered);
+  EXPECT_EQ(ServerPath(), QX_LIBRARY_PATH);
+}
+
+// Registering again over a working registration, with each key create of
+// the run failing in turn (the class script's, then the type library's):
+// every run that fails leaves the registry as it was, and the class is
+// still found by its ProgID.
+TEST_F(RegistrationTest, FailedRegistrationOverAWorkingOneKeepsIt) {
+  ASSERT_EQ(CoInitialize(/*pvReserved=*/nullptr), S_OK);
+  Load();
+  ASSERT_EQ(m_register(), S_OK);
+  const std::string before = RegistryText(nullptr);
+  HRESULT hr = E_FAIL;
+  long n = 1;
+  for (; n < 100 && hr != S_OK; ++n) {
+    qxplatform::FailRegCreateAt(n);
+    hr = m_register();
+    qxplatform::FailRegCreateAt(0);
+    if (hr == S_OK) break;
+    EXPECT_EQ(RegistryText(nullptr), before) << n;
+    EXPECT_EQ(ClassReachableByProgId(), S_OK) << n;
+  }
+  EXPECT_EQ(hr, S_OK) << "still failing at create " << n;
+  // Both the class script and the type library had creates that failed.
+  EXPECT_GT(n, 10);
+  CoUninitialize();
+}
+
+// A conversion on the way to the script resource that fails without giving
+// a reason is still a failure: nothing is registered.
+TEST_F(RegistrationTest, LoadThatFailsWithoutAReasonFailsTheRegistration) {
+  Load();
+  const std::string before = RegistryText(nullptr);
+  qxplatform::FailMultiByteToWideCharAt(1, ERROR_SUCCESS);
+  EXPECT_EQ(m_register(), E_FAIL);
+  EXPECT_EQ(RegistryText(nullptr), before);
 }

@@ -115,4 +115,23 @@ TEST(HostScript, ShiftJisScriptBytesUnderCodePage932) {
   EXPECT_EQ(LastLine(run.out), "0x80020009");
 }
 
+// A key name the registry file cannot hold (a line break in it) is refused
+// when the script makes it: the run fails, its root block is taken back and
+// the registry file keeps what it had; no success status is printed.
+TEST(HostScript, KeyNameTheRegistryFileCannotHoldFailsTheRun) {
+  HostSandbox sandbox;
+  auto kept = sandbox.Write("kept.rgs", "HKCU { QxKept = s 'k' }");
+  ASSERT_EQ(sandbox.RunWithRegistry({"script", kept.string()}).exitCode, 0);
+  const std::string before = ReadFile(sandbox.registry());
+
+  auto script =
+      sandbox.Write("cr.rgs", "HKCU { QxKept = s 'changed' 'a\rb' = s 'x' }");
+  HostRun run = sandbox.RunWithRegistry({"script", script.string()});
+  EXPECT_EQ(run.exitCode, kExitFailure) << run.err;
+  EXPECT_EQ(LastLine(run.out), "0x80020009");
+  EXPECT_EQ(Lines(run.out).size(), 1u) << run.out;
+  EXPECT_EQ(ReadFile(sandbox.registry()), before);
+  EXPECT_NE(Export(sandbox, "HKCU\\QxKept").find("@=\"k\""), std::string::npos);
+}
+
 }  // namespace

@@ -241,20 +241,99 @@ TEST_F(LibraryScriptTest, MissingModuleVariableFailsAndChangesNothing) {
 }
 
 TEST_F(LibraryScriptTest, EveryKeyCreateFailureIsRolledBackCleanly) {
-  // Each of the script's creates in turn: the run fails, the block is
-  // taken back, and only CLSID (never deleted by the roll-back, which reads
-  // it as NoRemove) may remain.
+  // Each of the script's creates in turn: the run fails and the block is
+  // taken back, CLSID included, since the run created it.
   for (long n = 1; n <= 12; ++n) {
     qxplatform::ResetRegistry();
     qxplatform::FailRegCreateAt(n);
     EXPECT_EQ(RegisterLibrary(u"C:\\qx\\qxKorvex.dll"), DISP_E_EXCEPTION) << n;
     qxplatform::FailRegCreateAt(0);
-    const std::vector<std::string> state = Snapshot(HKEY_CLASSES_ROOT);
-    EXPECT_TRUE(state == Sorted({"[]"}) || state == Sorted({"[]", "[CLSID]"}))
-        << n;
+    EXPECT_EQ(Snapshot(HKEY_CLASSES_ROOT), Sorted({"[]"})) << n;
     EXPECT_EQ(qxplatform::OpenRegistryHandles(), 0) << n;
   }
   ExpectNothingHeld();
 }
+
+// The states a registration may find: nothing, a working registration of a
+// copy of the library elsewhere, and that registration with entries of
+// others under its keys (values of every type, subkeys below the keys a
+// ForceRemove replaces).
+enum class Found { kNothing, kRegistration, kRegistrationAndMore };
+
+class FailedRegistrationTest : public LibraryScriptTest,
+                               public ::testing::WithParamInterface<Found> {
+ protected:
+  void Prepare() {
+    qxplatform::ResetRegistry();
+    if (GetParam() == Found::kNothing) return;
+    ASSERT_EQ(RegisterLibrary(u"C:\\old\\qxKorvex.dll"), S_OK);
+    if (GetParam() == Found::kRegistration) return;
+    const std::string cls = "[HKEY_CLASSES_ROOT\\" + std::string(kClassKey);
+    Import(cls +
+           "\\Implemented Categories\\{7DD95801-9882-11CF-9FA9-"
+           "00AA006C42C4}]\r\n\r\n" +
+           cls +
+           "]\r\n\"AppID\"=\"{11111111-2222-3333-4444-555555555555}\"\r\n"
+           "\"Flags\"=dword:00000003\r\n\r\n" +
+           cls +
+           "\\Programmable\\Inside]\r\n\"Bin\"=hex:de,ad\r\n"
+           "\"Multi\"=hex(7):61,00,00,00,00,00\r\n\r\n" +
+           cls +
+           "\\InprocServer32]\r\n\"Extra\"=hex(2):25,00,00,00\r\n\r\n"
+           "[HKEY_CLASSES_ROOT\\QxKorvex.InstallKorvex\\Extra]\r\n@=\"e\"\r\n");
+  }
+  HRESULT RegisterNewCopy(const std::string& text) {
+    return Register(text, DoubleQuotes(u"C:\\new\\qxKorvex.dll").c_str());
+  }
+};
+
+// The script cut short at every byte: a run that fails, wherever it stops,
+// leaves the whole store as it found it; a run that succeeds writes what
+// its text says.
+TEST_P(FailedRegistrationTest, EveryCutOfTheScriptThatFailsChangesNothing) {
+  const std::string script = LibraryScript();
+  size_t failures = 0;
+  for (size_t length = 0; length < script.size(); ++length) {
+    Prepare();
+    const std::string before = Export();
+    const HRESULT hr = RegisterNewCopy(script.substr(0, length));
+    if (FAILED(hr)) {
+      ++failures;
+      EXPECT_EQ(Export(), before)
+          << "cut at " << length << ", status 0x" << std::hex << hr;
+    }
+    ASSERT_EQ(qxplatform::OpenRegistryHandles(), 0) << length;
+  }
+  // Most cuts end inside the root block.
+  EXPECT_GT(failures, script.size() / 2);
+  ExpectNothingHeld();
+}
+
+// A record the roll-back would need that cannot be had fails the run with
+// E_OUTOFMEMORY before the change it would cover is made.
+TEST_P(FailedRegistrationTest,
+       RecordThatCannotBeHadFailsTheRunBeforeItsChange) {
+  HRESULT hr = E_OUTOFMEMORY;
+  long n = 1;
+  for (; n < 1000 && hr != S_OK; ++n) {
+    Prepare();
+    const std::string before = Export();
+    qxplatform::FailHeapAllocAt(n);
+    hr = RegisterNewCopy(LibraryScript());
+    qxplatform::FailHeapAllocAt(0);
+    if (hr != S_OK) {
+      EXPECT_EQ(hr, E_OUTOFMEMORY) << n;
+      EXPECT_EQ(Export(), before) << n;
+    }
+    ASSERT_EQ(qxplatform::OpenRegistryHandles(), 0) << n;
+  }
+  EXPECT_EQ(hr, S_OK) << "still failing at allocation " << n;
+  ExpectNothingHeld();
+}
+
+INSTANTIATE_TEST_SUITE_P(Registry, FailedRegistrationTest,
+                         ::testing::Values(Found::kNothing,
+                                           Found::kRegistration,
+                                           Found::kRegistrationAndMore));
 
 }  // namespace

@@ -1,8 +1,12 @@
-// A register run that fails takes back the failing root block: keys it named
-// that have no subkeys are removed again, earlier root blocks stay, and no
-// key handle or memory is left behind. Failures reached through the
-// platform: a key create that fails, a key that refuses writing, a key
-// handle that will not close.
+// A register run that fails takes back exactly what the failing root block
+// did, newest first: keys it created go, values it overwrote get their old
+// type and data back, values it added go, subtrees a ForceRemove or Delete
+// removed come back whole; nothing else is touched, and root blocks
+// completed before it stay. No key handle or memory is left behind.
+// Failures reached through the platform: a key create that fails, a key
+// that refuses writing, a key handle that will not close, an allocation.
+#include <string>
+
 #include "registrar_fixture.h"
 
 namespace {
@@ -19,14 +23,89 @@ TEST_F(RollbackTest, FailedSecondRootBlockKeepsTheFirst) {
   ExpectNothingHeld();
 }
 
-TEST_F(RollbackTest, RollBackAlsoRemovesEmptyKeysThatExistedBefore) {
+TEST_F(RollbackTest, KeysThatExistedBeforeStayWithWhatTheyHeld) {
   Import(
       "[HKEY_CLASSES_ROOT\\Old]\r\n@=\"was here\"\r\n\r\n"
-      "[HKEY_CLASSES_ROOT\\Full\\Foreign]\r\n");
-  EXPECT_EQ(Register("HKCR { Old Full New = q 'x' }"), DISP_E_EXCEPTION);
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "Old"));
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "New"));
-  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "Full\\Foreign"));
+      "[HKEY_CLASSES_ROOT\\Full\\Foreign]\r\n\r\n"
+      "[HKEY_CLASSES_ROOT\\Empty]\r\n");
+  const std::string before = Export();
+  EXPECT_EQ(Register("HKCR { Old = s 'new' Empty Full { Mine } New = q 'x' }"),
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(Export(), before);
+  ExpectNothingHeld();
+}
+
+TEST_F(RollbackTest, OverwrittenValuesGetTheirTypeAndDataBack) {
+  Import(
+      "[HKEY_CLASSES_ROOT\\K]\r\n@=dword:0000002a\r\n"
+      "\"First\"=hex:01,02,03\r\n\"Text\"=\"old\"\r\n"
+      "\"Last\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n");
+  const std::string before = Export();
+  EXPECT_EQ(Register("HKCR { K = s 'x' { val First = d 7 val Added = s 'a' "
+                     "val Text = b 00ff val Last = s 'z' } bad\\name }"),
+            DISP_E_EXCEPTION);
+  // The export lists values in the order they were first set: an overwritten
+  // value is put back where it was, an added one leaves no gap.
+  EXPECT_EQ(Export(), before);
+  ExpectNothingHeld();
+}
+
+TEST_F(RollbackTest, ForceRemovedSubtreeComesBackWhole) {
+  Import(
+      "[HKEY_CLASSES_ROOT\\T]\r\n@=\"top\"\r\n\"Z\"=dword:00000001\r\n"
+      "\"A\"=hex(2):25,00,58,00,25,00,00,00\r\n\r\n"
+      "[HKEY_CLASSES_ROOT\\T\\Inner]\r\n\"Bytes\"=hex:\r\n\r\n"
+      "[HKEY_CLASSES_ROOT\\T\\Inner\\Deeper]\r\n@=\"d\"\r\n\r\n"
+      "[HKEY_CLASSES_ROOT\\T\\Other]\r\n");
+  const std::string before = Export();
+  EXPECT_EQ(Register("HKCR { ForceRemove T = s 'new' { Inner { X } } "
+                     "bad\\name }"),
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(Export(), before);
+  // The same subtree under a name on the never-delete list is not removed,
+  // and comes out of the failed run as it went in.
+  Import("[HKEY_CLASSES_ROOT\\CLSID\\Kept]\r\n@=\"k\"\r\n");
+  const std::string withClsid = Export();
+  EXPECT_EQ(Register("HKCR { ForceRemove CLSID { Kept = s 'x' } bad\\name }"),
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(Export(), withClsid);
+  ExpectNothingHeld();
+}
+
+TEST_F(RollbackTest, DeletedKeyComesBackAndCreatedOnesGo) {
+  Import(
+      "[HKEY_CLASSES_ROOT\\D]\r\n@=\"d\"\r\n\r\n"
+      "[HKEY_CLASSES_ROOT\\D\\Inner]\r\n\"V\"=\"v\"\r\n");
+  const std::string before = Export();
+  // D is deleted, then created afresh by a later entry of the same block.
+  EXPECT_EQ(Register("HKCR { Delete D D = s 'again' { New } bad\\name }"),
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(Export(), before);
+  ExpectNothingHeld();
+}
+
+TEST_F(RollbackTest, SubtreeThatCouldOnlyPartlyBeRemovedComesBackAsItWas) {
+  Import(
+      "[HKEY_CLASSES_ROOT\\T]\r\n@=\"top\"\r\n\r\n"
+      "[HKEY_CLASSES_ROOT\\T\\A]\r\n@=\"a\"\r\n\r\n"
+      "[HKEY_CLASSES_ROOT\\T\\B]\r\n@=\"b\"\r\n\r\n"
+      "[HKEY_CLASSES_ROOT\\T\\C]\r\n@=\"c\"\r\n");
+  // B refuses to be deleted: A goes, then the removal stops with T and C
+  // still there.
+  qxplatform::DenyWriteAccess(HKEY_CLASSES_ROOT, "T\\B", true);
+  const std::string before = Export();
+  EXPECT_EQ(Register("HKCR { ForceRemove T = s 'new' bad\\name }"),
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(Export(), before);
+  ExpectNothingHeld();
+}
+
+TEST_F(RollbackTest, ValuesOfTheRootKeyAreTakenBackToo) {
+  Import("[HKEY_CURRENT_USER]\r\n\"Mine\"=\"old\"\r\n");
+  const std::string before = Export();
+  EXPECT_EQ(Register("HKCU { val Mine = s 'new' val Other = d 1 bad\\name }"),
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(Export(), before);
   ExpectNothingHeld();
 }
 
@@ -44,7 +123,7 @@ TEST_F(RollbackTest, KeyThatRefusesWritingFailsCreatingBelowIt) {
   EXPECT_EQ(Register("HKCR { Before Locked { Inner } }"), DISP_E_EXCEPTION);
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "Before"));
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "Locked\\Inner"));
-  // The roll-back cannot delete a key that refuses writing.
+  // The run did not make it, so the roll-back leaves it.
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "Locked"));
   ExpectNothingHeld();
 }

@@ -1,5 +1,6 @@
 // A module that carries no type library of its own registers the ".tlb"
-// beside it, with the folder it lies in as the help directory.
+// beside it, with the folder it lies in as the help directory; a load that
+// fails, with or without a reason given, is a failure.
 #include <oleauto.h>
 #include <stdlib.h>
 
@@ -89,4 +90,36 @@ TEST_F(ModuleTypeLibTest, NoTypeLibraryAnywhereIsTheSecondLoadsStatus) {
   EXPECT_EQ(typeLib, nullptr);
   EXPECT_EQ(RegisterModuleTypeLib(m_module), TYPE_E_CANTLOADLIBRARY);
   EXPECT_EQ(UnregisterModuleTypeLib(m_module), TYPE_E_CANTLOADLIBRARY);
+}
+
+// A conversion of a name to load that fails with no reason given (a last
+// error of 0) is a failed load all the same: the module's own name that
+// does not convert sends the load on to the sibling, and a sibling's name
+// that does not convert fails it, with nothing handed out.
+TEST_F(ModuleTypeLibTest, ConversionThatFailsWithoutAReasonIsAFailedLoad) {
+  Place("probe.so", "probe.tlb");
+  BSTR path = nullptr;
+  ITypeLib* typeLib = nullptr;
+  qxplatform::FailMultiByteToWideCharAt(1, ERROR_SUCCESS);
+  ASSERT_EQ(LoadModuleTypeLib(m_module, &path, &typeLib), S_OK);
+  ASSERT_NE(path, nullptr);
+  const std::u16string loaded(path, SysStringLen(path));
+  EXPECT_EQ(std::string(loaded.begin(), loaded.end()), m_folder + "/probe.tlb");
+  EXPECT_NE(typeLib, nullptr);
+  if (typeLib != nullptr) typeLib->Release();
+  SysFreeString(path);
+
+  path = reinterpret_cast<BSTR>(1);
+  typeLib = reinterpret_cast<ITypeLib*>(1);
+  qxplatform::FailMultiByteToWideCharAt(2, ERROR_SUCCESS);
+  EXPECT_EQ(LoadModuleTypeLib(m_module, &path, &typeLib), E_FAIL);
+  EXPECT_EQ(path, nullptr);
+  EXPECT_EQ(typeLib, nullptr);
+  qxplatform::FailMultiByteToWideCharAt(2, ERROR_SUCCESS);
+  EXPECT_EQ(RegisterModuleTypeLib(m_module), E_FAIL);
+  EXPECT_EQ(DefaultValue(kPlatformKey), "<missing>");
+  // A reason, when there is one, is what the status says.
+  qxplatform::FailMultiByteToWideCharAt(2, ERROR_NO_UNICODE_TRANSLATION);
+  EXPECT_EQ(RegisterModuleTypeLib(m_module),
+            HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
 }
