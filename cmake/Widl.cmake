@@ -28,3 +28,34 @@ function(qx_type_library target)
     VERBATIM)
   add_custom_target(${target} DEPENDS ${TL_OUTPUT})
 endfunction()
+
+# The platform's stdole2 (platform/oleaut32/stdole2/stdole2.idl). Where the
+# build has the tool that puts its types in the system library's order
+# (order_types.cpp says why), the compiled library goes through it; the
+# Windows build, which only compiles other libraries against stdole2, has
+# no such tool and needs none.
+#
+#   qx_stdole2_library(<target> OUTPUT <file.tlb> KIND win32|win64)
+function(qx_stdole2_library target)
+  cmake_parse_arguments(SL "" "OUTPUT;KIND" "" ${ARGN})
+  set(idl ${QX_BASE_IDL_DIR}/stdole2.idl)
+  if(NOT TARGET qx_stdole2_order)
+    qx_type_library(${target} IDL ${idl} OUTPUT ${SL_OUTPUT} KIND ${SL_KIND})
+    return()
+  endif()
+  get_filename_component(out_dir ${SL_OUTPUT} DIRECTORY)
+  add_custom_command(
+    OUTPUT ${SL_OUTPUT}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${out_dir}
+    COMMAND ${QX_WIDL} --${SL_KIND} -t -I ${QX_BASE_IDL_DIR}
+            -o ${SL_OUTPUT}.compiled ${idl}
+    # By its file: the 32-bit build counts as cross-compiling, where CMake
+    # would not find a tool by its target name, yet the machine runs it.
+    COMMAND $<TARGET_FILE:qx_stdole2_order> ${SL_OUTPUT}.compiled ${SL_OUTPUT}
+            FontEvents IFontEventsDisp
+    DEPENDS ${idl} qx_stdole2_order
+    BYPRODUCTS ${SL_OUTPUT}.compiled
+    COMMENT "widl ${SL_KIND}: ${SL_OUTPUT}"
+    VERBATIM)
+  add_custom_target(${target} DEPENDS ${SL_OUTPUT})
+endfunction()

@@ -121,13 +121,20 @@ HRESULT TypeInfoHolder::GetIDsOfNames(LPOLESTR* names, UINT nameCount,
   }
   if (static_cast<INT>(nameCount) <= 0) return hr;
   ITypeInfo* info = Loaded();
+  // The cache reads each name and writes its id in place, so it only takes
+  // requests it can read and write. A null array or name is the caller's
+  // mistake, and the type information's to answer, as for any name the
+  // cache does not hold.
+  const bool readable = names != nullptr && memberIds != nullptr;
   for (UINT i = 0; i < nameCount; ++i) {
-    const LONG length = NameLength(names[i]);
     bool cached = false;
-    for (LONG entry = nameCacheCount - 1; entry >= 0 && !cached; --entry) {
-      if (SameName(nameCache[entry], names[i], length)) {
-        memberIds[i] = nameCache[entry].memberId;
-        cached = true;
+    if (readable && names[i] != nullptr) {
+      const LONG length = NameLength(names[i]);
+      for (LONG entry = nameCacheCount - 1; entry >= 0 && !cached; --entry) {
+        if (SameName(nameCache[entry], names[i], length)) {
+          memberIds[i] = nameCache[entry].memberId;
+          cached = true;
+        }
       }
     }
     if (cached) continue;

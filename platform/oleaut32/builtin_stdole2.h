@@ -1,4 +1,5 @@
 // The bytes of the platform's stdole2.tlb, compiled from stdole2/stdole2.idl
+// (its types put in the system library's order, stdole2/order_types.cpp)
 // once for each system kind a library may be made for and generated into
 // source files: a library made for 32-bit Windows imports the first, one
 // made for 64-bit Windows the second.

@@ -44,6 +44,7 @@ constexpr int64_t kFunctionFixedSize = 0x18;
 constexpr int64_t kVariableFixedSize = 0x14;
 constexpr int64_t kParamSize = 12;
 constexpr uint32_t kHasDefaultsBit = 0x1000;
+constexpr uint32_t kNullStringLength = 0xFFFFFFFF;
 // Hrefs at or above this carry the runtime's own view bits.
 constexpr int64_t kHrefLimit = 0x01000000;
 // Deeper than any real declaration (a pointer to a pointer to ...).
@@ -109,9 +110,16 @@ int StoredValueSize(VARTYPE vt) {
   }
 }
 
-// Inline constants hold at most 26 bits, so only integer types fit.
-bool IsInlineType(VARTYPE vt) {
+// Inline constants hold at most 26 bits, so only integer types fit, and
+// the null object: compilers store the default of an IDispatch* or
+// IUnknown* parameter declared defaultvalue(0) as an inline VT_DISPATCH or
+// VT_UNKNOWN 0. An object pointer cannot be stored, so any other value is
+// damage.
+bool IsInlineConstant(VARTYPE vt, uint32_t value) {
   switch (vt) {
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+      return value == 0;
     case VT_I1:
     case VT_UI1:
     case VT_I2:
@@ -349,8 +357,9 @@ class Reader {
     if (word < 0) {
       uint32_t bits = static_cast<uint32_t>(word);
       value.vt = static_cast<VARTYPE>((bits >> 26) & 0x1F);
-      if (!Check(IsInlineType(value.vt))) return Constant();
       value.bits = bits & 0x03FFFFFF;
+      if (!Check(IsInlineConstant(value.vt, static_cast<uint32_t>(value.bits))))
+        return Constant();
       return value;
     }
     const ByteView& data = Seg(kCustomData);
@@ -363,14 +372,13 @@ class Reader {
         return value;
       }
       uint32_t length = 0;
-      std::string bytes;
       if (!Check(data.U32(int64_t(word) + 2, &length))) return Constant();
-      // A length of -1 is the null string.
-      if (length != 0xFFFFFFFFu) {
-        if (!Check(data.Contains(int64_t(word) + 6, length))) return Constant();
-        bytes.assign(reinterpret_cast<const char*>(data.data()) + word + 6,
-                     length);
-      }
+      // A length of -1 is the null string, which has no text at all (an
+      // empty string has one).
+      if (length == kNullStringLength) return value;
+      if (!Check(data.Contains(int64_t(word) + 6, length))) return Constant();
+      std::string bytes(reinterpret_cast<const char*>(data.data()) + word + 6,
+                        length);
       value.text = AddText(AnsiToWide(bytes));
       m_bstrs[word] = value.text;
       return value;

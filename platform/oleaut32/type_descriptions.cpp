@@ -185,12 +185,19 @@ HRESULT ConstantToVariant(const TypeLibModel& model, const Constant& value,
       variant->ullVal = bits;
       break;
     case VT_BSTR: {
+      variant->bstrVal = nullptr;
+      if (value.text == kNone) break;  // the null string
       const std::u16string& text = model.Text(value.text);
       variant->bstrVal =
           SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
       if (variant->bstrVal == nullptr) return E_OUTOFMEMORY;
       break;
     }
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+      // The only object a library can hold: none.
+      variant->punkVal = nullptr;
+      break;
     default:
       break;
   }

@@ -27,6 +27,13 @@ constexpr WORD kDispatchSlots = 7;
 
 }  // namespace
 
+// {5B1F3C2E-7A64-4E1D-9C0B-3D8E2F6A1B47}
+const IID kIidPlatformTypeInfo = {
+    0x5B1F3C2E,
+    0x7A64,
+    0x4E1D,
+    {0x9C, 0x0B, 0x3D, 0x8E, 0x2F, 0x6A, 0x1B, 0x47}};
+
 TypeInfo::TypeInfo(TypeLib* lib, size_t index, bool interfaceView)
     : m_lib(lib),
       m_index(index),
@@ -156,7 +163,8 @@ HRESULT TypeInfo::FunctionAt(UINT index, Member* member) {
 
 HRESULT TypeInfo::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_ITypeInfo || riid == IID_ITypeInfo2) {
+  if (riid == IID_IUnknown || riid == IID_ITypeInfo || riid == IID_ITypeInfo2 ||
+      riid == kIidPlatformTypeInfo) {
     *ppv = static_cast<ITypeInfo2*>(this);
     AddRef();
     return S_OK;

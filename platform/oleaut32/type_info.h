@@ -18,6 +18,12 @@
 namespace qxplatform {
 namespace internal {
 
+// Not an interface: QueryInterface for it gives the platform's own
+// TypeInfo behind an ITypeInfo (one reference), so that the platform's
+// controls can reach what the interfaces do not offer. Any other type
+// information answers E_NOINTERFACE.
+extern const IID kIidPlatformTypeInfo;
+
 class TypeInfo final : public ITypeInfo2 {
  public:
   TypeInfo(TypeLib* lib, size_t index, bool interfaceView);
@@ -101,6 +107,13 @@ class TypeInfo final : public ITypeInfo2 {
   // What a name search of the library sees of this view.
   const TypeEntry& type() const { return m_type; }
 
+  // GetNames for function index as GetFuncDesc numbers it: its name, then
+  // its parameters' names, up to the first without one. GetNames takes a
+  // member id, which a property's get and put share, so it can name only
+  // one of them; this names each. Reached through kIidPlatformTypeInfo.
+  HRESULT GetFuncNames(UINT index, BSTR* rgBstrNames, UINT cMaxNames,
+                       UINT* pcNames);
+
  private:
   // A function as some view shows it, with the library it is read from.
   struct Member {
@@ -122,6 +135,8 @@ class TypeInfo final : public ITypeInfo2 {
   // then inherited ones where they can be resolved.
   std::vector<Member> SearchedFunctions();
   HRESULT FunctionAt(UINT index, Member* member);
+  void NamesOf(const Member& member,
+               std::vector<const std::u16string*>* names) const;
   // The texts that document this type (MEMBERID_NIL) or one of its members.
   struct Documented {
     const TypeLibModel* model;

@@ -20,32 +20,27 @@ bool SameName(const std::u16string& a, const OLECHAR* b) {
   return b[i] == 0;
 }
 
-HRESULT TypeInfo::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames,
-                           UINT* pcNames) {
-  if (rgBstrNames == nullptr || pcNames == nullptr) return E_INVALIDARG;
-  *pcNames = 0;
-  std::vector<const std::u16string*> names;
-  const bool dispatchForm = IsDualDispatch();
-  for (const Member& member : SearchedFunctions()) {
-    const Function& function = *member.function;
-    if (function.memid != memid) continue;
-    const TypeLibModel& model = member.owner->model();
-    names.push_back(&model.Text(function.name));
-    for (size_t index : VisibleParams(function, dispatchForm)) {
-      int32_t name = function.params[index].name;
-      if (name == kNone) break;  // the value of a property put
-      names.push_back(&model.Text(name));
-    }
-    break;
+// The texts of a function's name and its parameters' names in the form
+// this view shows it, up to the first parameter without a name (the value
+// of a property put).
+void TypeInfo::NamesOf(const Member& member,
+                       std::vector<const std::u16string*>* names) const {
+  const Function& function = *member.function;
+  const TypeLibModel& model = member.owner->model();
+  names->push_back(&model.Text(function.name));
+  for (size_t index : VisibleParams(function, IsDualDispatch())) {
+    int32_t name = function.params[index].name;
+    if (name == kNone) break;
+    names->push_back(&model.Text(name));
   }
-  if (names.empty() && !m_interfaceView) {
-    for (const Variable& variable : m_type.variables) {
-      if (variable.memid != memid) continue;
-      names.push_back(&m_lib->model().Text(variable.name));
-      break;
-    }
-  }
-  if (names.empty()) return TYPE_E_ELEMENTNOTFOUND;
+}
+
+namespace {
+
+// At most cMaxNames of the names as BSTRs: all of those, or none and
+// E_OUTOFMEMORY.
+HRESULT CopyNames(const std::vector<const std::u16string*>& names,
+                  BSTR* rgBstrNames, UINT cMaxNames, UINT* pcNames) {
   UINT count = 0;
   for (; count < names.size() && count < cMaxNames; ++count) {
     rgBstrNames[count] = SysAllocStringLen(
@@ -56,6 +51,43 @@ HRESULT TypeInfo::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames,
   }
   *pcNames = count;
   return S_OK;
+}
+
+}  // namespace
+
+HRESULT TypeInfo::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames,
+                           UINT* pcNames) {
+  if (rgBstrNames == nullptr || pcNames == nullptr) return E_INVALIDARG;
+  *pcNames = 0;
+  std::vector<const std::u16string*> names;
+  // Of the functions with this id (a property's get and put share one),
+  // the first names them.
+  for (const Member& member : SearchedFunctions()) {
+    if (member.function->memid != memid) continue;
+    NamesOf(member, &names);
+    break;
+  }
+  if (names.empty() && !m_interfaceView) {
+    for (const Variable& variable : m_type.variables) {
+      if (variable.memid != memid) continue;
+      names.push_back(&m_lib->model().Text(variable.name));
+      break;
+    }
+  }
+  if (names.empty()) return TYPE_E_ELEMENTNOTFOUND;
+  return CopyNames(names, rgBstrNames, cMaxNames, pcNames);
+}
+
+HRESULT TypeInfo::GetFuncNames(UINT index, BSTR* rgBstrNames, UINT cMaxNames,
+                               UINT* pcNames) {
+  if (rgBstrNames == nullptr || pcNames == nullptr) return E_INVALIDARG;
+  *pcNames = 0;
+  Member member;
+  HRESULT hr = FunctionAt(index, &member);
+  if (FAILED(hr)) return hr;
+  std::vector<const std::u16string*> names;
+  NamesOf(member, &names);
+  return CopyNames(names, rgBstrNames, cMaxNames, pcNames);
 }
 
 HRESULT TypeInfo::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames,

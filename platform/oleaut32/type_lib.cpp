@@ -113,9 +113,19 @@ HRESULT TypeLib::ResolveHref(HREFTYPE href, TypeLib** lib, size_t* index) {
   if (found == m_model->importedTypes.end() || found->second.library == kNone)
     return TYPE_E_ELEMENTNOTFOUND;
   const ImportedType& wanted = found->second;
-  TypeLib* imported = nullptr;
-  HRESULT hr = ImportedLibrary(wanted.library, &imported);
-  if (FAILED(hr)) return hr;
+  const internal::ImportedLibrary& source =
+      m_model->importedLibraries[static_cast<size_t>(wanted.library)];
+  TypeLib* imported = this;
+  // A library may import from itself: the compiler has a library that
+  // defines IDispatch (stdole2) import it from "stdole2.tlb" for its own
+  // dispatch interfaces. That is this library, not another copy of it
+  // found through the registry.
+  if (source.libid != m_model->libid ||
+      source.majorVersion != m_model->majorVersion ||
+      source.minorVersion != m_model->minorVersion) {
+    HRESULT hr = ImportedLibrary(wanted.library, &imported);
+    if (FAILED(hr)) return hr;
+  }
   int64_t target =
       wanted.byGuid ? imported->FindType(wanted.guid) : wanted.typeIndex;
   if (target < 0 ||

@@ -29,7 +29,8 @@ constexpr SYSKIND kOwnSysKind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
 struct Constant {
   VARTYPE vt = VT_EMPTY;
   uint64_t bits = 0;     // the value's bytes for the numeric types
-  int32_t text = kNone;  // VT_BSTR: index in TypeLibModel::texts
+  // VT_BSTR: index in TypeLibModel::texts; kNone for the null string.
+  int32_t text = kNone;
 };
 
 struct CustomEntry {

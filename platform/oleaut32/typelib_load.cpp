@@ -138,7 +138,9 @@ HRESULT LoadTypeLibFromBytes(const uint8_t* data, size_t size, TypeLib** lib) {
 HRESULT LoadTypeLibFromPath(const std::u16string& path, TypeLib** lib,
                             std::u16string* fullPath) {
   if (fullPath != nullptr) fullPath->clear();
-  std::string file = WideToUtf8(path);
+  // By the platform's rule for file names, which reaches a file named on
+  // another system through the ANSI code page.
+  std::string file = WideFileName(path);
   if (file.empty()) return TYPE_E_CANTLOADLIBRARY;
   std::string suffix;
   HRESULT hr = S_OK;
@@ -166,7 +168,7 @@ HRESULT LoadTypeLibFromPath(const std::u16string& path, TypeLib** lib,
     }
   }
   if (SUCCEEDED(hr) && fullPath != nullptr)
-    *fullPath = Utf8ToWide(AbsolutePath(file) + suffix, /*valid=*/nullptr);
+    *fullPath = FileNameToWide(AbsolutePath(file) + suffix);
   return hr;
 }
 

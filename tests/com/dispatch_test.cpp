@@ -67,6 +67,36 @@ TEST_F(DispatchTest, OtherNamesGoToTheTypeInformation) {
   object->Release();
 }
 
+// A request the name cache cannot read or write is answered by the type
+// information, as an unknown name is: a null name, a null name array or a
+// null id array with names to look up is its E_INVALIDARG, not a crash.
+TEST_F(DispatchTest, NullNamesAndIdsGetTheTypeInformationsStatus) {
+  RegisterTypeLibrary();
+  IDispatch* object = Create();
+  LPOLESTR none[] = {nullptr};
+  LPOLESTR secondNone[] = {Name(u"install"), nullptr};
+  LPOLESTR install[] = {Name(u"install")};
+  DISPID ids[2] = {7, 7};
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, none, 1, 0, ids), E_INVALIDARG);
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, secondNone, 2, 0, ids),
+            E_INVALIDARG);
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, nullptr, 1, 0, ids), E_INVALIDARG);
+  // Once the cache holds "install" as well.
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, install, 1, 0, nullptr),
+            E_INVALIDARG);
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, none, 1, 0, ids), E_INVALIDARG);
+
+  // The same arguments, straight to the type information.
+  ComPtr<ITypeInfo> info;
+  ASSERT_EQ(object->GetTypeInfo(0, 0, info.put()), S_OK);
+  EXPECT_EQ(info->GetIDsOfNames(none, 1, ids), E_INVALIDARG);
+  EXPECT_EQ(info->GetIDsOfNames(install, 1, nullptr), E_INVALIDARG);
+
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, install, 1, 0, ids), S_OK);
+  EXPECT_EQ(ids[0], kDispidInstall);
+  object->Release();
+}
+
 TEST_F(DispatchTest, EveryIndexGivesTheOneTypeInformation) {
   RegisterTypeLibrary();
   IDispatch* object = Create();

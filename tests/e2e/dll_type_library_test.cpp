@@ -55,8 +55,8 @@ TEST_F(DllTypeLibTest, DescribesTheClassAndItsDualInterface) {
   ASSERT_EQ(vtable->GetTypeAttr(&attr), S_OK);
   EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
   EXPECT_EQ(attr->cbSizeVft, 8 * 4);
-  EXPECT_EQ(attr->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION),
-            TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION);
+  EXPECT_EQ(attr->wTypeFlags,
+            TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE);
   ASSERT_EQ(attr->cFuncs, 1);
   vtable->ReleaseTypeAttr(attr);
 

@@ -309,6 +309,30 @@ TEST_F(ObjectThroughComTest, UnknownNamesAndMembersAreRefused) {
   EXPECT_FALSE(qxplatform::LastLaunch().made);
 }
 
+// What a careless host may pass: a null name, or no name or id array with
+// a count above zero. The object answers as its type information does.
+TEST_F(ObjectThroughComTest, NullNamesAreRefusedAsTheTypeInformationRefuses) {
+  qxplatform::ForceShellExecuteResult(kLaunched);
+  ComPtr<IDispatch> object = Activate<IDispatch>(IID_IDispatch);
+  ASSERT_TRUE(object);
+  ComPtr<ITypeInfo> info;
+  ASSERT_EQ(object->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.put()), S_OK);
+  LPOLESTR none[] = {nullptr};
+  LPOLESTR install[] = {const_cast<LPOLESTR>(u"install")};
+  DISPID id = 12345;
+  EXPECT_EQ(object->GetIDsOfNames(IID_NULL, none, 1, LOCALE_USER_DEFAULT, &id),
+            E_INVALIDARG);
+  EXPECT_EQ(info->GetIDsOfNames(none, 1, &id), E_INVALIDARG);
+  EXPECT_EQ(
+      object->GetIDsOfNames(IID_NULL, nullptr, 1, LOCALE_USER_DEFAULT, &id),
+      E_INVALIDARG);
+  EXPECT_EQ(
+      object->GetIDsOfNames(IID_NULL, install, 1, LOCALE_USER_DEFAULT, nullptr),
+      E_INVALIDARG);
+  // The object goes on serving.
+  EXPECT_EQ(IdOf(object.get(), u"install"), kDispidInstall);
+}
+
 TEST_F(ObjectThroughComTest, TypeInformationLeadsToTheVtableSlotOfInstall) {
   qxplatform::ForceShellExecuteResult(kNoAssociation);
   ComPtr<IInstallKorvex> object = Activate<IInstallKorvex>(IID_IInstallKorvex);
@@ -321,7 +345,9 @@ TEST_F(ObjectThroughComTest, TypeInformationLeadsToTheVtableSlotOfInstall) {
   ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
   EXPECT_TRUE(IsEqualGUID(attr->guid, IID_IInstallKorvex));
   EXPECT_EQ(attr->typekind, TKIND_DISPATCH);
-  EXPECT_EQ(attr->wTypeFlags & TYPEFLAG_FDUAL, TYPEFLAG_FDUAL);
+  // Dual, automation-compatible and dispatchable; nothing else.
+  EXPECT_EQ(attr->wTypeFlags,
+            TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE);
   const WORD functions = attr->cFuncs;
   info->ReleaseTypeAttr(attr);
 

@@ -1,7 +1,8 @@
 // qxhost typelib: the product's library printed as IDL-like text, both views
 // of its dual interface included, its vtable offsets counted in the pointer
-// size of the system the library was made for (the real DLL's too), and a
-// file that is no library reported with the runtime's status.
+// size of the system the library was made for (the real DLL's too), each
+// property accessor with its own parameter names, and a file that is no
+// library reported with the runtime's status.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -53,9 +54,11 @@ void ExpectOffsets(const std::string& out, const char* kind, int step) {
       "[id(0x60010001), func, dispatch, stdcall, oVft ",
       "[id(0x60010002), func, dispatch, stdcall, oVft ",
       "[id(0x60010003), func, dispatch, stdcall, oVft "};
+  // stdole2 keeps IUnknown's and IDispatch's methods from clients.
   for (int slot = 0; slot < 7; ++slot) {
     const std::string prefix = std::string("    ") + inherited[slot];
-    const std::string expected = prefix + std::to_string(slot * step) + "] ";
+    const std::string expected =
+        prefix + std::to_string(slot * step) + ", flags(0x1 restricted)] ";
     EXPECT_EQ(LineStarting(out, prefix).substr(0, expected.size()), expected)
         << out;
   }
@@ -97,6 +100,14 @@ TEST(HostTypelib, PrintsTheProductLibrary) {
   // in the eighth slot. Made for this build's pointer size.
   EXPECT_TRUE(HasLine(out, "  dispatch IInstallKorvex {")) << out;
   EXPECT_TRUE(HasLine(out, "  interface IInstallKorvex {")) << out;
+  // Dual, automation-compatible and dispatchable, in both views.
+  const std::string interfaceFlags =
+      "  [uuid(D561B16B-0E95-460A-819D-EF05D1A29BC1), version(0.0), "
+      "flags(0x1140 dual oleautomation dispatchable), ";
+  size_t views = 0;
+  for (const std::string& line : Lines(out))
+    views += line.rfind(interfaceFlags, 0) == 0;
+  EXPECT_EQ(views, 2u) << out;
   const bool wide = sizeof(void*) == 8;
   ExpectOffsets(out, wide ? "win64" : "win32", wide ? 8 : 4);
   EXPECT_EQ(Lines(out).back(), "}");
@@ -129,6 +140,48 @@ TEST(HostTypelib, PrintsTheWin32DllsLibrary) {
   ExpectOffsets(run.out, "win32", 4);
   EXPECT_TRUE(run.err.empty()) << run.err;
 #endif
+}
+
+// A property's get and put share a member id; each prints the names its
+// own parameters have (the value a put assigns has none).
+TEST(HostTypelib, EachAccessorPrintsItsOwnParameterNames) {
+  HostSandbox sandbox;
+  HostRun run = sandbox.RunWithRegistry(
+      {"typelib", std::string(QX_TYPELIB_DIR) + "/typelib_features.tlb"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const std::string& out = run.out;
+  auto endOf = [&out](const std::string& prefix) {
+    const std::string line = LineStarting(out, "    " + prefix);
+    const size_t close = line.find("] ");
+    return close == std::string::npos ? line : line.substr(close + 2);
+  };
+  EXPECT_EQ(endOf("[id(0x6), propget, dispatch,"),
+            "BSTR Item([in] long index);")
+      << out;
+  EXPECT_EQ(endOf("[id(0x6), propput, dispatch,"),
+            "void Item([in] long position, [in] BSTR arg1);")
+      << out;
+  EXPECT_EQ(endOf("[id(0x6), propget, purevirtual,"),
+            "HRESULT Item([in] long index, [out, retval] BSTR* value);")
+      << out;
+  EXPECT_EQ(endOf("[id(0x6), propput, purevirtual,"),
+            "HRESULT Item([in] long position, [in] BSTR arg1);")
+      << out;
+  EXPECT_TRUE(run.err.empty()) << run.err;
+}
+
+// Object parameters that default to none, which older readers refused.
+TEST(HostTypelib, NullObjectDefaultsPrintAsIdlWritesThem) {
+  HostSandbox sandbox;
+  HostRun run = sandbox.RunWithRegistry(
+      {"typelib", std::string(QX_TYPELIB_DIR) + "/invoke_target.tlb"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find(" Count([in, optional, defaultvalue(0)] IDispatch* "
+                         "item, [in, optional, defaultvalue(0)] IUnknown* "
+                         "other"),
+            std::string::npos)
+      << run.out;
+  EXPECT_TRUE(run.err.empty()) << run.err;
 }
 
 TEST(HostTypelib, UnreadableFileIsTheRuntimesStatus) {

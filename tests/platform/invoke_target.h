@@ -29,6 +29,8 @@ struct IInvokeTarget : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE Fail(LONG code) = 0;
   virtual HRESULT STDMETHODCALLTYPE Twice(LONG* value) = 0;
   virtual HRESULT STDMETHODCALLTYPE Self(IInvokeTarget** self) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Count(IDispatch* item, IUnknown* other,
+                                          LONG* given) = 0;
 };
 
 class InvokeTarget final : public IInvokeTarget {
@@ -122,6 +124,12 @@ class InvokeTarget final : public IInvokeTarget {
   HRESULT STDMETHODCALLTYPE Self(IInvokeTarget** self) override {
     AddRef();
     *self = this;
+    return S_OK;
+  }
+  // How many of the two objects were given.
+  HRESULT STDMETHODCALLTYPE Count(IDispatch* item, IUnknown* other,
+                                  LONG* given) override {
+    *given = (item != nullptr) + (other != nullptr);
     return S_OK;
   }
 

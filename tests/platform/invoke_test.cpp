@@ -1,7 +1,8 @@
 // ITypeInfo::Invoke on a dual interface, through its dispatch view, its
 // vtable view and the object's own IDispatch: binding (reverse order,
-// named, defaults, optional), coercion and its failures, properties,
-// references, results, failures as exceptions; and the product's install.
+// named, defaults (null objects among them), optional), coercion and its
+// failures, properties, references, results, failures as exceptions; and
+// the product's install.
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -80,7 +81,10 @@ class InvokeTest : public TypeLibTest {
   }
   void TearDown() override {
     VariantClear(&m_result);
-    EXPECT_EQ(m_target->m_references, 1u);
+    // Null when the library did not load.
+    if (m_target != nullptr) {
+      EXPECT_EQ(m_target->m_references, 1u);
+    }
     delete m_target;
     m_vtable.reset();
     m_dispatch.reset();
@@ -204,6 +208,44 @@ TEST_F(InvokeTest, NamedArgumentsDefaultsAndOptionalParameters) {
   EXPECT_EQ(Call(5, DISPATCH_METHOD, twice), DISP_E_PARAMNOTFOUND);
   Args requiredSkipped({}, {{1, Long(9)}});
   EXPECT_EQ(Call(5, DISPATCH_METHOD, requiredSkipped), DISP_E_PARAMNOTOPTIONAL);
+}
+
+// defaultvalue(0) on an object parameter is stored as a null object
+// constant: the library loads, describes the default, and a call that
+// leaves the objects out passes null for them.
+TEST_F(InvokeTest, NullObjectDefaultsAreDescribedAndPassed) {
+  UINT index = 0;
+  ComPtr<ITypeInfo2> dispatch2;
+  ASSERT_EQ(m_dispatch->QueryInterface(
+                IID_ITypeInfo2, reinterpret_cast<void**>(dispatch2.put())),
+            S_OK);
+  ASSERT_EQ(dispatch2->GetFuncIndexOfMemId(10, INVOKE_FUNC, &index), S_OK);
+  FUNCDESC* count = nullptr;
+  ASSERT_EQ(m_dispatch->GetFuncDesc(index, &count), S_OK);
+  ASSERT_EQ(count->cParams, 2);
+  const VARTYPE kinds[] = {VT_DISPATCH, VT_UNKNOWN};
+  for (SHORT i = 0; i < 2; ++i) {
+    const PARAMDESC& param = count->lprgelemdescParam[i].paramdesc;
+    EXPECT_EQ(param.wParamFlags,
+              PARAMFLAG_FIN | PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT);
+    ASSERT_NE(param.pparamdescex, nullptr);
+    EXPECT_EQ(param.pparamdescex->varDefaultValue.vt, kinds[i]);
+    EXPECT_EQ(param.pparamdescex->varDefaultValue.punkVal, nullptr);
+  }
+  m_dispatch->ReleaseFuncDesc(count);
+
+  Args none({});
+  ASSERT_EQ(Call(10, DISPATCH_METHOD, none), S_OK);
+  EXPECT_EQ(m_result.vt, VT_I4);
+  EXPECT_EQ(m_result.lVal, 0);
+  VARIANT object;
+  VariantInit(&object);
+  object.vt = VT_DISPATCH;
+  object.pdispVal = static_cast<IInvokeTarget*>(m_target);
+  m_target->AddRef();
+  Args one({object});
+  ASSERT_EQ(Call(10, DISPATCH_METHOD, one), S_OK);
+  EXPECT_EQ(m_result.lVal, 1);
 }
 
 TEST_F(InvokeTest, FailingMethodBecomesAnException) {

@@ -1,7 +1,11 @@
 // What the product's library does not use, read back from the fixture
 // libraries: constants, records and arrays, default and optional values,
-// lcid and vararg parameters, properties, inherited vtable members, custom
-// data, source interfaces, name searches and a plain dispatch interface.
+// lcid and vararg parameters, properties and their accessors' names,
+// inherited vtable members, custom data, source interfaces, name searches
+// and a plain dispatch interface.
+#include <algorithm>
+#include <iterator>
+
 #include "typelib_support.h"
 
 namespace {
@@ -89,6 +93,31 @@ TEST_F(FeatureTypeLib, DefaultAndOptionalValues) {
   dual->ReleaseFuncDesc(draw);  // clears the BSTR: no task block stays
 }
 
+// A null string constant (length -1) is a null BSTR, not an empty one.
+TEST_F(FeatureTypeLib, NullStringDefaultIsANullBstr) {
+  std::vector<uint8_t> bytes = ReadBytes(TypelibPath("typelib_features.tlb"));
+  // Draw's default "none": VT_BSTR, its length, its bytes.
+  const uint8_t stored[] = {8, 0, 4, 0, 0, 0, 'n', 'o', 'n', 'e'};
+  auto found = std::search(bytes.begin(), bytes.end(), std::begin(stored),
+                           std::end(stored));
+  ASSERT_NE(found, bytes.end());
+  std::fill(found + 2, found + 6, 0xFF);
+  ComPtr<ITypeLib> lib;
+  ASSERT_EQ(
+      qxplatform::LoadTypeLibFromMemory(bytes.data(), bytes.size(), lib.put()),
+      S_OK);
+  ComPtr<ITypeInfo> dual;
+  ASSERT_EQ(lib->GetTypeInfoOfGuid(FeatureGuid(0x05), dual.put()), S_OK);
+  FUNCDESC* draw = nullptr;
+  ASSERT_EQ(dual->GetFuncDesc(7 + 2, &draw), S_OK);
+  ASSERT_EQ(draw->cParams, 4);
+  const PARAMDESC& label = draw->lprgelemdescParam[2].paramdesc;
+  ASSERT_TRUE(label.wParamFlags & PARAMFLAG_FHASDEFAULT);
+  EXPECT_EQ(label.pparamdescex->varDefaultValue.vt, VT_BSTR);
+  EXPECT_EQ(label.pparamdescex->varDefaultValue.bstrVal, nullptr);
+  dual->ReleaseFuncDesc(draw);
+}
+
 // The dispatch view leaves out the lcid and retval parameters that the
 // vtable view shows.
 TEST_F(FeatureTypeLib, LcidAndRetvalParametersByView) {
@@ -142,6 +171,50 @@ TEST_F(FeatureTypeLib, PropertiesShareOneMemberId) {
   MEMBERID id = 0;
   EXPECT_EQ(dual->GetIDsOfNames(names, 1, &id), S_OK);
   EXPECT_EQ(id, 1);
+}
+
+// GetNames goes by member id, which a property's accessors share, so it
+// names one of them; the platform names each by its index as well.
+TEST_F(FeatureTypeLib, EachAccessorNamesItsOwnParameters) {
+  ComPtr<ITypeInfo> dual;
+  ComPtr<ITypeInfo> vtable;
+  Type(0x05, dual.put());
+  ASSERT_EQ(Follow(dual.get(), static_cast<UINT>(-1), vtable.put()), S_OK);
+  auto names = [](ITypeInfo* info, UINT index) {
+    BSTR texts[8] = {};
+    UINT count = 0;
+    EXPECT_EQ(qxplatform::GetFuncNames(info, index, texts, 8, &count), S_OK);
+    std::vector<std::string> result;
+    for (UINT i = 0; i < count; ++i) {
+      result.push_back(Narrow(texts[i]));
+      SysFreeString(texts[i]);
+    }
+    return result;
+  };
+  for (ITypeInfo* info : {dual.get(), vtable.get()}) {
+    ComPtr<ITypeInfo2> info2;
+    ASSERT_EQ(info->QueryInterface(IID_ITypeInfo2,
+                                   reinterpret_cast<void**>(info2.put())),
+              S_OK);
+    UINT get = 0;
+    UINT put = 0;
+    ASSERT_EQ(info2->GetFuncIndexOfMemId(6, INVOKE_PROPERTYGET, &get), S_OK);
+    ASSERT_EQ(info2->GetFuncIndexOfMemId(6, INVOKE_PROPERTYPUT, &put), S_OK);
+    const bool dispatchView = info == dual.get();
+    // The retval parameter is the dispatch view's result, and the value a
+    // put assigns has no name.
+    EXPECT_EQ(names(info, get),
+              dispatchView
+                  ? (std::vector<std::string>{"Item", "index"})
+                  : (std::vector<std::string>{"Item", "index", "value"}));
+    EXPECT_EQ(names(info, put), (std::vector<std::string>{"Item", "position"}));
+    EXPECT_EQ(NamesOf(info, 6), names(info, get));  // the first accessor's
+  }
+  BSTR text = nullptr;
+  UINT count = 7;
+  EXPECT_EQ(qxplatform::GetFuncNames(dual.get(), 99, &text, 1, &count),
+            TYPE_E_ELEMENTNOTFOUND);
+  EXPECT_EQ(count, 0u);
 }
 
 TEST_F(FeatureTypeLib, DerivedInterfaceFindsBaseMembers) {

@@ -7,6 +7,11 @@ namespace {
 
 using namespace typelib_test;
 
+// The interface's flags, in both views: dual, automation-compatible and
+// dispatchable (0x1140), nothing else.
+constexpr WORD kDualFlags =
+    TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE;
+
 class ProductTypeLib : public TypeLibTest {
  protected:
   void SetUp() override {
@@ -72,9 +77,7 @@ TEST_F(ProductTypeLib, ClassIsCreatableWithTheDualInterfaceAsDefault) {
 TEST_F(ProductTypeLib, DualInterfaceDispatchView) {
   TYPEATTR attr = AttrOf(m_dispatch.get());
   EXPECT_EQ(attr.typekind, TKIND_DISPATCH);
-  const WORD dual = TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION |
-                    TYPEFLAG_FDISPATCHABLE | TYPEFLAG_FNONEXTENSIBLE;
-  EXPECT_EQ(attr.wTypeFlags, dual);
+  EXPECT_EQ(attr.wTypeFlags, kDualFlags);
   EXPECT_EQ(attr.cFuncs, 8);  // IUnknown's 3, IDispatch's 4, install
   EXPECT_EQ(attr.cbSizeVft, 7 * sizeof(void*));
   EXPECT_EQ(attr.cImplTypes, 1);
@@ -134,7 +137,7 @@ TEST_F(ProductTypeLib, DualInterfaceVtableView) {
   EXPECT_EQ(attr.guid, kIInstallKorvex);
   EXPECT_EQ(attr.cFuncs, 1);
   EXPECT_EQ(attr.cbSizeVft, 8 * sizeof(void*));
-  EXPECT_TRUE(attr.wTypeFlags & TYPEFLAG_FDUAL);
+  EXPECT_EQ(attr.wTypeFlags, kDualFlags);
 
   FUNCDESC* desc = nullptr;
   ASSERT_EQ(m_vtable->GetFuncDesc(0, &desc), S_OK);

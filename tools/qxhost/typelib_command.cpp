@@ -9,6 +9,8 @@
 
 #include <cstdio>
 
+#include <qxplatform/controls.h>
+
 #include "base/holders.h"
 #include "tools/qxhost/host_output.h"
 #include "tools/qxhost/typelib_text.h"
@@ -71,7 +73,10 @@ HRESULT PrintFunction(ITypeInfo* info, UINT index) {
   BSTR names[64] = {};
   UINT named = 0;
   hr = Document(info, func->memid, &doc);
-  if (SUCCEEDED(hr)) hr = info->GetNames(func->memid, names, 64, &named);
+  // By index: a property's get and put share their member id, and each
+  // names its parameters its own way.
+  if (SUCCEEDED(hr))
+    hr = qxplatform::GetFuncNames(info, index, names, 64, &named);
   if (SUCCEEDED(hr)) {
     std::string line = "    [id(" + Hex(static_cast<unsigned>(func->memid)) +
                        "), " + InvokeKindText(func->invkind) + ", " +

@@ -186,8 +186,14 @@ std::string VariantText(const VARIANT& value) {
       return std::to_string(value.fltVal);
     case VT_R8:
       return std::to_string(value.dblVal);
+    // A null string or object is what IDL writes as defaultvalue(0).
     case VT_BSTR:
+      if (value.bstrVal == nullptr) return "0";
       return "\"" + NarrowText(value.bstrVal) + "\"";
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+      if (value.punkVal == nullptr) return "0";
+      return "<object>";
     default:
       return "<vt " + std::to_string(value.vt) + ">";
   }
