@@ -1,6 +1,7 @@
 // Speed of calling an automation object from JavaScript through the host's
 // bridge: o.install() and a property read per call, against the same call
-// made straight through IDispatch::Invoke, on the hand-written test server.
+// made straight through IDispatch::Invoke, on the hand-written test server;
+// and of running a page's many script blocks.
 #include <benchmark/benchmark.h>
 #include <windows.h>
 #include <objbase.h>
@@ -73,6 +74,29 @@ void BM_ScriptPropertyRead(benchmark::State& state) {
   TimeScriptCall(state, "o.calls");
 }
 BENCHMARK(BM_ScriptPropertyRead);
+
+// A page's script blocks, one every other line, run in one session: the
+// time per block must not grow with the lines before it.
+void BM_PageScriptBlocks(benchmark::State& state) {
+  const int blocks = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    qxhost::ScriptSession session(/*untrusted=*/true);
+    std::string error;
+    if (!session.Open(&error)) {
+      state.SkipWithError(error.c_str());
+      return;
+    }
+    for (int i = 0; i < blocks; ++i)
+      session.Run("page.html", "var n = 1;", 2 + 2 * i);
+    session.Close();
+  }
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_PageScriptBlocks)
+    ->RangeMultiplier(4)
+    ->Range(1 << 10, 1 << 16)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 
 // The floor: the same method call from C++, name already resolved.
 void BM_DirectInvoke(benchmark::State& state) {

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -112,6 +113,7 @@ HostRun HostSandbox::Run(const std::vector<std::string>& arguments) const {
   std::string workPath = (m_root / "work").string();
 
   HostRun run;
+  const size_t addressSpaceLimit = m_addressSpaceLimit;
   pid_t pid = fork();
   if (pid < 0) {
     ADD_FAILURE() << "fork failed";
@@ -123,6 +125,10 @@ HostRun HostSandbox::Run(const std::vector<std::string>& arguments) const {
     if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
         chdir(workPath.c_str()) != 0) {
       _exit(126);
+    }
+    if (addressSpaceLimit != 0) {
+      struct rlimit limit = {addressSpaceLimit, addressSpaceLimit};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
     }
     execve(argv[0], argv.data(), envp.data());
     _exit(127);

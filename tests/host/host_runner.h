@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -45,6 +46,9 @@ class HostSandbox {
   // 128 + SIGKILL: for runs that would hang if the host waited on its
   // input. Zero, the default, waits for the run however long it takes.
   void SetTimeout(std::chrono::milliseconds limit) { m_timeout = limit; }
+  // The run's address space is limited to this many bytes (RLIMIT_AS), as
+  // a user's ulimit -v does; 0, the default, leaves it as it is.
+  void SetAddressSpaceLimit(size_t bytes) { m_addressSpaceLimit = bytes; }
 
   std::map<std::string, std::string>& environment() { return m_environment; }
   const std::filesystem::path& root() const { return m_root; }
@@ -56,7 +60,22 @@ class HostSandbox {
   std::filesystem::path m_root;
   std::map<std::string, std::string> m_environment;
   std::chrono::milliseconds m_timeout{0};
+  size_t m_addressSpaceLimit = 0;
 };
+
+// AddressSanitizer reserves terabytes of address space for its shadow, so
+// an address space limit cannot be applied to a sanitized build.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSpaceCanBeLimited = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSpaceCanBeLimited = false;
+#else
+constexpr bool kAddressSpaceCanBeLimited = true;
+#endif
+#else
+constexpr bool kAddressSpaceCanBeLimited = true;
+#endif
 
 std::string ReadFile(const std::filesystem::path& path);
 struct stat StatOf(const std::filesystem::path& path);

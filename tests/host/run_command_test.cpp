@@ -1,86 +1,25 @@
-// qxhost run against the hand-written automation server: what script sees
-// of calls, errors and results, how a run ends (to the end, an uncaught
-// error, WScript.Quit, --timeout), pages with objects that are refused or
-// malformed, and that every object is released and the library unloaded.
+// qxhost run of scripts against the hand-written automation server: what
+// script sees of calls, errors and results, how a run ends (to the end, an
+// uncaught error, WScript.Quit, --timeout), what a script's large strings
+// cost the host, and that every object is released and the library
+// unloaded.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "host/host_runner.h"
+#include "host/script_host_fixture.h"
 
 namespace {
 
 using namespace std::string_literals;
 using hosttest::HostRun;
-using hosttest::HostSandbox;
+using hosttest::HostRunScript;
 using hosttest::kExitFailure;
 using hosttest::kExitUsage;
 using hosttest::Lines;
-using hosttest::ReadFile;
-
-constexpr char kSafeClsid[] = "6A1D0C35-52B1-4E7C-9E0B-3D1F2C6B7A01";
-constexpr char kUnsafeClsid[] = "6A1D0C35-52B1-4E7C-9E0B-3D1F2C6B7A02";
-constexpr char kPlainClsid[] = "6A1D0C35-52B1-4E7C-9E0B-3D1F2C6B7A03";
-
-class HostRunScript : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string reg = "Windows Registry Editor Version 5.00\r\n";
-    const std::pair<const char*, const char*> classes[] = {
-        {"QxHostTest.Safe", kSafeClsid},
-        {"QxHostTest.Unsafe", kUnsafeClsid},
-        {"QxHostTest.Plain", kPlainClsid}};
-    for (const auto& [progId, clsid] : classes) {
-      reg += std::string("\r\n[HKEY_CLASSES_ROOT\\") + progId +
-             "\\CLSID]\r\n@=\"{" + clsid + "}\"\r\n";
-      reg += std::string("\r\n[HKEY_CLASSES_ROOT\\CLSID\\{") + clsid +
-             "}\\InprocServer32]\r\n@=\"" + QX_DISPATCH_SERVER_PATH + "\"\r\n";
-    }
-    auto file = m_sandbox.Write("fixture.reg", reg);
-    ASSERT_EQ(
-        m_sandbox.RunWithRegistry({"reg", "import", file.string()}).exitCode,
-        0);
-    m_sandbox.environment()["QXHOST_FIXTURE_LOG"] = Log();
-  }
-
-  std::string Log() const { return (m_sandbox.root() / "server.log").string(); }
-  std::vector<std::string> LogLines() const { return Lines(ReadFile(Log())); }
-  long LogCount(const std::string& line) const {
-    std::vector<std::string> lines = LogLines();
-    return std::count(lines.begin(), lines.end(), line);
-  }
-  // Every object the server made was released, and the runtime then freed
-  // the library (the server logs "unloaded" only for a FreeLibrary, not at
-  // process end).
-  void ExpectAllReleasedAndUnloaded() const {
-    EXPECT_GT(LogCount("created"), 0);
-    EXPECT_EQ(LogCount("created"), LogCount("released")) << ReadFile(Log());
-    ASSERT_FALSE(LogLines().empty());
-    EXPECT_EQ(LogLines().back(), "unloaded") << ReadFile(Log());
-  }
-
-  HostRun RunFile(const std::string& name, const std::string& text,
-                  std::vector<std::string> options = {},
-                  std::vector<std::string> arguments = {}) {
-    auto path = m_sandbox.Write(name, text);
-    m_path = path.string();
-    std::vector<std::string> words = {"run"};
-    words.insert(words.end(), options.begin(), options.end());
-    words.push_back(m_path);
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    return m_sandbox.RunWithRegistry(words);
-  }
-
-  std::string Page(const std::string& objects, const std::string& script) {
-    return "<!DOCTYPE html>\n<html><body>\n" + objects + "\n<script>\n" +
-           script + "\n</script>\n</body></html>\n";
-  }
-
-  HostSandbox m_sandbox;
-  std::string m_path;  // of the last file run
-};
 
 TEST_F(HostRunScript, FailedCallThrowsItsStatusAndDescription) {
   HostRun run = RunFile("errors.js", R"(
@@ -193,33 +132,6 @@ TEST_F(HostRunScript, UnreadableFileIsReported) {
   EXPECT_NE(run.err.find("absent.js"), std::string::npos) << run.err;
 }
 
-TEST_F(HostRunScript, RefusingObjectIsMissingFromAPageAndItContinues) {
-  HostRun run = RunFile(
-      "refused.html",
-      Page(std::string("<object id=\"unsafe\" classid=\"clsid:") +
-               kUnsafeClsid + "\"></object>\n<object id=\"plain\" " +
-               "classid=\"clsid:" + kPlainClsid + "\"></object>",
-           "document.write('unsafe: ' + unsafe + ', plain: ' + plain);\n"
-           "alert(typeof WScript);\nunsafe.install();\n</script>\n"
-           "<script>document.write('next block')"));
-  EXPECT_EQ(run.exitCode, kExitFailure);
-  EXPECT_EQ(Lines(run.out),
-            (std::vector<std::string>{"unsafe: null, plain: null", "undefined",
-                                      "next block"}));
-  EXPECT_EQ(Lines(run.err),
-            (std::vector<std::string>{
-                m_path + ":3: object 'unsafe': not safe for scripting "
-                         "(0x80004005)",
-                m_path + ":4: object 'plain': not safe for scripting "
-                         "(0x80004002)",
-                m_path + ":8: TypeError: cannot read property 'install' of "
-                         "null"}));
-  // Asked first what it supports, and never asked to change what it cannot.
-  EXPECT_EQ(LogCount("safety get"), 1);
-  EXPECT_EQ(LogCount("safety set 1 1"), 0);
-  ExpectAllReleasedAndUnloaded();
-}
-
 TEST_F(HostRunScript, RefusingObjectWorksForTrustedScriptOnly) {
   const std::string script =
       "var o = new ActiveXObject('QxHostTest.Unsafe');\n"
@@ -236,83 +148,6 @@ TEST_F(HostRunScript, RefusingObjectWorksForTrustedScriptOnly) {
                          ":1: object 'QxHostTest.Unsafe': not safe for "
                          "scripting (0x80004005)\n");
   ExpectAllReleasedAndUnloaded();
-}
-
-TEST_F(HostRunScript, SafeObjectIsBoundWithTheOptionsItsPageNeeds) {
-  HostRun run = RunFile(
-      "safe.html",
-      Page(std::string("<object id=\"bare\" classid=\"clsid:") + kSafeClsid +
-               "\"></object>\n<object id=\"configured\" classid=\"CLSID:{" +
-               kSafeClsid + "}\"><param name=\"a\" value=\"b\"></object>",
-           "document.write(bare.install() + ' ' + configured.install() + ' ' +"
-           " (window.bare === bare));"));
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.out, "0 0 true\n");
-  EXPECT_EQ(run.err, "");
-  // Untrusted callers for both; untrusted data for the one with <param>.
-  EXPECT_EQ(LogCount("safety set 1 1"), 1);
-  EXPECT_EQ(LogCount("safety set 3 3"), 1);
-  ExpectAllReleasedAndUnloaded();
-}
-
-TEST_F(HostRunScript, BadClassIdsAreReportedAndThePageGoesOn) {
-  HostRun run = RunFile(
-      "badclass.html",
-      Page("<object id=\"a\" classid=\"clsid:not-a-guid\"></object>\n"
-           "<object id=\"b\" classid=\"{" +
-               std::string(kSafeClsid) +
-               "}\"></object>\n"
-               "<object id=\"c\" classid=\"clsid:00000000-0000-0000-0000-"
-               "000000000001\"></object>\n<object classid=\"clsid:" +
-               kSafeClsid + "\"></object>",
-           "document.write([a, b, c].join(','));"));
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.out, ",,\n");
-  std::vector<std::string> errors = Lines(run.err);
-  ASSERT_EQ(errors.size(), 4u) << run.err;
-  EXPECT_EQ(errors[0].rfind(m_path + ":3: object 'a': bad classid", 0), 0u);
-  EXPECT_EQ(errors[1].rfind(m_path + ":4: object 'b': bad classid", 0), 0u);
-  EXPECT_EQ(errors[2],
-            m_path + ":5: object 'c': cannot be created (0x80040154)");
-  EXPECT_EQ(errors[3], m_path + ":6: object without id: not created");
-}
-
-TEST_F(HostRunScript, MalformedPagesAreReadWithoutHarm) {
-  const std::string pages[] = {
-      std::string("<object id=x classid=\"clsid:") + kSafeClsid + "\""s +
-          "\0<<script>>document.write(1)</scr"s,
-      "<script>document.write('unclosed'",
-      std::string(200000, '<') + "<div" + std::string(100000, '>'),
-      "\xff\xfe\x00<script>\x80\x81</script>"s,
-  };
-  for (const std::string& page : pages) {
-    HostRun run = RunFile("malformed.html", page);
-    EXPECT_LE(run.exitCode, kExitFailure) << run.err;
-    EXPECT_NE(run.err.find("malformed HTML"), std::string::npos) << run.err;
-  }
-  // Deep nesting is walked without recursion.
-  std::string deep;
-  for (int i = 0; i < 100000; ++i) deep += "<span>";
-  HostRun run =
-      RunFile("deep.html", "<!DOCTYPE html>" + deep +
-                               "<script>document.write('deep')</script>");
-  EXPECT_EQ(run.out, "deep\n");
-}
-
-TEST_F(HostRunScript, ExternalAndForeignScriptsAreNotRun) {
-  m_sandbox.Write("other.js", "document.write('loaded');");
-  HostRun run = RunFile("external.html",
-                        "<!DOCTYPE html>\n<script src=\"other.js\"></script>\n"
-                        "<script type=\"text/vbscript\">MsgBox 1</script>\n"
-                        "<script>document.write('inline')</script>\n");
-  EXPECT_EQ(run.exitCode, kExitFailure);
-  EXPECT_EQ(run.out, "inline\n");
-  EXPECT_NE(run.err.find(m_path + ":2: script src=other.js not loaded"),
-            std::string::npos)
-      << run.err;
-  EXPECT_NE(run.err.find(m_path + ":3: script of type 'text/vbscript' skipped"),
-            std::string::npos)
-      << run.err;
 }
 
 TEST_F(HostRunScript, ObjectsStillHeldAtTheEndAreReleased) {
@@ -333,6 +168,148 @@ throw new Error('end');
   EXPECT_EQ(run.out, "0\n");
   EXPECT_EQ(LogCount("created"), 54);
   ExpectAllReleasedAndUnloaded();
+}
+
+TEST_F(HostRunScript, QuitEndsTheRunWhateverTheScriptCatches) {
+  // Caught, in a finally, inside a callback: nothing after Quit runs, not
+  // even the loop that would keep a caught Quit going forever.
+  const std::pair<const char*, int> scripts[] = {
+      {"var o = new ActiveXObject('QxHostTest.Safe');\n"
+       "try { WScript.Quit(4); } catch (e) {}\n"
+       "for (;;) {}\n",
+       4},
+      {"var o = new ActiveXObject('QxHostTest.Safe');\n"
+       "try { WScript.Quit(5); } finally { for (;;) {} }\n",
+       5},
+      {"var o = new ActiveXObject('QxHostTest.Safe');\n"
+       "[1, 2].forEach(function () {\n"
+       "  try { WScript.Quit({ valueOf: function () { return 6; } }); }\n"
+       "  catch (e) { WScript.Echo('caught'); }\n"
+       "});\n"
+       "while (true) { o.install(); }\n",
+       6},
+  };
+  // A run that would never end is killed (and the test fails) instead of
+  // holding the suite up.
+  m_sandbox.SetTimeout(std::chrono::seconds(60));
+  for (const auto& [script, code] : scripts) {
+    HostRun run = RunFile("quit.js", script);
+    EXPECT_EQ(run.exitCode, code) << script << run.err;
+    EXPECT_EQ(run.out, "") << script;
+    EXPECT_EQ(run.err, "") << script;
+  }
+  ExpectAllReleasedAndUnloaded();
+}
+
+TEST_F(HostRunScript, QuitCodesOutsideAnExitStatusAreFailures) {
+  // An exit status has 8 bits; a code that does not fit must not come out
+  // as 0, success.
+  const std::pair<const char*, int> codes[] = {
+      {"", 0},      {"0", 0},     {"'3'", 3},          {"255", 255},
+      {"256", 255}, {"512", 255}, {"4294967296", 255}, {"-1", 255},
+      {"0.5", 255}, {"NaN", 255}, {"'x'", 255},        {"true", 1},
+  };
+  for (const auto& [argument, code] : codes) {
+    HostRun run = RunFile("code.js", "WScript.Quit(" + std::string(argument) +
+                                         ");\nWScript.Echo('after');\n");
+    EXPECT_EQ(run.exitCode, code) << argument << run.err;
+    EXPECT_EQ(run.out, "") << argument;
+  }
+}
+
+TEST_F(HostRunScript, PrintingHugeStringsStaysWithinTheMemoryLimit) {
+  if (!hosttest::kAddressSpaceCanBeLimited)
+    GTEST_SKIP() << "an address space limit needs a build without ASan";
+  // The engine's heap takes about 140 MiB for a 64 MiB string; the host's
+  // printing must not add copies of it on top, nor quote all of it in a
+  // message.
+  m_sandbox.SetAddressSpaceLimit(size_t{256} << 20);
+  HostRun run = RunFile("echo.js",
+                        "var s = 'x'.repeat(64 << 20);\n"
+                        "WScript.Echo(s);\n"
+                        "WScript.Echo(s.length);\n");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out.size(), (size_t{64} << 20) + 1 + 9);
+  EXPECT_EQ(run.out.substr(run.out.size() - 9), "67108864\n");
+
+  run = RunFile("throw.js", "throw new Error('y'.repeat(64 << 20));\n");
+  EXPECT_EQ(run.exitCode, kExitFailure);
+  EXPECT_EQ(run.err, m_path + ":1: " + std::string(2048, 'y') + "...\n");
+
+  run = RunFile("write.html",
+                "<!DOCTYPE html><script>document.write('z'.repeat(64 << 20));"
+                "alert('done')</script>");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out.size(), (size_t{64} << 20) + 1 + 5);
+}
+
+TEST_F(HostRunScript, OneCallPassesABoundedAmountOfText) {
+  // However often a script passes one string, the host's copies of it for a
+  // call stay bounded: 32 Mi characters in all, the rest is an error the
+  // script can catch.
+  HostRun run = RunFile("args.js", R"(
+var o = new ActiveXObject('QxHostTest.Safe');
+var s = 'x'.repeat(16 << 20);
+WScript.Echo(o.echo(s, s).length);
+try { o.echo(s, s, 'x'); } catch (e) { WScript.Echo(e.number, e.message); }
+try { o.echo(s, s, s, s, s, s, s, s, s, s, s, s, s, s, s, s); } catch (e) { WScript.Echo(e.number); }
+WScript.Echo(o.echo('after'));
+)");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Lines(run.out),
+            (std::vector<std::string>{
+                std::to_string(2 * (5 + (16 << 20)) + 1),
+                "-2147024882 arguments too large: one call passes at most "
+                "33554432 characters of text",
+                "-2147024882", "BSTR:after"}));
+  ExpectAllReleasedAndUnloaded();
+}
+
+TEST_F(HostRunScript, ClassAndMemberNamesWithANulAreNotCut) {
+  // The registry and the object read a name up to its first NUL; the whole
+  // name is what the script asked for, and no class or member has it.
+  HostRun run = RunFile("nul.js", R"(
+try { new ActiveXObject('QxHostTest.Safe\u0000anything'); WScript.Echo('created'); }
+catch (e) { WScript.Echo(e.number); }
+try { new ActiveXObject('clsid:{6A1D0C35-52B1-4E7C-9E0B-3D1F2C6B7A01}\u0000'); }
+catch (e) { WScript.Echo(e.number); }
+var o = new ActiveXObject('QxHostTest.Safe');
+try { o['install\u0000x'](); } catch (e) { WScript.Echo(e.number); }
+try { new ActiveXObject('Qx' + 'x'.repeat(100000)); } catch (e) { WScript.Echo(e.number, e.message.length); }
+)");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Lines(run.out),
+            (std::vector<std::string>{"-2147221005", "-2147221005",
+                                      "-2147352570", "-2147221005 2075"}));
+  EXPECT_EQ(LogCount("created"), 1);
+}
+
+TEST_F(HostRunScript, MessagesShowControlCharactersEscaped) {
+  // Script text quoted on stderr cannot move the cursor, recolour the
+  // terminal or fake a line of its own.
+  HostRun run = RunFile("escape.js",
+                        "throw new Error('red\\u001b[31m\\nqxhost: fake\\u0085"
+                        "\\u0000end');\n");
+  EXPECT_EQ(run.exitCode, kExitFailure);
+  EXPECT_EQ(run.err,
+            m_path + ":1: red\\x1B[31m\\nqxhost: fake\\u0085\\x00end\n");
+
+  run = RunFile("class.js", "new ActiveXObject('Qx\\u0007\\tname');\n");
+  EXPECT_EQ(run.exitCode, kExitFailure);
+  EXPECT_EQ(run.err, m_path + ":1: no class 'Qx\\x07\\tname' (0x800401F3)\n");
+}
+
+TEST_F(HostRunScript, TrustedScriptsKeepTheEngineExtras) {
+  // A script file runs trusted, with the engine's own globals; under
+  // --untrusted it sees what a page sees.
+  const std::string script =
+      "WScript.Echo(typeof Duktape, typeof CBOR, typeof Buffer);\n";
+  HostRun run = RunFile("trusted.js", script);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "object object function\n");
+  run = RunFile("untrusted.js", script, {"--untrusted"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "undefined undefined undefined\n");
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include <oleauto.h>
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "tools/qxhost/engine_text.h"
@@ -28,6 +30,9 @@ constexpr char kDispidKey[] =
 constexpr char kHandlerKey[] = "qxhost.dispatchHandler";
 
 constexpr DISPID kDispidPropertyPut = -3;
+// Far longer than any member name; a longer one is not looked up.
+constexpr size_t kMaxMemberNameLength = 1024;
+
 constexpr HRESULT kParamNotOptional = static_cast<HRESULT>(0x8002000F);
 const IID kNullIid = {};
 constexpr LCID kLocale = LOCALE_USER_DEFAULT;
@@ -52,8 +57,10 @@ void DescribeFailure(HRESULT hr, EXCEPINFO* exception, BridgeFailure* failure) {
   }
   BSTR description = exception->bstrDescription;
   if (description != nullptr && SysStringLen(description) != 0) {
+    size_t length = SysStringLen(description);
     failure->message =
-        Utf16ToEngineText(description, SysStringLen(description));
+        Utf16ToEngineText(description, std::min(length, kMaxQuotedText));
+    if (length > kMaxQuotedText) failure->message += "...";
   } else {
     failure->message = StatusText(failure->hr);
   }
@@ -65,16 +72,36 @@ void ClearException(EXCEPINFO* exception) {
   SysFreeString(exception->bstrHelpFile);
 }
 
+// The converted arguments of one call, cleared however the call ends.
+class ArgumentList {
+ public:
+  explicit ArgumentList(size_t count) : m_items(count) {
+    for (VARIANT& item : m_items) VariantInit(&item);
+  }
+  ~ArgumentList() {
+    for (VARIANT& item : m_items) VariantClear(&item);
+  }
+  ArgumentList(const ArgumentList&) = delete;
+  ArgumentList& operator=(const ArgumentList&) = delete;
+  VARIANT* data() { return m_items.data(); }
+  VARIANT& operator[](size_t index) { return m_items[index]; }
+
+ private:
+  std::vector<VARIANT> m_items;
+};
+
 // Arguments [firstArg, firstArg + count) go to rgvarg last first, as
 // automation orders them.
 bool InvokeMember(duk_context* context, DispatchHandle* handle, DISPID id,
                   WORD flags, duk_idx_t firstArg, duk_idx_t count,
                   VARIANT* result, BridgeFailure* failure) {
-  std::vector<VARIANT> arguments(static_cast<size_t>(count));
+  ArgumentList arguments(static_cast<size_t>(count));
+  size_t textUnits = kMaxCallTextUnits;
   bool converted = true;
   for (duk_idx_t i = 0; i < count && converted; ++i) {
-    converted = ScriptValueToVariant(context, firstArg + i,
-                                     &arguments[count - 1 - i], failure);
+    converted = ScriptValueToVariant(
+        context, firstArg + i, &arguments[static_cast<size_t>(count - 1 - i)],
+        &textUnits, failure);
   }
   bool succeeded = converted;
   if (converted) {
@@ -96,7 +123,6 @@ bool InvokeMember(duk_context* context, DispatchHandle* handle, DISPID id,
     }
     ClearException(&exception);
   }
-  for (VARIANT& argument : arguments) VariantClear(&argument);
   return succeeded;
 }
 
@@ -154,9 +180,23 @@ bool MeansMethod(HRESULT hr) {
          hr == kParamNotOptional;
 }
 
+void PushNoMember(duk_context* context, HRESULT hr, const char* name,
+                  size_t length) {
+  PushAutomationError(context, hr,
+                      "the object has no member '" +
+                          QuotedEngineText(name, length) + "' (" +
+                          StatusText(hr) + ")");
+}
+
 // Finds the member, or pushes the error.
 DispatchMember* FindMember(duk_context* context, DispatchHandle* handle,
                            const char* name, size_t length) {
+  // The object reads a name up to its first NUL: "install\0x" would find
+  // install.
+  if (length > kMaxMemberNameLength || std::memchr(name, '\0', length)) {
+    PushNoMember(context, DISP_E_UNKNOWNNAME, name, length);
+    return nullptr;
+  }
   std::string key(name, length);
   auto found = handle->members.find(key);
   if (found != handle->members.end()) return &found->second;
@@ -166,9 +206,7 @@ DispatchMember* FindMember(duk_context* context, DispatchHandle* handle,
   HRESULT hr =
       handle->dispatch->GetIDsOfNames(kNullIid, names, 1, kLocale, &member.id);
   if (FAILED(hr)) {
-    PushAutomationError(
-        context, hr,
-        "the object has no member '" + key + "' (" + StatusText(hr) + ")");
+    PushNoMember(context, hr, name, length);
     return nullptr;
   }
   member.kind = KindFromTypeInfo(handle, member.id);
@@ -197,7 +235,7 @@ duk_ret_t CallMethod(duk_context* context) {
 }
 
 void PushMethod(duk_context* context, DISPID id) {
-  duk_push_c_function(context, CallMethod, DUK_VARARGS);
+  duk_push_c_function(context, HostFunction<CallMethod>, DUK_VARARGS);
   // The function keeps the object alive while script holds the method.
   duk_dup(context, 0);
   duk_put_prop_string(context, -2, kTargetKey);
@@ -232,7 +270,7 @@ bool GetMember(duk_context* context, DispatchHandle* handle) {
   if (member == nullptr) {
     if (!IsConversionName(name, length)) return false;
     duk_pop(context);
-    duk_push_c_function(context, DefaultValue, 0);
+    duk_push_c_function(context, HostFunction<DefaultValue>, 0);
     return true;
   }
   if (member->kind == MemberKind::kMethod) {
@@ -315,9 +353,9 @@ void PushHandler(duk_context* context) {
   if (!duk_get_prop_string(context, -1, kHandlerKey)) {
     duk_pop(context);
     duk_push_object(context);
-    duk_push_c_function(context, TrapGet, 3);
+    duk_push_c_function(context, HostFunction<TrapGet>, 3);
     duk_put_prop_string(context, -2, "get");
-    duk_push_c_function(context, TrapSet, 4);
+    duk_push_c_function(context, HostFunction<TrapSet>, 4);
     duk_put_prop_string(context, -2, "set");
     duk_dup_top(context);
     duk_put_prop_string(context, -3, kHandlerKey);
@@ -336,7 +374,7 @@ void PushDispatchObject(duk_context* context, IDispatch* dispatch) {
   duk_push_object(context);
   duk_push_pointer(context, handle);
   duk_put_prop_string(context, -2, kHandleKey);
-  duk_push_c_function(context, FinalizeTarget, 2);
+  duk_push_c_function(context, HostFunction<FinalizeTarget>, 2);
   duk_set_finalizer(context, -2);
   PushHandler(context);
   duk_push_proxy(context, /*proxy_flags=*/0);
@@ -350,10 +388,13 @@ IDispatch* DispatchOfScriptValue(duk_context* context, duk_idx_t index) {
 void PushAutomationError(duk_context* context, HRESULT hr,
                          const std::string& message) {
   duk_push_error_object_raw(context, DUK_ERR_ERROR, /*filename=*/nullptr, 0,
-                            "%s", message.c_str());
+                            "");
   duk_push_int(context, static_cast<duk_int_t>(static_cast<int32_t>(hr)));
   duk_put_prop_string(context, -2, "number");
+  // As a string of its own length: a NUL in the message stays in it.
   duk_push_lstring(context, message.data(), message.size());
+  duk_dup_top(context);
+  duk_put_prop_string(context, -3, "message");
   duk_put_prop_string(context, -2, "description");
 }
 

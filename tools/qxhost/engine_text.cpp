@@ -55,49 +55,184 @@ void AppendUtf8(char32_t value, std::string* out) {
 bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit < 0xDC00; }
 bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit < 0xE000; }
 
+// Code points of engine text for the terminal: a surrogate pair, encoded as
+// two CESU-8 sequences, becomes one code point, and a surrogate alone
+// U+FFFD.
+template <typename Emit>
+void ForEachCodePoint(const char* text, size_t length, Emit emit) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  size_t index = 0;
+  char32_t pendingHigh = 0;
+  while (index < length) {
+    char32_t value = DecodeOne(bytes, length, &index);
+    if (pendingHigh != 0) {
+      if (IsLowSurrogate(value)) {
+        emit(0x10000 + ((pendingHigh - 0xD800) << 10) + (value - 0xDC00));
+        pendingHigh = 0;
+        continue;
+      }
+      emit(kReplacement);
+      pendingHigh = 0;
+    }
+    if (IsHighSurrogate(value)) {
+      pendingHigh = value;
+    } else if (IsLowSurrogate(value)) {
+      emit(kReplacement);
+    } else {
+      emit(value);
+    }
+  }
+  if (pendingHigh != 0) emit(kReplacement);
+}
+
+// Where text may be cut at or before maxBytes without splitting a sequence.
+size_t CutPoint(const char* text, size_t length, size_t maxBytes) {
+  if (length <= maxBytes) return length;
+  size_t cut = maxBytes;
+  for (int i = 0; i < 3 && cut > 0 &&
+                  (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80;
+       ++i)
+    --cut;
+  return cut;
+}
+
+constexpr char kCutMark[] = "...";
+
 }  // namespace
 
-std::u16string EngineTextToUtf16(const char* text, size_t length) {
+size_t EngineTextUtf16Length(const char* text, size_t length) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-  std::u16string out;
-  out.reserve(length);
+  size_t units = 0;
+  size_t index = 0;
+  while (index < length)
+    units += DecodeOne(bytes, length, &index) >= 0x10000 ? 2 : 1;
+  return units;
+}
+
+void EngineTextToUtf16(const char* text, size_t length, char16_t* out) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
   size_t index = 0;
   while (index < length) {
     char32_t value = DecodeOne(bytes, length, &index);
     if (value >= 0x10000) {
       value -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (value >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (value & 0x3FF)));
+      *out++ = static_cast<char16_t>(0xD800 + (value >> 10));
+      *out++ = static_cast<char16_t>(0xDC00 + (value & 0x3FF));
     } else {
-      out.push_back(static_cast<char16_t>(value));
+      *out++ = static_cast<char16_t>(value);
     }
   }
+}
+
+std::u16string EngineTextToUtf16(const char* text, size_t length) {
+  std::u16string out(EngineTextUtf16Length(text, length), u'\0');
+  EngineTextToUtf16(text, length, &out[0]);
   return out;
+}
+
+size_t Utf16EngineTextLength(const char16_t* text, size_t length) {
+  size_t bytes = 0;
+  for (size_t i = 0; i < length; ++i)
+    bytes += text[i] < 0x80 ? 1 : text[i] < 0x800 ? 2 : 3;
+  return bytes;
+}
+
+void Utf16ToEngineText(const char16_t* text, size_t length, char* out) {
+  for (size_t i = 0; i < length; ++i) {
+    char16_t unit = text[i];
+    if (unit < 0x80) {
+      *out++ = static_cast<char>(unit);
+    } else if (unit < 0x800) {
+      *out++ = static_cast<char>(0xC0 | (unit >> 6));
+      *out++ = static_cast<char>(0x80 | (unit & 0x3F));
+    } else {
+      *out++ = static_cast<char>(0xE0 | (unit >> 12));
+      *out++ = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+      *out++ = static_cast<char>(0x80 | (unit & 0x3F));
+    }
+  }
 }
 
 std::string Utf16ToEngineText(const char16_t* text, size_t length) {
-  std::string out;
-  out.reserve(length);
-  for (size_t i = 0; i < length; ++i) AppendUtf8(text[i], &out);
+  std::string out(Utf16EngineTextLength(text, length), '\0');
+  Utf16ToEngineText(text, length, &out[0]);
   return out;
 }
 
-std::string EngineTextToUtf8(const char* text, size_t length) {
-  std::u16string units = EngineTextToUtf16(text, length);
+std::string QuotedEngineText(const char* text, size_t length) {
+  size_t kept = CutPoint(text, length, kMaxQuotedText);
+  std::string out(text, kept);
+  if (kept < length) out += kCutMark;
+  return out;
+}
+
+std::string EngineTextToUtf8(const char* text, size_t length, size_t maxBytes) {
+  size_t kept = CutPoint(text, length, maxBytes);
   std::string out;
-  out.reserve(length);
-  for (size_t i = 0; i < units.size(); ++i) {
-    char32_t unit = units[i];
-    if (IsHighSurrogate(unit) && i + 1 < units.size() &&
-        IsLowSurrogate(units[i + 1])) {
-      unit = 0x10000 + ((unit - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-      ++i;
-    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
-      unit = kReplacement;
+  out.reserve(kept + sizeof kCutMark);
+  ForEachCodePoint(text, kept,
+                   [&out](char32_t value) { AppendUtf8(value, &out); });
+  if (kept < length) out += kCutMark;
+  return out;
+}
+
+bool WriteEngineTextAsUtf8(const char* text, size_t length, std::FILE* file) {
+  constexpr size_t kPiece = 16384;
+  std::string buffer;
+  buffer.reserve(kPiece + 4);
+  bool written = true;
+  ForEachCodePoint(text, length, [&](char32_t value) {
+    AppendUtf8(value, &buffer);
+    if (buffer.size() >= kPiece) {
+      written =
+          std::fwrite(buffer.data(), 1, buffer.size(), file) == buffer.size() &&
+          written;
+      buffer.clear();
     }
-    AppendUtf8(unit, &out);
+  });
+  if (!buffer.empty())
+    written =
+        std::fwrite(buffer.data(), 1, buffer.size(), file) == buffer.size() &&
+        written;
+  return written;
+}
+
+std::string EscapeControlCharacters(const std::string& utf8) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    auto byte = static_cast<unsigned char>(utf8[i]);
+    if (byte == '\n') {
+      out += "\\n";
+    } else if (byte == '\r') {
+      out += "\\r";
+    } else if (byte == '\t') {
+      out += "\\t";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      out += "\\x";
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 0xF]);
+    } else if (byte == 0xC2 && i + 1 < utf8.size() &&
+               static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
+      auto control = static_cast<unsigned char>(utf8[i + 1]);
+      out += "\\u00";
+      out.push_back(kHex[control >> 4]);
+      out.push_back(kHex[control & 0xF]);
+      ++i;
+    } else {
+      out.push_back(static_cast<char>(byte));
+    }
   }
   return out;
+}
+
+void ReportLine(const std::string& utf8) {
+  std::fflush(stdout);
+  std::string line = EscapeControlCharacters(utf8);
+  line.push_back('\n');
+  std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
 }  // namespace qxhost

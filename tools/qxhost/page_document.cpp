@@ -1,10 +1,14 @@
-// Reading a page with gumbo. The tree is walked with an explicit stack:
-// a hostile page can nest elements deeper than the C stack would take.
+// Reading a page with gumbo, once its shape has shown that gumbo can read it
+// in time linear in its size. The tree is walked with an explicit stack:
+// a page can nest elements deeper than the C stack would take.
 #include "tools/qxhost/page_document.h"
 
 #include <gumbo.h>
+#include <strings.h>
 
 #include <utility>
+
+#include "tools/qxhost/page_shape.h"
 
 namespace qxhost {
 namespace {
@@ -40,7 +44,14 @@ PageObject ReadObject(const GumboElement& element) {
 
 PageScript ReadScript(const GumboElement& element) {
   PageScript script;
+  script.hasType = HasAttribute(element, "type");
   script.type = AttributeOf(element, "type");
+  script.language = AttributeOf(element, "language");
+  if (HasAttribute(element, "for") && HasAttribute(element, "event")) {
+    script.hasForEvent = true;
+    script.forName = AttributeOf(element, "for");
+    script.event = AttributeOf(element, "event");
+  }
   if (HasAttribute(element, "src")) {
     script.source = AttributeOf(element, "src");
     if (script.source.empty()) script.source = "\"\"";
@@ -61,10 +72,32 @@ PageScript ReadScript(const GumboElement& element) {
   return script;
 }
 
+bool IsHtmlSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+}
+
+// Where the raw text of a <noscript> that starts its content at from ends,
+// as a browser that runs scripts reads it: at the first "</noscript"
+// followed by a space, '/' or '>'; the end of the page if none.
+size_t NoscriptTextEnd(const std::string& html, size_t from) {
+  static const char kEnd[] = "</noscript";
+  const size_t length = sizeof kEnd - 1;
+  for (size_t at = html.find("</", from); at != std::string::npos;
+       at = html.find("</", at + 2)) {
+    if (at + length >= html.size()) break;
+    if (strncasecmp(html.c_str() + at, kEnd, length) == 0) {
+      char after = html[at + length];
+      if (IsHtmlSpace(after) || after == '/' || after == '>') return at;
+    }
+  }
+  return html.size();
+}
+
 }  // namespace
 
 bool ParsePage(const std::string& html, PageDocument* page,
                std::string* error) {
+  if (!CheckPageShape(html, error)) return false;
   GumboOptions options = kGumboDefaultOptions;
   options.max_errors = kMaxRecordedErrors;
   GumboOutput* output =
@@ -75,27 +108,62 @@ bool ParsePage(const std::string& html, PageDocument* page,
     return false;
   }
   page->parseErrors = static_cast<int>(output->errors.length);
+  // gumbo reports a missing DOCTYPE as an error; browsers read such a page
+  // in quirks mode without complaint.
+  if (!output->document->v.document.has_doctype && page->parseErrors > 0)
+    --page->parseErrors;
 
-  std::vector<const GumboNode*> pending = {output->document};
+  // gumbo parses <noscript> as a browser that runs no scripts does, and in
+  // <head> moves elements it does not allow there out of it. A browser that
+  // runs scripts reads its content as text: whatever starts in that text is
+  // left out, wherever gumbo put it. Such spans never overlap, so the last
+  // one is all the walk needs, and each search for an end starts past the
+  // previous one.
+  size_t inertFrom = 0;
+  size_t inertTo = 0;
+
+  // Each node with the index of the <object> it is inside, or -1.
+  std::vector<std::pair<const GumboNode*, long>> pending = {
+      {output->document, -1}};
   while (!pending.empty()) {
-    const GumboNode* node = pending.back();
+    auto [node, enclosingObject] = pending.back();
     pending.pop_back();
     const GumboVector* children = nullptr;
     if (node->type == GUMBO_NODE_DOCUMENT) {
       children = &node->v.document.children;
-    } else if (node->type == GUMBO_NODE_ELEMENT ||
-               node->type == GUMBO_NODE_TEMPLATE) {
+    } else if (node->type == GUMBO_NODE_ELEMENT) {
+      // A <template> node (GUMBO_NODE_TEMPLATE) holds inert contents and is
+      // not walked; neither is <noscript>.
       const GumboElement& element = node->v.element;
-      if (element.tag == GUMBO_TAG_OBJECT)
+      size_t offset = element.start_pos.offset;
+      bool inert = offset > inertFrom && offset < inertTo;
+      if (element.tag == GUMBO_TAG_NOSCRIPT &&
+          element.tag_namespace == GUMBO_NAMESPACE_HTML) {
+        if (!inert && element.original_tag.length != 0) {
+          inertFrom = offset;
+          inertTo = NoscriptTextEnd(html, offset + element.original_tag.length);
+        }
+        continue;
+      }
+      // What starts in the text is left out; what gumbo put inside it from
+      // past the text's end still counts.
+      if (!inert && element.tag == GUMBO_TAG_OBJECT &&
+          element.tag_namespace == GUMBO_NAMESPACE_HTML) {
         page->objects.push_back(ReadObject(element));
-      if (element.tag == GUMBO_TAG_SCRIPT)
+        page->objects.back().fallbackOf = enclosingObject;
+        enclosingObject = static_cast<long>(page->objects.size()) - 1;
+      }
+      if (!inert && element.tag == GUMBO_TAG_SCRIPT &&
+          element.tag_namespace != GUMBO_NAMESPACE_MATHML)
         page->scripts.push_back(ReadScript(element));
       children = &element.children;
     }
     if (children == nullptr) continue;
     // Last child first, so the walk pops them in document order.
-    for (unsigned i = children->length; i > 0; --i)
-      pending.push_back(static_cast<const GumboNode*>(children->data[i - 1]));
+    for (unsigned i = children->length; i > 0; --i) {
+      pending.emplace_back(static_cast<const GumboNode*>(children->data[i - 1]),
+                           enclosingObject);
+    }
   }
   gumbo_destroy_output(&options, output);
   return true;

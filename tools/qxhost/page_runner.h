@@ -1,7 +1,8 @@
 // Running a parsed page as a browser runs it for untrusted content: each
-// <object> is created and checked for safety and bound to the global of
-// its id, then the script blocks run in order. A failure is reported on
-// stderr and the page goes on.
+// <object> (a nested one only as the fallback of an outer one that could
+// not be created) is created, checked for safety and bound to the global of
+// its id, unless a global of that name exists; then the JavaScript blocks
+// run in order. A failure is reported on stderr and the page goes on.
 #pragma once
 #include <string>
 

@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <new>
 
 #include "tools/qxhost/host_output.h"
 #include "tools/qxhost/input_file.h"
@@ -60,17 +61,13 @@ int RunScriptFile(ScriptSession* session, const RunRequest& request,
   return kExitFailure;
 }
 
-int RunInSession(const RunRequest& request, const std::string& text) {
-  bool page = IsPage(request.file);
-  PageDocument document;
+int RunInSession(const RunRequest& request) {
   std::string error;
-  if (page && !ParsePage(text, &document, &error))
-    return Failure(request.file + ": " + error);
-
-  ScriptSession session(/*untrusted=*/page || request.untrusted);
+  ScriptSession session(/*untrusted=*/request.page || request.untrusted);
   if (!session.Open(&error)) return Failure(error);
-  int exitCode = page ? RunPage(&session, request.file, document)
-                      : RunScriptFile(&session, request, text);
+  int exitCode = request.page
+                     ? RunPage(&session, request.file, request.document)
+                     : RunScriptFile(&session, request, request.text);
   session.Close();
   return exitCode;
 }
@@ -112,7 +109,17 @@ bool ParseRunArguments(const std::vector<std::string>& words,
   request->file = words[index];
   request->arguments.assign(words.begin() + static_cast<long>(index) + 1,
                             words.end());
-  ReadInputFile(request->file, &request->text, &request->readError);
+  request->page = IsPage(request->file);
+  if (ReadInputFile(request->file, &request->text, &request->readError) &&
+      request->page) {
+    std::string parseError;
+    try {
+      if (!ParsePage(request->text, &request->document, &parseError))
+        request->readError = request->file + ": " + parseError;
+    } catch (const std::bad_alloc&) {
+      request->readError = request->file + ": out of memory reading the page";
+    }
+  }
   return true;
 }
 
@@ -123,7 +130,13 @@ int RunRunCommand(const RunRequest& request) {
   HRESULT init =
       CoInitializeEx(/*pvReserved=*/nullptr, COINIT_APARTMENTTHREADED);
   if (FAILED(init)) return HresultError(init, "CoInitializeEx");
-  int exitCode = RunInSession(request, request.text);
+  int exitCode = kExitFailure;
+  try {
+    exitCode = RunInSession(request);
+  } catch (const std::bad_alloc&) {
+    // The host's own memory ran out outside any script call.
+    exitCode = Failure(request.file + ": out of memory");
+  }
   CoFreeUnusedLibraries();
   CoUninitialize();
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/qxhost/page_document.h"
+
 namespace qxhost {
 
 // Longest --timeout accepted: a day.
@@ -17,12 +19,16 @@ struct RunRequest {
   std::string file;
   std::vector<std::string> arguments;  // WScript.Arguments
   std::string text;                    // the file, read while parsing
-  // Why the file could not be read; a failure, not a usage error.
+  bool page = false;                   // an .html or .htm file
+  PageDocument document;               // a page, parsed while parsing
+  // Why the file could not be read or, for a page, parsed; a failure, not
+  // a usage error.
   std::string readError;
 };
 
-// Checks the words after "run" and reads the file, before the registry is
-// locked. False with *error on a usage error.
+// Checks the words after "run" and reads the file (and parses a page),
+// before the registry is locked: a page that takes long to parse keeps no
+// other host waiting. False with *error on a usage error.
 bool ParseRunArguments(const std::vector<std::string>& words,
                        RunRequest* request, std::string* error);
 

@@ -1,6 +1,9 @@
-// Output from script goes to stdout one line per call, in UTF-8.
+// Output from script goes to stdout one line per call, in UTF-8, streamed:
+// a line as long as the engine's heap allows costs the host no more memory
+// than a short one.
 #include "tools/qxhost/script_globals.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "tools/qxhost/engine_text.h"
@@ -10,9 +13,19 @@ namespace qxhost {
 namespace {
 
 void WriteLine(const char* text, size_t length) {
-  std::string line = EngineTextToUtf8(text, length);
-  line.push_back('\n');
-  std::fwrite(line.data(), 1, line.size(), stdout);
+  WriteEngineTextAsUtf8(text, length, stdout);
+  std::fputc('\n', stdout);
+}
+
+// An exit status has 8 bits. A code from 0 to 255 is kept; any other,
+// negative, fractional or larger, becomes 255, so that a failure is never
+// reported as success (Quit(256) would otherwise exit 0).
+int ExitCodeOf(double code) {
+  if (code == 0) return 0;
+  if (std::isfinite(code) && code == std::trunc(code) && code > 0 &&
+      code <= 255)
+    return static_cast<int>(code);
+  return 255;
 }
 
 // The arguments joined with spaces, as one line.
@@ -28,11 +41,13 @@ duk_ret_t Echo(duk_context* context) {
   return 0;
 }
 
-// Unwinds the script; the session ends the run with the code.
+// Ends the run with the code; nothing the script catches runs on.
 duk_ret_t Quit(duk_context* context) {
   ThrowIfQuitting(context);
-  int code = duk_is_undefined(context, 0) ? 0 : duk_to_int32(context, 0);
-  ScriptSession::From(context)->RequestQuit(code);
+  int code =
+      duk_is_undefined(context, 0) ? 0 : ExitCodeOf(duk_to_number(context, 0));
+  ScriptSession::From(context)->Quit(code);
+  // Outside a run (a finalizer as the heap goes): unwind what can be.
   ThrowIfQuitting(context);
   return 0;
 }
@@ -65,9 +80,9 @@ duk_ret_t WriteText(duk_context* context) {
 void DefineWScript(duk_context* context, const std::string& scriptName,
                    const std::vector<std::string>& arguments) {
   duk_push_object(context);
-  duk_push_c_function(context, Echo, DUK_VARARGS);
+  duk_push_c_function(context, HostFunction<Echo>, DUK_VARARGS);
   duk_put_prop_string(context, -2, "Echo");
-  duk_push_c_function(context, Quit, 1);
+  duk_push_c_function(context, HostFunction<Quit>, 1);
   duk_put_prop_string(context, -2, "Quit");
   duk_push_lstring(context, scriptName.data(), scriptName.size());
   duk_put_prop_string(context, -2, "ScriptName");
@@ -77,9 +92,9 @@ void DefineWScript(duk_context* context, const std::string& scriptName,
     duk_push_lstring(context, arguments[i].data(), arguments[i].size());
     duk_put_prop_index(context, -2, static_cast<duk_uarridx_t>(i));
   }
-  duk_push_c_function(context, ArgumentItem, 1);
+  duk_push_c_function(context, HostFunction<ArgumentItem>, 1);
   duk_put_prop_string(context, -2, "Item");
-  duk_push_c_function(context, ArgumentCount, 0);
+  duk_push_c_function(context, HostFunction<ArgumentCount>, 0);
   duk_put_prop_string(context, -2, "Count");
   duk_put_prop_string(context, -2, "Arguments");
   duk_put_global_string(context, "WScript");
@@ -89,12 +104,12 @@ void DefinePageGlobals(duk_context* context) {
   duk_push_global_object(context);
   duk_push_global_object(context);
   duk_put_prop_string(context, -2, "window");
-  duk_push_c_function(context, WriteText, 1);
+  duk_push_c_function(context, HostFunction<WriteText>, 1);
   duk_put_prop_string(context, -2, "alert");
   duk_push_object(context);
-  duk_push_c_function(context, WriteText, 1);
+  duk_push_c_function(context, HostFunction<WriteText>, 1);
   duk_put_prop_string(context, -2, "write");
-  duk_push_c_function(context, WriteText, 1);
+  duk_push_c_function(context, HostFunction<WriteText>, 1);
   duk_put_prop_string(context, -2, "writeln");
   duk_put_prop_string(context, -2, "document");
   duk_pop(context);

@@ -5,6 +5,8 @@
 
 #include <strings.h>
 
+#include <algorithm>
+
 #include "tools/qxhost/dispatch_bridge.h"
 #include "tools/qxhost/engine_text.h"
 #include "tools/qxhost/object_safety.h"
@@ -16,8 +18,17 @@ namespace {
 
 constexpr char kClassIdScheme[] = "clsid:";
 constexpr size_t kClassIdSchemeLength = sizeof kClassIdScheme - 1;
+// A ProgID has at most 39 characters; a longer name is no class string.
+constexpr size_t kMaxClassNameLength = 256;
 
 bool ClassIdOfName(const std::string& name, CLSID* clsid, HRESULT* hr) {
+  // The registry takes a name up to its first NUL: "X\0anything" would
+  // create X.
+  if (name.size() > kMaxClassNameLength ||
+      name.find('\0') != std::string::npos) {
+    *hr = CO_E_CLASSSTRING;
+    return false;
+  }
   if (name.size() >= kClassIdSchemeLength &&
       strncasecmp(name.c_str(), kClassIdScheme, kClassIdSchemeLength) == 0) {
     *hr = ParseClassIdUrl(name, clsid) ? S_OK : CO_E_CLASSSTRING;
@@ -33,8 +44,9 @@ bool CreateNamed(duk_context* context, const std::string& name) {
   CLSID clsid = {};
   HRESULT hr = S_OK;
   if (!ClassIdOfName(name, &clsid, &hr)) {
-    PushAutomationError(context, hr,
-                        "no class '" + name + "' (" + StatusText(hr) + ")");
+    PushAutomationError(
+        context, hr,
+        "no class '" + QuotedEngineText(name) + "' (" + StatusText(hr) + ")");
     return false;
   }
   ComPtr<IDispatch> object;
@@ -43,9 +55,9 @@ bool CreateNamed(duk_context* context, const std::string& name) {
                           /*untrustedData=*/false, &object, &refused);
   if (FAILED(hr)) {
     std::string what = refused ? "not safe for scripting" : "cannot be created";
-    PushAutomationError(
-        context, hr,
-        "object '" + name + "': " + what + " (" + StatusText(hr) + ")");
+    PushAutomationError(context, hr,
+                        "object '" + QuotedEngineText(name) + "': " + what +
+                            " (" + StatusText(hr) + ")");
     return false;
   }
   PushDispatchObject(context, object.get());
@@ -62,8 +74,10 @@ duk_ret_t ConstructActiveXObject(duk_context* context) {
   }
   duk_size_t length = 0;
   const char* name = duk_to_lstring(context, 0, &length);
-  if (!CreateNamed(context, std::string(name, length)))
-    return duk_throw(context);
+  // Past the limit the name is refused anyway, and a message quotes no more
+  // than this: no need to copy all of it.
+  size_t kept = std::min<size_t>(length, kMaxQuotedText + 1);
+  if (!CreateNamed(context, std::string(name, kept))) return duk_throw(context);
   return 1;
 }
 
@@ -100,7 +114,7 @@ HRESULT CreateScriptObject(REFCLSID clsid, bool untrusted, bool untrustedData,
 }
 
 void DefineActiveXObject(duk_context* context) {
-  duk_push_c_function(context, ConstructActiveXObject, 1);
+  duk_push_c_function(context, HostFunction<ConstructActiveXObject>, 1);
   duk_put_global_string(context, "ActiveXObject");
 }
 

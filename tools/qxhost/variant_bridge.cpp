@@ -12,6 +12,7 @@
 
 #include "tools/qxhost/dispatch_bridge.h"
 #include "tools/qxhost/engine_text.h"
+#include "tools/qxhost/script_session.h"
 
 namespace qxhost {
 namespace {
@@ -29,19 +30,47 @@ ChangeTypeFunction ChangeType() {
   return function;
 }
 
-void PushBstr(duk_context* context, BSTR text) {
-  if (text == nullptr) {
-    duk_push_string(context, "");
-    return;
-  }
-  std::string engineText = Utf16ToEngineText(text, SysStringLen(text));
-  duk_push_lstring(context, engineText.data(), engineText.size());
-}
-
 bool Fail(BridgeFailure* failure, HRESULT hr, const std::string& message) {
   failure->hr = hr;
   failure->message = message;
   return false;
+}
+
+struct Utf16Text {
+  const char16_t* text;
+  size_t units;
+  size_t bytes;  // as engine text
+};
+
+// Converts straight into a buffer of the engine's heap, so that a string
+// result costs the host nothing and is bounded by the engine's cap; run
+// under duk_safe_call, which turns a failed allocation into a failure.
+duk_ret_t PushUtf16Text(duk_context* context, void* udata) {
+  const auto* source = static_cast<const Utf16Text*>(udata);
+  void* buffer = duk_push_fixed_buffer(context, source->bytes);
+  Utf16ToEngineText(source->text, source->units, static_cast<char*>(buffer));
+  duk_buffer_to_string(context, -1);
+  return 1;
+}
+
+bool PushBstr(duk_context* context, BSTR text, BridgeFailure* failure) {
+  if (text == nullptr) {
+    duk_push_string(context, "");
+    return true;
+  }
+  Utf16Text source = {text, SysStringLen(text), 0};
+  source.bytes = Utf16EngineTextLength(source.text, source.units);
+  if (source.bytes > kScriptHeapLimit)
+    return Fail(failure, E_OUTOFMEMORY,
+                "a string result is larger than script memory allows");
+  if (duk_safe_call(context, PushUtf16Text, &source, 0, 1) !=
+      DUK_EXEC_SUCCESS) {
+    duk_pop(context);
+    return Fail(failure, E_OUTOFMEMORY,
+                "out of memory for a string result of " +
+                    std::to_string(source.units) + " characters");
+  }
+  return true;
 }
 
 bool PushConvertedToText(duk_context* context, const VARIANT& variant,
@@ -64,9 +93,9 @@ bool PushConvertedToText(duk_context* context, const VARIANT& variant,
                     " cannot be converted to text (" +
                     StatusText(FAILED(hr) ? hr : DISP_E_TYPEMISMATCH) + ")");
   }
-  PushBstr(context, text.bstrVal);
+  bool pushed = PushBstr(context, text.bstrVal, failure);
   VariantClear(&text);
-  return true;
+  return pushed;
 }
 
 }  // namespace
@@ -78,7 +107,8 @@ std::string StatusText(HRESULT hr) {
 }
 
 bool ScriptValueToVariant(duk_context* context, duk_idx_t index,
-                          VARIANT* variant, BridgeFailure* failure) {
+                          VARIANT* variant, size_t* textUnits,
+                          BridgeFailure* failure) {
   VariantInit(variant);
   switch (duk_get_type(context, index)) {
     case DUK_TYPE_UNDEFINED:
@@ -107,10 +137,20 @@ bool ScriptValueToVariant(duk_context* context, duk_idx_t index,
     case DUK_TYPE_STRING: {
       duk_size_t length = 0;
       const char* text = duk_get_lstring(context, index, &length);
-      std::u16string units = EngineTextToUtf16(text, length);
-      BSTR bstr =
-          SysAllocStringLen(units.data(), static_cast<UINT>(units.size()));
-      if (bstr == nullptr) return Fail(failure, E_OUTOFMEMORY, "out of memory");
+      size_t units = EngineTextUtf16Length(text, length);
+      if (units > *textUnits)
+        return Fail(failure, E_OUTOFMEMORY,
+                    "arguments too large: one call passes at most " +
+                        std::to_string(kMaxCallTextUnits) +
+                        " characters of text");
+      // Converted straight into the BSTR, with no copy in between.
+      BSTR bstr = SysAllocStringLen(nullptr, static_cast<UINT>(units));
+      if (bstr == nullptr)
+        return Fail(failure, E_OUTOFMEMORY,
+                    "out of memory for a string argument of " +
+                        std::to_string(units) + " characters");
+      EngineTextToUtf16(text, length, reinterpret_cast<char16_t*>(bstr));
+      *textUnits -= units;
       variant->vt = VT_BSTR;
       variant->bstrVal = bstr;
       return true;
@@ -156,8 +196,7 @@ bool PushVariant(duk_context* context, const VARIANT& variant,
       duk_push_boolean(context, variant.boolVal != VARIANT_FALSE);
       return true;
     case VT_BSTR:
-      PushBstr(context, variant.bstrVal);
-      return true;
+      return PushBstr(context, variant.bstrVal, failure);
     case VT_DISPATCH:
       if (variant.pdispVal == nullptr) {
         duk_push_null(context);
