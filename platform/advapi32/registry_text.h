@@ -11,6 +11,11 @@ namespace qxplatform {
 namespace internal {
 
 constexpr char kRegTextHeader[] = "Windows Registry Editor Version 5.00";
+// The older format's header, which regedit still reads and real projects
+// still ship: its text is in the ANSI code page, and so is the data of its
+// string values written as hex. Only read; what is written is always the
+// newer format.
+constexpr char kRegEdit4Header[] = "REGEDIT4";
 // A registry file is saved with this comment right below the header and the
 // closing line as its last line. A file that has the one but not the other
 // was cut short, and is refused rather than loaded in part; regedit and

@@ -1,10 +1,14 @@
 // The .reg text format as regedit writes and reads it: sections of keys,
 // values as quoted text, dword: or hex(type): bytes, "[-key]" and "=-" for
-// removal, ";" comments and "\" continuation lines. Decoding and every check
+// removal, ";" comments and "\" continuation lines. REGEDIT4 text differs
+// only in its encoding (the ANSI code page) and in the data of string values
+// written as hex (ANSI bytes rather than UTF-16). Decoding and every check
 // of the text live here, for the registry file and for merged text alike.
 #include "registry_text_reader.h"
 
 #include "registry_text.h"
+
+#include <windows.h>
 
 namespace qxplatform {
 namespace internal {
@@ -19,6 +23,26 @@ constexpr std::string_view kUtf16BeMark = "\xFE\xFF";
 
 std::string LineError(size_t line, const std::string& what) {
   return "line " + std::to_string(line) + ": " + what;
+}
+
+std::string NotAnsiText() {
+  return "not text in code page " + std::to_string(GetACP());
+}
+
+bool IsAsciiText(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+bool IsStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+std::string ExpectedHeader() {
+  return std::string("expected \"") + kRegTextHeader + "\" or \"" +
+         kRegEdit4Header + "\"";
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -176,8 +200,10 @@ bool ParseSection(std::string_view line, bool* deleteKey, RootId* rootId,
   return true;
 }
 
-bool ParseValueData(std::string_view data, std::string* scratch,
-                    std::u16string* wide, RegValue* value, std::string* what) {
+// ansiStringData: string types written as hex are ANSI bytes (REGEDIT4).
+bool ParseValueData(std::string_view data, bool ansiStringData,
+                    std::string* scratch, std::u16string* wide, RegValue* value,
+                    std::string* what) {
   if (!data.empty() && data.front() == '"') {
     size_t pos = 0;
     if (!ReadQuoted(data, &pos, scratch) || !Trim(data.substr(pos)).empty()) {
@@ -225,6 +251,17 @@ bool ParseValueData(std::string_view data, std::string* scratch,
       *what = "malformed hex bytes";
       return false;
     }
+    if (ansiStringData && IsStringType(value->type)) {
+      // Windows 9x kept these as ANSI text, and its regedit wrote them so;
+      // the registry keeps every string as UTF-16.
+      std::string_view bytes(reinterpret_cast<const char*>(value->data.data()),
+                             value->data.size());
+      if (!AnsiToWideExact(bytes, wide)) {
+        *what = "the value's data is " + NotAnsiText();
+        return false;
+      }
+      WideBytes(*wide, &value->data);
+    }
     return true;
   }
   *what = "unrecognised value data";
@@ -232,9 +269,9 @@ bool ParseValueData(std::string_view data, std::string* scratch,
 }
 
 // `"Name"=data`, `@=data` or `"Name"=-`. *deleteValue tells which.
-bool ParseValueLine(std::string_view line, std::string* scratch,
-                    std::u16string* wide, RegValue* value, bool* deleteValue,
-                    std::string* what) {
+bool ParseValueLine(std::string_view line, bool ansiStringData,
+                    std::string* scratch, std::u16string* wide, RegValue* value,
+                    bool* deleteValue, std::string* what) {
   size_t pos = 0;
   scratch->clear();
   if (line.front() == '@') {
@@ -263,7 +300,7 @@ bool ParseValueLine(std::string_view line, std::string* scratch,
   rest = Trim(rest.substr(1));
   *deleteValue = rest == "-";
   if (*deleteValue) return true;
-  return ParseValueData(rest, scratch, wide, value, what);
+  return ParseValueData(rest, ansiStringData, scratch, wide, value, what);
 }
 
 }  // namespace
@@ -300,11 +337,14 @@ void RegTextReader::TakeStart() {
     Fail("UTF-16 big-endian text is not supported");
   } else if (text.substr(0, kUtf16LeMark.size()) == kUtf16LeMark) {
     m_encoding = Encoding::kUtf16;
+    m_hadByteOrderMark = true;
     FeedUtf16(text.substr(kUtf16LeMark.size()));
   } else {
     m_encoding = Encoding::kUtf8;
-    if (text.substr(0, kUtf8Mark.size()) == kUtf8Mark)
+    if (text.substr(0, kUtf8Mark.size()) == kUtf8Mark) {
+      m_hadByteOrderMark = true;
       text.remove_prefix(kUtf8Mark.size());
+    }
     FeedUtf8(text);
   }
 }
@@ -382,6 +422,15 @@ bool RegTextReader::FeedUtf8(std::string_view text) {
 
 bool RegTextReader::TakeLine(std::string_view raw) {
   ++m_lineNumber;
+  if (m_ansiText && !IsAsciiText(raw)) {
+    // A line at a time, so that a double-byte character whose trail byte is
+    // a backslash or a quote stays one character; no code page has a line
+    // feed inside a character, so the line ends where the bytes say.
+    if (!AnsiToWideExact(raw, &m_lineWide))
+      return Fail(LineError(m_lineNumber, NotAnsiText()));
+    m_lineText = WideToUtf8(m_lineWide);
+    raw = m_lineText;
+  }
   std::string_view line = Trim(raw);
   if (m_joinedFrom != 0) {
     // Long hex data goes on over several lines, each but the last ending in
@@ -401,9 +450,14 @@ bool RegTextReader::TakeLine(std::string_view raw) {
     // The mark was taken off already; U+FEFF again is a second one.
     if (raw.substr(0, kUtf8Mark.size()) == kUtf8Mark)
       return Fail(LineError(1, "the text starts with two byte-order marks"));
-    if (line != kRegTextHeader)
-      return Fail(
-          LineError(1, std::string("expected \"") + kRegTextHeader + "\""));
+    if (line == kRegEdit4Header) {
+      // regedit writes it in the ANSI code page; a byte-order mark says the
+      // text was saved again in Unicode, and its hex data stays ANSI.
+      m_ansiText = !m_hadByteOrderMark;
+      m_ansiStringData = true;
+    } else if (line != kRegTextHeader) {
+      return Fail(LineError(1, ExpectedHeader()));
+    }
     m_sawHeader = true;
     return true;
   }
@@ -446,7 +500,8 @@ bool RegTextReader::HandleLogicalLine(std::string_view line,
     return fail();
   }
   bool deleteValue = false;
-  if (!ParseValueLine(line, &m_scratch, &m_wide, &m_value, &deleteValue, &what))
+  if (!ParseValueLine(line, m_ansiStringData, &m_scratch, &m_wide, &m_value,
+                      &deleteValue, &what))
     return fail();
   // regedit passes over the values of a section that removes its key.
   if (m_sectionDeleted) return true;
@@ -474,8 +529,7 @@ bool RegTextReader::Finish(std::string* error) {
     m_joinedFrom = 0;
     HandleLogicalLine(m_joined, from);
   }
-  if (!m_failed && !m_sawHeader)
-    Fail(LineError(1, std::string("expected \"") + kRegTextHeader + "\""));
+  if (!m_failed && !m_sawHeader) Fail(LineError(1, ExpectedHeader()));
   if (!m_failed && m_registryFile &&
       (m_lineNumber == 1 || (m_lineNumber == 2 && m_secondLineStartsMark)))
     Fail("the file ends right after its header: it was cut short");

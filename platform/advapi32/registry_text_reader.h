@@ -1,6 +1,7 @@
-// Reading "Windows Registry Editor Version 5.00" text as a stream: bytes go in
-// as they come from the file, and each entry reaches a handler as soon as its
-// line is complete, so a large file never needs to be in memory whole.
+// Reading "Windows Registry Editor Version 5.00" and "REGEDIT4" text as a
+// stream: bytes go in as they come from the file, and each entry reaches a
+// handler as soon as its line is complete, so a large file never needs to be
+// in memory whole.
 #pragma once
 #include <string>
 #include <string_view>
@@ -30,7 +31,12 @@ class RegTextHandler {
 };
 
 // Text in UTF-8 (with or without a byte-order mark) or UTF-16LE with its
-// mark. A text that starts with the writer's completeness mark must end with
+// mark. A text whose header is "REGEDIT4" is in the ANSI code page in force
+// when it has no byte-order mark (as regedit writes it), and the data of its
+// string values written as hex (hex(1), hex(2) for REG_EXPAND_SZ, hex(7) for
+// REG_MULTI_SZ) are ANSI bytes, converted to UTF-16 as RegSetValueExA
+// converts them; bytes the code page has no character for are refused.
+// A text that starts with the writer's completeness mark must end with
 // its closing line, so a file cut short anywhere is refused; a text without
 // the mark (written by hand or by regedit) is read as it stands.
 //
@@ -75,6 +81,9 @@ class RegTextReader {
   size_t m_lineNumber = 0;  // of the last line taken
   size_t m_joinedFrom = 0;  // where m_joined started
   bool m_sawHeader = false;
+  bool m_hadByteOrderMark = false;
+  bool m_ansiText = false;        // REGEDIT4 without a byte-order mark
+  bool m_ansiStringData = false;  // REGEDIT4: hex string data is ANSI
   bool m_marked = false;
   bool m_inSection = false;
   bool m_sectionDeleted = false;
@@ -87,6 +96,8 @@ class RegTextReader {
   RegValue m_value;
   std::string m_scratch;
   std::u16string m_wide;
+  std::u16string m_lineWide;  // an ANSI line on its way to UTF-8
+  std::string m_lineText;
 };
 
 // Parsed entries kept for later, for merging: a text is checked completely

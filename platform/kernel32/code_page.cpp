@@ -196,6 +196,9 @@ struct CodePages {
   std::unique_ptr<CodePageTable> western;
   std::unique_ptr<CodePageTable> japanese;
   std::atomic<const CodePageTable*> ansi{nullptr};
+  // FailMultiByteToWideCharAt: which call fails, and the error it leaves.
+  qxplatform::internal::FailureCountdown failDecode;
+  std::atomic<DWORD> failDecodeError{ERROR_SUCCESS};
 };
 
 CodePages& Pages() {
@@ -456,6 +459,10 @@ BOOL WINAPI IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar) {
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags,
                                LPCSTR lpMultiByteStr, int cbMultiByte,
                                LPWSTR lpWideCharStr, int cchWideChar) {
+  if (Pages().failDecode.ShouldFail()) {
+    SetLastError(Pages().failDecodeError.load());
+    return 0;
+  }
   if (lpMultiByteStr == nullptr || cbMultiByte == 0 || cbMultiByte < -1 ||
       cchWideChar < 0 || (cchWideChar > 0 && lpWideCharStr == nullptr) ||
       static_cast<const void*>(lpMultiByteStr) ==
@@ -546,10 +553,16 @@ bool SetAnsiCodePage(UINT codePage) {
   return true;
 }
 
+void FailMultiByteToWideCharAt(long n, DWORD lastError) {
+  Pages().failDecodeError.store(lastError);
+  Pages().failDecode.Arm(n);
+}
+
 namespace internal {
 
 void ResetCodePageControls() {
   Pages().ansi.store(TableFor(kDefaultAnsiCodePage));
+  Pages().failDecode.Arm(0);
 }
 
 std::u16string AnsiToWide(std::string_view text) {
@@ -566,6 +579,22 @@ std::string WideToAnsi(std::u16string_view text) {
   EncodeTable(table, text.data(), text.size(), DefaultBytes(table, nullptr),
               &usedDefault, &result);
   return result;
+}
+
+bool AnsiToWideExact(std::string_view text, std::u16string* wide) {
+  wide->clear();
+  return DecodeTable(AnsiTable(),
+                     reinterpret_cast<const unsigned char*>(text.data()),
+                     text.size(), /*strict=*/true, wide);
+}
+
+bool WideToAnsiExact(std::u16string_view text, std::string* ansi) {
+  ansi->clear();
+  bool usedDefault = false;
+  const CodePageTable& table = AnsiTable();
+  EncodeTable(table, text.data(), text.size(), DefaultBytes(table, nullptr),
+              &usedDefault, ansi);
+  return !usedDefault;
 }
 
 std::u16string Utf8ToWide(std::string_view text, bool* valid) {

@@ -8,7 +8,10 @@
 // as data are only opened, never mapped as code; their handles carry the low
 // bit, as data-file handles do on Windows. The names of the system libraries
 // (kernel32.dll, oleaut32.dll, ...) stand for this platform library, which
-// implements them.
+// implements them. A name reaches a file by the platform's rule for file
+// names (platform_internal.h): the file named by its text in UTF-8, else the
+// one named by its ANSI bytes as they are; GetModuleFileNameA gives back a
+// name that reaches the same file.
 #include <dlfcn.h>
 #include <link.h>
 #include <limits.h>
@@ -201,6 +204,38 @@ Module* FindImageByBaseName(Loader& loader, const std::string& name) {
   return nullptr;
 }
 
+// A caller's ANSI name and the two file names it may stand for: its text in
+// UTF-8 and its bytes as they are. A slash is the same byte in both (no
+// code page has it as part of a character), so both are paths or neither.
+struct Name {
+  std::string utf8;
+  std::string bytes;
+  bool IsPath() const { return utf8.find('/') != std::string::npos; }
+  bool Twofold() const { return bytes != utf8; }
+};
+
+Name NameOf(LPCSTR ansi) {
+  Name name;
+  name.bytes = ansi;
+  name.utf8 = qxplatform::internal::WideToUtf8(
+      qxplatform::internal::AnsiToWide(name.bytes));
+  return name;
+}
+
+Module* FindImageByBaseName(Loader& loader, const Name& name) {
+  Module* module = FindImageByBaseName(loader, name.utf8);
+  if (module == nullptr && name.Twofold())
+    module = FindImageByBaseName(loader, name.bytes);
+  return module;
+}
+
+Module* FindImageByPath(Loader& loader, const Name& name) {
+  Module* module = FindImageByPath(loader, Absolute(name.utf8));
+  if (module == nullptr && name.Twofold())
+    module = FindImageByPath(loader, Absolute(name.bytes));
+  return module;
+}
+
 Module* ImageFromHandle(Loader& loader, HMODULE handle) {
   if (handle == nullptr) return nullptr;
   if (loader.executable != nullptr && handle == Handle(loader.executable))
@@ -347,7 +382,7 @@ HMODULE LoadWindowsImage(Loader& loader, const std::string& path,
 // The file a name refers to: a path is taken as it is; a bare name is looked
 // for beside the executable, then in the current directory. Empty when
 // neither has it.
-std::string LocateFile(const std::string& name) {
+std::string LocateFileNamed(const std::string& name) {
   if (name.find('/') != std::string::npos) {
     std::string path = Absolute(name);
     return !path.empty() && IsFile(path) ? path : std::string();
@@ -362,6 +397,13 @@ std::string LocateFile(const std::string& name) {
   return !inCurrent.empty() && IsFile(inCurrent) ? inCurrent : std::string();
 }
 
+// The file by the name's UTF-8 form, else by its bytes.
+std::string LocateFile(const Name& name) {
+  std::string path = LocateFileNamed(name.utf8);
+  if (path.empty() && name.Twofold()) path = LocateFileNamed(name.bytes);
+  return path;
+}
+
 // Why dlopen refused a file that exists, in the loader's terms.
 DWORD LoadFailure() {
   const char* reason = dlerror();
@@ -373,7 +415,7 @@ DWORD LoadFailure() {
   return ERROR_BAD_EXE_FORMAT;
 }
 
-HMODULE LoadImage(Loader& loader, const std::string& name, bool callEntry) {
+HMODULE LoadImage(Loader& loader, const Name& name, bool callEntry) {
   void* library = nullptr;
   std::string path = LocateFile(name);
   if (!path.empty() && qxplatform::internal::IsPeFile(path))
@@ -384,9 +426,9 @@ HMODULE LoadImage(Loader& loader, const std::string& name, bool callEntry) {
       SetLastError(LoadFailure());
       return nullptr;
     }
-  } else if (name.find('/') == std::string::npos) {
+  } else if (!name.IsPath()) {
     // Last, the system's own library search.
-    library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    library = dlopen(name.utf8.c_str(), RTLD_NOW | RTLD_LOCAL);
     link_map* map = nullptr;
     if (library != nullptr && dlinfo(library, RTLD_DI_LINKMAP, &map) == 0 &&
         map != nullptr && map->l_name != nullptr && map->l_name[0] != '\0')
@@ -416,7 +458,7 @@ HMODULE LoadImage(Loader& loader, const std::string& name, bool callEntry) {
 }
 
 // The file is opened to check that it can be read; no code in it runs.
-HMODULE LoadDataFile(Loader& loader, const std::string& name) {
+HMODULE LoadDataFile(Loader& loader, const Name& name) {
   std::string path = LocateFile(name);
   if (path.empty() || access(path.c_str(), R_OK) != 0) {
     SetLastError(ERROR_MOD_NOT_FOUND);
@@ -447,12 +489,10 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile,
   Loader& loader = State();
   std::lock_guard<std::recursive_mutex> guard(loader.lock);
   Platform(loader);  // so that a load of this library by path finds it
-  // File names are UTF-8 on this file system; the caller's are ANSI.
-  std::string name = qxplatform::internal::WideToUtf8(
-      qxplatform::internal::AnsiToWide(lpLibFileName));
+  const Name name = NameOf(lpLibFileName);
   if ((dwFlags & kDataFlags) != 0) return LoadDataFile(loader, name);
-  if (name.find('/') == std::string::npos) {
-    if (IsSystemLibraryName(name)) {
+  if (!name.IsPath()) {
+    if (IsSystemLibraryName(name.utf8)) {
       Module* platform = Platform(loader);
       if (platform != nullptr) return Handle(platform);
     }
@@ -550,8 +590,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename,
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  const std::string path = qxplatform::internal::WideToAnsi(
-      qxplatform::internal::Utf8ToWide(module->path, /*valid=*/nullptr));
+  const std::string path = qxplatform::internal::FileNameToAnsi(module->path);
   if (path.size() < nSize) {
     memcpy(lpFilename, path.c_str(), path.size() + 1);
     return static_cast<DWORD>(path.size());
@@ -570,18 +609,19 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
   Loader& loader = State();
   std::lock_guard<std::recursive_mutex> guard(loader.lock);
   if (lpModuleName == nullptr) return Handle(Executable(loader));
-  std::string name = lpModuleName;
+  const Name name = NameOf(lpModuleName);
   Module* module = nullptr;
-  if (name.find('/') != std::string::npos) {
-    module = FindImageByPath(loader, Absolute(name));
-  } else if (IsSystemLibraryName(name)) {
+  if (name.IsPath()) {
+    module = FindImageByPath(loader, name);
+  } else if (IsSystemLibraryName(name.utf8)) {
     module = Platform(loader);
   } else {
     module = FindImageByBaseName(loader, name);
-    Module* executable = Executable(loader);
+    const std::string executable = BaseName(Executable(loader)->path);
     if (module == nullptr &&
-        strcasecmp(BaseName(executable->path).c_str(), name.c_str()) == 0)
-      module = executable;
+        (strcasecmp(executable.c_str(), name.utf8.c_str()) == 0 ||
+         strcasecmp(executable.c_str(), name.bytes.c_str()) == 0))
+      module = Executable(loader);
   }
   if (module == nullptr) {
     SetLastError(ERROR_MOD_NOT_FOUND);

@@ -259,4 +259,48 @@ TEST(HostReg, ShiftJisCodePageIsAccepted) {
   EXPECT_TRUE(HasLine(run.out, "\"Name\"=\"caf\xC3\xA9\""));
 }
 
+// Files in the older format, as regedit writes them ("REGEDIT4", CRLF, no
+// byte-order mark): text in the ANSI code page --acp chooses, and string
+// data written as hex in ANSI bytes. Exports stay in the current format.
+TEST(HostReg, Regedit4FileImportsInTheChosenCodePage) {
+  HostSandbox sandbox;
+  fs::path western =
+      sandbox.Write("western.reg",
+                    "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Caf\xE9]\r\n"
+                    "\"Name\"=\"\xE9t\xE9\"\r\n"
+                    "\"Path\"=hex(2):25,54,45,4d,50,25,5c,e9,00\r\n\r\n");
+  HostRun run = sandbox.RunWithRegistry({"reg", "import", western.string()});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  run =
+      sandbox.RunWithRegistry({"reg", "export", "HKCU\\Software\\Caf\xC3\xA9"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Lines(run.out).front(), "Windows Registry Editor Version 5.00");
+  EXPECT_TRUE(HasLine(run.out, "\"Name\"=\"\xC3\xA9t\xC3\xA9\""));
+  EXPECT_TRUE(HasLine(run.out,
+                      "\"Path\"=hex(2):25,00,54,00,45,00,4d,00,50,00,25,00,"
+                      "5c,00,e9,00,00,00"))
+      << run.out;
+
+  // "表" is 95 5C in code page 932: one character, not a backslash that
+  // would escape the closing quote.
+  fs::path japanese = sandbox.Write(
+      "japanese.reg",
+      "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Qx\x95\x5C]\r\n"
+      "\"\x96\xBC\"=\"\x92\x6C\x95\x5C\"\r\n\r\n");
+  const std::string before = ReadFile(sandbox.registry());
+  run = sandbox.RunWithRegistry({"reg", "import", japanese.string()});
+  EXPECT_EQ(run.exitCode, kExitFailure);
+  EXPECT_NE(run.err.find(japanese.string()), std::string::npos) << run.err;
+  EXPECT_EQ(ReadFile(sandbox.registry()), before);
+
+  run = sandbox.RunWithRegistry(
+      {"--acp", "932", "reg", "import", japanese.string()});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  run = sandbox.RunWithRegistry(
+      {"reg", "export", "HKCU\\Software\\Qx\xE8\xA1\xA8"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(HasLine(run.out, "\"\xE5\x90\x8D\"=\"\xE5\x80\xA4\xE8\xA1\xA8\""))
+      << run.out;
+}
+
 }  // namespace

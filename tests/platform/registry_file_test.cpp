@@ -383,6 +383,139 @@ TEST_F(RegistryFileTest, ImportThatWouldMakeAHugeRegistryIsRefused) {
   EXPECT_EQ(ExportAll(), before);
 }
 
+// ---- REGEDIT4
+// -----------------------------------------------------------------
+
+// As regedit writes the older format ("Win9x/NT4 Registration Files"): ANSI
+// text without a byte-order mark, CRLF, string data in hex as ANSI bytes,
+// long hex data continued over lines, a blank line at the end.
+constexpr char kRegedit4Western[] =
+    "REGEDIT4\r\n"
+    "\r\n"
+    "[HKEY_CURRENT_USER\\Software\\Qx Caf\xE9]\r\n"
+    "@=\"d\xE9"
+    "faut \\\"quoted\\\" \\\\ \x80\"\r\n"
+    "\"Na\xEFve\"=\"\xE9t\xE9\"\r\n"
+    "\"Path\"=hex(2):25,53,79,73,74,65,6d,52,6f,6f,74,25,5c,51,78,20,43,61,66,"
+    "e9,\\\r\n"
+    "  5c,71,78,2e,64,6c,6c,00\r\n"
+    "\"List\"=hex(7):6f,6e,65,00,74,77,e9,00,00\r\n"
+    "\"Count\"=dword:0000002a\r\n"
+    "\"Raw\"=hex:e9,00\r\n"
+    "\r\n";
+
+TEST_F(RegistryFileTest, Regedit4TextIsReadInTheAnsiCodePage) {
+  std::string error;
+  ASSERT_TRUE(qxplatform::ImportRegistryText(kRegedit4Western, &error))
+      << error;
+  std::string text;
+  ASSERT_TRUE(qxplatform::ExportRegistryText("HKCU\\Software\\Qx Caf\xC3\xA9",
+                                             &text, &error))
+      << error;
+  // Stored as UTF-16 and written back in the current format: the strings as
+  // text, the hex strings as UTF-16 (é is e9,00), binary data untouched.
+  EXPECT_EQ(
+      text,
+      std::string(kHeader) +
+          "[HKEY_CURRENT_USER\\Software\\Qx Caf\xC3\xA9]\r\n"
+          "@=\"d\xC3\xA9"
+          "faut \\\"quoted\\\" \\\\ \xE2\x82\xAC\"\r\n"
+          "\"Na\xC3\xAFve\"=\"\xC3\xA9t\xC3\xA9\"\r\n"
+          "\"Path\"=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,52,00,"
+          "6f,00,6f,00,74,\\\r\n"
+          "  00,25,00,5c,00,51,00,78,00,20,00,43,00,61,00,66,00,e9,00,5c,00,"
+          "71,00,78,00,\\\r\n"
+          "  2e,00,64,00,6c,00,6c,00,00,00\r\n"
+          "\"List\"=hex(7):6f,00,6e,00,65,00,00,00,74,00,77,00,e9,00,00,00,"
+          "00,00\r\n"
+          "\"Count\"=dword:0000002a\r\n"
+          "\"Raw\"=hex:e9,00\r\n"
+          "\r\n");
+  // A REGEDIT4 registry file loads as well, and is saved in the current
+  // format.
+  qxplatform::ResetRegistry();
+  fs::path file = m_dir / "old.reg";
+  WriteFile(file, kRegedit4Western);
+  ASSERT_TRUE(qxplatform::LoadRegistryFile(file.c_str(), &error)) << error;
+  EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software\\Qx Caf\xE9", "Na\xEFve"),
+            std::string("\xE9t\xE9\0", 4));
+  ASSERT_TRUE(qxplatform::SaveRegistryFile(file.c_str(), &error)) << error;
+  EXPECT_EQ(ReadFile(file).rfind("Windows Registry Editor Version 5.00\r\n", 0),
+            0u);
+}
+
+// In code page 932 a character's second byte may be 0x5C, a backslash in
+// ASCII: "表" is 95 5C. Read as characters, it neither splits a key name nor
+// escapes the quote after it.
+TEST_F(RegistryFileTest, Regedit4TextIsReadAsDoubleByteCharacters) {
+  ASSERT_TRUE(qxplatform::SetAnsiCodePage(932));
+  const std::string text =
+      "REGEDIT4\r\n"
+      "\r\n"
+      "[HKEY_CURRENT_USER\\Software\\Qx\x95\x5C]\r\n"
+      "\"\x96\xBC\"=\"\x92\x6C\x95\x5C\"\r\n"
+      "\"Path\"=hex(2):83,5c,83,74,83,67,00\r\n"
+      "\"List\"=hex(7):95,5c,00,b1,00,00\r\n"
+      "\r\n";
+  std::string error;
+  ASSERT_TRUE(qxplatform::ImportRegistryText(text, &error)) << error;
+  std::string exported;
+  ASSERT_TRUE(qxplatform::ExportRegistryText("HKCU\\Software\\Qx\xE8\xA1\xA8",
+                                             &exported, &error))
+      << error;
+  // 表 U+8868, 名 U+540D, 値 U+5024, ソフト U+30BD U+30D5 U+30C8, half-width
+  // katakana A U+FF71.
+  EXPECT_EQ(exported, std::string(kHeader) +
+                          "[HKEY_CURRENT_USER\\Software\\Qx\xE8\xA1\xA8]\r\n"
+                          "\"\xE5\x90\x8D\"=\"\xE5\x80\xA4\xE8\xA1\xA8\"\r\n"
+                          "\"Path\"=hex(2):bd,30,d5,30,c8,30,00,00\r\n"
+                          "\"List\"=hex(7):68,88,00,00,71,ff,00,00,00,00\r\n"
+                          "\r\n");
+}
+
+// A REGEDIT4 file saved again by an editor in Unicode: the mark says how the
+// text is written, and the hex string data is still ANSI.
+TEST_F(RegistryFileTest, Regedit4TextWithAByteOrderMarkIsUnicode) {
+  for (const std::string& text :
+       {std::string(
+            "\xEF\xBB\xBFREGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Caf\xC3\xA9]"
+            "\r\n\"E\"=hex(2):e9,00\r\n"),
+        Utf16WithMark(u"REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Caf\u00E9]\r\n"
+                      u"\"E\"=hex(2):e9,00\r\n")}) {
+    qxplatform::ResetRegistry();
+    std::string error;
+    ASSERT_TRUE(qxplatform::ImportRegistryText(text, &error)) << error;
+    std::string exported;
+    ASSERT_TRUE(
+        qxplatform::ExportRegistryText("HKCU\\Caf\xC3\xA9", &exported, &error))
+        << error;
+    EXPECT_EQ(exported, std::string(kHeader) +
+                            "[HKEY_CURRENT_USER\\Caf\xC3\xA9]\r\n"
+                            "\"E\"=hex(2):e9,00,00,00\r\n\r\n");
+  }
+}
+
+// Bytes that are no text in the code page in force: refused, naming the line
+// and the code page, and nothing is merged.
+TEST_F(RegistryFileTest, Regedit4TextThatIsNoTextInTheCodePageIsRefused) {
+  ASSERT_TRUE(qxplatform::SetAnsiCodePage(932));
+  const char* bad[] = {
+      // A lead byte before a line end.
+      "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n\"v\"=\"x\x95\"\r\n",
+      // An unassigned double-byte code.
+      "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n\"\x85\x40\"=\"x\"\r\n",
+      // Hex string data ending inside a character.
+      "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n\"v\"=hex(2):41,95\r\n",
+  };
+  for (const char* text : bad) {
+    std::string error;
+    EXPECT_FALSE(qxplatform::ImportRegistryText(text, &error)) << text;
+    EXPECT_NE(error.find("line 4"), std::string::npos) << error;
+    EXPECT_NE(error.find("code page 932"), std::string::npos) << error;
+    EXPECT_EQ(ExportAll(), kHeader) << text;
+  }
+}
+
 // ---- malformed text
 // ------------------------------------------------------------
 
@@ -405,7 +538,8 @@ TEST_F(RegistryFileTest, MalformedFileLeavesTheStoreUnchanged) {
 
 TEST_F(RegistryFileTest, MalformedTextAppliesNothing) {
   const char* bad[] = {
-      "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\A]\n",
+      "REGEDIT\n\n[HKEY_CLASSES_ROOT\\A]\n",
+      "REGEDIT 4\n\n[HKEY_CLASSES_ROOT\\A]\n",
       "Windows Registry Editor Version 5.00\n\n\"v\"=\"outside\"\n",
       "Windows Registry Editor Version 5.00\n\n[HKEY_NOWHERE\\A]\n",
       "Windows Registry Editor Version 5.00\n\n[HKEY_CLASSES_ROOT\\A\n",

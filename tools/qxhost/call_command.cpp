@@ -13,6 +13,7 @@
 
 #include "base/holders.h"
 #include "installer/iinstall_korvex.h"
+#include "tools/qxhost/argument_text.h"
 #include "tools/qxhost/clsid_text.h"
 #include "tools/qxhost/host_output.h"
 
@@ -74,7 +75,7 @@ int CreateFromLibrary(GetClassObjectFunction getClassObject,
 }
 
 int CallThroughLibrary(const CallRequest& request, LONG* status) {
-  UniqueLibrary library(LoadLibraryA(request.library.c_str()));
+  UniqueLibrary library(LoadLibraryA(request.ansiLibrary.c_str()));
   if (!library)
     return HresultError(LastErrorAsHresult(), "LoadLibrary " + request.library);
   std::printf("loaded %s\n", request.library.c_str());
@@ -103,16 +104,21 @@ int CallThroughLibrary(const CallRequest& request, LONG* status) {
   return exitCode;
 }
 
-// The class id a ProgID names, through the registry; the ProgID is in the
-// ANSI code page, as registry names are.
+// The class id a ProgID names, through the registry. The ProgID is typed in
+// the terminal's encoding; bytes that are not text there are read in the
+// ANSI code page, as registry names given as bytes are.
 HRESULT ResolveProgId(const std::string& progId, CLSID* clsid) {
-  int units = MultiByteToWideChar(CP_ACP, /*dwFlags=*/0, progId.c_str(), -1,
-                                  /*lpWideCharStr=*/nullptr, 0);
-  if (units <= 0) return CO_E_CLASSSTRING;
-  std::u16string wide(static_cast<size_t>(units), u'\0');
-  if (MultiByteToWideChar(CP_ACP, /*dwFlags=*/0, progId.c_str(), -1, &wide[0],
-                          units) != units)
-    return CO_E_CLASSSTRING;
+  std::u16string wide;
+  if (!ArgumentToWide(progId, &wide)) {
+    int units = MultiByteToWideChar(CP_ACP, /*dwFlags=*/0, progId.c_str(), -1,
+                                    /*lpWideCharStr=*/nullptr, 0);
+    if (units <= 0) return CO_E_CLASSSTRING;
+    wide.assign(static_cast<size_t>(units), u'\0');
+    if (MultiByteToWideChar(CP_ACP, /*dwFlags=*/0, progId.c_str(), -1, &wide[0],
+                            units) != units)
+      return CO_E_CLASSSTRING;
+    wide.pop_back();  // the terminating zero
+  }
   return CLSIDFromProgID(wide.c_str(), clsid);
 }
 
@@ -159,6 +165,10 @@ bool ParseCallArguments(const std::vector<std::string>& words,
         return false;
       }
       request->library = words[++i];
+      if (!ArgumentToAnsi(request->library, &request->ansiLibrary)) {
+        *error = "call --library: " + NoAnsiForm(request->library);
+        return false;
+      }
     } else if (word.size() > 1 && word[0] == '-' && word[1] == '-') {
       *error = "unknown call option '" + word + "'";
       return false;

@@ -12,14 +12,17 @@
 namespace qxhost {
 
 struct CallRequest {
-  std::string library;    // empty: activation through the registry
-  CLSID clsid = {};       // when the class was given as a {CLSID}
-  std::string progId;     // when it was given as a ProgID
-  std::string classText;  // as typed, for messages
+  std::string library;      // empty: activation through the registry
+  std::string ansiLibrary;  // as LoadLibraryA takes it (argument_text.h)
+  CLSID clsid = {};         // when the class was given as a {CLSID}
+  std::string progId;       // when it was given as a ProgID, as typed
+  std::string classText;    // as typed, for messages
   std::string method;
 };
 
-// Checks the words after "call". False with *error on a usage error.
+// Checks the words after "call", with the ANSI code page already chosen.
+// False with *error on a usage error, which a library name with characters
+// the code page lacks is.
 bool ParseCallArguments(const std::vector<std::string>& words,
                         CallRequest* request, std::string* error);
 

@@ -3,10 +3,12 @@
 // registers in-process servers and creates COM objects, from the registry or
 // straight from a library, to call their methods, or from script.
 //
-// Order of work: the whole command line is checked and the input file read
-// first, so a usage error or an unreadable input touches nothing; then the code
-// page is chosen, then the registry is loaded, the command runs, and the
-// registry is written back if the run changed it.
+// Order of work: the code page is chosen first, since the words of the
+// command that name files or classes are converted to it as they are
+// checked; then the whole command line is checked and the input file read,
+// so a usage error or an unreadable input touches nothing; then the registry
+// is loaded, the command runs, and the registry is written back if the run
+// changed it.
 #include <cstdio>
 
 #include <qxplatform/controls.h>
@@ -83,14 +85,14 @@ int main(int argc, char** argv) {
     std::fputs(UsageText(), stdout);
     return kExitSuccess;
   }
+  if (!qxplatform::SetAnsiCodePage(options.codePage))
+    return UsageError("unsupported code page " +
+                      std::to_string(options.codePage) + " (1252 or 932)");
   if (!ParseCommand(options, &requests, &error)) return UsageError(error);
   // An input that cannot be read is a failure, not a usage error, and is
   // reported before the registry is locked: a host that waits on a bad input
   // must not keep every other host waiting too.
   if (!InputError(requests).empty()) return Failure(InputError(requests));
-  if (!qxplatform::SetAnsiCodePage(options.codePage))
-    return UsageError("unsupported code page " +
-                      std::to_string(options.codePage) + " (1252 or 932)");
 
   if (options.system.setVersion) {
     qxplatform::SetVersion(options.system.platformId, options.system.major,

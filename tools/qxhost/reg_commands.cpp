@@ -6,6 +6,7 @@
 
 #include <qxplatform/controls.h>
 
+#include "tools/qxhost/argument_text.h"
 #include "tools/qxhost/host_output.h"
 #include "tools/qxhost/input_file.h"
 
@@ -35,7 +36,11 @@ bool ParseRegArguments(const std::vector<std::string>& words,
     }
     request->import = false;
     request->wholeStore = words.size() == 1;
-    if (!request->wholeStore) request->key = words[1];
+    // Key names are typed in the terminal's encoding; the store takes UTF-8.
+    if (!request->wholeStore) {
+      request->keyText = words[1];
+      request->key = ArgumentToUtf8(words[1]);
+    }
     return true;
   }
   *error = "unknown reg action '" + action + "'";
@@ -60,7 +65,7 @@ int Export(const RegRequest& request) {
   if (!qxplatform::ExportRegistryText(key, &text, &error))
     return Failure(
         "cannot export " +
-        (request.wholeStore ? std::string("the registry") : request.key) +
+        (request.wholeStore ? std::string("the registry") : request.keyText) +
         ": " + error);
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
       std::fflush(stdout) != 0) {

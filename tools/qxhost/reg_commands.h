@@ -12,7 +12,8 @@ struct RegRequest {
   // import: why the file could not be read; a failure, not a usage error.
   std::string readError;
   bool wholeStore = true;  // export: everything, else key
-  std::string key;
+  std::string key;         // in UTF-8, as the store takes it
+  std::string keyText;     // as typed, for messages
 };
 
 // Checks the words after "reg" and reads the file to import, before the

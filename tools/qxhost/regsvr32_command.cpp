@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "base/holders.h"
+#include "tools/qxhost/argument_text.h"
 #include "tools/qxhost/host_output.h"
 
 namespace qxhost {
@@ -53,13 +54,17 @@ bool ParseRegsvr32Arguments(const std::vector<std::string>& words,
     *error = "usage: regsvr32 [-u] LIBRARY";
     return false;
   }
+  if (!ArgumentToAnsi(request->library, &request->ansiLibrary)) {
+    *error = "regsvr32: " + NoAnsiForm(request->library);
+    return false;
+  }
   return true;
 }
 
 int RunRegsvr32Command(const Regsvr32Request& request) {
   const char* exportName =
       request.unregister ? kUnregisterExport : kRegisterExport;
-  UniqueLibrary library(LoadLibraryA(request.library.c_str()));
+  UniqueLibrary library(LoadLibraryA(request.ansiLibrary.c_str()));
   if (!library)
     return UnusableLibrary(LastErrorAsHresult(),
                            "LoadLibrary " + request.library);

@@ -7,11 +7,14 @@
 namespace qxhost {
 
 struct Regsvr32Request {
-  std::string library;
+  std::string library;      // as typed, for messages
+  std::string ansiLibrary;  // as LoadLibraryA takes it (argument_text.h)
   bool unregister = false;
 };
 
-// Checks the words after "regsvr32". False with *error on a usage error.
+// Checks the words after "regsvr32", with the ANSI code page already chosen.
+// False with *error on a usage error, which a library name with characters
+// the code page lacks is.
 bool ParseRegsvr32Arguments(const std::vector<std::string>& words,
                             Regsvr32Request* request, std::string* error);
 

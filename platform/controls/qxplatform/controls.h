@@ -1,8 +1,9 @@
 // Controls of the native platform that have no Win32 counterpart: what a host
 // sets up before it loads a library (code page, registry file, reported
 // version) and what tests use to reach failure paths (fail the Nth heap or
-// task allocation, a registry create or close, make a key refuse full access,
-// force a launch result) and to check that nothing leaked.
+// task allocation, a registry create or close, a conversion to UTF-16, make
+// a key refuse full access, force a launch result) and to check that nothing
+// leaked.
 //
 // Counters are process-wide. "Fail at n" means: the n-th matching call from
 // now on fails (n = 1 is the very next one); 0 switches the failure off. A
@@ -45,6 +46,10 @@ QXCONTROL void FailRegCloseAt(long n);
 // subkeys or be deleted either. The mark belongs to the key: it goes when
 // the key is deleted or the store is reset or loaded.
 QXCONTROL void DenyWriteAccess(HKEY root, const char* path, bool deny);
+// MultiByteToWideChar: the failing call converts nothing, returns 0 and
+// sets lastError as the last error, 0 included: a failure that gives no
+// reason, which a caller must still report as a failure.
+QXCONTROL void FailMultiByteToWideCharAt(long n, DWORD lastError);
 // ShellExecuteA returns this value without starting anything; a negative
 // value switches the override off.
 QXCONTROL void ForceShellExecuteResult(INT_PTR result);
@@ -91,7 +96,8 @@ QXCONTROL void ResetRegistry();
 // A registry file holds at most 64 MiB of text and 1,000,000 keys.
 //
 // Replaces the store with a "Windows Registry Editor Version 5.00" file
-// (UTF-8 or UTF-16LE with BOM), read a piece at a time. A missing file is an
+// (UTF-8 or UTF-16LE with BOM) or a "REGEDIT4" one (as ImportRegistryText
+// reads it), read a piece at a time. A missing file is an
 // empty registry. Refused: anything but a regular file, a file over the
 // bounds, text the import would refuse, and a saved file cut short (it lacks
 // the closing line its mark calls for). On error the store is unchanged and
@@ -119,6 +125,10 @@ QXCONTROL bool LockRegistryFile(const char* path, std::string* error);
 // mark, or UTF-16LE with one; UTF-16 cut in half or holding an unpaired
 // surrogate, and text that starts with two marks, are refused, and so is
 // text that would take the registry past the bounds of a registry file.
+// "REGEDIT4" text without a mark is in the current ANSI code page, and in
+// any encoding its string data written as hex (hex(1), hex(2), hex(7)) is
+// ANSI bytes, stored as UTF-16; bytes that are no text in the code page are
+// refused.
 // Nothing is merged unless all of it can be.
 QXCONTROL bool ImportRegistryText(const std::string& text, std::string* error);
 // The whole store, or one key and everything below it (for example
@@ -141,6 +151,14 @@ QXCONTROL HRESULT LoadTypeLibFromMemory(const void* data, size_t size,
 // saves shows here.
 QXCONTROL long RegisteredTypeLibLoads();
 QXCONTROL long TypeInfoNameLookups();
+// ITypeInfo::GetNames for one function, by its index as GetFuncDesc numbers
+// it rather than by member id: its name, then its parameters' names as that
+// description lists them, up to the first without a name. A property's get
+// and put share their member id, so GetNames names only one of them. info
+// must be the platform's own type information (E_NOINTERFACE otherwise);
+// other failures are GetNames's.
+QXCONTROL HRESULT GetFuncNames(ITypeInfo* info, UINT index, BSTR* names,
+                               UINT maxNames, UINT* count);
 
 #undef QXCONTROL
 
