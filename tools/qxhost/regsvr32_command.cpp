@@ -1,7 +1,9 @@
 // The regsvr32 command. COM is initialised around the call because servers
 // may use the runtime while they register (the system's regsvr32 does the
-// same). Whatever the server wrote before a failure stays in the registry:
-// the real registry has no transaction to roll back either.
+// same). The host keeps whatever the registry holds after the call, failed
+// or not: undoing a failed registration is the server's business (this
+// library undoes its own), and the real registry has no transaction to roll
+// back either.
 #include "tools/qxhost/regsvr32_command.h"
 
 #include <windows.h>
