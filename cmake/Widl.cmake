@@ -10,6 +10,29 @@
 find_program(QX_WIDL NAMES i686-w64-mingw32-widl widl REQUIRED)
 set(QX_BASE_IDL_DIR ${CMAKE_SOURCE_DIR}/platform/oleaut32/stdole2)
 
+# widl writes the time it ran into every library it makes, and with it into
+# the DLL. It runs under faketime at the source's own date instead, so that
+# two builds of one commit give the same bytes: SOURCE_DATE_EPOCH when the
+# environment sets it, else the time of the commit checked out.
+if(NOT DEFINED QX_WIDL_COMMAND)
+  find_program(QX_FAKETIME faketime REQUIRED)
+  set(epoch "$ENV{SOURCE_DATE_EPOCH}")
+  if(epoch STREQUAL "")
+    execute_process(COMMAND git -C ${CMAKE_SOURCE_DIR} log -1 --format=%ct
+                    OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE
+                    RESULT_VARIABLE git_status ERROR_QUIET)
+    if(NOT git_status EQUAL 0 OR epoch STREQUAL "")
+      set(epoch 0)
+    endif()
+  endif()
+  set(saved_epoch "$ENV{SOURCE_DATE_EPOCH}")
+  set(ENV{SOURCE_DATE_EPOCH} ${epoch})
+  string(TIMESTAMP source_date "%Y-%m-%d %H:%M:%S" UTC)
+  set(ENV{SOURCE_DATE_EPOCH} "${saved_epoch}")
+  set(QX_WIDL_COMMAND ${CMAKE_COMMAND} -E env TZ=UTC
+      ${QX_FAKETIME} -f "@${source_date}" ${QX_WIDL})
+endif()
+
 function(qx_type_library target)
   cmake_parse_arguments(TL "" "IDL;OUTPUT;KIND" "IMPORT_DIRS;DEPENDS" ${ARGN})
   get_filename_component(idl_dir ${TL_IDL} DIRECTORY)
@@ -21,7 +44,7 @@ function(qx_type_library target)
   add_custom_command(
     OUTPUT ${TL_OUTPUT}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${out_dir}
-    COMMAND ${QX_WIDL} --${TL_KIND} -t -I ${idl_dir} -I ${QX_BASE_IDL_DIR}
+    COMMAND ${QX_WIDL_COMMAND} --${TL_KIND} -t -I ${idl_dir} -I ${QX_BASE_IDL_DIR}
             ${import_flags} -o ${TL_OUTPUT} ${TL_IDL}
     DEPENDS ${TL_IDL} ${QX_BASE_IDL_DIR}/base.idl ${TL_DEPENDS}
     COMMENT "widl ${TL_KIND}: ${TL_OUTPUT}"
@@ -47,7 +70,7 @@ function(qx_stdole2_library target)
   add_custom_command(
     OUTPUT ${SL_OUTPUT}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${out_dir}
-    COMMAND ${QX_WIDL} --${SL_KIND} -t -I ${QX_BASE_IDL_DIR}
+    COMMAND ${QX_WIDL_COMMAND} --${SL_KIND} -t -I ${QX_BASE_IDL_DIR}
             -o ${SL_OUTPUT}.compiled ${idl}
     # By its file: the 32-bit build counts as cross-compiling, where CMake
     # would not find a tool by its target name, yet the machine runs it.

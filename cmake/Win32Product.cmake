@@ -21,8 +21,10 @@ set_target_properties(qxKorvex PROPERTIES
   OUTPUT_NAME qxKorvex
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+# No time stamp in the headers: two builds of one commit give the same bytes.
 target_link_options(qxKorvex PRIVATE -s -static-libgcc -static-libstdc++ -static
-                    -Wl,--enable-stdcall-fixup -Wl,--no-undefined)
+                    -Wl,--enable-stdcall-fixup -Wl,--no-undefined
+                    -Wl,--no-insert-timestamp)
 target_link_libraries(qxKorvex PRIVATE ole32 oleaut32 advapi32 shell32 user32 uuid)
 
 enable_testing()
@@ -44,7 +46,8 @@ function(qx_pe_fixture name)
     LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fixtures)
   target_compile_definitions(${name} PRIVATE ${FIXTURE_DEFINITIONS})
   target_link_options(${name} PRIVATE -nostdlib -s -Wl,-e,_ProbeEntry@12
-                      -Wl,--dynamicbase -Wl,--image-base,${FIXTURE_BASE} -Wl,--kill-at)
+                      -Wl,--dynamicbase -Wl,--image-base,${FIXTURE_BASE} -Wl,--kill-at
+                      -Wl,--no-insert-timestamp)
   target_link_libraries(${name} PRIVATE kernel32)
 endfunction()
 qx_pe_fixture(pe_probe BASE 0x63400000
