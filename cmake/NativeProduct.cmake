@@ -18,7 +18,7 @@ include(cmake/NativeResources.cmake)
 set(QX_RESOURCE_DIR ${CMAKE_SOURCE_DIR}/installer/resources)
 qx_native_resources(qxKorvex RC ${QX_RESOURCE_DIR}/qxKorvex.rc
                     INCLUDE_DIRS ${QX_RESOURCE_DIR} ${QX_TYPELIB_DIR}
-                    DEPENDS ${QX_RESOURCE_DIR}/qxKorvex.rgs
+                    DEPENDS ${QX_RESOURCE_DIR}/qxKorvex.rgs ${QX_RESOURCE_DIR}/qxKorvex_version.h
                             ${QX_TYPELIB_DIR}/qxKorvex.tlb)
 
 # The real DLL, when its build ran before this one was configured (as the

@@ -14,17 +14,20 @@ set(QX_BASE_IDL_DIR ${CMAKE_SOURCE_DIR}/platform/oleaut32/stdole2)
 # the DLL. It runs under faketime at the source's own date instead, so that
 # two builds of one commit give the same bytes: SOURCE_DATE_EPOCH when the
 # environment sets it, else the time of the commit checked out.
+# QX_SOURCE_DATE_EPOCH keeps that date for the rest of the build (the
+# package's file times and signing time).
+set(epoch "$ENV{SOURCE_DATE_EPOCH}")
+if(epoch STREQUAL "")
+  execute_process(COMMAND git -C ${CMAKE_SOURCE_DIR} log -1 --format=%ct
+                  OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE
+                  RESULT_VARIABLE git_status ERROR_QUIET)
+  if(NOT git_status EQUAL 0 OR epoch STREQUAL "")
+    set(epoch 0)
+  endif()
+endif()
+set(QX_SOURCE_DATE_EPOCH ${epoch})
 if(NOT DEFINED QX_WIDL_COMMAND)
   find_program(QX_FAKETIME faketime REQUIRED)
-  set(epoch "$ENV{SOURCE_DATE_EPOCH}")
-  if(epoch STREQUAL "")
-    execute_process(COMMAND git -C ${CMAKE_SOURCE_DIR} log -1 --format=%ct
-                    OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE
-                    RESULT_VARIABLE git_status ERROR_QUIET)
-    if(NOT git_status EQUAL 0 OR epoch STREQUAL "")
-      set(epoch 0)
-    endif()
-  endif()
   set(saved_epoch "$ENV{SOURCE_DATE_EPOCH}")
   set(ENV{SOURCE_DATE_EPOCH} ${epoch})
   string(TIMESTAMP source_date "%Y-%m-%d %H:%M:%S" UTC)

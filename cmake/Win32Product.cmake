@@ -7,7 +7,7 @@ set(CMAKE_RC_FLAGS
 # windres reads the script and the type library as file resources, which
 # the compiler's dependency scan does not see.
 set_source_files_properties(${QX_RESOURCE_DIR}/qxKorvex.rc PROPERTIES
-  OBJECT_DEPENDS "${QX_RESOURCE_DIR}/qxKorvex.rgs;${QX_TYPELIB_DIR}/qxKorvex.tlb")
+  OBJECT_DEPENDS "${QX_RESOURCE_DIR}/qxKorvex.rgs;${QX_RESOURCE_DIR}/qxKorvex_version.h;${QX_TYPELIB_DIR}/qxKorvex.tlb")
 
 # crt_tls_callback.cpp keeps the runtime's TLS support, and with it a TLS
 # directory, out of the image.
@@ -56,3 +56,6 @@ qx_pe_fixture(pe_probe_refuses BASE 0x63500000 DEFINITIONS PROBE_REFUSES_ATTACH
               SOURCES ${QX_PE_FIXTURE_DIR}/pe_probe.c ${QX_PE_FIXTURE_DIR}/pe_probe.def)
 qx_pe_fixture(pe_missing_import BASE 0x63600000
               SOURCES ${QX_PE_FIXTURE_DIR}/pe_missing_import.c)
+
+# The release package: signed DLL, code-download INF, signed cabinet.
+include(cmake/Win32Package.cmake)
