@@ -559,7 +559,7 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     for (const auto* table : qxplatform::internal::AllSystemLibraries()) {
       const auto* entry =
           qxplatform::internal::FindSystemExport(*table, nullptr, ordinal);
-      if (entry != nullptr && ordinal != 0)
+      if (entry != nullptr)
         return reinterpret_cast<FARPROC>(const_cast<void*>(entry->address));
     }
   }

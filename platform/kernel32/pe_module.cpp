@@ -83,7 +83,7 @@ bool ResolveSystemImport(void* /*context*/, const PeImport& import,
     return false;
   }
   const SystemExport* entry =
-      FindSystemExport(*table, import.name, import.name ? 0 : import.ordinal);
+      FindSystemExport(*table, import.name, import.ordinal);
   if (entry == nullptr) {
     *error = ERROR_PROC_NOT_FOUND;
     return false;

@@ -114,6 +114,14 @@ bool ArchiveSymbols(const std::string& path, std::set<std::string>* symbols,
   return true;
 }
 
+// The symbols of mingw-w64's import library for a table's system library.
+bool ImportLibrarySymbols(const SystemExportTable& table,
+                          std::set<std::string>* symbols, std::string* error) {
+  return ArchiveSymbols(
+      std::string(kMingwLibraries) + "/lib" + table.library + ".a", symbols,
+      error);
+}
+
 // The decorated sizes of name in an import library: N of each "_name@N".
 std::set<WORD> DecoratedSizes(const std::set<std::string>& symbols,
                               const std::string& name) {
@@ -412,11 +420,9 @@ TEST(SystemExportTables, EveryDeclaredWin32FunctionIsListed) {
 // "__imp__Name" alone (data). This holds in both builds.
 TEST(SystemExportTables, EntriesNameExportsOfTheirSystemLibrary) {
   for (const SystemExportTable* table : AllSystemLibraries()) {
-    std::string path =
-        std::string(kMingwLibraries) + "/lib" + table->library + ".a";
     std::set<std::string> symbols;
     std::string error;
-    if (!ArchiveSymbols(path, &symbols, &error)) {
+    if (!ImportLibrarySymbols(*table, &symbols, &error)) {
       GTEST_SKIP() << "mingw-w64's import libraries are not installed: "
                    << error;
     }
@@ -441,11 +447,9 @@ TEST(SystemExportTables, ConventionsAndArgumentBytesMatchTheSystemLibraries) {
     GTEST_SKIP() << "conventions and argument sizes are those of 32-bit x86";
   }
   for (const SystemExportTable* table : AllSystemLibraries()) {
-    std::string path =
-        std::string(kMingwLibraries) + "/lib" + table->library + ".a";
     std::set<std::string> symbols;
     std::string error;
-    if (!ArchiveSymbols(path, &symbols, &error)) {
+    if (!ImportLibrarySymbols(*table, &symbols, &error)) {
       GTEST_SKIP() << "mingw-w64's import libraries are not installed: "
                    << error;
     }
@@ -475,7 +479,7 @@ TEST(SystemExportTables, ConventionsAndArgumentBytesMatchTheSystemLibraries) {
       } else if (data) {
         EXPECT_EQ(KindName(entry.kind), "data") << where;
       } else {
-        ADD_FAILURE() << where << " is not in " << path;
+        ADD_FAILURE() << where << " is not in lib" << table->library << ".a";
       }
     }
   }
