@@ -10,10 +10,15 @@ set_source_files_properties(${QX_RESOURCE_DIR}/qxKorvex.rc PROPERTIES
   OBJECT_DEPENDS "${QX_RESOURCE_DIR}/qxKorvex.rgs;${QX_RESOURCE_DIR}/qxKorvex_version.h;${QX_TYPELIB_DIR}/qxKorvex.tlb")
 
 # crt_tls_callback.cpp keeps the runtime's TLS support, and with it a TLS
-# directory, out of the image.
+# directory, out of the image; crt_pseudo_reloc.cpp its pseudo-relocation
+# pass; interface_ids.cpp defines the few interface ids the library uses, in
+# place of the SDK's uuid archive.
 add_library(qxKorvex SHARED ${QX_RESOURCE_DIR}/qxKorvex.rc
             ${CMAKE_SOURCE_DIR}/installer/win32/crt_tls_callback.cpp
+            ${CMAKE_SOURCE_DIR}/installer/win32/crt_pseudo_reloc.cpp
+            ${CMAKE_SOURCE_DIR}/installer/win32/interface_ids.cpp
             ${CMAKE_SOURCE_DIR}/installer/qxKorvex.def)
+target_compile_options(qxKorvex PRIVATE ${QX_PRODUCT_FLAGS})
 target_link_libraries(qxKorvex PRIVATE ${QX_PRODUCT_LAYERS})
 add_dependencies(qxKorvex qx_product_tlb)
 set_target_properties(qxKorvex PROPERTIES
@@ -22,10 +27,13 @@ set_target_properties(qxKorvex PROPERTIES
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 # No time stamp in the headers: two builds of one commit give the same bytes.
+# Unused sections are dropped; data from another DLL must be declared
+# dllimport, so the image needs no pseudo-relocations (crt_pseudo_reloc.cpp).
 target_link_options(qxKorvex PRIVATE -s -static-libgcc -static-libstdc++ -static
                     -Wl,--enable-stdcall-fixup -Wl,--no-undefined
+                    -Wl,--disable-auto-import -Wl,--gc-sections
                     -Wl,--no-insert-timestamp)
-target_link_libraries(qxKorvex PRIVATE ole32 oleaut32 advapi32 shell32 user32 uuid)
+target_link_libraries(qxKorvex PRIVATE ole32 oleaut32 advapi32 shell32 user32)
 
 enable_testing()
 find_program(QX_PYTHON3 NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)

@@ -1,9 +1,11 @@
 #!/usr/bin/python3
 """Checks the built qxKorvex.dll: a PE32 i386 DLL exporting the server entry
 points by name, importing only from system DLLs, carrying no TLS directory,
-and holding its resources: the registry script byte for byte, the type
-library, the module name string and the version block.
+holding its resources: the registry script byte for byte, the type
+library, the module name string and the version block, and no larger than
+MAX_SIZE.
 Usage: check_dll.py DLL REGISTRY_SCRIPT"""
+import os
 import sys
 import uuid
 
@@ -13,6 +15,10 @@ SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "ole32.dll",
                "oleaut32.dll", "shell32.dll", "msvcrt.dll"}
 REQUIRED_EXPORTS = {"DllCanUnloadNow", "DllGetClassObject",
                     "DllRegisterServer", "DllUnregisterServer"}
+# What the library needs fits in this; a change that crosses it has pulled
+# in code or data the DLL does not use (unwind tables, the SDK's id archive,
+# runtime parts).
+MAX_SIZE = 32 * 1024
 LIBID = "{0322C3C2-E7C6-466F-9A3B-33519C4FC6B4}"
 VERSION_STRINGS = {
     "FileVersion": "1, 0, 0, 6", "ProductVersion": "1, 0, 0, 6",
@@ -94,6 +100,9 @@ def main():
     if len(sys.argv) != 3:
         print(__doc__)
         sys.exit(2)
+    size = os.path.getsize(sys.argv[1])
+    if size > MAX_SIZE:
+        fail("%d bytes, more than %d" % (size, MAX_SIZE))
     pe = pefile.PE(sys.argv[1])
     if pe.FILE_HEADER.Machine != pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]:
         fail("machine is not i386")
@@ -147,7 +156,8 @@ def main():
     if guid_bytes(LIBID) not in typelib:
         fail("TYPELIB 1 does not hold the library id " + LIBID)
 
-    print("ok: exports %s; imports %s" % (sorted(exports), sorted(imports)))
+    print("ok: %d bytes; exports %s; imports %s"
+          % (size, sorted(exports), sorted(imports)))
 
 
 if __name__ == "__main__":
