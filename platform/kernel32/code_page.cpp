@@ -456,6 +456,26 @@ BOOL WINAPI IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar) {
   return target.table->leadByte[TestChar] ? TRUE : FALSE;
 }
 
+// The arguments both conversions share: a source of sourceLength units (-1:
+// up to and with its terminator, never 0), a destination of destLength
+// units (0: only measure) apart from the source, and a code page this
+// system has. False, with ERROR_INVALID_PARAMETER set, when any is wrong.
+static bool ResolveConversion(UINT codePage, const void* source,
+                              int sourceLength, const void* dest,
+                              int destLength, Target* target) {
+  if (source == nullptr || sourceLength == 0 || sourceLength < -1 ||
+      destLength < 0 || (destLength > 0 && dest == nullptr) || source == dest) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  *target = ResolveCodePage(codePage);
+  if (!target->valid) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  return true;
+}
+
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags,
                                LPCSTR lpMultiByteStr, int cbMultiByte,
                                LPWSTR lpWideCharStr, int cchWideChar) {
@@ -463,18 +483,10 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags,
     SetLastError(Pages().failDecodeError.load());
     return 0;
   }
-  if (lpMultiByteStr == nullptr || cbMultiByte == 0 || cbMultiByte < -1 ||
-      cchWideChar < 0 || (cchWideChar > 0 && lpWideCharStr == nullptr) ||
-      static_cast<const void*>(lpMultiByteStr) ==
-          static_cast<const void*>(lpWideCharStr)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+  Target target;
+  if (!ResolveConversion(CodePage, lpMultiByteStr, cbMultiByte, lpWideCharStr,
+                         cchWideChar, &target))
     return 0;
-  }
-  Target target = ResolveCodePage(CodePage);
-  if (!target.valid) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
   DWORD allowed = target.utf8 ? MB_ERR_INVALID_CHARS : kMbTableFlags;
   if ((dwFlags & ~allowed) != 0 ||
       ((dwFlags & kMbPrecomposed) != 0 && (dwFlags & kMbComposite) != 0)) {
@@ -500,18 +512,10 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags,
                                LPCWSTR lpWideCharStr, int cchWideChar,
                                LPSTR lpMultiByteStr, int cbMultiByte,
                                LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar) {
-  if (lpWideCharStr == nullptr || cchWideChar == 0 || cchWideChar < -1 ||
-      cbMultiByte < 0 || (cbMultiByte > 0 && lpMultiByteStr == nullptr) ||
-      static_cast<const void*>(lpWideCharStr) ==
-          static_cast<const void*>(lpMultiByteStr)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+  Target target;
+  if (!ResolveConversion(CodePage, lpWideCharStr, cchWideChar, lpMultiByteStr,
+                         cbMultiByte, &target))
     return 0;
-  }
-  Target target = ResolveCodePage(CodePage);
-  if (!target.valid) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
   if (target.utf8 &&
       (lpDefaultChar != nullptr || lpUsedDefaultChar != nullptr)) {
     SetLastError(ERROR_INVALID_PARAMETER);

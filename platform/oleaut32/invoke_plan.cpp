@@ -1,9 +1,11 @@
-// Preparing and running a member's call. A plan is only built when every
-// step that could fail for the function itself (a type that cannot travel,
-// a retval that is no reference, a slot offset off the pointer grid, a
-// frame libffi cannot describe) has succeeded, so running it fails only
-// for reasons the arguments or the object give, in the order the call
-// through a fresh description would report them.
+// Preparing and running a member's call. Preparing stops at the first step
+// that fails for the function itself and notes where a call meets it:
+// binding a parameter whose type cannot travel fails at that parameter,
+// after the arguments before it; what concerns the call as a whole (the
+// retval, the result type, the slot, the calling convention and the frame)
+// fails once every argument is bound. The checks run in that order, so a
+// call fails as it would had it been bound step by step from the
+// description.
 #include "invoke_plan.h"
 
 #include <oleauto.h>
@@ -27,43 +29,22 @@ VARTYPE FrameTypeOfShape(const ValueShape& shape) {
   return shape.byRef ? static_cast<VARTYPE>(VT_BYREF | shape.vt) : shape.vt;
 }
 
-HRESULT Prepare(ITypeInfo* types, const FUNCDESC& desc,
-                const TypeLibModel& model, const Function& function,
-                ULONG pointerSize, InvokePlan* plan) {
-  if (desc.cParamsOpt < 0) return E_NOTIMPL;
-  if (desc.callconv < CC_FASTCALL || desc.callconv >= CC_MAX)
-    return E_INVALIDARG;
-  const UINT paramCount = static_cast<UINT>(desc.cParams);
-  if (paramCount != function.params.size()) return E_UNEXPECTED;
-  plan->invkind = desc.invkind;
-  plan->model = &model;
-  plan->params.resize(paramCount);
-  plan->frameTypes.resize(paramCount + 1);
-  plan->frameTypes[0] = &ffi_type_pointer;
+void Fail(InvokePlan* plan, InvokePlan::Failure where, HRESULT status) {
+  plan->failure = where;
+  plan->failureStatus = status;
+}
+
+// The parameters' roles: the visible ones in order, the lcids, the retval.
+void Partition(const FUNCDESC& desc, UINT paramCount, InvokePlan* plan) {
   for (UINT i = 0; i < paramCount; ++i) {
-    const ELEMDESC& element = desc.lprgelemdescParam[i];
-    PlannedParam& param = plan->params[i];
-    param.flags = element.paramdesc.wParamFlags;
-    VARTYPE frameType = VT_I4;
-    if ((param.flags & PARAMFLAG_FRETVAL) != 0) {
+    const USHORT flags = desc.lprgelemdescParam[i].paramdesc.wParamFlags;
+    plan->params[i].flags = flags;
+    if ((flags & PARAMFLAG_FRETVAL) != 0)
       plan->retval = i;
-      HRESULT hr = ShapeOf(types, element.tdesc, &param.shape);
-      if (FAILED(hr)) return hr;
-      if (!param.shape.byRef) return DISP_E_BADVARTYPE;
-      frameType = FrameTypeOfShape(param.shape);
-    } else if ((param.flags & PARAMFLAG_FLCID) != 0) {
+    else if ((flags & PARAMFLAG_FLCID) != 0)
       plan->lcids.push_back(i);
-    } else {
+    else
       plan->visible.push_back(i);
-      HRESULT hr = ShapeOf(types, element.tdesc, &param.shape);
-      if (FAILED(hr)) return hr;
-      frameType = FrameTypeOfShape(param.shape);
-      if ((param.flags & PARAMFLAG_FHASDEFAULT) != 0 &&
-          function.params[i].hasDefault)
-        param.defaultValue = &function.params[i].defaultValue;
-    }
-    plan->frameTypes[i + 1] = FrameTypeOf(frameType);
-    if (plan->frameTypes[i + 1] == nullptr) return DISP_E_BADVARTYPE;
   }
   // A retval flagged as an lcid too is the retval, never an lcid.
   if (plan->retval != InvokePlan::kNoRetval) {
@@ -72,6 +53,19 @@ HRESULT Prepare(ITypeInfo* types, const FUNCDESC& desc,
       plan->lcids.erase(plan->lcids.begin() + static_cast<ptrdiff_t>(i));
       break;
     }
+  }
+}
+
+// What concerns the call as a whole, once its parameters have shapes.
+HRESULT PrepareCall(ITypeInfo* types, const FUNCDESC& desc, ULONG pointerSize,
+                    InvokePlan* plan) {
+  const UINT paramCount = static_cast<UINT>(plan->params.size());
+  if (plan->retval != InvokePlan::kNoRetval) {
+    ValueShape& shape = plan->params[plan->retval].shape;
+    HRESULT hr =
+        ShapeOf(types, desc.lprgelemdescParam[plan->retval].tdesc, &shape);
+    if (FAILED(hr)) return hr;
+    if (!shape.byRef) return DISP_E_BADVARTYPE;
   }
 
   VARTYPE returnType = desc.elemdescFunc.tdesc.vt;
@@ -83,20 +77,62 @@ HRESULT Prepare(ITypeInfo* types, const FUNCDESC& desc,
     returnType = shape.vt;
   }
   plan->returnType = returnType;
-  ffi_type* resultType =
-      returnType == VT_VOID ? &ffi_type_void : FrameTypeOf(returnType);
-  if (resultType == nullptr) return DISP_E_BADVARTYPE;
 
   // oVft counts slots of the library's own system; the call counts ours.
   const ULONG vtableOffset = static_cast<ULONG>(desc.oVft);
   if (pointerSize == 0 || desc.oVft < 0 || vtableOffset % pointerSize != 0)
     return E_INVALIDARG;
   plan->slot = vtableOffset / pointerSize;
+  if (desc.callconv < CC_FASTCALL || desc.callconv >= CC_MAX)
+    return E_INVALIDARG;
 
+  plan->frameTypes.resize(paramCount + 1);
+  plan->frameTypes[0] = &ffi_type_pointer;
+  for (UINT i = 0; i < paramCount; ++i) {
+    const PlannedParam& param = plan->params[i];
+    const bool shaped = (param.flags & PARAMFLAG_FRETVAL) != 0 ||
+                        (param.flags & PARAMFLAG_FLCID) == 0;
+    plan->frameTypes[i + 1] =
+        FrameTypeOf(shaped ? FrameTypeOfShape(param.shape) : VARTYPE{VT_I4});
+    if (plan->frameTypes[i + 1] == nullptr) return DISP_E_BADVARTYPE;
+  }
+  ffi_type* resultType =
+      returnType == VT_VOID ? &ffi_type_void : FrameTypeOf(returnType);
+  if (resultType == nullptr) return DISP_E_BADVARTYPE;
   if (ffi_prep_cif(&plan->cif, AbiOf(desc.callconv), paramCount + 1, resultType,
                    plan->frameTypes.data()) != FFI_OK)
     return E_INVALIDARG;
   return S_OK;
+}
+
+void Prepare(ITypeInfo* types, const FUNCDESC& desc, const TypeLibModel& model,
+             const Function& function, ULONG pointerSize, InvokePlan* plan) {
+  plan->invkind = desc.invkind;
+  plan->model = &model;
+  // A vararg function takes its last arguments as a safe array, which the
+  // platform does not provide.
+  if (desc.cParamsOpt < 0)
+    return Fail(plan, InvokePlan::Failure::kBeforeArguments, E_NOTIMPL);
+  const UINT paramCount = static_cast<UINT>(desc.cParams);
+  if (paramCount != function.params.size())
+    return Fail(plan, InvokePlan::Failure::kBeforeArguments, E_UNEXPECTED);
+  plan->params.resize(paramCount);
+  Partition(desc, paramCount, plan);
+
+  for (UINT j = 0; j < plan->visible.size(); ++j) {
+    const UINT i = plan->visible[j];
+    PlannedParam& param = plan->params[i];
+    if ((param.flags & PARAMFLAG_FHASDEFAULT) != 0 &&
+        function.params[i].hasDefault)
+      param.defaultValue = &function.params[i].defaultValue;
+    HRESULT hr = ShapeOf(types, desc.lprgelemdescParam[i].tdesc, &param.shape);
+    if (FAILED(hr)) {
+      plan->failedParam = j;
+      return Fail(plan, InvokePlan::Failure::kAtParameter, hr);
+    }
+  }
+  HRESULT hr = PrepareCall(types, desc, pointerSize, plan);
+  if (FAILED(hr)) Fail(plan, InvokePlan::Failure::kAfterArguments, hr);
 }
 
 }  // namespace
@@ -109,15 +145,16 @@ std::unique_ptr<InvokePlan> BuildInvokePlan(ITypeInfo* types,
   std::unique_ptr<InvokePlan> plan(new (std::nothrow) InvokePlan());
   if (!plan) return nullptr;
   try {
-    if (FAILED(Prepare(types, desc, model, function, pointerSize, plan.get())))
-      return nullptr;
+    Prepare(types, desc, model, function, pointerSize, plan.get());
   } catch (const std::bad_alloc&) {
-    return nullptr;
+    Fail(plan.get(), InvokePlan::Failure::kBeforeArguments, E_OUTOFMEMORY);
   }
   return plan;
 }
 
 HRESULT RunInvokePlan(const InvokePlan& plan, const InvokeRequest& request) {
+  if (plan.failure == InvokePlan::Failure::kBeforeArguments)
+    return plan.failureStatus;
   const DISPPARAMS& params = *request.params;
   const UINT visibleCount = static_cast<UINT>(plan.visible.size());
   const UINT paramCount = static_cast<UINT>(plan.params.size());
@@ -143,14 +180,27 @@ HRESULT RunInvokePlan(const InvokePlan& plan, const InvokeRequest& request) {
     sourceOf[id] = i;
   }
 
+  const UINT bound = plan.failure == InvokePlan::Failure::kAtParameter
+                         ? plan.failedParam + 1
+                         : visibleCount;
   SmallBuffer<Slot, kLocalParams> slots(paramCount);
-  for (UINT j = 0; j < visibleCount; ++j) {
+  for (UINT j = 0; j < bound; ++j) {
     const PlannedParam& param = plan.params[plan.visible[j]];
     Slot& slot = slots[plan.visible[j]];
     const VARIANT* source =
         sourceOf[j] == kNoArgument ? nullptr : &params.rgvarg[sourceOf[j]];
-    if ((source == nullptr || IsMissingMarker(*source)) &&
-        param.defaultValue != nullptr) {
+    const bool omitted = source == nullptr || IsMissingMarker(*source);
+    if (j == plan.failedParam &&
+        plan.failure == InvokePlan::Failure::kAtParameter) {
+      // Its default or an argument stands in for it, but it cannot travel.
+      if (source == nullptr && param.defaultValue == nullptr &&
+          (param.flags & PARAMFLAG_FOPT) == 0)
+        return named == 0 ? DISP_E_BADPARAMCOUNT : DISP_E_PARAMNOTOPTIONAL;
+      if (request.argErr != nullptr && sourceOf[j] != kNoArgument)
+        *request.argErr = sourceOf[j];
+      return plan.failureStatus;
+    }
+    if (omitted && param.defaultValue != nullptr) {
       HRESULT hr =
           ConstantToVariant(*plan.model, *param.defaultValue, &slot.defaulted);
       if (FAILED(hr)) return hr;
@@ -169,6 +219,8 @@ HRESULT RunInvokePlan(const InvokePlan& plan, const InvokeRequest& request) {
       return hr;
     }
   }
+  if (plan.failure == InvokePlan::Failure::kAfterArguments)
+    return plan.failureStatus;
   for (UINT index : plan.lcids) {
     slots[index].frameType = VT_I4;
     slots[index].frame.vt = VT_I4;

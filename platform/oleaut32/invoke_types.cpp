@@ -3,40 +3,14 @@
 // it by reference. One more level of pointer than that cannot travel.
 #include "invoke_types.h"
 
+#include "variant_types.h"
+
 namespace qxplatform {
 namespace internal {
 namespace {
 
 // Aliases of aliases deeper than this mean a chain that loops.
 constexpr int kMaxDepth = 16;
-
-bool IsPlainValue(VARTYPE vt) {
-  switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-    case VT_I2:
-    case VT_UI2:
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_I8:
-    case VT_UI8:
-    case VT_R4:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-    case VT_BOOL:
-    case VT_BSTR:
-    case VT_ERROR:
-    case VT_DISPATCH:
-    case VT_UNKNOWN:
-    case VT_VARIANT:
-      return true;
-    default:
-      return false;
-  }
-}
 
 // Follows pointers and aliases down to a value; pointers counts the levels
 // of VT_PTR on the way, an interface pointer's own level included.
@@ -53,7 +27,7 @@ HRESULT Resolve(ITypeInfo* types, const TYPEDESC& type, int depth,
     return S_OK;
   }
   if (type.vt != VT_USERDEFINED) {
-    if (!IsPlainValue(type.vt)) return DISP_E_BADVARTYPE;
+    if (!TraitsOf(type.vt).travels) return DISP_E_BADVARTYPE;
     shape->vt = type.vt;
     return S_OK;
   }

@@ -22,6 +22,7 @@
 
 #include "byte_view.h"
 #include "platform_internal.h"
+#include "variant_types.h"
 
 namespace qxplatform {
 namespace internal {
@@ -78,62 +79,18 @@ bool IsSimpleType(VARTYPE vt) {
          vt == 38 /* VT_UINT_PTR */;
 }
 
-// The byte size of a value of this type stored in the custom data segment;
-// -1 for a type that cannot be stored there.
-int StoredValueSize(VARTYPE vt) {
-  switch (vt) {
-    case VT_EMPTY:
-    case VT_NULL:
-      return 0;
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_ERROR:
-    case VT_R4:
-      return 4;
-    case VT_I8:
-    case VT_UI8:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-      return 8;
-    default:
-      return -1;
-  }
-}
-
-// Inline constants hold at most 26 bits, so only integer types fit, and
-// the null object: compilers store the default of an IDispatch* or
-// IUnknown* parameter declared defaultvalue(0) as an inline VT_DISPATCH or
-// VT_UNKNOWN 0. An object pointer cannot be stored, so any other value is
-// damage.
+// Inline constants hold at most 26 bits (see InlineConstant); an object
+// pointer cannot be stored, so an inline object other than null is damage.
 bool IsInlineConstant(VARTYPE vt, uint32_t value) {
-  switch (vt) {
-    case VT_DISPATCH:
-    case VT_UNKNOWN:
-      return value == 0;
-    case VT_I1:
-    case VT_UI1:
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_ERROR:
+  switch (TraitsOf(vt).inlineConstant) {
+    case InlineConstant::kAny:
       return true;
-    default:
-      return false;
+    case InlineConstant::kNullOnly:
+      return value == 0;
+    case InlineConstant::kNever:
+      break;
   }
+  return false;
 }
 
 class Reader {
@@ -383,7 +340,7 @@ class Reader {
       m_bstrs[word] = value.text;
       return value;
     }
-    int size = StoredValueSize(vt);
+    int size = TraitsOf(vt).storedSize;
     if (!Check(size >= 0) ||
         !Check(data.Bytes(int64_t(word) + 2, &value.bits, size)))
       return Constant();

@@ -11,7 +11,6 @@
 // the runtime's wrong-kind status.
 #include <oleauto.h>
 
-#include "invoke_call.h"
 #include "invoke_plan.h"
 #include "type_info.h"
 
@@ -53,19 +52,15 @@ HRESULT TypeInfo::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags,
       BuildFuncDesc(found.owner->model(), *found.function,
                     /*dispatchForm=*/false, vtable->HrefsOf(found), &desc);
   if (FAILED(hr)) return hr;
-  const ULONG pointerSize = found.owner->model().PointerSize();
-  std::unique_ptr<InvokePlan> built = BuildInvokePlan(
-      vtable, *desc, found.owner->model(), *found.function, pointerSize);
-  if (built) {
-    FreeFuncDesc(desc);
-    return RunInvokePlan(*m_plans.Publish(memid, wFlags, std::move(built)),
-                         request);
-  }
-  // What cannot be prepared is called through its description, which
-  // says why the call fails.
-  hr = InvokeFunction(vtable, *desc, pointerSize, request);
+  std::unique_ptr<InvokePlan> built =
+      BuildInvokePlan(vtable, *desc, found.owner->model(), *found.function,
+                      found.owner->model().PointerSize());
   FreeFuncDesc(desc);
-  return hr;
+  if (!built) return E_OUTOFMEMORY;
+  // A plan that failed for lack of memory answers this call only.
+  if (!built->Reusable()) return RunInvokePlan(*built, request);
+  return RunInvokePlan(*m_plans.Publish(memid, wFlags, std::move(built)),
+                       request);
 }
 
 HRESULT TypeInfo::GetDllEntry(MEMBERID /*memid*/, INVOKEKIND /*invKind*/,

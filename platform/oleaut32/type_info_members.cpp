@@ -168,13 +168,10 @@ HRESULT TypeInfo::GetDocumentation(MEMBERID memid, BSTR* pBstrName,
   Documented documented{};
   HRESULT hr = DocumentationOf(memid, &documented);
   if (FAILED(hr)) return hr;
-  const TypeLibModel* model = documented.model;
-  auto text = [model](int32_t index) {
-    return index == kNone ? nullptr : &model->Text(index);
-  };
-  hr = CopyTexts({{pBstrName, text(documented.name)},
-                  {pBstrDocString, text(documented.docString)},
-                  {pBstrHelpFile, text(model->helpFile)}});
+  const TypeLibModel& model = *documented.model;
+  hr = CopyTexts({{pBstrName, model.TextOrNull(documented.name)},
+                  {pBstrDocString, model.TextOrNull(documented.docString)},
+                  {pBstrHelpFile, model.TextOrNull(model.helpFile)}});
   if (SUCCEEDED(hr) && pdwHelpContext != nullptr)
     *pdwHelpContext = documented.helpContext;
   return hr;
@@ -187,12 +184,9 @@ HRESULT TypeInfo::GetDocumentation2(MEMBERID memid, LCID /*lcid*/,
   Documented documented{};
   HRESULT hr = DocumentationOf(memid, &documented);
   if (FAILED(hr)) return hr;
-  const TypeLibModel* model = documented.model;
-  auto text = [model](int32_t index) {
-    return index == kNone ? nullptr : &model->Text(index);
-  };
-  hr = CopyTexts({{pbstrHelpString, text(documented.docString)},
-                  {pbstrHelpStringDll, text(model->helpStringDll)}});
+  const TypeLibModel& model = *documented.model;
+  hr = CopyTexts({{pbstrHelpString, model.TextOrNull(documented.docString)},
+                  {pbstrHelpStringDll, model.TextOrNull(model.helpStringDll)}});
   if (SUCCEEDED(hr) && pdwHelpStringContext != nullptr)
     *pdwHelpStringContext = documented.helpStringContext;
   return hr;

@@ -218,12 +218,9 @@ HRESULT TypeLib::GetDocumentation(INT index, BSTR* pBstrName,
                            pdwHelpContext, pBstrHelpFile);
   }
   const TypeLibModel& lib = *m_model;
-  auto text = [&lib](int32_t index) {
-    return index == kNone ? nullptr : &lib.Text(index);
-  };
-  HRESULT hr = CopyTexts({{pBstrName, text(lib.name)},
-                          {pBstrDocString, text(lib.docString)},
-                          {pBstrHelpFile, text(lib.helpFile)}});
+  HRESULT hr = CopyTexts({{pBstrName, lib.TextOrNull(lib.name)},
+                          {pBstrDocString, lib.TextOrNull(lib.docString)},
+                          {pBstrHelpFile, lib.TextOrNull(lib.helpFile)}});
   if (SUCCEEDED(hr) && pdwHelpContext != nullptr)
     *pdwHelpContext = lib.helpContext;
   return hr;

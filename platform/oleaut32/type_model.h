@@ -28,7 +28,7 @@ constexpr SYSKIND kOwnSysKind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
 // custom data value.
 struct Constant {
   VARTYPE vt = VT_EMPTY;
-  uint64_t bits = 0;     // the value's bytes for the numeric types
+  uint64_t bits = 0;  // the value's bytes for the numeric types
   // VT_BSTR: index in TypeLibModel::texts; kNone for the null string.
   int32_t text = kNone;
 };
@@ -170,6 +170,11 @@ struct TypeLibModel {
   const std::u16string& Text(int32_t index) const {
     static const std::u16string kEmpty;
     return index == kNone ? kEmpty : texts[static_cast<size_t>(index)];
+  }
+  // A text by index, null for kNone: what a documentation call answers as
+  // a null BSTR.
+  const std::u16string* TextOrNull(int32_t index) const {
+    return index == kNone ? nullptr : &texts[static_cast<size_t>(index)];
   }
   // The size of a pointer in the system the library was made for.
   ULONG PointerSize() const { return PointerSizeOf(sysKind); }

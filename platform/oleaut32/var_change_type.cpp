@@ -14,6 +14,7 @@
 #include <limits>
 
 #include "number_text.h"
+#include "var_change_type.h"
 #include "variant_types.h"
 
 namespace qxplatform {
@@ -27,27 +28,6 @@ struct Number {
   uint64_t magnitude = 0;
   double real = 0.0;
 };
-
-bool IsNumericType(VARTYPE vt) {
-  switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-    case VT_I2:
-    case VT_UI2:
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_I8:
-    case VT_UI8:
-    case VT_R4:
-    case VT_R8:
-    case VT_BOOL:
-      return true;
-    default:
-      return false;
-  }
-}
 
 Number FromSigned(int64_t value) {
   Number number;
@@ -221,9 +201,10 @@ HRESULT NumberTo(Number number, VARTYPE vt, VARIANT* dest) {
   return S_OK;
 }
 
-HRESULT TextTo(const VARIANT& source, VARTYPE vt, VARIANT* dest) {
-  const OLECHAR* text = source.bstrVal != nullptr ? source.bstrVal : u"";
-  const size_t length = SysStringLen(source.bstrVal);
+}  // namespace
+
+HRESULT TextToNumber(const OLECHAR* text, size_t length, VARTYPE vt,
+                     VARIANT* dest) {
   if (vt == VT_BOOL) {
     bool value = false;
     if (ParseBoolWord(text, length, &value)) {
@@ -261,6 +242,8 @@ HRESULT TextTo(const VARIANT& source, VARTYPE vt, VARIANT* dest) {
   if (FAILED(hr)) return hr;
   return NumberTo(number, vt, dest);
 }
+
+namespace {
 
 HRESULT TextOf(const VARIANT& source, USHORT flags, BSTR* text) {
   std::u16string value;
@@ -351,10 +334,12 @@ HRESULT Convert(const VARIANT& source, LCID lcid, USHORT flags, VARTYPE vt,
     default:
       break;
   }
-  if (IsNumericType(vt)) {
+  if (TraitsOf(vt).numeric) {
     if (from == VT_EMPTY) return NumberTo(FromUnsigned(0), vt, dest);
-    if (from == VT_BSTR) return TextTo(source, vt, dest);
-    if (IsNumericType(from)) return NumberTo(NumberOf(source), vt, dest);
+    if (from == VT_BSTR)
+      return TextToNumber(source.bstrVal != nullptr ? source.bstrVal : u"",
+                          SysStringLen(source.bstrVal), vt, dest);
+    if (TraitsOf(from).numeric) return NumberTo(NumberOf(source), vt, dest);
   }
   return DISP_E_TYPEMISMATCH;
 }
@@ -362,7 +347,7 @@ HRESULT Convert(const VARIANT& source, LCID lcid, USHORT flags, VARTYPE vt,
 bool IsTargetType(VARTYPE vt) {
   return vt == VT_EMPTY || vt == VT_NULL || vt == VT_BSTR ||
          vt == VT_DISPATCH || vt == VT_UNKNOWN || vt == VT_ERROR ||
-         IsNumericType(vt);
+         TraitsOf(vt).numeric;
 }
 
 }  // namespace
@@ -375,7 +360,7 @@ HRESULT WINAPI VariantChangeTypeEx(VARIANTARG* pvargDest,
   using namespace qxplatform::internal;
   if (pvargDest == nullptr || pvarSrc == nullptr) return E_INVALIDARG;
   const VARTYPE sourceBase = pvarSrc->vt & ~VT_BYREF;
-  if (!IsValueType(sourceBase) && pvarSrc->vt != (VT_BYREF | VT_VARIANT))
+  if (!TraitsOf(sourceBase).held && pvarSrc->vt != (VT_BYREF | VT_VARIANT))
     return DISP_E_BADVARTYPE;
   if (!IsTargetType(vt)) {
     if (vt == VT_CY || vt == VT_DATE || vt == VT_DECIMAL) return E_NOTIMPL;
@@ -384,7 +369,7 @@ HRESULT WINAPI VariantChangeTypeEx(VARIANTARG* pvargDest,
   VARIANT source;
   HRESULT hr = Dereference(*pvarSrc, &source);
   if (FAILED(hr)) return hr;
-  if (!IsValueType(source.vt)) return DISP_E_BADVARTYPE;
+  if (!TraitsOf(source.vt).held) return DISP_E_BADVARTYPE;
   VARIANT result;
   hr = Convert(source, lcid, wFlags, vt, &result);
   if (FAILED(hr)) return hr;

@@ -9,69 +9,6 @@
 namespace qxplatform {
 namespace internal {
 
-bool IsValueType(VARTYPE type) {
-  switch (type) {
-    case VT_EMPTY:
-    case VT_NULL:
-    case VT_I2:
-    case VT_I4:
-    case VT_R4:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-    case VT_BSTR:
-    case VT_DISPATCH:
-    case VT_ERROR:
-    case VT_BOOL:
-    case VT_UNKNOWN:
-    case VT_DECIMAL:
-    case VT_I1:
-    case VT_UI1:
-    case VT_UI2:
-    case VT_UI4:
-    case VT_I8:
-    case VT_UI8:
-    case VT_INT:
-    case VT_UINT:
-      return true;
-    default:
-      return false;
-  }
-}
-
-size_t ValueSize(VARTYPE type) {
-  switch (type) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-      return 4;
-    case VT_I8:
-    case VT_UI8:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-      return 8;
-    case VT_BSTR:
-    case VT_DISPATCH:
-    case VT_UNKNOWN:
-      return sizeof(void*);
-    case VT_VARIANT:
-      return sizeof(VARIANT);
-    default:
-      return 0;  // VT_DECIMAL fills the whole variant: not by reference here
-  }
-}
-
 HRESULT Dereference(const VARIANT& source, VARIANT* view) {
   if ((source.vt & VT_BYREF) == 0) {
     *view = source;
@@ -84,8 +21,9 @@ HRESULT Dereference(const VARIANT& source, VARIANT* view) {
     *view = *target;
     return S_OK;
   }
-  const size_t size = ValueSize(base);
-  if (!IsValueType(base) || size == 0) return DISP_E_BADVARTYPE;
+  const VariantTypeTraits& traits = TraitsOf(base);
+  const size_t size = traits.referencedSize;
+  if (!traits.held || size == 0) return DISP_E_BADVARTYPE;
   if (source.byref == nullptr) return E_INVALIDARG;
   VariantInit(view);
   view->llVal = 0;
@@ -98,7 +36,7 @@ HRESULT Dereference(const VARIANT& source, VARIANT* view) {
 }  // namespace qxplatform
 
 using qxplatform::internal::Dereference;
-using qxplatform::internal::IsValueType;
+using qxplatform::internal::TraitsOf;
 
 namespace {
 
@@ -107,9 +45,9 @@ namespace {
 bool IsHeldType(VARTYPE type) {
   if ((type & VT_BYREF) != 0) {
     VARTYPE base = type & ~VT_BYREF;
-    return IsValueType(base) || base == VT_VARIANT;
+    return TraitsOf(base).held || base == VT_VARIANT;
   }
-  return IsValueType(type);
+  return TraitsOf(type).held;
 }
 
 // Copies source's value into dest (whose old value is already gone): the

@@ -1,20 +1,40 @@
 // What the automation runtime knows about variant types: which ones a
-// VARIANT may hold, and how many bytes a value of each takes where a
-// reference points at it.
+// VARIANT may hold, how many bytes a value of each takes where a reference
+// points at it, which convert as numbers, which travel through Invoke, and
+// how a type library stores a constant of each. One table answers all of
+// these, so a type added is added once.
 #pragma once
 #include <oaidl.h>
 
 #include <stddef.h>
+#include <stdint.h>
 
 namespace qxplatform {
 namespace internal {
 
-// The variant types a VARIANT may hold by value (arrays aside).
-bool IsValueType(VARTYPE type);
+// How a type library may store a constant of a type inside its description
+// (26 bits): integers always, object pointers only as null, as compilers
+// store an object parameter's defaultvalue(0).
+enum class InlineConstant : uint8_t { kNever, kAny, kNullOnly };
 
-// The size of a value of type (a value type, or VT_VARIANT) where a
-// reference points at it; 0 for types without one.
-size_t ValueSize(VARTYPE type);
+struct VariantTypeTraits {
+  // A VARIANT may hold a value of it (arrays aside).
+  bool held = false;
+  // Bytes of a value where a reference points at it; 0 where none is taken
+  // (VT_DECIMAL fills the whole variant).
+  uint8_t referencedSize = 0;
+  // Converts to and from the other numbers and text (VariantChangeType).
+  bool numeric = false;
+  // A parameter or result of it travels through Invoke's vtable calls.
+  bool travels = false;
+  // Bytes of a constant in a type library's custom data; -1: not stored.
+  int8_t storedSize = -1;
+  InlineConstant inlineConstant = InlineConstant::kNever;
+};
+
+// The traits of type (no VT_BYREF or array bits); an unknown type has
+// none of them.
+const VariantTypeTraits& TraitsOf(VARTYPE type);
 
 // A shallow copy of what a reference points at, as a variant holding it by
 // value; it owns nothing. E_INVALIDARG for a null reference or a reference

@@ -31,6 +31,9 @@ struct IInvokeTarget : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE Self(IInvokeTarget** self) = 0;
   virtual HRESULT STDMETHODCALLTYPE Count(IDispatch* item, IUnknown* other,
                                           LONG* given) = 0;
+  // Takes a safe array, which no call through Invoke can pass.
+  virtual HRESULT STDMETHODCALLTYPE Sum(LONG first, void* values,
+                                        LONG* total) = 0;
 };
 
 class InvokeTarget final : public IInvokeTarget {
@@ -131,6 +134,10 @@ class InvokeTarget final : public IInvokeTarget {
                                   LONG* given) override {
     *given = (item != nullptr) + (other != nullptr);
     return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Sum(LONG, void*, LONG*) override {
+    ADD_FAILURE() << "a safe array reached the object";
+    return E_UNEXPECTED;
   }
 
  private:

@@ -150,6 +150,28 @@ TEST_F(InvokeTest, ArgumentCountExcludesTheResult) {
   EXPECT_EQ(Call(5, DISPATCH_METHOD, none), DISP_E_BADPARAMCOUNT);
 }
 
+// A function that cannot be called still binds its arguments in order: the
+// caller hears about its own mistakes first, then why the call cannot be
+// made, on every call alike.
+TEST_F(InvokeTest, UncallableFunctionReportsArgumentErrorsFirst) {
+  for (int round = 0; round < 2; ++round) {
+    Args badFirst({Text(u"abc"), Long(2)});
+    EXPECT_EQ(Call(11, DISPATCH_METHOD, badFirst), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(m_argErr, 1u);
+    Args tooFew({Long(1)});
+    EXPECT_EQ(Call(11, DISPATCH_METHOD, tooFew), DISP_E_BADPARAMCOUNT);
+    Args tooMany({Long(1), Long(2), Long(3)});
+    EXPECT_EQ(Call(11, DISPATCH_METHOD, tooMany), DISP_E_BADPARAMCOUNT);
+    Args arrayNamed({Long(1)}, {{2, Long(2)}});
+    EXPECT_EQ(Call(11, DISPATCH_METHOD, arrayNamed), DISP_E_PARAMNOTFOUND);
+    EXPECT_EQ(m_argErr, 0u);
+    Args sound({Long(1), Long(2)});
+    EXPECT_EQ(Call(11, DISPATCH_METHOD, sound), DISP_E_BADVARTYPE);
+    EXPECT_EQ(m_argErr, 0u);
+    EXPECT_EQ(m_result.vt, VT_EMPTY);
+  }
+}
+
 TEST_F(InvokeTest, FlagsMustNameTheMembersKind) {
   Args args({Long(1), Long(2)});
   EXPECT_EQ(Call(99, DISPATCH_METHOD, args), DISP_E_MEMBERNOTFOUND);
