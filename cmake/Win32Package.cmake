@@ -187,6 +187,10 @@ add_custom_target(package DEPENDS ${QX_DIST_DIR}/qxKorvex.dll
 set(package_check ${QX_PYTHON3} -B ${CMAKE_SOURCE_DIR}/tests/win32/check_package.py)
 add_test(NAME win32.package_files
          COMMAND ${package_check} files ${QX_DIST_DIR} ${version_header})
+# The generator of the MSI's registry rows, on scripts of its own.
+add_test(NAME win32.msi_registry_rows
+         COMMAND ${QX_PYTHON3} -B ${CMAKE_SOURCE_DIR}/tests/win32/check_registry_wxi.py
+                 ${msi_tools}/registry_wxi.py)
 if(QX_USING_TEST_CA)
   add_test(NAME win32.package_signatures
            COMMAND ${package_check} signatures ${QX_DIST_DIR} ${QX_TEST_CA})

@@ -12,9 +12,10 @@ script becomes rows as follows:
   - each value is a value row (a key's own value is its default value);
   - a ForceRemove key also gets a `*` row: created on install, removed with
     all below it on uninstall, as unregistering removes it;
-  - a key that gets no value and no key below it gets a `+` row, so that it
-    is created at all;
-  - a NoRemove key is only part of the paths below it.
+  - any other key that gets no value and no key below it gets a `+` row,
+    so that it is created at all: created on install and left on uninstall,
+    which is all a NoRemove key asks; other keys an installer removes once
+    the values it wrote are gone.
 `Delete` and binary (`b`) values have no row form here and are refused, as
 is anything else the registrar would not read."""
 import re
@@ -207,9 +208,9 @@ class Reader:
             if following is not None and following.bare("{"):
                 self.at += 1
                 below = self.block(root, path) or below
-            if not below and not force_remove and not no_remove:
+            if not below and not force_remove:
                 self.rows.insert(first, KeyRow(root, path, "+"))
-            wrote = wrote or len(self.rows) > first or no_remove
+            wrote = wrote or len(self.rows) > first
 
     def script(self):
         while self.peek() is not None:

@@ -40,7 +40,7 @@ def strip(text):
     def replace(match):
         token = match.group(0)
         if token.startswith('"'):
-            strings.append(token[1:-1])
+            strings.append(re.sub(r"\\(.)", r"\1", token[1:-1]))
             return '"%d"' % (len(strings) - 1)
         return "\n" * token.count("\n") or " "
 
