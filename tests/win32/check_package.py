@@ -114,7 +114,10 @@ def check_files(dist, header):
 
 def check_msi(dist, version):
     msi = os.path.join(dist, "qxKorvex.msi")
-    rows = lambda table: msi_table(msi, table, fail)[1]
+
+    def rows(table):
+        return msi_table(msi, table, fail)[1]
+
     properties = dict((row[0], row[1]) for row in rows("Property"))
     if properties.get("ProductVersion") != version:
         fail("%s: ProductVersion %r, the version header says %s"

@@ -35,8 +35,6 @@ def msi_table(msi, table, fail):
     for row in rows:
         if len(row) != len(columns):
             fail("%s: a %s row of %d fields: %r" % (msi, table, len(row), row))
-    # In idt text a tab or a line break in a field is written as a control
-    # character; none of the tables read here may hold one.
     return columns, rows
 
 
