@@ -171,6 +171,9 @@ class Reader:
             if token.bare("{"):
                 self.fail("'{' where a key name was expected", token)
             if token.bare("val"):
+                if key == "":
+                    self.fail("a value of a root key itself has no row form",
+                              token)
                 name = self.next("a value name")
                 equals = self.next("'='")
                 if not equals.bare("="):
@@ -196,7 +199,8 @@ class Reader:
                           % token.text, token)
             path = name if key == "" else key + "\\" + name
             first = len(self.rows)
-            if force_remove and not no_remove:
+            removed_whole = force_remove and not no_remove
+            if removed_whole:
                 self.rows.append(KeyRow(root, path, "*"))
             below = False
             following = self.peek()
@@ -208,7 +212,7 @@ class Reader:
             if following is not None and following.bare("{"):
                 self.at += 1
                 below = self.block(root, path) or below
-            if not below and not force_remove:
+            if not below and not removed_whole:
                 self.rows.insert(first, KeyRow(root, path, "+"))
             wrote = wrote or len(self.rows) > first
 

@@ -91,6 +91,7 @@ BAD_SCRIPTS = [
     ("HKCR { Key = x 'y' }", "unknown value type"),
     ("HKCR { Key { val '+' = s 'y' } }", "reads as a key action"),
     ("HKCR { Key", "the script ends"),
+    ("HKCR { val Name = s 'x' }", "root key itself"),
     ("HKCR { A = s 'x' A = s 'y' }", "written twice"),
     ("", "registers nothing"),
     (b"HKCR { \xff }", "not UTF-8"),
