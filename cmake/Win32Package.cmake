@@ -3,6 +3,10 @@
 #   qxKorvex.inf  the code-download INF, its FileVersion read from
 #                 installer/resources/qxKorvex_version.h like the version block
 #   qxKorvex.cab  a cabinet (gcab) of those two, signed
+#   qxKorvex.msi  the administrators' package (wixl): the signed DLL in
+#                 ProgramFilesFolder\qxKorvex and its registration as
+#                 Registry rows generated from the registry script and the
+#                 type library's IDL (cmake/msi/), signed
 #
 # Signing takes QX_SIGNING_CERTIFICATE (PEM, the code-signing certificate and
 # any intermediates) and QX_SIGNING_KEY (its PEM key). Left empty, the build
@@ -15,6 +19,11 @@ find_program(QX_OPENSSL openssl REQUIRED)
 find_program(QX_OSSLSIGNCODE osslsigncode REQUIRED)
 find_program(QX_GCAB gcab REQUIRED)
 find_program(QX_TOUCH touch REQUIRED)
+# Debian's msitools: wixl makes the MSI, msibuild and msiinfo set its
+# package code (cmake/msi/package_code.py runs them by name).
+find_program(QX_WIXL wixl REQUIRED)
+find_program(QX_MSIBUILD msibuild REQUIRED)
+find_program(QX_MSIINFO msiinfo REQUIRED)
 if(NOT QX_FAKETIME)
   find_program(QX_FAKETIME faketime REQUIRED)
 endif()
@@ -114,13 +123,74 @@ add_custom_command(
   BYPRODUCTS ${QX_PACKAGE_WORK_DIR}/qxKorvex.cab
   COMMENT "package: dist/qxKorvex.dll, qxKorvex.inf and qxKorvex.cab, signed"
   VERBATIM)
+
+# The MSI. Its rows are generated at build time from the registry script
+# and the IDL, so that the script stays the one source of what is
+# registered.
+set(msi_dir ${QX_PACKAGE_WORK_DIR}/msi)
+set(msi_tools ${CMAKE_SOURCE_DIR}/cmake/msi)
+set(msi_registry ${msi_dir}/qxKorvex_registry.wxi)
+add_custom_command(
+  OUTPUT ${msi_registry}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${msi_dir}
+  COMMAND ${QX_PYTHON3} -B ${msi_tools}/registry_wxi.py
+          --script ${QX_RESOURCE_DIR}/qxKorvex.rgs
+          --idl ${CMAKE_SOURCE_DIR}/installer/qxKorvex.idl
+          --file-key qxKorvex.dll --folder-property INSTALLDIR
+          --output ${msi_registry}
+  DEPENDS ${QX_RESOURCE_DIR}/qxKorvex.rgs ${CMAKE_SOURCE_DIR}/installer/qxKorvex.idl
+          ${msi_tools}/registry_wxi.py ${msi_tools}/registry_script.py
+          ${msi_tools}/type_library_rows.py
+  COMMENT "registry_wxi: the MSI's registry rows from qxKorvex.rgs and qxKorvex.idl"
+  VERBATIM)
+
+# The version as the installer writes it, and a product code of its own per
+# version (a name-based GUID of it): a new version is a new product, which
+# replaces the old one through the fixed upgrade code.
+list(JOIN version_numbers "." version_dots)
+string(UUID product_code NAMESPACE E9A09AED-6D1A-45B3-BC2A-7AE124E24B36
+       NAME "qxKorvex ${version_dots}" TYPE SHA1 UPPER)
+# wixl writes the time it ran into the summary information and reads no
+# SOURCE_DATE_EPOCH: it runs with the clock stopped at the package's date.
+# The cabinet inside records the DLL's file time, set to that date too.
+set(saved_epoch "$ENV{SOURCE_DATE_EPOCH}")
+set(ENV{SOURCE_DATE_EPOCH} ${package_epoch})
+string(TIMESTAMP package_date "%Y-%m-%d %H:%M:%S" UTC)
+set(ENV{SOURCE_DATE_EPOCH} "${saved_epoch}")
+set(msi_wxs ${QX_RESOURCE_DIR}/qxKorvex.wxs)
+set(unsigned_msi ${QX_PACKAGE_WORK_DIR}/qxKorvex.msi)
+add_custom_command(
+  OUTPUT ${QX_DIST_DIR}/qxKorvex.msi
+  COMMAND ${CMAKE_COMMAND} -E rm -f ${QX_DIST_DIR}/qxKorvex.msi ${unsigned_msi}
+          ${msi_dir}/qxKorvex.wixl.msi
+  COMMAND ${CMAKE_COMMAND} -E copy ${QX_DIST_DIR}/qxKorvex.dll ${msi_dir}/qxKorvex.dll
+  COMMAND ${QX_TOUCH} -d @${package_epoch} ${msi_dir}/qxKorvex.dll
+  COMMAND ${CMAKE_COMMAND} -E chdir ${msi_dir} ${CMAKE_COMMAND} -E env TZ=UTC
+          ${QX_FAKETIME} -f "${package_date}"
+          ${QX_WIXL} -I ${msi_dir} -D Version=${version_dots}
+          -D "ProductCode={${product_code}}" -D SourceDir=.
+          -o qxKorvex.wixl.msi ${msi_wxs}
+  COMMAND ${QX_PYTHON3} -B ${msi_tools}/package_code.py ${msi_dir}/qxKorvex.wixl.msi
+          ${unsigned_msi}
+  COMMAND ${sign_command} -in ${unsigned_msi} -out ${QX_DIST_DIR}/qxKorvex.msi
+  DEPENDS ${QX_DIST_DIR}/qxKorvex.dll ${msi_wxs} ${msi_registry}
+          ${msi_tools}/package_code.py ${signing_certificate} ${signing_key}
+  BYPRODUCTS ${unsigned_msi} ${msi_dir}/qxKorvex.wixl.msi ${msi_dir}/qxKorvex.dll
+  COMMENT "package: dist/qxKorvex.msi, signed"
+  VERBATIM)
+
 add_custom_target(package DEPENDS ${QX_DIST_DIR}/qxKorvex.dll
-                  ${QX_DIST_DIR}/qxKorvex.inf ${QX_DIST_DIR}/qxKorvex.cab)
+                  ${QX_DIST_DIR}/qxKorvex.inf ${QX_DIST_DIR}/qxKorvex.cab
+                  ${QX_DIST_DIR}/qxKorvex.msi)
 
 # The tests read what `package` made: scripts/test builds it before ctest.
-set(package_check ${QX_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/win32/check_package.py)
+set(package_check ${QX_PYTHON3} -B ${CMAKE_SOURCE_DIR}/tests/win32/check_package.py)
 add_test(NAME win32.package_files
          COMMAND ${package_check} files ${QX_DIST_DIR} ${version_header})
+# The generator of the MSI's registry rows, on scripts of its own.
+add_test(NAME win32.msi_registry_rows
+         COMMAND ${QX_PYTHON3} -B ${CMAKE_SOURCE_DIR}/tests/win32/check_registry_wxi.py
+                 ${msi_tools}/registry_wxi.py)
 if(QX_USING_TEST_CA)
   add_test(NAME win32.package_signatures
            COMMAND ${package_check} signatures ${QX_DIST_DIR} ${QX_TEST_CA})
