@@ -22,10 +22,8 @@ const char16_t kModulePath[] = u"C:\\Program Files\\qx\\qxKorvex.dll";
 
 // The library's script, kept with its resources.
 std::string LibraryScript() {
-  std::string path = __FILE__;
-  path = path.substr(0, path.find_last_of('/') + 1) +
-         "../installer/resources/qxKorvex.rgs";
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(QX_SOURCE_DIR "/installer/resources/qxKorvex.rgs",
+                     std::ios::binary);
   std::stringstream text;
   text << file.rdbuf();
   return text.str();

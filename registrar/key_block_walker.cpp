@@ -121,7 +121,7 @@ class BlockWalker {
 };
 
 HRESULT BlockWalker::Walk(HKEY parent, bool absent, int depth) {
-  RETURN_HR_IF(DISP_E_EXCEPTION, depth > kMaxBlockDepth);
+  RETURN_REFUSED_IF(m_parser, kShallowerNesting, depth > kMaxBlockDepth);
   BlockState block{parent, absent, absent, /*deleteAllowed=*/true, depth, {}};
   RETURN_IF_FAILED(ReadToken());
 
@@ -130,7 +130,7 @@ HRESULT BlockWalker::Walk(HKEY parent, bool absent, int depth) {
       block.current.Close();
       return S_OK;
     }
-    RETURN_HR_IF(DISP_E_EXCEPTION, IsOpenBraceToken(m_token));
+    RETURN_REFUSED_IF(m_parser, kEntry, IsOpenBraceToken(m_token));
 
     bool keyNameFollows = false;
     bool deleteEntry = false;
@@ -139,7 +139,7 @@ HRESULT BlockWalker::Walk(HKEY parent, bool absent, int depth) {
       deleteEntry = TokenIs(m_token, kDeleteKeyword);
       RETURN_IF_FAILED(ReadToken());
       if (Registering()) {
-        RETURN_HR_IF(DISP_E_EXCEPTION, !IsAcceptableKeyName(m_token));
+        RETURN_REFUSED_IF(m_parser, kKeyName, !IsAcceptableKeyName(m_token));
         if (!IsOnNeverDeleteList(m_token)) {
           RETURN_IF_FAILED(
               RemoveKeyTreeRecorded(*m_changes, block.parent, m_token));
@@ -161,7 +161,7 @@ HRESULT BlockWalker::Walk(HKEY parent, bool absent, int depth) {
       continue;
     }
 
-    RETURN_HR_IF(DISP_E_EXCEPTION, !IsAcceptableKeyName(m_token));
+    RETURN_REFUSED_IF(m_parser, kKeyName, !IsAcceptableKeyName(m_token));
     if (Registering()) {
       RETURN_IF_FAILED(RegisterKeyEntry(block));
     } else {
@@ -174,7 +174,7 @@ HRESULT BlockWalker::ValueEntry(BlockState& block) {
   char valueName[kNameBufferSize];
   RETURN_IF_FAILED(m_parser.ReadToken(valueName));
   RETURN_IF_FAILED(ReadToken());
-  RETURN_HR_IF(DISP_E_EXCEPTION, m_token[0] != kEquals);
+  RETURN_REFUSED_IF(m_parser, kEquals, m_token[0] != kEquals);
   if (Registering()) {
     // The value belongs to the key of the enclosing block, which is where
     // the key path stands.
@@ -243,7 +243,7 @@ HRESULT BlockWalker::UnregisterKeyEntry(BlockState& block, bool deleteEntry) {
     RETURN_IF_FAILED(ReadToken());
     RETURN_IF_FAILED(SkipValueClause());
     if (IsOpenBraceToken(m_token)) {
-      RETURN_HR_IF(DISP_E_EXCEPTION, deleteEntry);
+      RETURN_REFUSED_IF(m_parser, kNoBlockAfterDelete, deleteEntry);
       RETURN_IF_FAILED(Walk(nullptr, /*absent=*/true, block.depth + 1));
       RETURN_IF_FAILED(ReadToken());
     }
@@ -254,7 +254,7 @@ HRESULT BlockWalker::UnregisterKeyEntry(BlockState& block, bool deleteEntry) {
   RETURN_IF_FAILED(SkipValueClause());
   bool walkedBlock = false;
   if (IsOpenBraceToken(m_token)) {
-    RETURN_HR_IF(DISP_E_EXCEPTION, deleteEntry);
+    RETURN_REFUSED_IF(m_parser, kNoBlockAfterDelete, deleteEntry);
     RETURN_IF_FAILED(Walk(block.current.Get(), block.absent, block.depth + 1));
     walkedBlock = true;
     if (block.absent) {

@@ -25,9 +25,9 @@ HRESULT WalkRootBlocks(ScriptParser& parser, BOOL doRegister,
   while (*parser.Position() != '\0') {
     RETURN_IF_FAILED(parser.ReadToken(token));
     const HKEY root = FindRootKey(token);
-    RETURN_HR_IF(DISP_E_EXCEPTION, root == nullptr);
+    RETURN_REFUSED_IF(parser, kRootKey, root == nullptr);
     RETURN_IF_FAILED(parser.ReadToken(token));
-    RETURN_HR_IF(DISP_E_EXCEPTION, token[0] != kOpenBrace);
+    RETURN_REFUSED_IF(parser, kOpenBrace, token[0] != kOpenBrace);
 
     if (doRegister) {
       const UndoLog::Mark blockStart = changes->log.Here();
@@ -68,16 +68,23 @@ HRESULT Register(ScriptParser& parser, const Allocator& allocator,
 
 HRESULT RunScript(ScriptParser& parser, const Allocator& allocator,
                   const char* text, BOOL doRegister,
-                  const RegistrationStep* then) {
+                  const RegistrationStep* then, ScriptDiagnostic* diagnostic) {
   char* expanded = nullptr;
-  RETURN_IF_FAILED(parser.ExpandVariables(text, &expanded));
+  const HRESULT expansion = parser.ExpandVariables(text, &expanded);
+  if (FAILED(expansion)) {
+    if (diagnostic != nullptr) parser.Describe(expansion, diagnostic);
+    parser.Stop();
+    return expansion;
+  }
   UniqueTaskMem expandedText(expanded);
 
-  parser.SetPosition(expanded);
+  parser.Start(expanded);
   const HRESULT status =
       doRegister ? Register(parser, allocator, then)
                  : WalkRootBlocks(parser, /*doRegister=*/FALSE,
                                   /*changes=*/nullptr, /*keepRecords=*/false);
-  parser.SetPosition(nullptr);
+  if (diagnostic != nullptr && FAILED(status))
+    parser.Describe(status, diagnostic);
+  parser.Stop();
   return status;
 }

@@ -7,6 +7,7 @@
 #include "base/registration_step.h"
 
 class ScriptParser;
+struct ScriptDiagnostic;
 
 // Register mode writes what the script names, recording each change (the
 // records come from allocator); a root block that fails has what it did
@@ -15,7 +16,9 @@ class ScriptParser;
 // given) runs: its failure takes back everything the script did and is
 // returned. Unregister mode removes; its
 // first failure ends the run, and then is not used. The expanded text is
-// freed before the call returns.
+// freed before the call returns. diagnostic, when given, is filled in with
+// where the run stopped (see ScriptDiagnostic).
 [[nodiscard]] HRESULT RunScript(ScriptParser& parser,
                                 const Allocator& allocator, const char* text,
-                                BOOL doRegister, const RegistrationStep* then);
+                                BOOL doRegister, const RegistrationStep* then,
+                                ScriptDiagnostic* diagnostic = nullptr);

@@ -30,10 +30,10 @@ size_t CopyAsciiRun(const char* text, size_t room, bool quoted, char* out) {
 
 }  // namespace
 
-
 HRESULT ScriptParser::ReadToken(char* buffer, size_t capacity) {
   SkipBlanks();
-  RETURN_HR_IF(DISP_E_EXCEPTION, *m_position == '\0');
+  m_tokenStart = m_position;
+  RETURN_REFUSED_IF(*this, kMoreText, *m_position == '\0');
   size_t count = 0;
 
   if (*m_position == kQuote) {
@@ -63,11 +63,11 @@ HRESULT ScriptParser::ReadToken(char* buffer, size_t capacity) {
       }
       const char* next = NextCharacter(m_position);
       const size_t length = static_cast<size_t>(next - m_position);
-      RETURN_HR_IF(DISP_E_EXCEPTION,
-                   count >= limit || count + length + 1 > capacity);
+      RETURN_REFUSED_IF(*this, kShorterToken,
+                        count >= limit || count + length + 1 > capacity);
       while (m_position < next) buffer[count++] = *m_position++;
     }
-    RETURN_HR_IF(DISP_E_EXCEPTION, *m_position == '\0');
+    RETURN_REFUSED_IF(*this, kClosingQuote, *m_position == '\0');
     buffer[count] = '\0';
     m_position = NextCharacter(m_position);
     return S_OK;
@@ -84,7 +84,7 @@ HRESULT ScriptParser::ReadToken(char* buffer, size_t capacity) {
     }
     const char* next = NextCharacter(m_position);
     const size_t length = static_cast<size_t>(next - m_position);
-    RETURN_HR_IF(DISP_E_EXCEPTION, count + length + 1 > capacity);
+    RETURN_REFUSED_IF(*this, kShorterToken, count + length + 1 > capacity);
     while (m_position < next) buffer[count++] = *m_position++;
   }
   buffer[count] = '\0';
@@ -100,10 +100,12 @@ HRESULT ScriptParser::SkipValueClause(char (&token)[kTokenBufferSize]) {
   return ReadToken(token);
 }
 
-HRESULT ScriptParser::ExpandVariables(const char* text, char** expanded) const {
+HRESULT ScriptParser::ExpandVariables(const char* text, char** expanded) {
   RETURN_HR_IF(E_POINTER, expanded == nullptr);
   *expanded = nullptr;
   RETURN_HR_IF(E_POINTER, text == nullptr);
+  // A reference that fails is placed in the text as written.
+  Start(text);
 
   TextBuilder builder;
   RETURN_IF_FAILED(builder.Make(static_cast<size_t>(lstrlenA(text))));
@@ -130,23 +132,66 @@ HRESULT ScriptParser::ExpandVariables(const char* text, char** expanded) const {
       position = NextCharacter(nameStart);
       continue;
     }
+    m_tokenStart = position;
     const char* nameEnd = nameStart;
     while (*nameEnd != '\0' && *nameEnd != kPercent) {
       nameEnd = NextCharacter(nameEnd);
     }
-    RETURN_HR_IF(DISP_E_EXCEPTION, *nameEnd == '\0');
+    RETURN_REFUSED_IF(*this, kVariableEnd, *nameEnd == '\0');
     const size_t nameBytes = static_cast<size_t>(nameEnd - nameStart);
-    RETURN_HR_IF(E_FAIL, nameBytes > kMaxVariableNameBytes);
+    if (nameBytes > kMaxVariableNameBytes) {
+      Refuse(ScriptExpectation::kShorterVariable);
+      return E_FAIL;
+    }
 
     char name[kMaxVariableNameBytes + 1];
     for (size_t i = 0; i < nameBytes; ++i) name[i] = nameStart[i];
     name[nameBytes] = '\0';
     LPCOLESTR value = m_map != nullptr ? m_map->Lookup(name) : nullptr;
-    RETURN_HR_IF(DISP_E_EXCEPTION, value == nullptr);
+    RETURN_REFUSED_IF(*this, kKnownVariable, value == nullptr);
     RETURN_IF_FAILED(builder.AppendWide(value));
     position = NextCharacter(nameEnd);
   }
   RETURN_IF_FAILED(builder.AppendTerminator());
   *expanded = builder.Detach();
   return S_OK;
+}
+
+void ScriptParser::Describe(HRESULT status,
+                            ScriptDiagnostic* diagnostic) const {
+  *diagnostic = ScriptDiagnostic();
+  diagnostic->status = status;
+  if (m_text == nullptr || m_tokenStart == nullptr) return;
+  diagnostic->expected = m_expected;
+  unsigned line = 1;
+  unsigned column = 1;
+  for (const char* p = m_text; p < m_tokenStart && *p != '\0';
+       p = NextCharacter(p)) {
+    if (*p == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+  diagnostic->line = line;
+  diagnostic->column = column;
+  // The token as written: to its closing quote (or percent sign, for a
+  // variable), or to a blank; never past its line.
+  const char quote = *m_tokenStart == kQuote || *m_tokenStart == kPercent
+                         ? *m_tokenStart
+                         : '\0';
+  const bool quoted = quote != '\0';
+  const char* end = m_tokenStart;
+  for (const char* p = m_tokenStart; *p != '\0' && *p != '\n' && *p != '\r';) {
+    if (!quoted && IsScriptBlank(*p)) break;
+    const char* next = NextCharacter(p);
+    if (static_cast<size_t>(next - m_tokenStart) >= sizeof(diagnostic->token))
+      break;
+    end = next;
+    if (quoted && *p == quote && p != m_tokenStart) break;
+    p = next;
+  }
+  for (size_t i = 0; m_tokenStart + i < end; ++i)
+    diagnostic->token[i] = m_tokenStart[i];
 }

@@ -4,6 +4,8 @@
 #pragma once
 #include <windows.h>
 
+#include "base/result_macros.h"
+#include "registrar/script_diagnostic.h"
 #include "registrar/script_text.h"
 
 class ReplacementMap;
@@ -14,7 +16,23 @@ class ScriptParser {
   explicit ScriptParser(const ReplacementMap* map) : m_map(map) {}
 
   const char* Position() const { return m_position; }
-  void SetPosition(const char* position) { m_position = position; }
+  // Starts reading text, from its beginning.
+  void Start(const char* text) {
+    m_position = m_tokenStart = m_text = text;
+    m_expected = ScriptExpectation::kNone;
+  }
+  void Stop() { m_position = nullptr; }
+
+  // Notes that the script does not read as expected at the token read last,
+  // and answers the syntax error's status. Only a stopped run's diagnostic
+  // reads what is noted, so a run that goes on costs nothing more.
+  HRESULT Refuse(ScriptExpectation expected) {
+    m_expected = expected;
+    return DISP_E_EXCEPTION;
+  }
+  // Fills *diagnostic for a run that stopped with status; before Stop,
+  // while the text is still there.
+  void Describe(HRESULT status, ScriptDiagnostic* diagnostic) const;
 
   // Moves the position past white space.
   // Before every token, so kept inline. White space is ASCII: one byte is
@@ -43,9 +61,19 @@ class ScriptParser {
 
   // Writes text with every %name% replaced into a new zero-terminated task
   // allocator block for the caller. *expanded is null unless S_OK.
-  HRESULT ExpandVariables(const char* text, char** expanded) const;
+  HRESULT ExpandVariables(const char* text, char** expanded);
 
  private:
   const char* m_position = nullptr;
   const ReplacementMap* m_map;
+  // Where the text being read begins and its last token began, and what
+  // was wanted when the run was refused.
+  const char* m_text = nullptr;
+  const char* m_tokenStart = nullptr;
+  ScriptExpectation m_expected = ScriptExpectation::kNone;
 };
+
+// Returns the syntax error's status from the function, noting what parser's
+// script should have held there, when cond holds.
+#define RETURN_REFUSED_IF(parser, expected, cond) \
+  RETURN_HR_IF((parser).Refuse(ScriptExpectation::expected), cond)

@@ -9,7 +9,9 @@
 HRESULT RunScriptWithVariables(const Allocator& allocator,
                                const char* scriptText, const LPCOLESTR* names,
                                const LPCOLESTR* values, int count,
-                               BOOL doRegister, const RegistrationStep* then) {
+                               BOOL doRegister, const RegistrationStep* then,
+                               ScriptDiagnostic* diagnostic) {
+  if (diagnostic != nullptr) *diagnostic = ScriptDiagnostic();
   RETURN_HR_IF(E_POINTER, scriptText == nullptr);
   RETURN_HR_IF(E_POINTER, count > 0 && (names == nullptr || values == nullptr));
   RETURN_HR_IF(E_INVALIDARG, count < 0);
@@ -25,7 +27,7 @@ HRESULT RunScriptWithVariables(const Allocator& allocator,
   }
   ScriptParser parser(&map);
   const HRESULT status =
-      RunScript(parser, allocator, scriptText, doRegister, then);
+      RunScript(parser, allocator, scriptText, doRegister, then, diagnostic);
   map.Clear();
   return status;
 }

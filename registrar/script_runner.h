@@ -6,6 +6,7 @@
 
 #include "base/allocator.h"
 #include "base/registration_step.h"
+#include "registrar/script_diagnostic.h"
 
 // Binds names[i] to values[i] (in order; count pairs), runs scriptText in
 // register (doRegister true) or unregister mode and returns the run's
@@ -15,8 +16,10 @@
 // given, runs once the script is written, and its failure takes the
 // script's changes back (see RunScript). E_OUTOFMEMORY when the variables
 // or a record cannot be stored; E_POINTER for a missing text, or missing
-// arrays when count is above 0.
+// arrays when count is above 0. diagnostic, when given, is filled in with
+// where the script's run stopped (see ScriptDiagnostic).
 [[nodiscard]] HRESULT RunScriptWithVariables(
     const Allocator& allocator, const char* scriptText, const LPCOLESTR* names,
     const LPCOLESTR* values, int count, BOOL doRegister,
-    const RegistrationStep* then = nullptr);
+    const RegistrationStep* then = nullptr,
+    ScriptDiagnostic* diagnostic = nullptr);

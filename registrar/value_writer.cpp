@@ -38,10 +38,13 @@ HRESULT WriteNumber(ChangeRecorder& changes, HKEY key, const char* valueName,
                           sizeof(number));
 }
 
-HRESULT WriteBinary(ChangeRecorder& changes, HKEY key, const char* valueName,
-                    const char* value) {
+HRESULT WriteBinary(ScriptParser& parser, ChangeRecorder& changes, HKEY key,
+                    const char* valueName, const char* value) {
   const size_t digits = static_cast<size_t>(lstrlenA(value));
-  RETURN_HR_IF(E_FAIL, digits % 2 != 0);
+  if (digits % 2 != 0) {
+    parser.Refuse(ScriptExpectation::kEvenHexDigits);
+    return E_FAIL;  // what an odd count has always answered
+  }
   BYTE bytes[kMaxBinaryBytes] = {};
   for (size_t i = 0; i < digits; ++i) {
     const int shift = i % 2 == 0 ? 4 : 0;
@@ -65,7 +68,8 @@ HRESULT WriteValue(ScriptParser& parser, ChangeRecorder& changes, HKEY key,
   char typeLetter[kTokenBufferSize];
   RETURN_IF_FAILED(parser.ReadToken(typeLetter));
   VARTYPE variantType = VT_EMPTY;
-  RETURN_HR_IF(DISP_E_EXCEPTION, !FindValueType(typeLetter, &variantType));
+  RETURN_REFUSED_IF(parser, kValueType,
+                    !FindValueType(typeLetter, &variantType));
 
   parser.SkipBlanks();
   char value[kTokenBufferSize];
@@ -79,7 +83,7 @@ HRESULT WriteValue(ScriptParser& parser, ChangeRecorder& changes, HKEY key,
       RETURN_IF_FAILED(WriteNumber(changes, key, valueName, value));
       break;
     case VT_UI1:
-      RETURN_IF_FAILED(WriteBinary(changes, key, valueName, value));
+      RETURN_IF_FAILED(WriteBinary(parser, changes, key, valueName, value));
       break;
     default:
       return DISP_E_EXCEPTION;

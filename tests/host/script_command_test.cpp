@@ -3,6 +3,7 @@
 // status, 2 for usage errors.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 
 #include "host/host_runner.h"
@@ -66,6 +67,41 @@ TEST(HostScript, FailureStatusIsPrintedAndTheBlockRolledBack) {
   run = sandbox.RunWithRegistry({"script", needsVariable.string()});
   EXPECT_EQ(run.exitCode, kExitFailure);
   EXPECT_EQ(LastLine(run.out), "0x80020009");
+}
+
+TEST(HostScript, SyntaxErrorIsPlacedBeforeTheStatus) {
+  HostSandbox sandbox;
+  auto script = sandbox.Write("place.rgs", "HKCU\n{\n  QxPlaced = q 1\n}\n");
+  HostRun run = sandbox.RunWithRegistry({"script", script.string()});
+  EXPECT_EQ(run.exitCode, kExitFailure);
+  EXPECT_EQ(Lines(run.err).at(0),
+            script.string() +
+                ":3:14: expected a value type: s, d or b, found 'q'");
+  EXPECT_EQ(LastLine(run.out), "0x80020009");
+}
+
+// --verbose follows the failure out through the registrar, innermost
+// first, each step by its source line and the expression that failed.
+TEST(HostScript, VerboseFollowsTheFailureToItsSource) {
+  HostSandbox sandbox;
+  auto script = sandbox.Write("deep.rgs", "HKCU { A { B { val C s 'x' } } }");
+  HostRun quiet = sandbox.RunWithRegistry({"script", script.string()});
+  ASSERT_EQ(Lines(quiet.err).size(), 1u) << quiet.err;
+  HostRun run =
+      sandbox.RunWithRegistry({"--verbose", "script", script.string()});
+  EXPECT_EQ(run.exitCode, kExitFailure);
+  const std::vector<std::string> lines = Lines(run.err);
+  ASSERT_GE(lines.size(), 4u) << run.err;
+  const std::regex step(
+      "registrar/[a-z_]+\\.cpp:[0-9]+: 0x80020009 from .+");
+  EXPECT_TRUE(std::regex_match(lines[0], step)) << lines[0];
+  EXPECT_NE(lines[0].find("kEquals"), std::string::npos) << lines[0];
+  // Three blocks deep: the walk leaves each of them.
+  size_t walks = 0;
+  for (const std::string& line : lines)
+    walks += line.find("from Walk(") != std::string::npos;
+  EXPECT_EQ(walks, 2u) << run.err;
+  EXPECT_EQ(lines.back(), quiet.err.substr(0, quiet.err.size() - 1));
 }
 
 TEST(HostScript, UsageErrorsTouchNoRegistry) {

@@ -43,7 +43,7 @@ TEST(HostUsage, BadSystemOverrides) {
 
 TEST(HostUsage, BadGlobalOptions) {
   HostSandbox sandbox;
-  ExpectUsageError(sandbox, sandbox.Run({"--verbose", "reg", "export"}));
+  ExpectUsageError(sandbox, sandbox.Run({"--loud", "reg", "export"}));
   ExpectUsageError(sandbox, sandbox.Run({"--registry"}));
   ExpectUsageError(sandbox, sandbox.Run({"--registry=", "reg", "export"}));
   ExpectUsageError(sandbox, sandbox.RunWithRegistry({"--acp"}));

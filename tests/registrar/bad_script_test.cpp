@@ -33,6 +33,45 @@ TEST_F(BadScriptTest, MissingTokensAndBracesFail) {
   ExpectNothingHeld();
 }
 
+// A run that stops says where: the line and column of the token it stopped
+// at, the token as written, and what the script should have held there.
+TEST_F(BadScriptTest, StopIsPlacedAtItsTokenWithWhatWasWanted) {
+  struct Case {
+    const char* text;
+    bool doRegister;
+    ScriptExpectation expected;
+    unsigned line;
+    unsigned column;
+    const char* token;
+  };
+  using E = ScriptExpectation;
+  const Case cases[] = {
+      {"HKXX { }", true, E::kRootKey, 1, 1, "HKXX"},
+      {"HKCR\r\n[ ]", true, E::kOpenBrace, 2, 1, "["},
+      {"HKCR {\n  A {\n    val B  s 'x'\n  }\n}", true, E::kEquals, 3, 12,
+       "s"},
+      {"HKCR {\n  A = q 1\n}", true, E::kValueType, 2, 7, "q"},
+      {"HKCR { A = s 'open\n}", true, E::kClosingQuote, 1, 14, "'open"},
+      {"HKCR { A {", false, E::kMoreText, 1, 11, ""},
+      {"HKCR { { }", true, E::kEntry, 1, 8, "{"},
+      {"HKCR { Delete A { } }", false, E::kNoBlockAfterDelete, 1, 17, "{"},
+      {"HKCR { A = b 123 }", true, E::kEvenHexDigits, 1, 14, "123"},
+      {"HKCR { A = s '%Nope%' }", true, E::kKnownVariable, 1, 15, "%Nope%"},
+      {"HKCR { 'a\\b' }", true, E::kKeyName, 1, 8, "'a\\b'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_TRUE(FAILED(c.doRegister ? Register(c.text) : Unregister(c.text)));
+    EXPECT_EQ(m_where.expected, c.expected);
+    EXPECT_EQ(m_where.line, c.line);
+    EXPECT_EQ(m_where.column, c.column);
+    EXPECT_STREQ(m_where.token, c.token);
+  }
+  EXPECT_EQ(Register("HKCR { A = s 'fine' }"), S_OK);
+  EXPECT_EQ(m_where.line, 0u);
+  ExpectNothingHeld();
+}
+
 TEST_F(BadScriptTest, KeyNameWithABackslashFailsInBothModes) {
   Import("[HKEY_CLASSES_ROOT\\A\\B]\r\n");
   EXPECT_EQ(Register("HKCR { A\\B }"), DISP_E_EXCEPTION);

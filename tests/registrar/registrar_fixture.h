@@ -39,7 +39,8 @@ class RegistrarTest : public PlatformTest {
     const LPCOLESTR values[] = {module};
     return RunScriptWithVariables(kTestHeapAllocator, text.c_str(), names,
                                   values, module != nullptr ? 1 : 0,
-                                  doRegister ? TRUE : FALSE);
+                                  doRegister ? TRUE : FALSE, /*then=*/nullptr,
+                                  &m_where);
   }
   HRESULT Register(const std::string& text, const char16_t* module = nullptr) {
     return Run(text, true, module);
@@ -116,6 +117,8 @@ class RegistrarTest : public PlatformTest {
     return text.str();
   }
 
+  // Where the last run stopped.
+  ScriptDiagnostic m_where;
   std::unique_ptr<ScopedTestHeap> m_heap;
   long m_taskBlocksBefore = 0;
   long m_heapBlocksBefore = 0;

@@ -17,7 +17,7 @@ class TokenizerTest : public RegistrarTest {
   // (DISP_E_EXCEPTION at the end of the text when all went well).
   std::vector<std::string> Tokens(const std::string& text, HRESULT* last) {
     ScriptParser parser(nullptr);
-    parser.SetPosition(text.c_str());
+    parser.Start(text.c_str());
     std::vector<std::string> tokens;
     char token[kTokenBufferSize];
     for (;;) {
@@ -96,12 +96,12 @@ TEST_F(TokenizerTest, UnquotedTokenOf4095BytesIsReadAnd4096Fails) {
 TEST_F(TokenizerTest, SmallerBufferRefusesWhatDoesNotFit) {
   ScriptParser parser(nullptr);
   char name[8];
-  parser.SetPosition("1234567 12345678");
+  parser.Start("1234567 12345678");
   EXPECT_EQ(parser.ReadToken(name), S_OK);
   EXPECT_STREQ(name, "1234567");
   EXPECT_EQ(parser.ReadToken(name), DISP_E_EXCEPTION);
   // A quoted token fits a small buffer as far as an unquoted one does.
-  parser.SetPosition("'1234567' '12345678'");
+  parser.Start("'1234567' '12345678'");
   EXPECT_EQ(parser.ReadToken(name), S_OK);
   EXPECT_STREQ(name, "1234567");
   EXPECT_EQ(parser.ReadToken(name), DISP_E_EXCEPTION);
@@ -118,18 +118,18 @@ TEST_F(TokenizerTest, EmptyOrBlankTextHasNoToken) {
 TEST_F(TokenizerTest, ValueClauseIsSkippedWithTheTokenBehindIt) {
   ScriptParser parser(nullptr);
   char token[kTokenBufferSize] = "=";
-  parser.SetPosition(" s 'a value' next");
+  parser.Start(" s 'a value' next");
   EXPECT_EQ(parser.SkipValueClause(token), S_OK);
   EXPECT_STREQ(token, "next");
 
   char plain[kTokenBufferSize] = "name";
-  parser.SetPosition(" s");
+  parser.Start(" s");
   EXPECT_EQ(parser.SkipValueClause(plain), S_OK);
   EXPECT_STREQ(plain, "name");
   EXPECT_EQ(*parser.Position(), ' ');
 
   char clause[kTokenBufferSize] = "=";
-  parser.SetPosition(" s 'v'");
+  parser.Start(" s 'v'");
   EXPECT_EQ(parser.SkipValueClause(clause), DISP_E_EXCEPTION);
 }
 

@@ -13,6 +13,7 @@
 
 #include <qxplatform/controls.h>
 
+#include "base/result_macros.h"
 #include "tools/qxhost/call_command.h"
 #include "tools/qxhost/host_output.h"
 #include "tools/qxhost/options.h"
@@ -26,6 +27,14 @@
 namespace {
 
 using namespace qxhost;
+
+// --verbose: each failure as it leaves a function of the host's own code
+// (the registrar it runs scripts with among it), innermost first.
+void PrintFailure(const char* file, int line, const char* expression,
+                  HRESULT hr) {
+  std::fprintf(stderr, "%s:%d: 0x%08X from %s\n", file, line,
+               static_cast<unsigned>(hr), expression);
+}
 
 struct Requests {
   RegRequest reg;
@@ -85,6 +94,7 @@ int main(int argc, char** argv) {
     std::fputs(UsageText(), stdout);
     return kExitSuccess;
   }
+  if (options.verbose) qx::SetFailureHook(PrintFailure);
   if (!qxplatform::SetAnsiCodePage(options.codePage))
     return UsageError("unsupported code page " +
                       std::to_string(options.codePage) + " (1252 or 932)");

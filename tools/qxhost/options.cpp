@@ -10,7 +10,7 @@ namespace {
 
 const char kUsage[] =
     "usage: qxhost [--registry FILE] [--acp CODEPAGE] [--os SYSTEM] "
-    "[--processors N] COMMAND ...\n"
+    "[--processors N] [--verbose] COMMAND ...\n"
     "  reg import FILE.reg                  merge a .reg file into the "
     "registry\n"
     "  reg export [KEY]                     print the registry, or one key, "
@@ -40,6 +40,8 @@ const char kUsage[] =
     "                   (default nt-6.1)\n"
     "  --processors N   the processor count reported (default: this "
     "machine's)\n"
+    "  --verbose        print where each failure of the host's own code "
+    "left a function\n"
     "exit codes: 0 success, 1 failure, 2 usage error (or a library "
     "regsvr32 cannot use)\n";
 
@@ -131,6 +133,10 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* options,
     if (word == "--help" || word == "-h") {
       options->help = true;
       return true;
+    }
+    if (word == "--verbose") {
+      options->verbose = true;
+      continue;
     }
     bool matched = false;
     std::string value;

@@ -25,6 +25,7 @@ struct HostOptions {
   UINT codePage = kDefaultCodePage;
   SystemOverride system;
   bool help = false;
+  bool verbose = false;  // failures followed to their source on stderr
   std::string command;  // "reg", "call", "script", "regsvr32", "typelib", "run"
   std::vector<std::string> arguments;  // the words after the command
 };

@@ -7,14 +7,19 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
 
 #include "base/allocator.h"
+#include "registrar/script_diagnostic.h"
 #include "registrar/script_runner.h"
 #include "tools/qxhost/host_output.h"
 #include "tools/qxhost/input_file.h"
 
 namespace qxhost {
 namespace {
+
+// A diagnostic's token holds fewer characters than its bytes.
+constexpr size_t kTokenCharacters = sizeof(ScriptDiagnostic::token);
 
 bool Utf8ToUtf16(const std::string& text, std::u16string* out) {
   if (text.empty()) {
@@ -46,6 +51,76 @@ bool AddDefinition(const std::string& pair, ScriptRequest* request,
   request->names.push_back(name);
   request->values.push_back(value);
   return true;
+}
+
+// What the registrar wanted where a script stopped, in words.
+const char* ExpectationText(ScriptExpectation expected) {
+  switch (expected) {
+    case ScriptExpectation::kNone:
+      return nullptr;
+    case ScriptExpectation::kMoreText:
+      return "expected more of the script";
+    case ScriptExpectation::kClosingQuote:
+      return "expected the closing quote";
+    case ScriptExpectation::kShorterToken:
+      return "expected a token shorter than 4096 bytes";
+    case ScriptExpectation::kRootKey:
+      return "expected a root key (HKCR, HKCU, HKLM, HKU, HKPD, HKDD, HKCC or "
+             "their HKEY_ names)";
+    case ScriptExpectation::kOpenBrace:
+      return "expected '{'";
+    case ScriptExpectation::kEntry:
+      return "expected a key name, ForceRemove, NoRemove, Delete, Val or '}'";
+    case ScriptExpectation::kKeyName:
+      return "expected a key name (not empty, no backslash, under 260 bytes)";
+    case ScriptExpectation::kEquals:
+      return "expected '=' after the value's name";
+    case ScriptExpectation::kValueType:
+      return "expected a value type: s, d or b";
+    case ScriptExpectation::kEvenHexDigits:
+      return "expected binary data as pairs of hex digits";
+    case ScriptExpectation::kNoBlockAfterDelete:
+      return "expected no block after a Delete entry";
+    case ScriptExpectation::kShallowerNesting:
+      return "expected blocks nested at most 512 deep";
+    case ScriptExpectation::kVariableEnd:
+      return "expected the '%' that ends a variable's name";
+    case ScriptExpectation::kShorterVariable:
+      return "expected a variable name of at most 31 bytes";
+    case ScriptExpectation::kKnownVariable:
+      return "expected a variable given with -D or defined by the host";
+  }
+  return nullptr;
+}
+
+// Text of the ANSI code page as UTF-8, for the terminal.
+std::string AnsiToUtf8(const char* text) {
+  std::u16string wide(kTokenCharacters, u'\0');
+  int units = MultiByteToWideChar(CP_ACP, 0, text, -1,
+                                  reinterpret_cast<LPWSTR>(&wide[0]),
+                                  static_cast<int>(wide.size()));
+  if (units <= 1) return std::string();
+  char utf8[kTokenCharacters * 3];
+  int bytes =
+      WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<LPCWSTR>(wide.data()),
+                          units - 1, utf8, sizeof(utf8), nullptr, nullptr);
+  return bytes > 0 ? std::string(utf8, static_cast<size_t>(bytes))
+                   : std::string();
+}
+
+// "FILE:LINE:COLUMN: what was wanted, what was found" for a run that
+// stopped inside the script's text.
+void ReportWhere(const std::string& path, const ScriptDiagnostic& where) {
+  if (where.line == 0) return;
+  const std::string token = AnsiToUtf8(where.token);
+  const std::string found =
+      token.empty() ? "the end of the script" : "'" + token + "'";
+  const char* expected = ExpectationText(where.expected);
+  const std::string message = expected != nullptr
+                                  ? std::string(expected) + ", found " + found
+                                  : "stopped at " + found;
+  std::fprintf(stderr, "%s:%u:%u: %s\n", path.c_str(), where.line, where.column,
+               message.c_str());
 }
 
 }  // namespace
@@ -91,10 +166,13 @@ int RunScriptCommand(const ScriptRequest& request) {
     values.push_back(reinterpret_cast<LPCOLESTR>(request.values[i].c_str()));
   }
 
+  ScriptDiagnostic where;
   HRESULT status = RunScriptWithVariables(
       kProcessHeapAllocator, request.text.c_str(), names.data(), values.data(),
       static_cast<int>(names.size()),
-      /*doRegister=*/request.unregister ? FALSE : TRUE);
+      /*doRegister=*/request.unregister ? FALSE : TRUE, /*then=*/nullptr,
+      &where);
+  if (FAILED(status)) ReportWhere(request.path, where);
 
   std::printf("0x%08X\n", static_cast<unsigned>(status));
   return status == S_OK ? kExitSuccess : kExitFailure;
