@@ -93,4 +93,44 @@ TEST_F(HostRunProduct, PageInstallsThenFindsTheProvider) {
   EXPECT_EQ(second.out, "install status: 0\n");
 }
 
+// A registered type library that cannot be read is named as the cause of
+// the failed call, with its file and status, not mistaken for a missing
+// member, from a script and from a page alike.
+TEST_F(HostRunProduct, UnreadableTypeLibraryIsNamedAsTheCause) {
+  const std::string damaged = m_sandbox.Write("damaged.tlb", "MSFT").string();
+  const std::string missing = (m_sandbox.root() / "missing.tlb").string();
+  const std::string script = m_sandbox
+                                 .Write("call.js",
+                                        "new ActiveXObject("
+                                        "'QxKorvex.InstallKorvex').install();")
+                                 .string();
+  for (const auto& [file, status] :
+       {std::pair{damaged, "0x80028018"}, std::pair{missing, "0x80029C4A"}}) {
+    std::string reg =
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_CLASSES_ROOT\\TypeLib\\{0322C3C2-E7C6-466F-9A3B-"
+        "33519C4FC6B4}\\1.0\\0\\win32]\r\n@=\"" +
+        file + "\"\r\n\r\n" +
+        "[HKEY_CLASSES_ROOT\\TypeLib\\{0322C3C2-E7C6-466F-9A3B-"
+        "33519C4FC6B4}\\1.0\\0\\win64]\r\n@=\"" +
+        file + "\"\r\n";
+    ASSERT_EQ(m_sandbox
+                  .RunWithRegistry(
+                      {"reg", "import", m_sandbox.Write("tlb.reg", reg).string()})
+                  .exitCode,
+              0);
+    const std::string expected =
+        "type library {0322C3C2-E7C6-466F-9A3B-33519C4FC6B4} 1.0 at " + file +
+        " cannot be read (" + status + "): ";
+    HostRun fromScript = m_sandbox.RunWithRegistry({"run", script});
+    EXPECT_EQ(fromScript.exitCode, 1);
+    EXPECT_EQ(fromScript.err.rfind(script + ":1: " + expected, 0), 0u)
+        << fromScript.err;
+    HostRun fromPage = RunExample("install.html");
+    EXPECT_NE(fromPage.err.find(expected), std::string::npos) << fromPage.err;
+    EXPECT_EQ(fromPage.err.find("no member"), std::string::npos)
+        << fromPage.err;
+  }
+}
+
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "tools/qxhost/engine_text.h"
 #include "tools/qxhost/script_session.h"
+#include "tools/qxhost/type_library_cause.h"
 #include "tools/qxhost/variant_bridge.h"
 
 namespace qxhost {
@@ -206,7 +207,14 @@ DispatchMember* FindMember(duk_context* context, DispatchHandle* handle,
   HRESULT hr =
       handle->dispatch->GetIDsOfNames(kNullIid, names, 1, kLocale, &member.id);
   if (FAILED(hr)) {
-    PushNoMember(context, hr, name, length);
+    // An object that serves its names from a type library it cannot load
+    // has them all still: say what is wrong with the library.
+    const std::string cause =
+        handle->hasClass ? TypeLibraryCause(handle->clsid, hr) : std::string();
+    if (!cause.empty())
+      PushAutomationError(context, hr, cause);
+    else
+      PushNoMember(context, hr, name, length);
     return nullptr;
   }
   member.kind = KindFromTypeInfo(handle, member.id);
@@ -365,10 +373,15 @@ void PushHandler(duk_context* context) {
 
 }  // namespace
 
-void PushDispatchObject(duk_context* context, IDispatch* dispatch) {
+void PushDispatchObject(duk_context* context, IDispatch* dispatch,
+                        const CLSID* clsid) {
   auto* handle = new DispatchHandle;
   dispatch->AddRef();
   handle->dispatch.attach(dispatch);
+  if (clsid != nullptr) {
+    handle->hasClass = true;
+    handle->clsid = *clsid;
+  }
   // Adopted first: whatever happens below, the session releases it.
   ScriptSession::From(context)->Adopt(handle);
   duk_push_object(context);

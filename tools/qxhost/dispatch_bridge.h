@@ -29,10 +29,16 @@ struct DispatchHandle {
   std::unordered_map<std::string, DispatchMember> members;  // by script name
   bool kindsRead = false;
   std::unordered_map<DISPID, int> invokeKinds;  // from type information
+  // The class the host created it as, when it did: whose registration
+  // names the type library a failed lookup may be blamed on.
+  bool hasClass = false;
+  CLSID clsid = {};
 };
 
-// Pushes the script object for dispatch, which gets its own reference.
-void PushDispatchObject(duk_context* context, IDispatch* dispatch);
+// Pushes the script object for dispatch, which gets its own reference;
+// clsid, when given, is the class the host created it as.
+void PushDispatchObject(duk_context* context, IDispatch* dispatch,
+                        const CLSID* clsid = nullptr);
 
 // The object behind a script value made by PushDispatchObject (borrowed),
 // or null for any other value.

@@ -171,7 +171,7 @@ Binding BindObject(ScriptSession* session, const std::string& fileName,
             StatusText(hr) + ")");
     return refused ? Binding::kCreated : Binding::kNotCreated;
   }
-  PushDispatchObject(context, dispatch.get());
+  PushDispatchObject(context, dispatch.get(), &clsid);
   SetGlobal(context, object.id);
   return Binding::kCreated;
 }

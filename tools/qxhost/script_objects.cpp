@@ -60,7 +60,7 @@ bool CreateNamed(duk_context* context, const std::string& name) {
                             " (" + StatusText(hr) + ")");
     return false;
   }
-  PushDispatchObject(context, object.get());
+  PushDispatchObject(context, object.get(), &clsid);
   return true;
 }
 

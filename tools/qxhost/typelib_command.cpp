@@ -14,6 +14,7 @@
 #include "base/holders.h"
 #include "tools/qxhost/host_output.h"
 #include "tools/qxhost/typelib_text.h"
+#include "tools/qxhost/type_library_cause.h"
 
 namespace qxhost {
 namespace {
@@ -236,10 +237,12 @@ int RunTypelibCommand(const TypelibRequest& request) {
   std::u16string path = WidePath(request.path);
   ComPtr<ITypeLib> lib;
   HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.put());
-  if (FAILED(hr)) return HresultError(hr, "LoadTypeLib " + request.path);
+  if (FAILED(hr))
+    return HresultError(hr, request.path + ": " + TypeLibraryProblem(hr));
   hr = PrintLibrary(lib.get());
   std::fflush(stdout);
-  if (FAILED(hr)) return HresultError(hr, "reading " + request.path);
+  if (FAILED(hr))
+    return HresultError(hr, request.path + ": its descriptions cannot be read");
   return kExitSuccess;
 }
 
