@@ -6,6 +6,7 @@
 // and signed here; in the 32-bit build the real package is installed too.
 #include <gtest/gtest.h>
 
+#include <stdint.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -256,7 +257,35 @@ TEST_F(PageInstall, RegisteredClassAtThatVersionNeedsNoInstall) {
                         "cannot find it: No such file or directory"));
 }
 
-#ifdef QX_WIN32_PACKAGE_DIR
+#if defined(QX_WIN32_PACKAGE_DIR) && UINTPTR_MAX > 0xFFFFFFFFu
+// The 64-bit host checks the real package all through, moves it into the
+// cache and then cannot load the 32-bit DLL to register it, as 64-bit
+// Windows cannot: the install is taken back out and nothing is left.
+TEST_F(PageInstall, NativeHostTakesBackTheWindowsLibraryItCannotLoad) {
+  fs::copy_file(fs::path(QX_WIN32_PACKAGE_DIR) / "qxKorvex.cab",
+                m_site / "qxKorvex.cab");
+  fs::path page = Page(ObjectTag("korvex", "qxKorvex.cab#version=1,0,0,6"));
+  std::string before = State();
+  HostRun run = m_sandbox.RunWithRegistry(
+      {"run", "--trust", QX_WIN32_TEST_CA, page.string()});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "created: false\n");
+  const std::string refusal =
+      page.string() + ":3: object 'korvex': " +
+      Refusal("qxKorvex.cab#version=1,0,0,6",
+              "the library 'qxKorvex.dll' cannot be loaded (0x800700C1)");
+  // The platform's loader says why first.
+  std::vector<std::string> lines = Lines(run.err);
+  ASSERT_EQ(lines.size(), 2u) << run.err;
+  EXPECT_NE(lines[0].find("a 32-bit Windows image cannot run in a 64-bit "
+                          "process"),
+            std::string::npos);
+  EXPECT_EQ(lines[1], refusal);
+  EXPECT_EQ(State(), before);
+}
+#endif
+
+#if defined(QX_WIN32_PACKAGE_DIR) && UINTPTR_MAX <= 0xFFFFFFFFu
 // The real package, as the build signed it: installed into an empty
 // registry from the page's folder, created and called; a second run finds
 // it registered and installs nothing.
