@@ -38,27 +38,25 @@ bool MakeCertificate(const fs::path& folder, const std::string& name,
                folder))
     return false;
   std::vector<std::string> extensions =
-      authority ? std::vector<std::string>{"-addext",
-                                           "basicConstraints=critical,CA:TRUE",
-                                           "-addext",
-                                           "keyUsage=critical,keyCertSign"}
-                : std::vector<std::string>{
-                      "-addext", "basicConstraints=critical,CA:FALSE",
-                      "-addext", "keyUsage=critical,digitalSignature",
-                      "-addext", "extendedKeyUsage=codeSigning"};
+      authority
+          ? std::vector<std::string>{"-addext",
+                                     "basicConstraints=critical,CA:TRUE",
+                                     "-addext", "keyUsage=critical,keyCertSign"}
+          : std::vector<std::string>{
+                "-addext", "basicConstraints=critical,CA:FALSE",
+                "-addext", "keyUsage=critical,digitalSignature",
+                "-addext", "extendedKeyUsage=codeSigning"};
   if (issuer.empty()) {
-    std::vector<std::string> argv = {QX_OPENSSL_PATH, "req",  "-x509",
-                                     "-new",          "-sha256", "-days",
-                                     "3650",          "-key", key,
-                                     "-subj",         subject,  "-out",
-                                     pem};
+    std::vector<std::string> argv = {
+        QX_OPENSSL_PATH, "req", "-x509", "-new",  "-sha256", "-days", "3650",
+        "-key",          key,   "-subj", subject, "-out",    pem};
     argv.insert(argv.end(), extensions.begin(), extensions.end());
     return RunTool(argv, folder);
   }
   const std::string request = (folder / (name + ".csr")).string();
-  std::vector<std::string> argv = {QX_OPENSSL_PATH, "req", "-new", "-sha256",
-                                   "-key", key, "-subj", subject, "-out",
-                                   request};
+  std::vector<std::string> argv = {QX_OPENSSL_PATH, "req",  "-new",  "-sha256",
+                                   "-key",          key,    "-subj", subject,
+                                   "-out",          request};
   argv.insert(argv.end(), extensions.begin(), extensions.end());
   return RunTool(argv, folder) &&
          RunTool({QX_OPENSSL_PATH, "x509", "-req", "-sha256", "-days", "3650",
@@ -83,12 +81,11 @@ std::string CodeDownloadInf(const std::string& clsid,
 CodeSigning::CodeSigning(const fs::path& folder)
     : m_folder(folder), m_authority(folder / "authority.pem") {
   fs::create_directories(folder);
-  m_ok = MakeCertificate(folder, "authority", "/CN=qxhost test authority",
-                         true, "") &&
+  m_ok = MakeCertificate(folder, "authority", "/CN=qxhost test authority", true,
+                         "") &&
          MakeCertificate(folder, "signer", "/CN=qxhost test signer", false,
                          "authority") &&
-         MakeCertificate(folder, "rogue", "/CN=qxhost rogue signer", false,
-                         "");
+         MakeCertificate(folder, "rogue", "/CN=qxhost rogue signer", false, "");
 }
 
 bool CodeSigning::MakeCabinet(
@@ -110,12 +107,12 @@ bool CodeSigning::MakeCabinet(
 bool CodeSigning::Sign(const fs::path& file, bool rogue) const {
   const std::string who = rogue ? "rogue" : "signer";
   fs::path signed_file = file.string() + ".signed";
-  if (!RunTool({QX_OSSLSIGNCODE_PATH, "sign", "-certs",
-                (m_folder / (who + ".pem")).string(), "-key",
-                (m_folder / (who + ".key")).string(), "-h", "sha256", "-n",
-                "qxhost test", "-in", file.string(), "-out",
-                signed_file.string()},
-               m_folder))
+  if (!RunTool(
+          {QX_OSSLSIGNCODE_PATH, "sign", "-certs",
+           (m_folder / (who + ".pem")).string(), "-key",
+           (m_folder / (who + ".key")).string(), "-h", "sha256", "-n",
+           "qxhost test", "-in", file.string(), "-out", signed_file.string()},
+          m_folder))
     return false;
   fs::rename(signed_file, file);
   return true;
@@ -152,7 +149,8 @@ std::string TreeListing(const fs::path& root) {
   if (!fs::exists(root, error)) return "<none>";
   std::vector<std::string> lines;
   for (auto it = fs::recursive_directory_iterator(root, error);
-       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+       !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
     std::string line = fs::relative(it->path(), root).string();
     if (it->is_regular_file())
       line += " " + std::to_string(it->file_size());

@@ -19,15 +19,16 @@ std::string HeaderVersion() {
     std::smatch match;
     const std::regex line(std::string("(^|\\n)#define QX_VERSION_") + field +
                           " ([0-9]+)\\n");
-    if (!std::regex_search(header, match, line)) return "no " + std::string(field);
+    if (!std::regex_search(header, match, line))
+      return "no " + std::string(field);
     version += (version.empty() ? "" : ",") + match[2].str();
   }
   return version;
 }
 
 TEST(ExamplePage, CodebaseAsksForTheLibrarysVersion) {
-  const std::string page = hosttest::ReadFile(std::string(QX_SOURCE_DIR) +
-                                              "/examples/install.html");
+  const std::string page =
+      hosttest::ReadFile(std::string(QX_SOURCE_DIR) + "/examples/install.html");
   std::smatch match;
   ASSERT_TRUE(std::regex_search(
       page, match, std::regex("codebase=\"qxKorvex\\.cab#version=([0-9,]+)\"")))

@@ -173,6 +173,45 @@ TEST_F(PageInstall, InfOlderThanThePageAsksIsRefused) {
                         "page's 1,0,0,6"));
 }
 
+// The INF comes from the cabinet: text the reader cannot take, or an INF
+// that asks for more than installing the object's library from this
+// cabinet, is refused with the reason, whoever signed it.
+TEST_F(PageInstall, InfsThisHostCannotFollowAreRefused) {
+  const std::string good = m_goodInf;
+  std::string downloads = good;
+  downloads.replace(downloads.find("thiscab"), 7,
+                    "http://example.invalid/qxKorvex.dll");
+  const std::pair<std::string, std::string> infs[] = {
+      {"[version]\r\nsignature=\"$CHICAGO$\r\n",
+       "its INF 'qxKorvex.inf' cannot be read: line 2: quote left open"},
+      {"[version]\r\nsignature=\"$CHICAGO$\"\x01\r\n",
+       "its INF 'qxKorvex.inf' cannot be read: line 2: control character in "
+       "the text"},
+      {std::string("[version]\r\nsignature=\"$CHICAGO$\"\0\r\n", 33),
+       "its INF 'qxKorvex.inf' cannot be read: line 2: control character in "
+       "the text"},
+      {"\xFF\xFE[\0v\0",
+       "its INF 'qxKorvex.inf' cannot be read: UTF-16 text; this host reads "
+       "ANSI or UTF-8 INF files"},
+      {"clsid=" + std::string(kProductClsid) + "\r\n" + good,
+       "its INF 'qxKorvex.inf' cannot be read: line 1: text before the first "
+       "section"},
+      {"[Add.Code]\r\nqxKorvex.dll=qxKorvex.dll\r\n",
+       "its INF has no [version] signature=\"$CHICAGO$\""},
+      {downloads,
+       "its INF does not take 'qxKorvex.dll' from this cabinet "
+       "(file-win32-x86=thiscab); this host never downloads"},
+      {good + "\r\n[Add.Code]\r\nsetup.exe=setup.exe\r\n",
+       "its INF lists more than one file in [Add.Code]; this host installs "
+       "the object's library alone"},
+      {CodeDownloadInf(kProductClsid, kVersion, "other.dll"),
+       "the cabinet does not hold the library its INF names, 'other.dll'"}};
+  for (const auto& [inf, why] : infs) {
+    Cabinet("qx.cab", inf, "library");
+    ExpectRefused(Page(ObjectTag("korvex", "qx.cab")), Refusal("qx.cab", why));
+  }
+}
+
 TEST_F(PageInstall, UnsignedLibraryInASignedCabinetIsRefused) {
   Cabinet("qx.cab", m_goodInf, "this is no signed library");
   ExpectRefused(Page(ObjectTag("korvex", "qx.cab")),
@@ -221,8 +260,7 @@ TEST_F(PageInstall, CodebasesOutsideThePagesFolderAreRefused) {
        "it holds a broken escape, an escaped separator or a control "
        "character"}};
   for (const auto& [codebase, why] : codebases) {
-    ExpectRefused(Page(ObjectTag("korvex", codebase)),
-                  Refusal(codebase, why));
+    ExpectRefused(Page(ObjectTag("korvex", codebase)), Refusal(codebase, why));
   }
 }
 
@@ -235,8 +273,7 @@ TEST_F(PageInstall, UrlCodebasesAreRefused) {
       "http://example.invalid/qx.cab#version=1,0,0,6",
       "file://" + (m_site / "qx.cab").string(), "C:\\qx.cab"};
   for (const std::string& codebase : codebases) {
-    ExpectRefused(Page(ObjectTag("korvex", codebase)),
-                  Refusal(codebase, why));
+    ExpectRefused(Page(ObjectTag("korvex", codebase)), Refusal(codebase, why));
   }
 }
 
@@ -246,7 +283,8 @@ TEST_F(PageInstall, RegisteredClassAtThatVersionNeedsNoInstall) {
   ASSERT_EQ(m_sandbox.RunWithRegistry({"regsvr32", QX_LIBRARY_PATH}).exitCode,
             0);
   std::string before = State();
-  HostRun run = RunPage(Page(ObjectTag("korvex", "absent.cab#version=1,0,0,6")));
+  HostRun run =
+      RunPage(Page(ObjectTag("korvex", "absent.cab#version=1,0,0,6")));
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out, "created: true\n");
   EXPECT_EQ(run.err, "");
@@ -316,10 +354,10 @@ TEST_F(PageInstall, InstallsTheSignedPackageOnceAndCreatesTheObject) {
                 std::to_string(fs::file_size(fs::path(QX_WIN32_PACKAGE_DIR) /
                                              "qxKorvex.inf")) +
                 "\n");
-  HostRun server = m_sandbox.RunWithRegistry(
-      {"reg", "export",
-       std::string("HKEY_CLASSES_ROOT\\CLSID\\") + kProductClsid +
-           "\\InprocServer32"});
+  HostRun server =
+      m_sandbox.RunWithRegistry({"reg", "export",
+                                 std::string("HKEY_CLASSES_ROOT\\CLSID\\") +
+                                     kProductClsid + "\\InprocServer32"});
   EXPECT_NE(server.out.find((installed / "qxKorvex.dll").string()),
             std::string::npos)
       << server.out;

@@ -23,8 +23,7 @@ std::string Quoted(const std::string& name) {
 // Why the name is not a plain file name, or "".
 std::string NameProblem(const std::string& name) {
   if (name.empty()) return "is empty";
-  if (name[0] == '/' || name[0] == '\\' ||
-      (name.size() >= 2 && name[1] == ':'))
+  if (name[0] == '/' || name[0] == '\\' || (name.size() >= 2 && name[1] == ':'))
     return "is an absolute path";
   if (name == "." || name == ".." || name.find("../") != std::string::npos ||
       name.find("..\\") != std::string::npos ||
@@ -92,12 +91,10 @@ bool UnpackCabinet(const std::string& bytes, const std::string& folder,
         }
       }
       content += gcab_file_get_size(file);
-      if (names->size() >= kMaxCabinetEntries ||
-          content > kMaxCabinetContent) {
+      if (names->size() >= kMaxCabinetEntries || content > kMaxCabinetContent) {
         g_slist_free(files);
         *why = "it holds more than " + std::to_string(kMaxCabinetEntries) +
-               " files or " + std::to_string(kMaxCabinetContent >> 20) +
-               " MiB";
+               " files or " + std::to_string(kMaxCabinetContent >> 20) + " MiB";
         return false;
       }
       gcab_file_set_extract_name(file, name.c_str());

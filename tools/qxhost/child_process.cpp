@@ -66,8 +66,8 @@ bool RunChild(const std::vector<std::string>& argv, ChildResult* result,
   Descriptor writeEnd(ends[1]);
   SpawnActions actions;
   if (!actions.ok() ||
-      posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null",
-                                       O_RDONLY, 0) != 0 ||
+      posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY,
+                                       0) != 0 ||
       posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), 1) != 0 ||
       posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), 2) != 0) {
     *error = "cannot prepare the child's files";

@@ -99,8 +99,9 @@ bool ParseCodebase(const std::string& attribute, Codebase* codebase,
     return false;
   }
   if (HasScheme(text)) {
-    *why = "it is a URL or a drive path; this host installs only from the "
-           "page's folder and never downloads";
+    *why =
+        "it is a URL or a drive path; this host installs only from the "
+        "page's folder and never downloads";
     return false;
   }
   if (text[0] == '/' || text[0] == '\\') {
@@ -114,8 +115,9 @@ bool ParseCodebase(const std::string& attribute, Codebase* codebase,
     if (end == std::string::npos) end = text.size();
     std::string decoded;
     if (!DecodeSegment(text.substr(start, end - start), &decoded)) {
-      *why = "it holds a broken escape, an escaped separator or a control "
-             "character";
+      *why =
+          "it holds a broken escape, an escaped separator or a control "
+          "character";
       return false;
     }
     if (decoded == "..") {

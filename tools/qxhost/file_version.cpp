@@ -111,8 +111,7 @@ std::string ClsidText(const CLSID& clsid) {
                 "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
                 static_cast<unsigned>(clsid.Data1), clsid.Data2, clsid.Data3,
                 clsid.Data4[0], clsid.Data4[1], clsid.Data4[2], clsid.Data4[3],
-                clsid.Data4[4], clsid.Data4[5], clsid.Data4[6],
-                clsid.Data4[7]);
+                clsid.Data4[4], clsid.Data4[5], clsid.Data4[6], clsid.Data4[7]);
   return text;
 }
 

@@ -66,24 +66,24 @@ bool StagingFolder::Open(const std::string& cacheFolder, std::string* error) {
     if (mkdir(prefix.c_str(), kFolderMode) == 0) {
       m_createdFolders.push_back(prefix);
     } else if (errno != EEXIST) {
-      *error = "cannot create the cache folder " + prefix + ": " +
-               strerror(errno);
+      *error =
+          "cannot create the cache folder " + prefix + ": " + strerror(errno);
       return false;
     }
     if (slash == std::string::npos) break;
   }
   char* real = realpath(cacheFolder.c_str(), nullptr);
   if (real == nullptr) {
-    *error = "cannot find the cache folder " + cacheFolder + ": " +
-             strerror(errno);
+    *error =
+        "cannot find the cache folder " + cacheFolder + ": " + strerror(errno);
     return false;
   }
   m_cache = real;
   free(real);
   std::string pattern = m_cache + kStagingTemplate;
   if (mkdtemp(&pattern[0]) == nullptr) {
-    *error = "cannot create a staging folder in " + m_cache + ": " +
-             strerror(errno);
+    *error =
+        "cannot create a staging folder in " + m_cache + ": " + strerror(errno);
     return false;
   }
   m_path = pattern;
@@ -108,8 +108,7 @@ bool StagingFolder::Commit(const std::string& classFolder,
   std::string saved = m_path + "/replaced";
   bool replacing = rename(target.c_str(), saved.c_str()) == 0;
   if (!replacing && errno != ENOENT) {
-    *error = "cannot move the earlier " + target + " aside: " +
-             strerror(errno);
+    *error = "cannot move the earlier " + target + " aside: " + strerror(errno);
     if (m_classFolderCreated) rmdir(classPath.c_str());
     return false;
   }

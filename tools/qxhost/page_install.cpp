@@ -125,8 +125,9 @@ bool ReadCodeDownload(const InfFile& inf, const CLSID& clsid,
     return false;
   }
   if (addCode->entries.size() > 1) {
-    *why = "its INF lists more than one file in [Add.Code]; this host "
-           "installs the object's library alone";
+    *why =
+        "its INF lists more than one file in [Add.Code]; this host "
+        "installs the object's library alone";
     return false;
   }
   const InfEntry& entry = addCode->entries[0];
@@ -153,8 +154,8 @@ bool ReadCodeDownload(const InfFile& inf, const CLSID& clsid,
     return false;
   }
   if (!IsSameGuid(named, clsid)) {
-    *why = "its INF installs class " + ClsidText(named) + ", not the object's " +
-           ClsidText(clsid);
+    *why = "its INF installs class " + ClsidText(named) +
+           ", not the object's " + ClsidText(clsid);
     return false;
   }
   std::string versionText;
@@ -200,8 +201,8 @@ bool StageAndCheck(const InstallSettings& settings, const CLSID& clsid,
     return false;
   }
   std::string cabinetFile;
-  if (!ResolveCodebase(settings.pageFolder, codebase.relativePath,
-                       &cabinetFile, why))
+  if (!ResolveCodebase(settings.pageFolder, codebase.relativePath, &cabinetFile,
+                       why))
     return false;
   std::string cabinet;
   if (!ReadInputFile(cabinetFile, &cabinet, why)) return false;
@@ -221,7 +222,8 @@ bool StageAndCheck(const InstallSettings& settings, const CLSID& clsid,
   // then unpacked: the page's folder may change meanwhile.
   std::string cabinetCopy = staging->path() + kCabinetCopy;
   if (!WriteNewFile(cabinetCopy, cabinet, why)) return false;
-  if (!SignatureTrusted(cabinetCopy, caFile, trusted, "the cabinet", why)) return false;
+  if (!SignatureTrusted(cabinetCopy, caFile, trusted, "the cabinet", why))
+    return false;
 
   std::vector<std::string> names;
   std::string problem;
@@ -310,8 +312,7 @@ InstallOutcome InstallIfNeeded(const InstallSettings& settings,
   for (char& c : versionFolder) {
     if (c == ',') c = '.';
   }
-  if (!staging.Commit(ClsidText(clsid), versionFolder, &installed,
-                      &problem)) {
+  if (!staging.Commit(ClsidText(clsid), versionFolder, &installed, &problem)) {
     *why = prefix + problem;
     return InstallOutcome::kRefused;
   }

@@ -1,9 +1,9 @@
 // Running a parsed page as a browser runs it for untrusted content: each
 // <object> (a nested one only as the fallback of an outer one that could
 // not be created) is installed from its codebase when its class is missing
-// or older than the page asks, created, checked for safety and bound to the global of
-// its id, unless a global of that name exists; then the JavaScript blocks
-// run in order. A failure is reported on stderr and the page goes on.
+// or older than the page asks, created, checked for safety and bound to the
+// global of its id, unless a global of that name exists; then the JavaScript
+// blocks run in order. A failure is reported on stderr and the page goes on.
 #pragma once
 #include <string>
 

@@ -1,8 +1,8 @@
 // The regsvr32 command, on the registration call a page's install uses too
-// (server_registration.h). The host keeps whatever the registry holds after the call, failed
-// or not: undoing a failed registration is the server's business (this
-// library undoes its own), and the real registry has no transaction to roll
-// back either.
+// (server_registration.h). The host keeps whatever the registry holds after the
+// call, failed or not: undoing a failed registration is the server's business
+// (this library undoes its own), and the real registry has no transaction to
+// roll back either.
 #include "tools/qxhost/regsvr32_command.h"
 
 #include <cstdio>
@@ -52,12 +52,9 @@ bool ParseRegsvr32Arguments(const std::vector<std::string>& words,
 int RunRegsvr32Command(const Regsvr32Request& request) {
   const char* exportName = RegistrationExportName(request.unregister);
   HRESULT status = S_OK;
-  RegistrationStep step =
-      CallServerRegistration(request.ansiLibrary, request.unregister, &status,
-                             [&] {
-                               std::printf("%s of %s\n", exportName,
-                                           request.library.c_str());
-                             });
+  RegistrationStep step = CallServerRegistration(
+      request.ansiLibrary, request.unregister, &status,
+      [&] { std::printf("%s of %s\n", exportName, request.library.c_str()); });
   if (step == RegistrationStep::kNotLoaded)
     return UnusableLibrary(status, "LoadLibrary " + request.library);
   if (step == RegistrationStep::kNoExport)

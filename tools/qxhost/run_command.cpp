@@ -67,10 +67,9 @@ int RunInSession(const RunRequest& request) {
   std::string error;
   ScriptSession session(/*untrusted=*/request.page || request.untrusted);
   if (!session.Open(&error)) return Failure(error);
-  int exitCode = request.page
-                     ? RunPage(&session, request.file, request.document,
-                               request.install)
-                     : RunScriptFile(&session, request, request.text);
+  int exitCode = request.page ? RunPage(&session, request.file,
+                                        request.document, request.install)
+                              : RunScriptFile(&session, request, request.text);
   session.Close();
   return exitCode;
 }
