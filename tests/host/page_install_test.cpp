@@ -345,15 +345,19 @@ TEST_F(PageInstall, InstallsTheSignedPackageOnceAndCreatesTheObject) {
   // No installer on the search path: the shell's file-not-found.
   EXPECT_EQ(first.out, "install status: -2\n");
   EXPECT_EQ(first.err, "");
+  // The cabinet's two files in their class and version folder, and no
+  // staging folder left beside them.
   const fs::path installed = Cache() / kProductClsid / "1.0.0.6";
-  EXPECT_EQ(TreeListing(installed),
-            "qxKorvex.dll " +
-                std::to_string(fs::file_size(fs::path(QX_WIN32_PACKAGE_DIR) /
-                                             "qxKorvex.dll")) +
-                "\nqxKorvex.inf " +
-                std::to_string(fs::file_size(fs::path(QX_WIN32_PACKAGE_DIR) /
-                                             "qxKorvex.inf")) +
-                "\n");
+  const std::string folder = std::string(kProductClsid) + "/";
+  EXPECT_EQ(
+      TreeListing(Cache()),
+      folder + "\n" + folder + "1.0.0.6/\n" + folder + "1.0.0.6/qxKorvex.dll " +
+          std::to_string(
+              fs::file_size(fs::path(QX_WIN32_PACKAGE_DIR) / "qxKorvex.dll")) +
+          "\n" + folder + "1.0.0.6/qxKorvex.inf " +
+          std::to_string(
+              fs::file_size(fs::path(QX_WIN32_PACKAGE_DIR) / "qxKorvex.inf")) +
+          "\n");
   HostRun server =
       m_sandbox.RunWithRegistry({"reg", "export",
                                  std::string("HKEY_CLASSES_ROOT\\CLSID\\") +
