@@ -277,6 +277,21 @@ TEST_F(PageInstall, UrlCodebasesAreRefused) {
   }
 }
 
+TEST_F(PageInstall, TrustFilesMustHoldCertificates) {
+  fs::path page = Page(ObjectTag("korvex", "qx.cab"));
+  fs::path text = m_sandbox.Write("not-pem.txt", "no certificate here\n");
+  HostRun run = m_sandbox.RunWithRegistry(
+      {"run", "--trust", text.string(), page.string()});
+  EXPECT_EQ(run.exitCode, hosttest::kExitUsage);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "qxhost: --trust: " + text.string() +
+                         " holds no PEM certificate (try 'qxhost --help')\n");
+  run = m_sandbox.RunWithRegistry({"run", "--trust"});
+  EXPECT_EQ(run.exitCode, hosttest::kExitUsage);
+  EXPECT_EQ(run.err,
+            "qxhost: option --trust needs a PEM file (try 'qxhost --help')\n");
+}
+
 // Registered at the version asked for, the class is created and the
 // codebase is not even looked at; asked for a later one, it is installed.
 TEST_F(PageInstall, RegisteredClassAtThatVersionNeedsNoInstall) {
@@ -377,6 +392,21 @@ TEST_F(PageInstall, InstallsTheSignedPackageOnceAndCreatesTheObject) {
   struct stat registryAfter = hosttest::StatOf(m_sandbox.registry());
   EXPECT_EQ(registryAfter.st_ino, registryBefore.st_ino);
   EXPECT_EQ(registryAfter.st_mtim.tv_nsec, registryBefore.st_mtim.tv_nsec);
+}
+
+TEST_F(PageInstall, CacheOptionChoosesTheCacheFolder) {
+  fs::copy_file(fs::path(QX_WIN32_PACKAGE_DIR) / "qxKorvex.cab",
+                m_site / "qxKorvex.cab");
+  fs::path page = Page(ObjectTag("korvex", "qxKorvex.cab#version=1,0,0,6"));
+  const fs::path chosen = m_sandbox.root() / "chosen cache";
+  HostRun run =
+      m_sandbox.RunWithRegistry({"run", "--trust", QX_WIN32_TEST_CA, "--cache",
+                                 chosen.string(), page.string()});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "created: true\n");
+  EXPECT_TRUE(
+      fs::is_regular_file(chosen / kProductClsid / "1.0.0.6" / "qxKorvex.dll"));
+  EXPECT_EQ(TreeListing(Cache()), "<none>");
 }
 #endif
 
