@@ -11,27 +11,12 @@
 
 #include <algorithm>
 
+#include "tools/qxhost/posix_holders.h"
+
 extern char** environ;
 
 namespace qxhost {
 namespace {
-
-// Closes a descriptor when it goes out of scope.
-class Descriptor {
- public:
-  explicit Descriptor(int fd = -1) : m_fd(fd) {}
-  ~Descriptor() { reset(); }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return m_fd; }
-  void reset(int fd = -1) {
-    if (m_fd >= 0) close(m_fd);
-    m_fd = fd;
-  }
-
- private:
-  int m_fd;
-};
 
 class SpawnActions {
  public:
@@ -62,8 +47,8 @@ bool RunChild(const std::vector<std::string>& argv, ChildResult* result,
     *error = std::string("cannot make a pipe: ") + strerror(errno);
     return false;
   }
-  Descriptor readEnd(ends[0]);
-  Descriptor writeEnd(ends[1]);
+  UniqueFd readEnd(ends[0]);
+  UniqueFd writeEnd(ends[1]);
   SpawnActions actions;
   if (!actions.ok() ||
       posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY,

@@ -26,6 +26,7 @@
 #include "tools/qxhost/inf_reader.h"
 #include "tools/qxhost/input_file.h"
 #include "tools/qxhost/install_cache.h"
+#include "tools/qxhost/posix_holders.h"
 #include "tools/qxhost/server_registration.h"
 #include "tools/qxhost/variant_bridge.h"
 
@@ -49,23 +50,23 @@ bool EndsWithInf(const std::string& name) {
 // A new file with exactly these bytes; false with *error otherwise.
 bool WriteNewFile(const std::string& path, const std::string& bytes,
                   std::string* error) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) {
+  UniqueFd file(
+      open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (!file) {
     *error = "cannot create " + path + ": " + std::strerror(errno);
     return false;
   }
   size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
+    ssize_t wrote = write(file.get(), bytes.data() + done, bytes.size() - done);
     if (wrote < 0 && errno == EINTR) continue;
     if (wrote <= 0) {
       *error = "cannot write " + path + ": " + std::strerror(errno);
-      close(fd);
       return false;
     }
     done += static_cast<size_t>(wrote);
   }
-  if (close(fd) != 0) {
+  if (close(file.release()) != 0) {
     *error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
   }
