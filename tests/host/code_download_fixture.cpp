@@ -26,11 +26,11 @@ bool WriteBytes(const fs::path& path, const std::string& bytes) {
   return static_cast<bool>(out);
 }
 
-// An EC key and a certificate for it: self-signed when issuer is empty,
-// else signed by issuer (its .pem and .key beside it).
+// An EC key and a certificate for it: self-signed when signedBy is empty,
+// else by the certificate named signedBy (its .pem and .key beside it).
 bool MakeCertificate(const fs::path& folder, const std::string& name,
                      const std::string& subject, bool authority,
-                     const std::string& issuer) {
+                     const std::string& signedBy) {
   const std::string key = (folder / (name + ".key")).string();
   const std::string pem = (folder / (name + ".pem")).string();
   if (!RunTool({QX_OPENSSL_PATH, "genpkey", "-algorithm", "EC", "-pkeyopt",
@@ -46,7 +46,7 @@ bool MakeCertificate(const fs::path& folder, const std::string& name,
                 "-addext", "basicConstraints=critical,CA:FALSE",
                 "-addext", "keyUsage=critical,digitalSignature",
                 "-addext", "extendedKeyUsage=codeSigning"};
-  if (issuer.empty()) {
+  if (signedBy.empty()) {
     std::vector<std::string> argv = {
         QX_OPENSSL_PATH, "req", "-x509", "-new",  "-sha256", "-days", "3650",
         "-key",          key,   "-subj", subject, "-out",    pem};
@@ -61,8 +61,8 @@ bool MakeCertificate(const fs::path& folder, const std::string& name,
   return RunTool(argv, folder) &&
          RunTool({QX_OPENSSL_PATH, "x509", "-req", "-sha256", "-days", "3650",
                   "-in", request, "-copy_extensions", "copy", "-CA",
-                  (folder / (issuer + ".pem")).string(), "-CAkey",
-                  (folder / (issuer + ".key")).string(), "-out", pem},
+                  (folder / (signedBy + ".pem")).string(), "-CAkey",
+                  (folder / (signedBy + ".key")).string(), "-out", pem},
                  folder);
 }
 

@@ -30,14 +30,14 @@ bool IsSpace(char c) { return c == ' ' || c == '\t'; }
 }  // namespace
 
 std::string FileVersion::Text() const {
-  return std::to_string(parts[0]) + "," + std::to_string(parts[1]) + "," +
-         std::to_string(parts[2]) + "," + std::to_string(parts[3]);
+  return std::to_string(numbers[0]) + "," + std::to_string(numbers[1]) + "," +
+         std::to_string(numbers[2]) + "," + std::to_string(numbers[3]);
 }
 
 bool ParseFileVersion(const std::string& text, FileVersion* version) {
   FileVersion parsed;
   size_t at = 0;
-  for (int part = 0; part < 4; ++part) {
+  for (int index = 0; index < 4; ++index) {
     while (at < text.size() && IsSpace(text[at])) ++at;
     size_t digits = 0;
     uint32_t value = 0;
@@ -48,9 +48,9 @@ bool ParseFileVersion(const std::string& text, FileVersion* version) {
       ++digits;
     }
     if (digits == 0) return false;
-    parsed.parts[part] = static_cast<uint16_t>(value);
+    parsed.numbers[index] = static_cast<uint16_t>(value);
     while (at < text.size() && IsSpace(text[at])) ++at;
-    if (part < 3) {
+    if (index < 3) {
       if (at >= text.size() || text[at] != ',') return false;
       ++at;
     }
@@ -76,10 +76,10 @@ bool ReadFileVersion(const std::string& ansiPath, FileVersion* version) {
   if (ReadLe32(fixed) != kFixedInfoSignature) return false;
   uint32_t high = ReadLe32(fixed + 8);
   uint32_t low = ReadLe32(fixed + 12);
-  version->parts[0] = static_cast<uint16_t>(high >> 16);
-  version->parts[1] = static_cast<uint16_t>(high & 0xFFFF);
-  version->parts[2] = static_cast<uint16_t>(low >> 16);
-  version->parts[3] = static_cast<uint16_t>(low & 0xFFFF);
+  version->numbers[0] = static_cast<uint16_t>(high >> 16);
+  version->numbers[1] = static_cast<uint16_t>(high & 0xFFFF);
+  version->numbers[2] = static_cast<uint16_t>(low >> 16);
+  version->numbers[3] = static_cast<uint16_t>(low & 0xFFFF);
   return true;
 }
 

@@ -1,4 +1,4 @@
-// Four-part file versions ("1,0,0,6"): as a page asks for one in its
+// Four-index file versions ("1,0,0,6"): as a page asks for one in its
 // codebase (#version=a,b,c,d), as a code-download INF states one
 // (FileVersion=), and as a library carries one in its version resource.
 #pragma once
@@ -11,10 +11,10 @@
 namespace qxhost {
 
 struct FileVersion {
-  uint16_t parts[4] = {0, 0, 0, 0};
+  uint16_t numbers[4] = {0, 0, 0, 0};
   uint64_t Ordinal() const {
-    return (uint64_t{parts[0]} << 48) | (uint64_t{parts[1]} << 32) |
-           (uint64_t{parts[2]} << 16) | parts[3];
+    return (uint64_t{numbers[0]} << 48) | (uint64_t{numbers[1]} << 32) |
+           (uint64_t{numbers[2]} << 16) | numbers[3];
   }
   std::string Text() const;  // "1,0,0,6"
 };
