@@ -57,6 +57,7 @@ HostSandbox::HostSandbox() {
   fs::create_directory(m_root / "work");
   m_environment["XDG_STATE_HOME"] = (m_root / "state").string();
   m_environment["HOME"] = (m_root / "home").string();
+  m_environment["XDG_CACHE_HOME"] = (m_root / "cache").string();
 }
 
 HostSandbox::~HostSandbox() {

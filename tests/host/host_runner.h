@@ -35,9 +35,9 @@ class HostSandbox {
   HostSandbox& operator=(const HostSandbox&) = delete;
 
   // qxhost with these arguments; the environment is the test's, with
-  // XDG_STATE_HOME and HOME pointing into the sandbox and the overrides
-  // applied (an empty value removes the variable). The process starts in
-  // the sandbox's work directory.
+  // XDG_STATE_HOME, XDG_CACHE_HOME and HOME pointing into the sandbox and the
+  // overrides applied (an empty value removes the variable). The process starts
+  // in the sandbox's work directory.
   HostRun Run(const std::vector<std::string>& arguments) const;
   // Run with "--registry <registry()>" in front.
   HostRun RunWithRegistry(const std::vector<std::string>& arguments) const;

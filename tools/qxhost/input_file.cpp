@@ -11,24 +11,12 @@
 
 #include <algorithm>
 
+#include "tools/qxhost/posix_holders.h"
+
 namespace qxhost {
 namespace {
 
 constexpr size_t kReadChunk = 65536;
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : m_fd(fd) {}
-  ~FileDescriptor() {
-    if (m_fd >= 0) close(m_fd);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
 
 std::string SystemError(const char* what, const std::string& path, int number) {
   return std::string(what) + " " + path + ": " + strerror(number);
@@ -51,7 +39,7 @@ std::string NotRegularFileReason(mode_t mode) {
 
 bool ReadInputFile(const std::string& path, std::string* bytes,
                    std::string* error) {
-  FileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (file.get() < 0) {
     int openError = errno;
     // A socket cannot be opened at all; say what it is rather than ENXIO.

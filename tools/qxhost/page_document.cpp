@@ -32,6 +32,8 @@ PageObject ReadObject(const GumboElement& element) {
   PageObject object;
   object.id = AttributeOf(element, "id");
   object.classId = AttributeOf(element, "classid");
+  object.hasCodebase = HasAttribute(element, "codebase");
+  object.codebase = AttributeOf(element, "codebase");
   object.line = static_cast<int>(element.start_pos.line);
   for (unsigned i = 0; i < element.children.length; ++i) {
     const auto* child = static_cast<const GumboNode*>(element.children.data[i]);

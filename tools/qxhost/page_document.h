@@ -12,6 +12,9 @@ namespace qxhost {
 struct PageObject {
   std::string id;
   std::string classId;  // the classid attribute as written
+  // The codebase attribute as written: where the class's package is.
+  bool hasCodebase = false;
+  std::string codebase;
   bool hasParams = false;
   int line = 0;
   // The <object> this one is fallback content of (its index in

@@ -131,7 +131,7 @@ enum class Binding {
 };
 
 Binding BindObject(ScriptSession* session, const std::string& fileName,
-                   const PageObject& object) {
+                   const PageObject& object, const InstallSettings& install) {
   duk_context* context = session->context();
   if (object.id.empty()) {
     Report(fileName, object.line, "object without id: not created");
@@ -159,6 +159,15 @@ Binding BindObject(ScriptSession* session, const std::string& fileName,
                "' (expected clsid:XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX)");
     return Binding::kNotCreated;
   }
+  // As a browser's code download: a class that is missing, or older than
+  // the page asks, is installed from the codebase first; a refused install
+  // leaves the object not created, so its fallback content is used.
+  std::string why;
+  if (InstallIfNeeded(install, object, clsid, &why) ==
+      InstallOutcome::kRefused) {
+    Report(fileName, object.line, name + ": " + why);
+    return Binding::kNotCreated;
+  }
   ComPtr<IDispatch> dispatch;
   bool refused = false;
   HRESULT hr = CreateScriptObject(clsid, /*untrusted=*/true, object.hasParams,
@@ -179,7 +188,7 @@ Binding BindObject(ScriptSession* session, const std::string& fileName,
 }  // namespace
 
 int RunPage(ScriptSession* session, const std::string& fileName,
-            const PageDocument& page) {
+            const PageDocument& page, const InstallSettings& install) {
   DefinePageGlobals(session->context());
   DefineActiveXObject(session->context());
   if (page.parseErrors > 0) {
@@ -198,7 +207,7 @@ int RunPage(ScriptSession* session, const std::string& fileName,
       bindings.push_back(Binding::kFallback);
       continue;
     }
-    bindings.push_back(BindObject(session, fileName, object));
+    bindings.push_back(BindObject(session, fileName, object, install));
   }
 
   bool allRan = true;

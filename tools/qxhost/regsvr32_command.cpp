@@ -1,32 +1,18 @@
-// The regsvr32 command. COM is initialised around the call because servers
-// may use the runtime while they register (the system's regsvr32 does the
-// same). The host keeps whatever the registry holds after the call, failed
-// or not: undoing a failed registration is the server's business (this
-// library undoes its own), and the real registry has no transaction to roll
-// back either.
+// The regsvr32 command, on the registration call a page's install uses too
+// (server_registration.h). The host keeps whatever the registry holds after the
+// call, failed or not: undoing a failed registration is the server's business
+// (this library undoes its own), and the real registry has no transaction to
+// roll back either.
 #include "tools/qxhost/regsvr32_command.h"
-
-#include <windows.h>
-#include <objbase.h>
 
 #include <cstdio>
 
-#include "base/holders.h"
 #include "tools/qxhost/argument_text.h"
 #include "tools/qxhost/host_output.h"
+#include "tools/qxhost/server_registration.h"
 
 namespace qxhost {
 namespace {
-
-constexpr char kRegisterExport[] = "DllRegisterServer";
-constexpr char kUnregisterExport[] = "DllUnregisterServer";
-
-typedef HRESULT(STDAPICALLTYPE* RegistrationFunction)();
-
-HRESULT LastErrorAsHresult() {
-  DWORD error = GetLastError();
-  return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
-}
 
 // A library that cannot serve the command is the caller's mistake, not a
 // status of the server: "error: 0x%08X <what>" and the usage exit code.
@@ -64,22 +50,15 @@ bool ParseRegsvr32Arguments(const std::vector<std::string>& words,
 }
 
 int RunRegsvr32Command(const Regsvr32Request& request) {
-  const char* exportName =
-      request.unregister ? kUnregisterExport : kRegisterExport;
-  UniqueLibrary library(LoadLibraryA(request.ansiLibrary.c_str()));
-  if (!library)
-    return UnusableLibrary(LastErrorAsHresult(),
-                           "LoadLibrary " + request.library);
-  auto registration = reinterpret_cast<RegistrationFunction>(
-      reinterpret_cast<void (*)()>(GetProcAddress(library.get(), exportName)));
-  if (registration == nullptr)
-    return UnusableLibrary(LastErrorAsHresult(),
-                           request.library + " has no " + exportName);
-
-  std::printf("%s of %s\n", exportName, request.library.c_str());
-  HRESULT init = CoInitialize(/*pvReserved=*/nullptr);
-  HRESULT status = registration();
-  if (SUCCEEDED(init)) CoUninitialize();
+  const char* exportName = RegistrationExportName(request.unregister);
+  HRESULT status = S_OK;
+  RegistrationStep step = CallServerRegistration(
+      request.ansiLibrary, request.unregister, &status,
+      [&] { std::printf("%s of %s\n", exportName, request.library.c_str()); });
+  if (step == RegistrationStep::kNotLoaded)
+    return UnusableLibrary(status, "LoadLibrary " + request.library);
+  if (step == RegistrationStep::kNoExport)
+    return UnusableLibrary(status, request.library + " has no " + exportName);
   std::printf("0x%08X\n", static_cast<unsigned>(status));
   std::fflush(stdout);
   return status == S_OK ? kExitSuccess : kExitFailure;

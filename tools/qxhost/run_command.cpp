@@ -11,10 +11,12 @@
 #include <cstdlib>
 #include <new>
 
+#include "tools/qxhost/codebase.h"
 #include "tools/qxhost/host_output.h"
 #include "tools/qxhost/input_file.h"
 #include "tools/qxhost/page_document.h"
 #include "tools/qxhost/page_runner.h"
+#include "tools/qxhost/registry_session.h"
 #include "tools/qxhost/script_globals.h"
 #include "tools/qxhost/script_objects.h"
 #include "tools/qxhost/script_session.h"
@@ -65,11 +67,32 @@ int RunInSession(const RunRequest& request) {
   std::string error;
   ScriptSession session(/*untrusted=*/request.page || request.untrusted);
   if (!session.Open(&error)) return Failure(error);
-  int exitCode = request.page
-                     ? RunPage(&session, request.file, request.document)
-                     : RunScriptFile(&session, request, request.text);
+  int exitCode = request.page ? RunPage(&session, request.file,
+                                        request.document, request.install)
+                              : RunScriptFile(&session, request, request.text);
   session.Close();
   return exitCode;
+}
+
+constexpr char kCertificateMarker[] = "-----BEGIN CERTIFICATE-----";
+
+// Reads a --trust file into the bundle: PEM text with at least one
+// certificate. False with *error (a usage error) otherwise.
+bool AddTrustFile(const std::string& file, std::string* bundle,
+                  std::string* error) {
+  std::string text;
+  std::string reason;
+  if (!ReadInputFile(file, &text, &reason)) {
+    *error = "--trust: " + reason;
+    return false;
+  }
+  if (text.find(kCertificateMarker) == std::string::npos) {
+    *error = "--trust: " + file + " holds no PEM certificate";
+    return false;
+  }
+  if (!bundle->empty() && bundle->back() != '\n') *bundle += '\n';
+  *bundle += text;
+  return true;
 }
 
 }  // namespace
@@ -92,6 +115,18 @@ bool ParseRunArguments(const std::vector<std::string>& words,
                  "' is not a number of seconds above 0 and up to 86400";
         return false;
       }
+    } else if (word == "--trust" || word == "--cache") {
+      if (index + 1 >= words.size() || words[index + 1].empty()) {
+        *error = "option " + word +
+                 (word == "--trust" ? " needs a PEM file" : " needs a folder");
+        return false;
+      }
+      const std::string& value = words[++index];
+      if (word == "--cache") {
+        request->install.cacheFolder = AbsolutePath(value);
+      } else if (!AddTrustFile(value, &request->install.trustPem, error)) {
+        return false;
+      }
     } else if (word == "--") {
       ++index;
       break;
@@ -103,13 +138,16 @@ bool ParseRunArguments(const std::vector<std::string>& words,
     }
   }
   if (index >= words.size() || words[index].empty()) {
-    *error = "usage: run [--untrusted] [--timeout SECONDS] FILE [ARGS...]";
+    *error =
+        "usage: run [--untrusted] [--timeout SECONDS] [--trust FILE.pem]... "
+        "[--cache DIR] FILE [ARGS...]";
     return false;
   }
   request->file = words[index];
   request->arguments.assign(words.begin() + static_cast<long>(index) + 1,
                             words.end());
   request->page = IsPage(request->file);
+  if (request->page) request->install.pageFolder = PageFolderOf(request->file);
   if (ReadInputFile(request->file, &request->text, &request->readError) &&
       request->page) {
     std::string parseError;

@@ -1,12 +1,16 @@
-// "run [--untrusted] [--timeout SECONDS] FILE [ARGS...]": runs a script
-// with automation objects. A .js file runs trusted, with WScript; an .html
-// or .htm file runs as an untrusted page. --untrusted runs a .js under the
-// page's rules for objects.
+// "run [--untrusted] [--timeout SECONDS] [--trust FILE.pem]... [--cache DIR]
+// FILE [ARGS...]": runs a script with automation objects. A .js file runs
+// trusted, with WScript; an .html or .htm file runs as an untrusted page.
+// --untrusted runs a .js under the page's rules for objects. --trust and
+// --cache are for a page's install from an <object>'s codebase
+// (page_install.h): the certificates its signatures must chain to, and the
+// cache folder.
 #pragma once
 #include <string>
 #include <vector>
 
 #include "tools/qxhost/page_document.h"
+#include "tools/qxhost/page_install.h"
 
 namespace qxhost {
 
@@ -21,6 +25,8 @@ struct RunRequest {
   std::string text;                    // the file, read while parsing
   bool page = false;                   // an .html or .htm file
   PageDocument document;               // a page, parsed while parsing
+  // The --trust files, read while parsing, and --cache; the page's folder.
+  InstallSettings install;
   // Why the file could not be read or, for a page, parsed; a failure, not
   // a usage error.
   std::string readError;

@@ -1,0 +1,27 @@
+// Holders for the GLib objects the cabinet reader uses, on the one holder
+// template of base/holders.h: a GObject reference, a GError, GBytes.
+#pragma once
+#include <glib-object.h>
+#include <glib.h>
+
+#include "base/holders.h"
+
+namespace qxhost {
+
+template <typename T>
+struct GObjectTraits {
+  using Type = T*;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type object) { g_object_unref(object); }
+};
+struct GErrorTraits {
+  using Type = GError*;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type error) { g_error_free(error); }
+};
+
+template <typename T>
+using UniqueGObject = UniqueHandle<GObjectTraits<T>>;
+using UniqueGError = UniqueHandle<GErrorTraits>;
+
+}  // namespace qxhost
