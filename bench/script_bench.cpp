@@ -1,7 +1,8 @@
 // Speed of calling an automation object from JavaScript through the host's
 // bridge: o.install() and a property read per call, against the same call
-// made straight through IDispatch::Invoke, on the hand-written test server;
-// and of running a page's many script blocks.
+// made straight through IDispatch::Invoke, on the hand-written test server,
+// and against the engine's own floor for a Proxy method call; and of
+// running a page's many script blocks.
 #include <benchmark/benchmark.h>
 #include <windows.h>
 #include <objbase.h>
@@ -97,6 +98,52 @@ BENCHMARK(BM_PageScriptBlocks)
     ->Range(1 << 10, 1 << 16)
     ->Unit(benchmark::kMillisecond)
     ->Complexity(benchmark::oN);
+
+// The engine's own floor for o.install(): a Proxy whose native get trap
+// hands back one native function made beforehand, which answers at once.
+duk_ret_t FloorMethod(duk_context* context) {
+  duk_push_int(context, 1);
+  return 1;
+}
+
+duk_ret_t FloorGet(duk_context* context) {
+  duk_push_global_stash(context);
+  duk_get_prop_string(context, -1, "floorMethod");
+  return 1;
+}
+
+void BM_EngineProxyMethodCall(benchmark::State& state) {
+  qxhost::ScriptSession session(/*untrusted=*/false);
+  std::string error;
+  if (!session.Open(&error)) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  duk_context* context = session.context();
+  duk_push_global_stash(context);
+  duk_push_c_function(context, FloorMethod, DUK_VARARGS);
+  duk_put_prop_string(context, -2, "floorMethod");
+  duk_pop(context);
+  duk_push_object(context);  // the target
+  duk_push_object(context);  // the handler
+  duk_push_c_function(context, FloorGet, 3);
+  duk_put_prop_string(context, -2, "get");
+  duk_push_proxy(context, /*proxy_flags=*/0);
+  duk_put_global_string(context, "o");
+  if (session.Run("floor.js", "function call() { return o.install(); }", 1) !=
+      qxhost::RunOutcome::kCompleted) {
+    state.SkipWithError("the setup script failed");
+    return;
+  }
+  for (auto _ : state) {
+    duk_get_global_string(context, "call");
+    duk_pcall(context, 0);
+    benchmark::DoNotOptimize(duk_get_int(context, -1));
+    duk_pop(context);
+  }
+  session.Close();
+}
+BENCHMARK(BM_EngineProxyMethodCall);
 
 // The floor: the same method call from C++, name already resolved.
 void BM_DirectInvoke(benchmark::State& state) {

@@ -39,6 +39,25 @@ try { new ActiveXObject("QxHostTest.Missing"); } catch (e) { WScript.Echo(e.numb
   ExpectAllReleasedAndUnloaded();
 }
 
+// A method is one function per object: the same each time it is read, still
+// calling its own object when script has let go of the object itself, and
+// never another object's.
+TEST_F(HostRunScript, MethodIsOneFunctionOfItsObject) {
+  HostRun run = RunFile("methods.js", R"(
+var a = new ActiveXObject("QxHostTest.Safe");
+var b = new ActiveXObject("QxHostTest.Safe");
+var held = a.install;
+WScript.Echo(held === a.install, held === b.install);
+b.install(); b.install();
+a = null;
+WScript.Echo(held(), held(), b.calls);
+)");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Lines(run.out),
+            (std::vector<std::string>{"true false", "0 0 2"}));
+  ExpectAllReleasedAndUnloaded();
+}
+
 TEST_F(HostRunScript, ValuesCrossInBothDirections) {
   HostRun run = RunFile("values.js", R"(
 var o = new ActiveXObject("clsid:{6A1D0C35-52B1-4E7C-9E0B-3D1F2C6B7A01}");

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "tools/qxhost/engine_text.h"
@@ -28,6 +29,9 @@ constexpr char kTargetKey[] =
 constexpr char kDispidKey[] =
     "\xFF"
     "qxDispid";
+constexpr char kMethodKeyPrefix[] =
+    "\xFF"
+    "qxMethod";
 constexpr char kHandlerKey[] = "qxhost.dispatchHandler";
 
 constexpr DISPID kDispidPropertyPut = -3;
@@ -223,16 +227,24 @@ DispatchMember* FindMember(duk_context* context, DispatchHandle* handle,
   return &handle->members.emplace(std::move(key), member).first->second;
 }
 
+// A method's function carries its member id as its magic number when the id
+// fits one, else under kDispidKey with this magic.
+constexpr int kDispidInProperty = -32768;
+
 duk_ret_t CallMethod(duk_context* context) {
   ThrowIfQuitting(context);
   duk_idx_t count = duk_get_top(context);
+  DISPID id = duk_get_current_magic(context);
   duk_push_current_function(context);
-  duk_get_prop_string(context, -1, kTargetKey);
-  DispatchHandle* handle = HandleOf(context, -1);
-  duk_get_prop_string(context, -2, kDispidKey);
-  auto id = static_cast<DISPID>(duk_get_int(context, -1));
-  duk_pop_3(context);
-  if (handle == nullptr) {
+  duk_get_prop_string(context, -1, kHandleKey);
+  auto* handle = static_cast<DispatchHandle*>(duk_get_pointer(context, -1));
+  if (id == kDispidInProperty) {
+    duk_get_prop_string(context, -2, kDispidKey);
+    id = static_cast<DISPID>(duk_get_int(context, -1));
+    duk_pop(context);
+  }
+  duk_pop_2(context);
+  if (handle == nullptr || !ScriptSession::From(context)->Owns(handle)) {
     PushAutomationError(context, E_UNEXPECTED, "the object has been released");
     return duk_throw(context);
   }
@@ -242,13 +254,38 @@ duk_ret_t CallMethod(duk_context* context) {
   return 1;
 }
 
-void PushMethod(duk_context* context, DISPID id) {
-  duk_push_c_function(context, HostFunction<CallMethod>, DUK_VARARGS);
-  // The function keeps the object alive while script holds the method.
-  duk_dup(context, 0);
-  duk_put_prop_string(context, -2, kTargetKey);
-  duk_push_int(context, id);
-  duk_put_prop_string(context, -2, kDispidKey);
+// Pushes the script function of a method of the target at index 0. One
+// function serves every call of a member, since making one per call is most
+// of what a call from script would cost. The target keeps it under the
+// member's id and it keeps the target; the collector breaks the cycle once
+// script lets go of both.
+void PushMethod(duk_context* context, DispatchHandle* handle,
+                DispatchMember* member) {
+  if (member->method != nullptr) {
+    duk_push_heapptr(context, member->method);
+    return;
+  }
+  const std::string key = kMethodKeyPrefix + std::to_string(member->id);
+  if (!duk_get_prop_string(context, 0, key.c_str())) {
+    duk_pop(context);
+    duk_push_c_function(context, HostFunction<CallMethod>, DUK_VARARGS);
+    // The target keeps the object alive while script holds the method; the
+    // handle is the target's, read without going through it.
+    duk_dup(context, 0);
+    duk_put_prop_string(context, -2, kTargetKey);
+    duk_push_pointer(context, handle);
+    duk_put_prop_string(context, -2, kHandleKey);
+    if (member->id > kDispidInProperty && member->id <= 32767) {
+      duk_set_magic(context, -1, static_cast<int>(member->id));
+    } else {
+      duk_set_magic(context, -1, kDispidInProperty);
+      duk_push_int(context, member->id);
+      duk_put_prop_string(context, -2, kDispidKey);
+    }
+    duk_dup_top(context);
+    duk_put_prop_string(context, 0, key.c_str());
+  }
+  member->method = duk_get_heapptr(context, -1);
 }
 
 // toString and valueOf of an object that has no such members: its value
@@ -282,7 +319,7 @@ bool GetMember(duk_context* context, DispatchHandle* handle) {
     return true;
   }
   if (member->kind == MemberKind::kMethod) {
-    PushMethod(context, member->id);
+    PushMethod(context, handle, member);
     return true;
   }
   if (member->kind == MemberKind::kProperty)
@@ -300,7 +337,7 @@ bool GetMember(duk_context* context, DispatchHandle* handle) {
     succeeded = PushVariant(context, result, &failure);
   } else if (MeansMethod(failure.hr)) {
     member->kind = MemberKind::kMethod;
-    PushMethod(context, member->id);
+    PushMethod(context, handle, member);
   } else {
     succeeded = false;
   }

@@ -21,6 +21,9 @@ enum class MemberKind { kUnknown, kMethod, kProperty };
 struct DispatchMember {
   DISPID id = DISPID_UNKNOWN;
   MemberKind kind = MemberKind::kUnknown;
+  // A method's script function, made on first use and kept by the
+  // object's script target (so valid while the handle is).
+  void* method = nullptr;
 };
 
 // What the session holds for one object handed to script.
