@@ -58,6 +58,25 @@ WScript.Echo(held(), held(), b.calls);
   ExpectAllReleasedAndUnloaded();
 }
 
+// Script strings reach the terminal as UTF-8: a surrogate pair as one code
+// point even where a long string is written in pieces, a surrogate alone as
+// U+FFFD.
+TEST_F(HostRunScript, EchoWritesPairsWholeAndLoneSurrogatesReplaced) {
+  HostRun run = RunFile("text.js", R"(
+var s = "";
+for (var i = 0; i < 20000; ++i) s += "\uD83D\uDE00";
+WScript.Echo(s);
+WScript.Echo("a\uD800b\uDC00c");
+)");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::string smiles;
+  for (int i = 0; i < 20000; ++i) smiles += "\xF0\x9F\x98\x80";
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_TRUE(lines[0] == smiles) << "pairs were split";
+  EXPECT_EQ(lines[1], "a\xEF\xBF\xBD" "b\xEF\xBF\xBD" "c");
+}
+
 TEST_F(HostRunScript, ValuesCrossInBothDirections) {
   HostRun run = RunFile("values.js", R"(
 var o = new ActiveXObject("clsid:{6A1D0C35-52B1-4E7C-9E0B-3D1F2C6B7A01}");

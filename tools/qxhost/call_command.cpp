@@ -11,6 +11,7 @@
 
 #include <cstdio>
 
+#include "base/last_error.h"
 #include "base/holders.h"
 #include "installer/iinstall_korvex.h"
 #include "tools/qxhost/argument_text.h"
@@ -33,11 +34,6 @@ Function ExportOf(HMODULE library, const char* name) {
   // Through the generic function pointer type, which converts to any other.
   return reinterpret_cast<Function>(
       reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
-}
-
-HRESULT LastErrorAsHresult() {
-  DWORD error = GetLastError();
-  return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
 }
 
 // The method call on a created object; the interface is released before
@@ -77,7 +73,7 @@ int CreateFromLibrary(GetClassObjectFunction getClassObject,
 int CallThroughLibrary(const CallRequest& request, LONG* status) {
   UniqueLibrary library(LoadLibraryA(request.ansiLibrary.c_str()));
   if (!library)
-    return HresultError(LastErrorAsHresult(), "LoadLibrary " + request.library);
+    return HresultError(LastErrorStatus(), "LoadLibrary " + request.library);
   std::printf("loaded %s\n", request.library.c_str());
 
   auto getClassObject =
@@ -85,7 +81,7 @@ int CallThroughLibrary(const CallRequest& request, LONG* status) {
   auto canUnloadNow =
       ExportOf<CanUnloadNowFunction>(library.get(), kCanUnloadNowExport);
   if (getClassObject == nullptr || canUnloadNow == nullptr) {
-    HRESULT hr = LastErrorAsHresult();
+    HRESULT hr = LastErrorStatus();
     return HresultError(hr, request.library + " is not an in-process server");
   }
 

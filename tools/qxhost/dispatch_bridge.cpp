@@ -34,11 +34,9 @@ constexpr char kMethodKeyPrefix[] =
     "qxMethod";
 constexpr char kHandlerKey[] = "qxhost.dispatchHandler";
 
-constexpr DISPID kDispidPropertyPut = -3;
 // Far longer than any member name; a longer one is not looked up.
 constexpr size_t kMaxMemberNameLength = 1024;
 
-constexpr HRESULT kParamNotOptional = static_cast<HRESULT>(0x8002000F);
 const IID kNullIid = {};
 constexpr LCID kLocale = LOCALE_USER_DEFAULT;
 
@@ -110,7 +108,7 @@ bool InvokeMember(duk_context* context, DispatchHandle* handle, DISPID id,
   }
   bool succeeded = converted;
   if (converted) {
-    DISPID named = kDispidPropertyPut;
+    DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS parameters = {arguments.data(), nullptr,
                              static_cast<UINT>(count), 0};
     if (flags & DISPATCH_PROPERTYPUT) {
@@ -182,7 +180,7 @@ MemberKind KindFromTypeInfo(DispatchHandle* handle, DISPID id) {
 // with one of these.
 bool MeansMethod(HRESULT hr) {
   return hr == DISP_E_MEMBERNOTFOUND || hr == DISP_E_BADPARAMCOUNT ||
-         hr == kParamNotOptional;
+         hr == DISP_E_PARAMNOTOPTIONAL;
 }
 
 void PushNoMember(duk_context* context, HRESULT hr, const char* name,

@@ -34,57 +34,6 @@ char32_t DecodeOne(const unsigned char* text, size_t length, size_t* index) {
   return value > 0x10FFFF ? kReplacement : value;
 }
 
-void AppendUtf8(char32_t value, std::string* out) {
-  if (value < 0x80) {
-    out->push_back(static_cast<char>(value));
-  } else if (value < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (value >> 6)));
-    out->push_back(static_cast<char>(0x80 | (value & 0x3F)));
-  } else if (value < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (value >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((value >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (value & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (value >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((value >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((value >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (value & 0x3F)));
-  }
-}
-
-bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit < 0xDC00; }
-bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit < 0xE000; }
-
-// Code points of engine text for the terminal: a surrogate pair, encoded as
-// two CESU-8 sequences, becomes one code point, and a surrogate alone
-// U+FFFD.
-template <typename Emit>
-void ForEachCodePoint(const char* text, size_t length, Emit emit) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-  size_t index = 0;
-  char32_t pendingHigh = 0;
-  while (index < length) {
-    char32_t value = DecodeOne(bytes, length, &index);
-    if (pendingHigh != 0) {
-      if (IsLowSurrogate(value)) {
-        emit(0x10000 + ((pendingHigh - 0xD800) << 10) + (value - 0xDC00));
-        pendingHigh = 0;
-        continue;
-      }
-      emit(kReplacement);
-      pendingHigh = 0;
-    }
-    if (IsHighSurrogate(value)) {
-      pendingHigh = value;
-    } else if (IsLowSurrogate(value)) {
-      emit(kReplacement);
-    } else {
-      emit(value);
-    }
-  }
-  if (pendingHigh != 0) emit(kReplacement);
-}
-
 // Where text may be cut at or before maxBytes without splitting a sequence.
 size_t CutPoint(const char* text, size_t length, size_t maxBytes) {
   if (length <= maxBytes) return length;
@@ -97,6 +46,28 @@ size_t CutPoint(const char* text, size_t length, size_t maxBytes) {
 }
 
 constexpr char kCutMark[] = "...";
+
+// A high surrogate's CESU-8 sequence: ED A0..AF xx.
+bool IsHighSurrogateSequence(const char* text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  return bytes[0] == 0xED && (bytes[1] & 0xF0) == 0xA0;
+}
+
+// Appends text (whole sequences, no pair split) as UTF-8, as the platform
+// encodes UTF-16: a pair becomes one code point, a surrogate alone U+FFFD.
+void AppendAsUtf8(const char* text, size_t length, std::string* out) {
+  if (length == 0) return;
+  const std::u16string units = EngineTextToUtf16(text, length);
+  const LPCWSTR wide = reinterpret_cast<LPCWSTR>(units.data());
+  const int count = static_cast<int>(units.size());
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, count, nullptr, 0,
+                                        nullptr, nullptr);
+  if (bytes <= 0) return;
+  const size_t start = out->size();
+  out->resize(start + static_cast<size_t>(bytes));
+  WideCharToMultiByte(CP_UTF8, 0, wide, count, &(*out)[start], bytes, nullptr,
+                      nullptr);
+}
 
 }  // namespace
 
@@ -170,8 +141,7 @@ std::string EngineTextToUtf8(const char* text, size_t length, size_t maxBytes) {
   size_t kept = CutPoint(text, length, maxBytes);
   std::string out;
   out.reserve(kept + sizeof kCutMark);
-  ForEachCodePoint(text, kept,
-                   [&out](char32_t value) { AppendUtf8(value, &out); });
+  AppendAsUtf8(text, kept, &out);
   if (kept < length) out += kCutMark;
   return out;
 }
@@ -179,21 +149,22 @@ std::string EngineTextToUtf8(const char* text, size_t length, size_t maxBytes) {
 bool WriteEngineTextAsUtf8(const char* text, size_t length, std::FILE* file) {
   constexpr size_t kPiece = 16384;
   std::string buffer;
-  buffer.reserve(kPiece + 4);
   bool written = true;
-  ForEachCodePoint(text, length, [&](char32_t value) {
-    AppendUtf8(value, &buffer);
-    if (buffer.size() >= kPiece) {
-      written =
-          std::fwrite(buffer.data(), 1, buffer.size(), file) == buffer.size() &&
-          written;
-      buffer.clear();
-    }
-  });
-  if (!buffer.empty())
+  while (length > 0) {
+    // Pieces end between sequences, and never between the two halves of a
+    // pair, which only together make one code point.
+    size_t piece = CutPoint(text, length, kPiece);
+    if (piece < length && piece >= 3 &&
+        IsHighSurrogateSequence(text + piece - 3))
+      piece -= 3;
+    buffer.clear();
+    AppendAsUtf8(text, piece, &buffer);
     written =
         std::fwrite(buffer.data(), 1, buffer.size(), file) == buffer.size() &&
         written;
+    text += piece;
+    length -= piece;
+  }
   return written;
 }
 

@@ -5,17 +5,13 @@
 
 #include <objbase.h>
 
+#include "base/last_error.h"
 #include "base/holders.h"
 
 namespace qxhost {
 namespace {
 
 typedef HRESULT(STDAPICALLTYPE* RegistrationFunction)();
-
-HRESULT LastErrorAsHresult() {
-  DWORD error = GetLastError();
-  return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
-}
 
 }  // namespace
 
@@ -28,14 +24,14 @@ RegistrationStep CallServerRegistration(
     const std::function<void()>& beforeCall) {
   UniqueLibrary library(LoadLibraryA(ansiLibrary.c_str()));
   if (!library) {
-    *hr = LastErrorAsHresult();
+    *hr = LastErrorStatus();
     return RegistrationStep::kNotLoaded;
   }
   auto registration =
       reinterpret_cast<RegistrationFunction>(reinterpret_cast<void (*)()>(
           GetProcAddress(library.get(), RegistrationExportName(unregister))));
   if (registration == nullptr) {
-    *hr = LastErrorAsHresult();
+    *hr = LastErrorStatus();
     return RegistrationStep::kNoExport;
   }
   if (beforeCall) beforeCall();
