@@ -20,12 +20,6 @@ bool ByteSource::ReadBlock(uint64_t offset, uint64_t count,
   return count == 0 || Read(offset, static_cast<size_t>(count), out->data());
 }
 
-bool MemorySource::Read(uint64_t offset, size_t count, void* out) const {
-  if (!Holds(offset, count)) return false;
-  if (count != 0) memcpy(out, m_data + offset, count);
-  return true;
-}
-
 FileSource::~FileSource() {
   if (m_fd >= 0) close(m_fd);
 }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "byte_view.h"
+
 namespace qxplatform {
 namespace internal {
 
@@ -28,15 +30,18 @@ class ByteSource {
   bool ReadBlock(uint64_t offset, uint64_t count, std::vector<BYTE>* out) const;
 };
 
+// Bytes in memory, read through the one bounded view of them.
 class MemorySource : public ByteSource {
  public:
-  MemorySource(const BYTE* data, size_t size) : m_data(data), m_size(size) {}
-  uint64_t Size() const override { return m_size; }
-  bool Read(uint64_t offset, size_t count, void* out) const override;
+  MemorySource(const BYTE* data, size_t size) : m_view(data, size) {}
+  uint64_t Size() const override { return m_view.size(); }
+  bool Read(uint64_t offset, size_t count, void* out) const override {
+    return offset <= static_cast<uint64_t>(INT64_MAX) &&
+           m_view.Bytes(static_cast<int64_t>(offset), out, count);
+  }
 
  private:
-  const BYTE* m_data;
-  size_t m_size;
+  ByteView m_view;
 };
 
 // A regular file, read with positioned reads; a file that shrinks under
