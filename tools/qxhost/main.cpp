@@ -14,15 +14,10 @@
 #include <qxplatform/controls.h>
 
 #include "base/result_macros.h"
-#include "tools/qxhost/call_command.h"
+#include "tools/qxhost/command_table.h"
 #include "tools/qxhost/host_output.h"
 #include "tools/qxhost/options.h"
-#include "tools/qxhost/reg_commands.h"
 #include "tools/qxhost/registry_session.h"
-#include "tools/qxhost/regsvr32_command.h"
-#include "tools/qxhost/run_command.h"
-#include "tools/qxhost/script_command.h"
-#include "tools/qxhost/typelib_command.h"
 
 namespace {
 
@@ -36,51 +31,6 @@ void PrintFailure(const char* file, int line, const char* expression,
                static_cast<unsigned>(hr), expression);
 }
 
-struct Requests {
-  RegRequest reg;
-  CallRequest call;
-  ScriptRequest script;
-  Regsvr32Request regsvr32;
-  TypelibRequest typelib;
-  RunRequest run;
-};
-
-bool ParseCommand(const HostOptions& options, Requests* requests,
-                  std::string* error) {
-  if (options.command == "reg")
-    return ParseRegArguments(options.arguments, &requests->reg, error);
-  if (options.command == "call")
-    return ParseCallArguments(options.arguments, &requests->call, error);
-  if (options.command == "regsvr32")
-    return ParseRegsvr32Arguments(options.arguments, &requests->regsvr32,
-                                  error);
-  if (options.command == "typelib")
-    return ParseTypelibArguments(options.arguments, &requests->typelib, error);
-  if (options.command == "run")
-    return ParseRunArguments(options.arguments, &requests->run, error);
-  return ParseScriptArguments(options.arguments, &requests->script, error);
-}
-
-// Why the command's input file could not be read, or empty: only the
-// command that was parsed read a file.
-const std::string& InputError(const Requests& requests) {
-  if (!requests.reg.readError.empty()) return requests.reg.readError;
-  if (!requests.run.readError.empty()) return requests.run.readError;
-  return requests.script.readError;
-}
-
-int RunCommand(const HostOptions& options, const Requests& requests,
-               bool* keepChanges) {
-  *keepChanges = true;
-  if (options.command == "reg") return RunRegCommand(requests.reg, keepChanges);
-  if (options.command == "call") return RunCallCommand(requests.call);
-  if (options.command == "regsvr32")
-    return RunRegsvr32Command(requests.regsvr32);
-  if (options.command == "typelib") return RunTypelibCommand(requests.typelib);
-  if (options.command == "run") return RunRunCommand(requests.run);
-  return RunScriptCommand(requests.script);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -91,18 +41,21 @@ int main(int argc, char** argv) {
   std::string error;
   if (!ParseHostOptions(argc, argv, &options, &error)) return UsageError(error);
   if (options.help) {
-    std::fputs(UsageText(), stdout);
+    std::fputs(UsageText().c_str(), stdout);
     return kExitSuccess;
   }
   if (options.verbose) qx::SetFailureHook(PrintFailure);
   if (!qxplatform::SetAnsiCodePage(options.codePage))
     return UsageError("unsupported code page " +
                       std::to_string(options.codePage) + " (1252 or 932)");
-  if (!ParseCommand(options, &requests, &error)) return UsageError(error);
+  const Command* command = FindCommand(options.command);
+  if (!command->parse(options.arguments, &requests, &error))
+    return UsageError(error);
   // An input that cannot be read is a failure, not a usage error, and is
   // reported before the registry is locked: a host that waits on a bad input
   // must not keep every other host waiting too.
-  if (!InputError(requests).empty()) return Failure(InputError(requests));
+  if (command->readError != nullptr && !command->readError(requests).empty())
+    return Failure(command->readError(requests));
 
   if (options.system.setVersion) {
     qxplatform::SetVersion(options.system.platformId, options.system.major,
@@ -116,7 +69,7 @@ int main(int argc, char** argv) {
   if (!registry.Open(options.registryPath, &error)) return Failure(error);
 
   bool keepChanges = true;
-  int exitCode = RunCommand(options, requests, &keepChanges);
+  int exitCode = command->run(requests, &keepChanges);
   if (keepChanges && !registry.SaveIfChanged(&error)) return Failure(error);
   return exitCode;
 }

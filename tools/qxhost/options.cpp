@@ -2,41 +2,19 @@
 // the options that apply to every command are taken off the front.
 #include "tools/qxhost/options.h"
 
+#include "tools/qxhost/command_table.h"
+
 #include <cerrno>
 #include <cstdlib>
 
 namespace qxhost {
 namespace {
 
-const char kUsage[] =
+const char kUsageHead[] =
     "usage: qxhost [--registry FILE] [--acp CODEPAGE] [--os SYSTEM] "
-    "[--processors N] [--verbose] COMMAND ...\n"
-    "  reg import FILE.reg                  merge a .reg file into the "
-    "registry\n"
-    "  reg export [KEY]                     print the registry, or one key, "
-    "as .reg text\n"
-    "  call CLASS install                   create a registered class "
-    "(ProgID or {CLSID})\n"
-    "                                       and call install\n"
-    "  call --library PATH {CLSID} install  the same from a library, "
-    "unregistered\n"
-    "  regsvr32 [-u] LIBRARY                have a library register itself "
-    "(-u: unregister)\n"
-    "  script [-u] [-D NAME=VALUE]... FILE  run a registry script (-u: "
-    "unregister)\n"
-    "  typelib FILE                         print a type library (.tlb, "
-    "library, FILE\\N)\n"
-    "  run [--untrusted] [--timeout SECONDS] [--trust FILE.pem]... "
-    "[--cache DIR]\n"
-    "      FILE [ARGS...]                   run a .js script (trusted) or an "
-    ".html page\n"
-    "                                       (untrusted) with automation "
-    "objects; a page's\n"
-    "                                       codebase installs from a cabinet "
-    "signed by a\n"
-    "                                       --trust certificate into the "
-    "cache (default\n"
-    "                                       $XDG_CACHE_HOME/qxkorvex)\n"
+    "[--processors N] [--verbose] COMMAND ...\n";
+
+const char kUsageOptions[] =
     "options:\n"
     "  --registry FILE  the registry file (default "
     "$XDG_STATE_HOME/qxkorvex/registry.reg)\n"
@@ -50,16 +28,6 @@ const char kUsage[] =
     "left a function\n"
     "exit codes: 0 success, 1 failure, 2 usage error (or a library "
     "regsvr32 cannot use)\n";
-
-const char* const kCommands[] = {"reg",      "call",    "script",
-                                 "regsvr32", "typelib", "run"};
-
-bool IsCommand(const std::string& word) {
-  for (const char* command : kCommands) {
-    if (word == command) return true;
-  }
-  return false;
-}
 
 bool ParseCodePage(const std::string& text, UINT* codePage) {
   if (text.empty() || text.size() > 5) return false;
@@ -128,7 +96,11 @@ bool TakeValue(int argc, char** argv, int* index, const std::string& name,
 
 }  // namespace
 
-const char* UsageText() { return kUsage; }
+const std::string& UsageText() {
+  static const std::string usage =
+      std::string(kUsageHead) + CommandUsage() + kUsageOptions;
+  return usage;
+}
 
 bool ParseHostOptions(int argc, char** argv, HostOptions* options,
                       std::string* error) {
@@ -193,7 +165,7 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* options,
     return false;
   }
   options->command = argv[index];
-  if (!IsCommand(options->command)) {
+  if (FindCommand(options->command) == nullptr) {
     *error = "unknown command '" + options->command + "'";
     return false;
   }

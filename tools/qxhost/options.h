@@ -26,7 +26,7 @@ struct HostOptions {
   SystemOverride system;
   bool help = false;
   bool verbose = false;  // failures followed to their source on stderr
-  std::string command;  // "reg", "call", "script", "regsvr32", "typelib", "run"
+  std::string command;  // a name the command table knows
   std::vector<std::string> arguments;  // the words after the command
 };
 
@@ -35,6 +35,6 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* options,
                       std::string* error);
 
 // The usage text printed by --help.
-const char* UsageText();
+const std::string& UsageText();
 
 }  // namespace qxhost

@@ -1,0 +1,47 @@
+// The host's commands in one table: each by its name, the usage lines
+// --help prints for it, how it reads its words and how it runs. The option
+// parser, the usage text and main all go by it, so a command is added in
+// one place.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "tools/qxhost/call_command.h"
+#include "tools/qxhost/reg_commands.h"
+#include "tools/qxhost/regsvr32_command.h"
+#include "tools/qxhost/run_command.h"
+#include "tools/qxhost/script_command.h"
+#include "tools/qxhost/typelib_command.h"
+
+namespace qxhost {
+
+// What each command's words asked for; only the parsed command's is used.
+struct Requests {
+  RegRequest reg;
+  CallRequest call;
+  ScriptRequest script;
+  Regsvr32Request regsvr32;
+  TypelibRequest typelib;
+  RunRequest run;
+};
+
+struct Command {
+  const char* name;
+  const char* usage;  // its lines of the usage text, each ending in "\n"
+  // False, with a one-line reason, on a usage error.
+  bool (*parse)(const std::vector<std::string>& words, Requests* requests,
+                std::string* error);
+  // The exit code; *keepChanges false asks that the registry stay as it was.
+  int (*run)(const Requests& requests, bool* keepChanges);
+  // Why the command's input file could not be read, or empty; null for a
+  // command that reads none before the registry is opened.
+  const std::string& (*readError)(const Requests& requests);
+};
+
+// The command called name, or null.
+const Command* FindCommand(const std::string& name);
+
+// Every command's usage lines, in the table's order.
+std::string CommandUsage();
+
+}  // namespace qxhost
