@@ -32,6 +32,16 @@ void RegisterServer() {
       &error);
 }
 
+// Times calls of the script's global function call().
+void TimeCalls(benchmark::State& state, duk_context* context) {
+  for (auto _ : state) {
+    duk_get_global_string(context, "call");
+    duk_pcall(context, 0);
+    benchmark::DoNotOptimize(duk_get_int(context, -1));
+    duk_pop(context);
+  }
+}
+
 // Compiles `source` once as the global function call(), then times calls
 // of it; each call makes one automation call.
 void TimeScriptCall(benchmark::State& state, const char* body) {
@@ -53,13 +63,7 @@ void TimeScriptCall(benchmark::State& state, const char* body) {
       state.SkipWithError("the setup script failed");
       return;
     }
-    duk_context* context = session.context();
-    for (auto _ : state) {
-      duk_get_global_string(context, "call");
-      duk_pcall(context, 0);
-      benchmark::DoNotOptimize(duk_get_int(context, -1));
-      duk_pop(context);
-    }
+    TimeCalls(state, session.context());
     session.Close();
   }
   CoFreeUnusedLibraries();
@@ -135,12 +139,7 @@ void BM_EngineProxyMethodCall(benchmark::State& state) {
     state.SkipWithError("the setup script failed");
     return;
   }
-  for (auto _ : state) {
-    duk_get_global_string(context, "call");
-    duk_pcall(context, 0);
-    benchmark::DoNotOptimize(duk_get_int(context, -1));
-    duk_pop(context);
-  }
+  TimeCalls(state, context);
   session.Close();
 }
 BENCHMARK(BM_EngineProxyMethodCall);

@@ -1,6 +1,8 @@
 // Parsing of brace-enclosed class ids.
 #include "tools/qxhost/clsid_text.h"
 
+#include <cstdio>
+
 namespace qxhost {
 namespace {
 
@@ -54,6 +56,16 @@ bool ParseClsid(const std::string& text, CLSID* clsid) {
     result.Data4[i] = static_cast<uint8_t>(byteAt(8 + i));
   *clsid = result;
   return true;
+}
+
+std::string GuidText(REFGUID guid) {
+  char text[kClsidTextLength + 1];
+  std::snprintf(text, sizeof(text),
+                "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                static_cast<unsigned>(guid.Data1), guid.Data2, guid.Data3,
+                guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3],
+                guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+  return text;
 }
 
 }  // namespace qxhost

@@ -11,4 +11,7 @@ namespace qxhost {
 // Strict: braces, the 8-4-4-4-12 hex groups, nothing else. Either case.
 bool ParseClsid(const std::string& text, CLSID* clsid);
 
+// The registry's spelling: braces, upper-case hex.
+std::string GuidText(REFGUID guid);
+
 }  // namespace qxhost

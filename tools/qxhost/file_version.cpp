@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "base/holders.h"
+#include "tools/qxhost/clsid_text.h"
 
 namespace qxhost {
 namespace {
@@ -86,7 +87,7 @@ bool ReadFileVersion(const std::string& ansiPath, FileVersion* version) {
 bool RegisteredServerPath(const CLSID& clsid, std::string* ansiPath) {
   char keyName[128];
   std::snprintf(keyName, sizeof(keyName), kServerKeyFormat,
-                ClsidText(clsid).c_str());
+                GuidText(clsid).c_str());
   UniqueRegKey key;
   if (RegOpenKeyExA(HKEY_CLASSES_ROOT, keyName, 0, KEY_QUERY_VALUE,
                     key.put()) != ERROR_SUCCESS)
@@ -103,16 +104,6 @@ bool RegisteredServerPath(const CLSID& clsid, std::string* ansiPath) {
   if (length == 0) return false;
   ansiPath->assign(path, length);
   return true;
-}
-
-std::string ClsidText(const CLSID& clsid) {
-  char text[40];
-  std::snprintf(text, sizeof(text),
-                "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned>(clsid.Data1), clsid.Data2, clsid.Data3,
-                clsid.Data4[0], clsid.Data4[1], clsid.Data4[2], clsid.Data4[3],
-                clsid.Data4[4], clsid.Data4[5], clsid.Data4[6], clsid.Data4[7]);
-  return text;
 }
 
 }  // namespace qxhost

@@ -31,7 +31,4 @@ bool ReadFileVersion(const std::string& ansiPath, FileVersion* version);
 // when the class has no such registration.
 bool RegisteredServerPath(const CLSID& clsid, std::string* ansiPath);
 
-// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper case.
-std::string ClsidText(const CLSID& clsid);
-
 }  // namespace qxhost

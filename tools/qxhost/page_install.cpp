@@ -155,8 +155,8 @@ bool ReadCodeDownload(const InfFile& inf, const CLSID& clsid,
     return false;
   }
   if (!IsSameGuid(named, clsid)) {
-    *why = "its INF installs class " + ClsidText(named) +
-           ", not the object's " + ClsidText(clsid);
+    *why = "its INF installs class " + GuidText(named) + ", not the object's " +
+           GuidText(clsid);
     return false;
   }
   std::string versionText;
@@ -313,7 +313,7 @@ InstallOutcome InstallIfNeeded(const InstallSettings& settings,
   for (char& c : versionFolder) {
     if (c == ',') c = '.';
   }
-  if (!staging.Commit(ClsidText(clsid), versionFolder, &installed, &problem)) {
+  if (!staging.Commit(GuidText(clsid), versionFolder, &installed, &problem)) {
     *why = prefix + problem;
     return InstallOutcome::kRefused;
   }

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "tools/qxhost/clsid_text.h"
+
 namespace qxhost {
 namespace {
 
@@ -99,12 +101,8 @@ std::string TypeLibraryProblem(HRESULT hr) {
 
 std::string TypeLibraryCause(REFCLSID clsid, HRESULT hr) {
   if (hr == DISP_E_UNKNOWNNAME || hr == DISP_E_MEMBERNOTFOUND) return {};
-  char16_t classText[kGuidChars] = {};
-  if (StringFromGUID2(clsid, reinterpret_cast<LPOLESTR>(classText),
-                      kGuidChars) == 0)
-    return {};
   std::string libidText;
-  if (!ReadClassesText("CLSID\\" + Narrow(classText) + "\\TypeLib", &libidText))
+  if (!ReadClassesText("CLSID\\" + GuidText(clsid) + "\\TypeLib", &libidText))
     return {};
   std::u16string wideLibid(libidText.begin(), libidText.end());
   GUID libid = {};

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/holders.h"
+#include "tools/qxhost/clsid_text.h"
 
 namespace qxhost {
 namespace {
@@ -112,13 +113,8 @@ std::string UserTypeName(ITypeInfo* context, HREFTYPE href) {
 }  // namespace
 
 std::string GuidString(REFGUID guid) {
-  char text[40];
-  std::snprintf(text, sizeof(text),
-                "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", guid.Data1,
-                guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
-                guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5],
-                guid.Data4[6], guid.Data4[7]);
-  return text;
+  const std::string braced = GuidText(guid);
+  return braced.substr(1, braced.size() - 2);
 }
 
 std::string NarrowText(const BSTR text) {
