@@ -22,7 +22,7 @@
 namespace {
 
 bool OpenRegistry(const std::string& path, std::string* error) {
-  return qxplatform::LoadRegistryFile(path.c_str(), error);
+  return qxplatform::OpenRegistryDatabase(path.c_str(), error);
 }
 
 constexpr char kScratch[] = "/tmp/qx_registry_host_bench";

@@ -122,7 +122,7 @@ TEST(HostScript, KeyNameTheRegistryFileCannotHoldFailsTheRun) {
   HostSandbox sandbox;
   auto kept = sandbox.Write("kept.rgs", "HKCU { QxKept = s 'k' }");
   ASSERT_EQ(sandbox.RunWithRegistry({"script", kept.string()}).exitCode, 0);
-  const std::string before = ReadFile(sandbox.registry());
+  const std::string before = sandbox.RegistryText();
 
   auto script =
       sandbox.Write("cr.rgs", "HKCU { QxKept = s 'changed' 'a\rb' = s 'x' }");
@@ -130,7 +130,7 @@ TEST(HostScript, KeyNameTheRegistryFileCannotHoldFailsTheRun) {
   EXPECT_EQ(run.exitCode, kExitFailure) << run.err;
   EXPECT_EQ(LastLine(run.out), "0x80020009");
   EXPECT_EQ(Lines(run.out).size(), 1u) << run.out;
-  EXPECT_EQ(ReadFile(sandbox.registry()), before);
+  EXPECT_EQ(sandbox.RegistryText(), before);
   EXPECT_NE(Export(sandbox, "HKCU\\QxKept").find("@=\"k\""), std::string::npos);
 }
 

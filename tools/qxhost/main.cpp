@@ -1,5 +1,5 @@
 // qxhost: the command-line host for in-process servers on the native
-// platform. It keeps a registry file, imports and exports .reg text, and
+// platform. It works on a registry database, imports and exports .reg text, and
 // registers in-process servers and creates COM objects, from the registry or
 // straight from a library, to call their methods, or from script.
 //
@@ -7,8 +7,8 @@
 // command that name files or classes are converted to it as they are
 // checked; then the whole command line is checked and the input file read,
 // so a usage error or an unreadable input touches nothing; then the registry
-// is loaded, the command runs, and the registry is written back if the run
-// changed it.
+// database is opened and the command runs, each registry call committing
+// its own change.
 #include <cstdio>
 
 #include <qxplatform/controls.h>
@@ -60,10 +60,8 @@ const std::string& InputError(const Requests& requests) {
   return requests.script.readError;
 }
 
-int RunCommand(const HostOptions& options, const Requests& requests,
-               bool* keepChanges) {
-  *keepChanges = true;
-  if (options.command == "reg") return RunRegCommand(requests.reg, keepChanges);
+int RunCommand(const HostOptions& options, const Requests& requests) {
+  if (options.command == "reg") return RunRegCommand(requests.reg);
   if (options.command == "call") return RunCallCommand(requests.call);
   if (options.command == "regsvr32")
     return RunRegsvr32Command(requests.regsvr32);
@@ -90,8 +88,7 @@ int main(int argc, char** argv) {
                       std::to_string(options.codePage) + " (1252 or 932)");
   if (!ParseCommand(options, &requests, &error)) return UsageError(error);
   // An input that cannot be read is a failure, not a usage error, and is
-  // reported before the registry is locked: a host that waits on a bad input
-  // must not keep every other host waiting too.
+  // reported before the registry is opened.
   if (!InputError(requests).empty()) return Failure(InputError(requests));
 
   if (options.system.setVersion) {
@@ -103,10 +100,10 @@ int main(int argc, char** argv) {
   }
 
   RegistrySession registry;
-  if (!registry.Open(options.registryPath, &error)) return Failure(error);
+  // An export reads: it makes no database where there is none.
+  const bool readOnly = options.command == "reg" && !requests.reg.import;
+  if (!registry.Open(options.registryPath, /*create=*/!readOnly, &error))
+    return Failure(error);
 
-  bool keepChanges = true;
-  int exitCode = RunCommand(options, requests, &keepChanges);
-  if (keepChanges && !registry.SaveIfChanged(&error)) return Failure(error);
-  return exitCode;
+  return RunCommand(options, requests);
 }
