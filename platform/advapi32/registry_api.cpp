@@ -49,11 +49,17 @@ struct OpenKey {
   KeyHandle* record = nullptr;
 };
 
-LSTATUS Resolve(RegistryState& state, HKEY handle, OpenKey* open) {
+// A root's row always exists: it is read only when the call needs what
+// it holds (withRow), which also starts the transaction's snapshot before
+// an enumeration checks its cursor.
+LSTATUS Resolve(RegistryState& state, HKEY handle, OpenKey* open,
+                bool withRow = false) {
   if (const RootInfo* root = FindRootByHandle(handle)) {
     open->record = &state.roots[static_cast<int>(root->id)];
     open->granted = KEY_ALL_ACCESS;
-    return LoadKey(state.db, RootKey(root->id).id, &open->key);
+    open->key = RootKey(root->id);
+    return withRow ? LoadKey(state.db, open->key.id, &open->key)
+                   : ERROR_SUCCESS;
   }
   auto found = state.handles.find(reinterpret_cast<uintptr_t>(handle));
   if (found == state.handles.end()) return ERROR_INVALID_HANDLE;
@@ -68,8 +74,8 @@ LSTATUS Resolve(RegistryState& state, HKEY handle, OpenKey* open) {
 }
 
 LSTATUS ResolveFor(RegistryState& state, HKEY handle, REGSAM needed,
-                   OpenKey* open) {
-  LSTATUS status = Resolve(state, handle, open);
+                   OpenKey* open, bool withRow = false) {
+  LSTATUS status = Resolve(state, handle, open, withRow);
   if (status != ERROR_SUCCESS) return status;
   return (open->granted & needed) == needed ? ERROR_SUCCESS
                                             : ERROR_ACCESS_DENIED;
@@ -462,7 +468,8 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName,
   LSTATUS status = transaction.Begin(Transaction::Kind::kRead);
   if (status != ERROR_SUCCESS) return status;
   OpenKey open;
-  status = ResolveFor(state, hKey, KEY_ENUMERATE_SUB_KEYS, &open);
+  status = ResolveFor(state, hKey, KEY_ENUMERATE_SUB_KEYS, &open,
+                      /*withRow=*/true);
   if (status != ERROR_SUCCESS) return status;
   if (lpName == nullptr || lpcchName == nullptr || lpReserved != nullptr ||
       (lpClass != nullptr && lpcchClass == nullptr))
@@ -490,7 +497,7 @@ LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
   LSTATUS status = transaction.Begin(Transaction::Kind::kRead);
   if (status != ERROR_SUCCESS) return status;
   OpenKey open;
-  status = ResolveFor(state, hKey, KEY_QUERY_VALUE, &open);
+  status = ResolveFor(state, hKey, KEY_QUERY_VALUE, &open, /*withRow=*/true);
   if (status != ERROR_SUCCESS) return status;
   if (lpValueName == nullptr || lpcchValueName == nullptr ||
       lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr))
@@ -517,7 +524,7 @@ LSTATUS WINAPI RegQueryInfoKeyA(
   LSTATUS status = transaction.Begin(Transaction::Kind::kRead);
   if (status != ERROR_SUCCESS) return status;
   OpenKey open;
-  status = ResolveFor(state, hKey, KEY_QUERY_VALUE, &open);
+  status = ResolveFor(state, hKey, KEY_QUERY_VALUE, &open, /*withRow=*/true);
   if (status != ERROR_SUCCESS) return status;
   if (lpReserved != nullptr || (lpClass != nullptr && lpcchClass == nullptr))
     return ERROR_INVALID_PARAMETER;

@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "platform_internal.h"
 #include "registry_store.h"
 
 namespace qxplatform {
@@ -32,8 +33,10 @@ constexpr const char* kStatementText[] = {
     "VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
     // kTouchKey
     "UPDATE keys SET last_write = ?2 WHERE id = ?1",
-    // kDeleteKey
-    "DELETE FROM keys WHERE id = ?1",
+    // kDeleteKey: the subtree's rows, found from the parent index
+    "DELETE FROM keys WHERE id IN (WITH RECURSIVE tree(id) AS (SELECT ?1 "
+    "UNION ALL SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "
+    "SELECT id FROM tree)",
     // kFirstSubkey
     "SELECT id, name, folded, last_write FROM keys WHERE parent = ?1 "
     "ORDER BY folded LIMIT 1",
@@ -72,6 +75,22 @@ constexpr const char* kStatementText[] = {
     "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY seq",
     // kSubkeysInOrder
     "SELECT id, name FROM keys WHERE parent = ?1 ORDER BY folded",
+    // kInsertNewValue
+    "INSERT INTO vals(key, folded, seq, name, type, data) "
+    "VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
+    // kBeginRead
+    "BEGIN",
+    // kBeginWrite
+    "BEGIN IMMEDIATE",
+    // kCommit
+    "COMMIT",
+    // kRollback
+    "ROLLBACK",
+    // kDeleteOrphanValues: the values of the subtree kDeleteKey removes,
+    // run before it
+    "DELETE FROM vals WHERE key IN (WITH RECURSIVE tree(id) AS (SELECT ?1 "
+    "UNION ALL SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "
+    "SELECT id FROM tree)",
 };
 static_assert(sizeof(kStatementText) / sizeof(kStatementText[0]) ==
                   static_cast<size_t>(Sql::kCount),
@@ -80,7 +99,7 @@ static_assert(sizeof(kStatementText) / sizeof(kStatementText[0]) ==
 constexpr char kSchema[] =
     "CREATE TABLE IF NOT EXISTS keys("
     " id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    " parent INTEGER REFERENCES keys(id) ON DELETE CASCADE,"
+    " parent INTEGER,"
     " name BLOB NOT NULL,"
     " folded BLOB NOT NULL,"
     " depth INTEGER NOT NULL,"
@@ -88,13 +107,13 @@ constexpr char kSchema[] =
     " last_write INTEGER NOT NULL);"
     "CREATE UNIQUE INDEX IF NOT EXISTS keys_by_name ON keys(parent, folded);"
     "CREATE TABLE IF NOT EXISTS vals("
-    " key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE,"
+    " key INTEGER NOT NULL,"
     " folded BLOB NOT NULL,"
     " seq INTEGER NOT NULL,"
     " name BLOB NOT NULL,"
     " type INTEGER NOT NULL,"
-    " data BLOB NOT NULL);"
-    "CREATE UNIQUE INDEX IF NOT EXISTS vals_by_name ON vals(key, folded);"
+    " data BLOB NOT NULL,"
+    " PRIMARY KEY(key, folded)) WITHOUT ROWID;"
     "CREATE UNIQUE INDEX IF NOT EXISTS vals_in_order ON vals(key, seq);"
     "CREATE TABLE IF NOT EXISTS meta(name TEXT PRIMARY KEY, value);";
 
@@ -134,6 +153,62 @@ int BindBlob(sqlite3_stmt* statement, int index, const void* data,
                              size, SQLITE_STATIC);
 }
 
+std::string EncodeUnits(std::u16string_view units) {
+  std::string bytes;
+  bytes.reserve(units.size());
+  for (char16_t unit : units) {
+    if (unit < 0x80) {
+      bytes.push_back(static_cast<char>(unit));
+    } else if (unit < 0x800) {
+      bytes.push_back(static_cast<char>(0xC0 | (unit >> 6)));
+      bytes.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+    } else {
+      bytes.push_back(static_cast<char>(0xE0 | (unit >> 12)));
+      bytes.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
+      bytes.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+    }
+  }
+  return bytes;
+}
+
+std::u16string ColumnUnits(sqlite3_stmt* statement, int column) {
+  const auto* bytes =
+      static_cast<const unsigned char*>(sqlite3_column_blob(statement, column));
+  const size_t size = static_cast<size_t>(sqlite3_column_bytes(statement, column));
+  std::u16string units;
+  units.reserve(size);
+  for (size_t i = 0; i < size;) {
+    unsigned char lead = bytes[i];
+    if (lead < 0x80) {
+      units.push_back(lead);
+      i += 1;
+    } else if (lead < 0xE0 && i + 1 < size) {
+      units.push_back(static_cast<char16_t>(((lead & 0x1F) << 6) |
+                                            (bytes[i + 1] & 0x3F)));
+      i += 2;
+    } else if (i + 2 < size) {
+      units.push_back(static_cast<char16_t>(((lead & 0x0F) << 12) |
+                                            ((bytes[i + 1] & 0x3F) << 6) |
+                                            (bytes[i + 2] & 0x3F)));
+      i += 3;
+    } else {
+      break;  // not written by EncodeUnits: the rest is dropped
+    }
+  }
+  return units;
+}
+
+size_t ColumnAnsiLength(sqlite3_stmt* statement, int column) {
+  const auto* bytes =
+      static_cast<const unsigned char*>(sqlite3_column_blob(statement, column));
+  const size_t size = static_cast<size_t>(sqlite3_column_bytes(statement, column));
+  for (size_t i = 0; i < size; ++i) {
+    if (bytes[i] >= 0x80)
+      return WideToAnsi(ColumnUnits(statement, column)).size();
+  }
+  return size;
+}
+
 LSTATUS StatusOfSqlite(int code) {
   switch (code & 0xFF) {
     case SQLITE_OK:
@@ -170,8 +245,10 @@ bool RegistryDb::Exec(const char* sql, std::string* error) {
 
 bool RegistryDb::OpenMemory(std::string* error) {
   UniqueSqlite db;
-  int rc = sqlite3_open_v2(":memory:", db.put(),
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  int rc = sqlite3_open_v2(
+      ":memory:", db.put(),
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+      nullptr);
   if (rc != SQLITE_OK) {
     *error = SqliteError(db.get(), "cannot make the registry");
     return false;
@@ -185,8 +262,12 @@ bool RegistryDb::OpenMemory(std::string* error) {
 
 bool RegistryDb::OpenFile(const std::string& path, std::string* error) {
   UniqueSqlite db;
-  int rc = sqlite3_open_v2(path.c_str(), db.put(),
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  // The store's mutex serializes every use of the connection, so SQLite's
+  // own locking of it would only cost.
+  int rc = sqlite3_open_v2(
+      path.c_str(), db.put(),
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+      nullptr);
   if (rc != SQLITE_OK) {
     *error = SqliteError(db.get(), "cannot open the database");
     return false;
@@ -225,8 +306,13 @@ bool RegistryDb::Configure(bool file, std::string* error) {
       return false;
     }
   }
-  // FULL: a write's commit reaches the disk before the call returns.
-  if (!Exec("PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON;", error))
+  // FULL: a write's commit reaches the disk before the call returns. The
+  // page cache is bounded whatever the registry's size; a large import
+  // spills less with more of it. The log is cut back after checkpoints, so
+  // one large import leaves no file of its size beside the database.
+  if (!Exec("PRAGMA synchronous = FULL;"
+            "PRAGMA cache_size = -16384; PRAGMA journal_size_limit = 67108864;",
+            error))
     return false;
   long long applicationId = 0, schemaVersion = 0, tables = 0;
   if (!QueryInt(db, "PRAGMA application_id", &applicationId) ||
@@ -283,7 +369,11 @@ bool RegistryDb::ClearVolatileKeysOfEarlierBoots(std::string* error) {
   }
   read.reset();
   std::string sql =
-      "BEGIN IMMEDIATE; DELETE FROM keys WHERE volatile = 1;"
+      "BEGIN IMMEDIATE;"
+      "DELETE FROM vals WHERE key IN (WITH RECURSIVE tree(id) AS ("
+      " SELECT id FROM keys WHERE volatile = 1 UNION ALL SELECT keys.id"
+      " FROM keys JOIN tree ON keys.parent = tree.id) SELECT id FROM tree);"
+      "DELETE FROM keys WHERE volatile = 1;"
       "INSERT OR REPLACE INTO meta(name, value) VALUES ('boot', '" +
       boot + "'); COMMIT;";
   if (boot.find('\'') != std::string::npos) return true;
@@ -311,22 +401,36 @@ bool RegistryDb::DataVersion(unsigned* version) {
                                       version) == SQLITE_OK;
 }
 
+namespace {
+
+// Runs one of the cached statements that take no row: the transaction's
+// own, prepared once rather than parsed on every call.
+int RunCached(RegistryDb& db, Sql which) {
+  sqlite3_stmt* statement = db.Statement(which);
+  if (statement == nullptr) return sqlite3_errcode(db.get());
+  int rc = sqlite3_step(statement);
+  sqlite3_reset(statement);
+  return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+}  // namespace
+
 Transaction::~Transaction() {
-  if (m_open) sqlite3_exec(m_db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+  if (m_open && RunCached(m_db, Sql::kRollback) != SQLITE_OK)
+    sqlite3_exec(m_db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 LSTATUS Transaction::Begin(Kind kind) {
-  if (!m_db.IsOpen()) return ERROR_NOT_ENOUGH_MEMORY;
-  int rc = sqlite3_exec(m_db.get(),
-                        kind == Kind::kWrite ? "BEGIN IMMEDIATE" : "BEGIN",
-                        nullptr, nullptr, nullptr);
+  if (!m_db.IsOpen()) return ERROR_REGISTRY_IO_FAILED;
+  int rc = RunCached(m_db, kind == Kind::kWrite ? Sql::kBeginWrite
+                                                 : Sql::kBeginRead);
   if (rc != SQLITE_OK) return StatusOfSqlite(rc);
   m_open = true;
   return ERROR_SUCCESS;
 }
 
 LSTATUS Transaction::Commit() {
-  int rc = sqlite3_exec(m_db.get(), "COMMIT", nullptr, nullptr, nullptr);
+  int rc = RunCached(m_db, Sql::kCommit);
   if (rc != SQLITE_OK) return StatusOfSqlite(rc);
   m_open = false;
   return ERROR_SUCCESS;

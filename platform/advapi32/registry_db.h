@@ -7,10 +7,11 @@
 // four roots as rows 1 to 4, ids never reused (a handle names its key by
 // id, so a deleted key's id must never come to name another); vals(key,
 // folded, seq, name, type, data), seq giving the order values were first
-// set. Names are UTF-16 blobs; folded names are the upper-cased units in
-// big-endian order, so that comparing the blobs bytewise orders them as the
-// registry orders names. Deleting a key removes its subtree and values
-// through the foreign keys' cascade.
+// set. Names are blobs of their encoded units (EncodeUnits); folded names
+// are the upper-cased units encoded alike, so that comparing the blobs
+// bytewise orders them as the registry orders names. Deleting a key removes its subtree and their
+// values by a walk down the parent index; a volatile key's subkeys are all
+// volatile, so removing the volatile keys removes whole subtrees.
 #pragma once
 #include <sqlite3.h>
 
@@ -46,6 +47,12 @@ enum class Sql {
   kValueSizes,
   kValuesInOrder,
   kSubkeysInOrder,
+  kInsertNewValue,
+  kBeginRead,
+  kBeginWrite,
+  kCommit,
+  kRollback,
+  kDeleteOrphanValues,
   kCount
 };
 
@@ -99,6 +106,17 @@ class Transaction {
 // Binding a name or data: a zero-length blob, never NULL.
 int BindBlob(sqlite3_stmt* statement, int index, const void* data,
              size_t size);
+
+// Names are kept as their UTF-16 units each written the way UTF-8 writes a
+// code point (one byte for ASCII, up to three): half the size of UTF-16 for
+// the ASCII names nearly all keys have, any unit sequence kept exactly
+// (unpaired surrogates too), and bytewise order is the units' order.
+std::string EncodeUnits(std::u16string_view units);
+// A name column as it was encoded.
+std::u16string ColumnUnits(sqlite3_stmt* statement, int column);
+// The length of such a name in ANSI bytes: its byte count when all of it
+// is ASCII.
+size_t ColumnAnsiLength(sqlite3_stmt* statement, int column);
 
 }  // namespace internal
 }  // namespace qxplatform

@@ -5,19 +5,6 @@ namespace qxplatform {
 namespace internal {
 namespace {
 
-bool IsAscii(std::u16string_view text) {
-  for (char16_t c : text) {
-    if (c >= 0x80) return false;
-  }
-  return true;
-}
-
-std::u16string_view ColumnName(sqlite3_stmt* s, int column) {
-  const auto* units = static_cast<const char16_t*>(sqlite3_column_blob(s, column));
-  size_t count = static_cast<size_t>(sqlite3_column_bytes(s, column)) / 2;
-  return units != nullptr ? std::u16string_view(units, count)
-                          : std::u16string_view();
-}
 
 FILETIME FileTimeOf(long long ticks) {
   FILETIME time;
@@ -47,10 +34,6 @@ Step StepTo(bool holds, const EnumCursor& cursor, DWORD index) {
 
 }  // namespace
 
-size_t AnsiLength(std::u16string_view text) {
-  return IsAscii(text) ? text.size() : WideToAnsi(text).size();
-}
-
 LSTATUS SubkeyAt(RegistryState& state, KeyId key, DWORD index,
                  EnumCursor* cursor, SubkeyEntry* entry) {
   unsigned version = 0;
@@ -73,7 +56,7 @@ LSTATUS SubkeyAt(RegistryState& state, KeyId key, DWORD index,
     return ERROR_NO_MORE_ITEMS;
   }
   if (rc != SQLITE_ROW) return StatusOfSqlite(rc);
-  entry->name = std::u16string(ColumnName(s, 1));
+  entry->name = ColumnUnits(s, 1);
   entry->lastWrite = FileTimeOf(sqlite3_column_int64(s, 3));
   const auto* folded = static_cast<const char*>(sqlite3_column_blob(s, 2));
   cursor->folded.assign(folded != nullptr ? folded : "",
@@ -103,7 +86,7 @@ LSTATUS ValueAt(RegistryState& state, KeyId key, DWORD index,
     return ERROR_NO_MORE_ITEMS;
   }
   if (rc != SQLITE_ROW) return StatusOfSqlite(rc);
-  value->name = std::u16string(ColumnName(s, 1));
+  value->name = ColumnUnits(s, 1);
   value->type = static_cast<DWORD>(sqlite3_column_int64(s, 2));
   const auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(s, 3));
   size_t size = static_cast<size_t>(sqlite3_column_bytes(s, 3));
@@ -124,7 +107,7 @@ LSTATUS CountKey(RegistryDb& db, KeyId key, KeyCounts* counts) {
     int rc;
     while ((rc = sqlite3_step(use.get())) == SQLITE_ROW) {
       ++counts->subkeys;
-      DWORD length = static_cast<DWORD>(AnsiLength(ColumnName(use.get(), 0)));
+      DWORD length = static_cast<DWORD>(ColumnAnsiLength(use.get(), 0));
       if (length > counts->longestSubkeyName)
         counts->longestSubkeyName = length;
     }
@@ -136,7 +119,7 @@ LSTATUS CountKey(RegistryDb& db, KeyId key, KeyCounts* counts) {
   int rc;
   while ((rc = sqlite3_step(use.get())) == SQLITE_ROW) {
     ++counts->values;
-    DWORD length = static_cast<DWORD>(AnsiLength(ColumnName(use.get(), 0)));
+    DWORD length = static_cast<DWORD>(ColumnAnsiLength(use.get(), 0));
     if (length > counts->longestValueName) counts->longestValueName = length;
     DWORD size = static_cast<DWORD>(sqlite3_column_int64(use.get(), 1));
     if (size > counts->longestData) counts->longestData = size;

@@ -32,8 +32,5 @@ struct KeyCounts {
 };
 LSTATUS CountKey(RegistryDb& db, KeyId key, KeyCounts* counts);
 
-// The length of a name in ANSI bytes, converting only names beyond ASCII.
-size_t AnsiLength(std::u16string_view text);
-
 }  // namespace internal
 }  // namespace qxplatform

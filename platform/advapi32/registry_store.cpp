@@ -187,13 +187,9 @@ RegValue StoredValue::ToRegValue() const {
 }
 
 std::string FoldedName(std::u16string_view name) {
-  std::string folded(name.size() * 2, '\0');
-  for (size_t i = 0; i < name.size(); ++i) {
-    char16_t c = FoldUnit(name[i]);
-    folded[2 * i] = static_cast<char>(c >> 8);
-    folded[2 * i + 1] = static_cast<char>(c & 0xFF);
-  }
-  return folded;
+  std::u16string folded(name);
+  for (char16_t& c : folded) c = FoldUnit(c);
+  return EncodeUnits(folded);
 }
 
 RegistryState::RegistryState() {
@@ -226,7 +222,9 @@ LSTATUS Finished(int rc) {
 }
 
 int BindName(sqlite3_stmt* statement, int index, std::u16string_view name) {
-  return BindBlob(statement, index, name.data(), name.size() * 2);
+  const std::string encoded = EncodeUnits(name);
+  return sqlite3_bind_blob64(statement, index, encoded.data(), encoded.size(),
+                             SQLITE_TRANSIENT);
 }
 
 int BindFolded(sqlite3_stmt* statement, int index, const std::string& folded) {
@@ -272,11 +270,7 @@ LSTATUS FindSubkey(RegistryDb& db, const KeyInfo& parent,
   found->depth = static_cast<uint16_t>(sqlite3_column_int(s, 1));
   found->isVolatile = sqlite3_column_int(s, 2) != 0;
   found->lastWrite = FileTimeOf(sqlite3_column_int64(s, 3));
-  if (storedName != nullptr) {
-    const auto* units = static_cast<const char16_t*>(sqlite3_column_blob(s, 4));
-    storedName->assign(units != nullptr ? units : u"",
-                       static_cast<size_t>(sqlite3_column_bytes(s, 4)) / 2);
-  }
+  if (storedName != nullptr) *storedName = ColumnUnits(s, 4);
   return ERROR_SUCCESS;
 }
 
@@ -302,7 +296,8 @@ LSTATUS TouchKey(RegistryDb& db, KeyId id) {
 }
 
 LSTATUS AddSubkey(RegistryDb& db, const KeyInfo& parent,
-                  std::u16string_view name, bool isVolatile, KeyInfo* added) {
+                  std::u16string_view name, bool isVolatile, KeyInfo* added,
+                  bool touchParent) {
   const FILETIME now = CurrentFileTime();
   {
     StatementUse use(db.Statement(Sql::kAddSubkey));
@@ -315,21 +310,28 @@ LSTATUS AddSubkey(RegistryDb& db, const KeyInfo& parent,
     sqlite3_bind_int(s, 4, parent.depth + 1);
     sqlite3_bind_int(s, 5, isVolatile ? 1 : 0);
     sqlite3_bind_int64(s, 6, FileTimeTicks(now));
-    LSTATUS status = Finished(sqlite3_step(s));
+    int rc = sqlite3_step(s);
+    if ((rc & 0xFF) == SQLITE_CONSTRAINT) return ERROR_ALREADY_EXISTS;
+    LSTATUS status = Finished(rc);
     if (status != ERROR_SUCCESS) return status;
   }
   added->id = sqlite3_last_insert_rowid(db.get());
   added->depth = static_cast<uint16_t>(parent.depth + 1);
   added->isVolatile = isVolatile;
   added->lastWrite = now;
-  return TouchKey(db, parent.id);
+  return touchParent ? TouchKey(db, parent.id) : ERROR_SUCCESS;
 }
 
 LSTATUS DeleteKeyTree(RegistryDb& db, KeyId id) {
-  StatementUse use(db.Statement(Sql::kDeleteKey));
-  if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
-  sqlite3_bind_int64(use.get(), 1, id);
-  return Finished(sqlite3_step(use.get()));
+  // The values first: their keys' rows are what finds them.
+  for (Sql which : {Sql::kDeleteOrphanValues, Sql::kDeleteKey}) {
+    StatementUse use(db.Statement(which));
+    if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
+    sqlite3_bind_int64(use.get(), 1, id);
+    LSTATUS status = Finished(sqlite3_step(use.get()));
+    if (status != ERROR_SUCCESS) return status;
+  }
+  return ERROR_SUCCESS;
 }
 
 LSTATUS HasSubkeys(RegistryDb& db, KeyId id, bool* any) {
@@ -371,6 +373,24 @@ LSTATUS SetValue(RegistryDb& db, KeyId key, std::u16string_view name,
   return TouchKey(db, key);
 }
 
+LSTATUS InsertNewValue(RegistryDb& db, KeyId key, int64_t seq,
+                       std::u16string_view name, DWORD type,
+                       const uint8_t* data, size_t size) {
+  StatementUse use(db.Statement(Sql::kInsertNewValue));
+  if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
+  sqlite3_stmt* s = use.get();
+  const std::string folded = FoldedName(name);
+  sqlite3_bind_int64(s, 1, key);
+  BindFolded(s, 2, folded);
+  sqlite3_bind_int64(s, 3, seq);
+  BindName(s, 4, name);
+  sqlite3_bind_int64(s, 5, type);
+  BindBlob(s, 6, data, size);
+  int rc = sqlite3_step(s);
+  if ((rc & 0xFF) == SQLITE_CONSTRAINT) return ERROR_ALREADY_EXISTS;
+  return Finished(rc);
+}
+
 LSTATUS DeleteValue(RegistryDb& db, KeyId key, std::u16string_view name) {
   const std::string folded = FoldedName(name);
   {
@@ -396,9 +416,7 @@ LSTATUS ReadValue(RegistryDb& db, KeyId key, std::u16string_view name,
   int rc = sqlite3_step(s);
   if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
   if (rc != SQLITE_ROW) return StatusOfSqlite(rc);
-  const auto* nameBytes = static_cast<const char16_t*>(sqlite3_column_blob(s, 0));
-  size_t nameUnits = static_cast<size_t>(sqlite3_column_bytes(s, 0)) / 2;
-  value->name.assign(nameBytes != nullptr ? nameBytes : u"", nameUnits);
+  value->name = ColumnUnits(s, 0);
   value->type = static_cast<DWORD>(sqlite3_column_int64(s, 1));
   const auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(s, 2));
   size_t size = static_cast<size_t>(sqlite3_column_bytes(s, 2));

@@ -192,9 +192,11 @@ LSTATUS FindSubkey(RegistryDb& db, const KeyInfo& parent,
 // Walks the levels from a key.
 LSTATUS FindPath(RegistryDb& db, const KeyInfo& from, const KeyLevels& levels,
                  KeyInfo* found);
-// Makes a subkey (which must not exist yet) and touches the parent.
+// Makes a subkey and, unless told not to, touches the parent;
+// ERROR_ALREADY_EXISTS when the name is taken.
 LSTATUS AddSubkey(RegistryDb& db, const KeyInfo& parent,
-                  std::u16string_view name, bool isVolatile, KeyInfo* added);
+                  std::u16string_view name, bool isVolatile, KeyInfo* added,
+                  bool touchParent = true);
 // Sets a key's last write time to now.
 LSTATUS TouchKey(RegistryDb& db, KeyId id);
 // Deletes a key with everything below it and its values.
@@ -206,6 +208,12 @@ LSTATUS HasSubkeys(RegistryDb& db, KeyId id, bool* any);
 LSTATUS SetValue(RegistryDb& db, KeyId key, std::u16string_view name,
                  DWORD type, const uint8_t* data, size_t size);
 LSTATUS DeleteValue(RegistryDb& db, KeyId key, std::u16string_view name);
+// Adds a value to a key made in the same transaction, as its seq'th, without
+// looking for one of the same name first or touching the key;
+// ERROR_ALREADY_EXISTS when the name is taken after all.
+LSTATUS InsertNewValue(RegistryDb& db, KeyId key, int64_t seq,
+                       std::u16string_view name, DWORD type,
+                       const uint8_t* data, size_t size);
 // Reads a value into *value.
 LSTATUS ReadValue(RegistryDb& db, KeyId key, std::u16string_view name,
                   RegValue* value);

@@ -170,12 +170,6 @@ void AppendValue(const StoredValue& value, std::string* out) {
   }
 }
 
-std::u16string_view ColumnName(sqlite3_stmt* s, int column) {
-  const auto* units = static_cast<const char16_t*>(sqlite3_column_blob(s, column));
-  size_t count = static_cast<size_t>(sqlite3_column_bytes(s, column)) / 2;
-  return units != nullptr ? std::u16string_view(units, count)
-                          : std::u16string_view();
-}
 
 bool DatabaseFailed(RegistryDb& db, int rc, std::string* error) {
   *error = std::string("cannot read the registry: ") +
@@ -197,7 +191,8 @@ bool AppendSection(RegistryDb& db, KeyId key, const std::string& path,
   int rc;
   while ((rc = sqlite3_step(use.get())) == SQLITE_ROW) {
     sqlite3_stmt* s = use.get();
-    StoredValue value(ColumnName(s, 0),
+    const std::u16string name = ColumnUnits(s, 0);
+    StoredValue value(name,
                       static_cast<DWORD>(sqlite3_column_int64(s, 1)),
                       static_cast<const uint8_t*>(sqlite3_column_blob(s, 2)),
                       static_cast<size_t>(sqlite3_column_bytes(s, 2)));
@@ -232,7 +227,7 @@ bool AppendSections(RegistryDb& db, KeyId key, std::string* path,
     int rc;
     while ((rc = sqlite3_step(use.get())) == SQLITE_ROW) {
       children.push_back(Child{sqlite3_column_int64(use.get(), 0),
-                               std::u16string(ColumnName(use.get(), 1))});
+                               ColumnUnits(use.get(), 1)});
     }
     if (rc != SQLITE_DONE) return DatabaseFailed(db, rc, error);
   }

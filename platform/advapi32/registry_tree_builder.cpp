@@ -9,6 +9,7 @@ namespace internal {
 bool RegTreeBuilder::Failed(LSTATUS status, std::string* what) {
   m_path.clear();
   m_names.clear();
+  m_made.clear();
   *what = "the registry database failed (error " + std::to_string(status) +
           "): " + sqlite3_errmsg(m_db.get());
   return false;
@@ -24,15 +25,30 @@ bool RegTreeBuilder::OpenKey(RootId root, const KeyLevels& levels,
   }
   m_path.resize(shared + 1);
   m_names.resize(shared + 1);
+  m_made.resize(shared + 1);
   m_path[0] = RootKey(root);
+  m_made[0] = false;
   m_pathRoot = root;
+  m_freshKey = 0;
   for (size_t i = shared; i < levels.size(); ++i) {
     KeyInfo next;
-    LSTATUS status = FindSubkey(m_db, m_path.back(), levels[i], &next);
-    if (status == ERROR_FILE_NOT_FOUND) {
+    LSTATUS status = m_made.back()
+                         ? ERROR_FILE_NOT_FOUND
+                         : FindSubkey(m_db, m_path.back(), levels[i], &next);
+    bool made = status == ERROR_FILE_NOT_FOUND;
+    if (made) {
+      const KeyId parent = m_path.back().id;
       status = AddSubkey(m_db, m_path.back(), levels[i], /*isVolatile=*/false,
-                         &next);
-      if (status == ERROR_SUCCESS) {
+                         &next, /*touchParent=*/parent != m_lastTouched);
+      if (status == ERROR_ALREADY_EXISTS) {
+        // Made by an earlier section of this import below a key it made.
+        made = false;
+        status = FindSubkey(m_db, m_path.back(), levels[i], &next);
+      }
+      if (made && status == ERROR_SUCCESS) {
+        m_lastTouched = parent;
+        m_freshKey = i + 1 == levels.size() ? next.id : 0;
+        m_freshValues = 0;
         ++m_keysMade;
         m_changed = true;
       }
@@ -40,6 +56,7 @@ bool RegTreeBuilder::OpenKey(RootId root, const KeyLevels& levels,
     if (status != ERROR_SUCCESS) return Failed(status, what);
     m_path.push_back(next);
     m_names.emplace_back(levels[i]);
+    m_made.push_back(made);
   }
   return true;
 }
@@ -50,6 +67,7 @@ bool RegTreeBuilder::DeleteKey(RootId root, const KeyLevels& levels,
   // may be the ones going.
   m_path.clear();
   m_names.clear();
+  m_made.clear();
   KeyInfo parent = RootKey(root);
   for (size_t i = 0; i + 1 < levels.size(); ++i) {
     KeyInfo next;
@@ -63,6 +81,8 @@ bool RegTreeBuilder::DeleteKey(RootId root, const KeyLevels& levels,
   if (status == ERROR_FILE_NOT_FOUND) return true;
   if (status == ERROR_SUCCESS) status = DeleteKeyTree(m_db, key.id);
   if (status == ERROR_SUCCESS) status = TouchKey(m_db, parent.id);
+  m_lastTouched = 0;
+  m_freshKey = 0;
   if (status != ERROR_SUCCESS) return Failed(status, what);
   m_changed = true;
   return true;
@@ -70,6 +90,18 @@ bool RegTreeBuilder::DeleteKey(RootId root, const KeyLevels& levels,
 
 bool RegTreeBuilder::SetValue(RegValue& value, std::string* what) {
   if (m_path.empty()) return true;
+  if (m_path.back().id == m_freshKey) {
+    LSTATUS status =
+        InsertNewValue(m_db, m_freshKey, m_freshValues + 1, value.name,
+                       value.type, value.data.data(), value.data.size());
+    if (status == ERROR_SUCCESS) {
+      ++m_freshValues;
+      m_changed = true;
+      return true;
+    }
+    if (status != ERROR_ALREADY_EXISTS) return Failed(status, what);
+    m_freshKey = 0;  // a name set twice: the general way from here on
+  }
   LSTATUS status = internal::SetValue(m_db, m_path.back().id, value.name,
                                       value.type, value.data.data(),
                                       value.data.size());

@@ -37,6 +37,16 @@ class RegTreeBuilder final : public RegTextHandler {
   RootId m_pathRoot = RootId::kClassesRoot;
   std::vector<KeyInfo> m_path;
   std::vector<std::u16string> m_names;
+  // Which keys along the path this import made: below them only what this
+  // import made can exist, so a subkey is inserted without a lookup, and
+  // looked up only when the insert finds the name taken.
+  std::vector<bool> m_made;
+  // Files list many keys under one parent: it is touched once for them.
+  KeyId m_lastTouched = 0;
+  // The section's key when this import made it, and how many values it was
+  // given: its values go in without a lookup.
+  KeyId m_freshKey = 0;
+  int64_t m_freshValues = 0;
 };
 
 }  // namespace internal

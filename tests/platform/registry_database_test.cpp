@@ -171,6 +171,30 @@ TEST_F(RegistryDatabaseTest, EnumerationFollowsChangesBetweenSteps) {
   RegCloseKey(parent);
 }
 
+// An import makes keys below keys it made without looking them up first;
+// a section that comes back to one, and a value set twice, still land on
+// what is there.
+TEST_F(RegistryDatabaseTest, ImportReturningToKeysItMadeFindsThem) {
+  const std::string text =
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_CURRENT_USER\\A\\B]\r\n\"V\"=\"1\"\r\n\"v\"=\"2\"\r\n"
+      "[HKEY_CURRENT_USER\\A\\C]\r\n"
+      "[HKEY_CURRENT_USER\\A\\b]\r\n\"W\"=dword:00000003\r\n"
+      "[HKEY_CURRENT_USER\\A\\B\\D]\r\n";
+  std::string error;
+  ASSERT_TRUE(qxplatform::ImportRegistryText(text, &error)) << error;
+  std::string out;
+  ASSERT_TRUE(qxplatform::ExportRegistryText("HKCU\\A", &out, &error))
+      << error;
+  EXPECT_EQ(out,
+            "Windows Registry Editor Version 5.00\r\n\r\n"
+            "[HKEY_CURRENT_USER\\A]\r\n\r\n"
+            "[HKEY_CURRENT_USER\\A\\B]\r\n\"V\"=\"2\"\r\n"
+            "\"W\"=dword:00000003\r\n\r\n"
+            "[HKEY_CURRENT_USER\\A\\B\\D]\r\n\r\n"
+            "[HKEY_CURRENT_USER\\A\\C]\r\n\r\n");
+}
+
 TEST_F(RegistryDatabaseTest, DeepestTreeIsDeletedWhole) {
   ASSERT_EQ(Open(m_dir / "deep.db"), "");
   std::string path = "Deep";
