@@ -48,7 +48,7 @@ void MakeRegistryFile() {
   std::string error;
   if (!qxplatform::OpenRegistryDatabase(kRegistryPath, &error) ||
       !qxplatform::ImportRegistryText(RegistryText(), &error)) {
-    std::fprintf(stderr, "cannot make the registry file: %s\n", error.c_str());
+    std::fprintf(stderr, "cannot make the registry: %s\n", error.c_str());
     std::exit(1);
   }
 }
@@ -71,7 +71,7 @@ const std::string& RegistryFile() {
   return path;
 }
 
-// qxhost on the registry file, printing one small key: the process's
+// qxhost on the registry, printing one small key: the process's
 // largest resident size in KiB.
 long RunHost(const std::string& registry) {
   pid_t child = fork();

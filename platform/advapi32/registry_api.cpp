@@ -20,11 +20,14 @@
 // - A subkey path that starts with a backslash or holds an empty level is
 //   ERROR_BAD_PATHNAME (161); a trailing backslash is ignored.
 // - Failures set *phkResult to null.
-// - A key or value name the registry file could not carry (a line break or
-//   an unpaired surrogate in it) is ERROR_INVALID_PARAMETER when it would be
-//   made, by the rule the file writer and reader share, so that a program
-//   that writes the registry learns of it at once rather than the host
-//   failing to save afterwards. Windows takes such names.
+// - A key or value name .reg text could not carry (a line break or an
+//   unpaired surrogate in it) is ERROR_INVALID_PARAMETER when it would be
+//   made, by the rule the text writer and reader share, so that every
+//   registry can be exported and imported again. Windows takes such names.
+// - Each call that changes the registry is one transaction of its database,
+//   durable when the call returns; one that cannot get to write within the
+//   database's busy timeout fails with ERROR_LOCK_VIOLATION, and a failed
+//   database step with the status StatusOfSqlite gives it.
 #include <algorithm>
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // Input files that are not regular files of sensible size, given to every
-// command that reads one and as the registry file itself: each is refused at
+// command that reads one and as the registry database itself: each is refused at
 // once with a message naming it, before the registry is locked or loaded,
-// and the registry file is left as it was.
+// and the registry is left as it was.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>

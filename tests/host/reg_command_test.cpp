@@ -1,5 +1,5 @@
-// qxhost reg import / reg export against a registry file: round trips,
-// subtrees, encodings, the default file location, and a registry file that
+// qxhost reg import / reg export against a registry database: round trips,
+// subtrees, encodings, the default file location, and a registry that
 // is rewritten atomically and only when something changed.
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Controls of the native platform that have no Win32 counterpart: what a host
-// sets up before it loads a library (code page, registry file, reported
+// sets up before it loads a library (code page, registry database, reported
 // version) and what tests use to reach failure paths (fail the Nth heap or
 // task allocation, a registry create or close, a conversion to UTF-16, make
 // a key refuse full access, force a launch result) and to check that nothing
