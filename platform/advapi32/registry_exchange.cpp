@@ -240,6 +240,11 @@ bool ImportRegistryText(const std::string& text, std::string* error) {
     return false;
   }
   state.changed = true;
+  // An import can leave a log as large as itself; written into the
+  // database now, it costs the next process nothing to open. Best effort:
+  // a reader still in the log keeps it for a later checkpoint.
+  sqlite3_wal_checkpoint_v2(state.db.get(), nullptr,
+                            SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
   return true;
 }
 
