@@ -175,6 +175,34 @@ bool FormatStore(RegistryDb& db, std::string* text, std::string* error) {
   return true;
 }
 
+// The page cache raised for one import: about three times the text's size,
+// as the rows and their indexes take, at most kMaxImportCacheKib.
+class CacheForImport {
+ public:
+  CacheForImport(RegistryDb& db, size_t textBytes) : m_db(db) {
+    long long kib = static_cast<long long>(textBytes / 1024) * 3;
+    if (kib <= kUsualCacheKib) return;
+    if (kib > kMaxImportCacheKib) kib = kMaxImportCacheKib;
+    SetCacheKib(kib);
+    m_raised = true;
+  }
+  CacheForImport(const CacheForImport&) = delete;
+  CacheForImport& operator=(const CacheForImport&) = delete;
+  ~CacheForImport() {
+    if (m_raised) SetCacheKib(kUsualCacheKib);
+  }
+
+ private:
+  static constexpr long long kUsualCacheKib = 16384;
+  static constexpr long long kMaxImportCacheKib = 1 << 18;
+  void SetCacheKib(long long kib) {
+    const std::string sql = "PRAGMA cache_size = -" + std::to_string(kib);
+    sqlite3_exec(m_db.get(), sql.c_str(), nullptr, nullptr, nullptr);
+  }
+  RegistryDb& m_db;
+  bool m_raised = false;
+};
+
 }  // namespace
 }  // namespace internal
 
@@ -221,6 +249,10 @@ bool ImportRegistryText(const std::string& text, std::string* error) {
                       sqlite3_errmsg(state.db.get()));
     return false;
   }
+  // A large import dirties pages all over the key index; a page cache
+  // that holds them until the commit writes each once. Sized by the text,
+  // back to the usual bound afterwards.
+  CacheForImport cache(state.db, text.size());
   RegTreeBuilder builder(state.db);
   RegTextReader reader(&builder, /*registryFile=*/false);
   std::string what;
