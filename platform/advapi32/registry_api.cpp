@@ -20,14 +20,18 @@
 // - A subkey path that starts with a backslash or holds an empty level is
 //   ERROR_BAD_PATHNAME (161); a trailing backslash is ignored.
 // - Failures set *phkResult to null.
-// - A key or value name the registry file could not carry (a line break or
-//   an unpaired surrogate in it) is ERROR_INVALID_PARAMETER when it would be
-//   made, by the rule the file writer and reader share, so that a program
-//   that writes the registry learns of it at once rather than the host
-//   failing to save afterwards. Windows takes such names.
+// - A key or value name .reg text could not carry (a line break or an
+//   unpaired surrogate in it) is ERROR_INVALID_PARAMETER when it would be
+//   made, by the rule the text writer and reader share, so that every
+//   registry can be exported and imported again. Windows takes such names.
+// - Each call that changes the registry is one transaction of its database,
+//   durable when the call returns; one that cannot get to write within the
+//   database's busy timeout fails with ERROR_LOCK_VIOLATION, and a failed
+//   database step with the status StatusOfSqlite gives it.
 #include <algorithm>
 #include <cstring>
 
+#include "registry_enum.h"
 #include "registry_store.h"
 #include "registry_text.h"
 
@@ -39,29 +43,42 @@ constexpr REGSAM kGenericExecute = 0x20000000L;
 constexpr REGSAM kKnownRights = KEY_ALL_ACCESS;
 constexpr DWORD kKnownCreateOptions = REG_OPTION_VOLATILE;
 
-// The handle as the caller gave it, resolved under the store's lock.
+// The handle as the caller gave it, resolved inside the call's transaction:
+// its key's row (checked to be there still) and its record, which holds the
+// enumeration cursors.
 struct OpenKey {
-  RegKeyPtr key;
+  KeyInfo key;
   REGSAM granted = 0;
+  KeyHandle* record = nullptr;
 };
 
-LSTATUS Resolve(RegistryState& state, HKEY handle, OpenKey* open) {
+// A root's row always exists: it is read only when the call needs what
+// it holds (withRow), which also starts the transaction's snapshot before
+// an enumeration checks its cursor.
+LSTATUS Resolve(RegistryState& state, HKEY handle, OpenKey* open,
+                bool withRow = false) {
   if (const RootInfo* root = FindRootByHandle(handle)) {
-    open->key = state.roots[static_cast<int>(root->id)];
+    open->record = &state.roots[static_cast<int>(root->id)];
     open->granted = KEY_ALL_ACCESS;
-    return ERROR_SUCCESS;
+    open->key = RootKey(root->id);
+    return withRow ? LoadKey(state.db, open->key.id, &open->key)
+                   : ERROR_SUCCESS;
   }
   auto found = state.handles.find(reinterpret_cast<uintptr_t>(handle));
   if (found == state.handles.end()) return ERROR_INVALID_HANDLE;
-  if (found->second.key->deleted) return ERROR_KEY_DELETED;
-  open->key = found->second.key;
+  if (found->second.epoch != state.epoch) return ERROR_KEY_DELETED;
+  LSTATUS status = LoadKey(state.db, found->second.key, &open->key);
+  // Another call, of this process or another, deleted the key.
+  if (status == ERROR_FILE_NOT_FOUND) return ERROR_KEY_DELETED;
+  if (status != ERROR_SUCCESS) return status;
   open->granted = found->second.granted;
+  open->record = &found->second;
   return ERROR_SUCCESS;
 }
 
 LSTATUS ResolveFor(RegistryState& state, HKEY handle, REGSAM needed,
-                   OpenKey* open) {
-  LSTATUS status = Resolve(state, handle, open);
+                   OpenKey* open, bool withRow = false) {
+  LSTATUS status = Resolve(state, handle, open, withRow);
   if (status != ERROR_SUCCESS) return status;
   return (open->granted & needed) == needed ? ERROR_SUCCESS
                                             : ERROR_ACCESS_DENIED;
@@ -79,22 +96,41 @@ REGSAM MapRights(REGSAM desired, bool* maximum) {
   return rights;
 }
 
+bool IsDenied(const RegistryState& state, KeyId key) {
+  return !state.denied.empty() && state.denied.count(key) != 0;
+}
+
 // The rights an open of an existing key gets, or ERROR_ACCESS_DENIED.
-LSTATUS GrantRights(const RegKey& key, REGSAM desired, REGSAM* granted) {
+LSTATUS GrantRights(const RegistryState& state, KeyId key, REGSAM desired,
+                    REGSAM* granted) {
   bool maximum = false;
   REGSAM rights = MapRights(desired, &maximum);
-  if (key.denyWrite && (rights & ~static_cast<REGSAM>(KEY_READ)) != 0)
+  bool denyWrite = IsDenied(state, key);
+  if (denyWrite && (rights & ~static_cast<REGSAM>(KEY_READ)) != 0)
     return ERROR_ACCESS_DENIED;
-  if (maximum) rights |= key.denyWrite ? KEY_READ : KEY_ALL_ACCESS;
+  if (maximum) rights |= denyWrite ? KEY_READ : KEY_ALL_ACCESS;
   *granted = rights;
   return ERROR_SUCCESS;
 }
 
-HKEY AddHandle(RegistryState& state, const RegKeyPtr& key, REGSAM granted) {
+HKEY AddHandle(RegistryState& state, KeyId key, REGSAM granted) {
   uintptr_t value = state.nextHandle;
   state.nextHandle += 4;
-  state.handles[value] = KeyHandle{key, granted};
+  KeyHandle& handle = state.handles[value];
+  handle = KeyHandle();
+  handle.key = key;
+  handle.granted = granted;
+  handle.epoch = state.epoch;
   return reinterpret_cast<HKEY>(value);
+}
+
+// Ends a write call: commits, and counts the write so that enumeration
+// cursors know their place may have moved.
+LSTATUS CommitWrite(RegistryState& state, Transaction& transaction) {
+  ++state.writes;
+  LSTATUS status = transaction.Commit();
+  if (status == ERROR_SUCCESS) state.changed = true;
+  return status;
 }
 
 bool IsStringType(DWORD type) {
@@ -146,11 +182,6 @@ bool IsAscii(std::u16string_view text) {
     if (c >= 0x80) return false;
   }
   return true;
-}
-
-// The length of a name in ANSI bytes, converting only names beyond ASCII.
-size_t AnsiLength(std::u16string_view text) {
-  return IsAscii(text) ? text.size() : WideToAnsi(text).size();
 }
 
 std::vector<uint8_t> WideToBytes(const std::u16string& text) {
@@ -283,16 +314,19 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
   KeyLevels levels;
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
+  Transaction transaction(state.db);
+  LSTATUS status = transaction.Begin(Transaction::Kind::kRead);
+  if (status != ERROR_SUCCESS) return status;
   OpenKey parent;
-  LSTATUS status =
-      ResolveSubkeyPath(state, hKey, path.View(), &parent, &levels);
+  status = ResolveSubkeyPath(state, hKey, path.View(), &parent, &levels);
   if (status != ERROR_SUCCESS) return status;
-  RegKeyPtr key = FindPath(parent.key, levels);
-  if (!key) return ERROR_FILE_NOT_FOUND;
+  KeyInfo key;
+  status = FindPath(state.db, parent.key, levels, &key);
+  if (status != ERROR_SUCCESS) return status;
   REGSAM granted = 0;
-  status = GrantRights(*key, samDesired, &granted);
+  status = GrantRights(state, key.id, samDesired, &granted);
   if (status != ERROR_SUCCESS) return status;
-  *phkResult = AddHandle(state, key, granted);
+  *phkResult = AddHandle(state, key.id, granted);
   return ERROR_SUCCESS;
 }
 
@@ -314,9 +348,11 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
   WideName path(lpSubKey);
   KeyLevels levels;
   std::lock_guard<std::mutex> lock(state.mutex);
+  Transaction transaction(state.db);
+  LSTATUS status = transaction.Begin(Transaction::Kind::kWrite);
+  if (status != ERROR_SUCCESS) return status;
   OpenKey parent;
-  LSTATUS status =
-      ResolveSubkeyPath(state, hKey, path.View(), &parent, &levels);
+  status = ResolveSubkeyPath(state, hKey, path.View(), &parent, &levels);
   if (status != ERROR_SUCCESS) return status;
   for (std::u16string_view level : levels) {
     if (!IsWritableName(level)) return ERROR_INVALID_PARAMETER;
@@ -324,36 +360,41 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
 
   // Walk the levels that exist; everything is checked before anything is
   // made, so a refused create leaves no partial path behind.
-  RegKeyPtr key = parent.key;
+  KeyInfo key = parent.key;
   size_t existing = 0;
   for (; existing < levels.size(); ++existing) {
-    RegKeyPtr next = FindSubkey(*key, levels[existing]);
-    if (!next) break;
+    KeyInfo next;
+    status = FindSubkey(state.db, key, levels[existing], &next);
+    if (status == ERROR_FILE_NOT_FOUND) break;
+    if (status != ERROR_SUCCESS) return status;
     key = next;
   }
   REGSAM granted = 0;
   if (existing == levels.size()) {
-    status = GrantRights(*key, samDesired, &granted);
+    status = GrantRights(state, key.id, samDesired, &granted);
     if (status != ERROR_SUCCESS) return status;
     if (lpdwDisposition != nullptr) *lpdwDisposition = REG_OPENED_EXISTING_KEY;
-    *phkResult = AddHandle(state, key, granted);
+    *phkResult = AddHandle(state, key.id, granted);
     return ERROR_SUCCESS;
   }
-  if ((parent.granted & KEY_CREATE_SUB_KEY) == 0 || key->denyWrite)
+  if ((parent.granted & KEY_CREATE_SUB_KEY) == 0 || IsDenied(state, key.id))
     return ERROR_ACCESS_DENIED;
-  if (key->depth + (levels.size() - existing) > kMaxKeyDepth)
+  if (key.depth + (levels.size() - existing) > kMaxKeyDepth)
     return ERROR_INVALID_PARAMETER;
-  if (key->isVolatile && !makeVolatile) return ERROR_CHILD_MUST_BE_VOLATILE;
+  if (key.isVolatile && !makeVolatile) return ERROR_CHILD_MUST_BE_VOLATILE;
   for (; existing < levels.size(); ++existing) {
-    key = AddSubkey(*key, levels[existing]);
-    key->isVolatile = makeVolatile;
+    KeyInfo added;
+    status = AddSubkey(state.db, key, levels[existing], makeVolatile, &added);
+    if (status != ERROR_SUCCESS) return status;
+    key = added;
   }
+  status = CommitWrite(state, transaction);
+  if (status != ERROR_SUCCESS) return status;
   bool maximum = false;
   granted = MapRights(samDesired, &maximum);
   if (maximum) granted |= KEY_ALL_ACCESS;
-  state.changed = true;
   if (lpdwDisposition != nullptr) *lpdwDisposition = REG_CREATED_NEW_KEY;
-  *phkResult = AddHandle(state, key, granted);
+  *phkResult = AddHandle(state, key.id, granted);
   return ERROR_SUCCESS;
 }
 
@@ -377,8 +418,11 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   KeyLevels levels;
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
+  Transaction transaction(state.db);
+  LSTATUS status = transaction.Begin(Transaction::Kind::kWrite);
+  if (status != ERROR_SUCCESS) return status;
   OpenKey parent;
-  LSTATUS status = Resolve(state, hKey, &parent);
+  status = Resolve(state, hKey, &parent);
   if (status != ERROR_SUCCESS) return status;
   if (lpSubKey == nullptr) return ERROR_INVALID_PARAMETER;
   status = SplitKeyPath(path.View(), &levels);
@@ -386,33 +430,35 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   if (levels.empty()) return ERROR_ACCESS_DENIED;
   std::u16string_view last = levels.back();
   levels.pop_back();
-  RegKeyPtr owner = FindPath(parent.key, levels);
-  if (!owner) return ERROR_FILE_NOT_FOUND;
-  auto found = owner->subkeys.find(last);
-  if (found == owner->subkeys.end()) return ERROR_FILE_NOT_FOUND;
-  RegKey& key = **found;
-  if (key.denyWrite || !key.subkeys.empty()) return ERROR_ACCESS_DENIED;
-  key.deleted = true;
-  owner->subkeys.erase(found);
-  owner->lastWrite = CurrentFileTime();
-  state.changed = true;
-  return ERROR_SUCCESS;
+  KeyInfo owner;
+  status = FindPath(state.db, parent.key, levels, &owner);
+  if (status != ERROR_SUCCESS) return status;
+  KeyInfo key;
+  status = FindSubkey(state.db, owner, last, &key);
+  if (status != ERROR_SUCCESS) return status;
+  bool hasSubkeys = false;
+  status = HasSubkeys(state.db, key.id, &hasSubkeys);
+  if (status != ERROR_SUCCESS) return status;
+  if (IsDenied(state, key.id) || hasSubkeys) return ERROR_ACCESS_DENIED;
+  status = DeleteKeyTree(state.db, key.id);
+  if (status == ERROR_SUCCESS) status = TouchKey(state.db, owner.id);
+  if (status != ERROR_SUCCESS) return status;
+  return CommitWrite(state, transaction);
 }
 
 LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   WideName name(lpValueName);
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
-  OpenKey open;
-  LSTATUS status = ResolveFor(state, hKey, KEY_SET_VALUE, &open);
+  Transaction transaction(state.db);
+  LSTATUS status = transaction.Begin(Transaction::Kind::kWrite);
   if (status != ERROR_SUCCESS) return status;
-  StoredValue* value = open.key->FindValue(name.View());
-  if (value == nullptr) return ERROR_FILE_NOT_FOUND;
-  open.key->values.erase(open.key->values.begin() +
-                         (value - open.key->values.data()));
-  open.key->lastWrite = CurrentFileTime();
-  state.changed = true;
-  return ERROR_SUCCESS;
+  OpenKey open;
+  status = ResolveFor(state, hKey, KEY_SET_VALUE, &open);
+  if (status != ERROR_SUCCESS) return status;
+  status = DeleteValue(state.db, open.key.id, name.View());
+  if (status != ERROR_SUCCESS) return status;
+  return CommitWrite(state, transaction);
 }
 
 LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName,
@@ -421,17 +467,21 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName,
                              PFILETIME lpftLastWriteTime) {
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
+  Transaction transaction(state.db);
+  LSTATUS status = transaction.Begin(Transaction::Kind::kRead);
+  if (status != ERROR_SUCCESS) return status;
   OpenKey open;
-  LSTATUS status = ResolveFor(state, hKey, KEY_ENUMERATE_SUB_KEYS, &open);
+  status = ResolveFor(state, hKey, KEY_ENUMERATE_SUB_KEYS, &open,
+                      /*withRow=*/true);
   if (status != ERROR_SUCCESS) return status;
   if (lpName == nullptr || lpcchName == nullptr || lpReserved != nullptr ||
       (lpClass != nullptr && lpcchClass == nullptr))
     return ERROR_INVALID_PARAMETER;
-  const RegKeyPtr* entry = open.key->subkeys.At(dwIndex);
-  if (entry == nullptr) return ERROR_NO_MORE_ITEMS;
-  const RegKey& subkey = **entry;
+  SubkeyEntry subkey;
+  status = SubkeyAt(state, open.key.id, dwIndex, &open.record->subkeys, &subkey);
+  if (status != ERROR_SUCCESS) return status;
   if (lpClass != nullptr && *lpcchClass < 1) return ERROR_MORE_DATA;
-  status = CopyName(subkey.Name(), lpName, lpcchName);
+  status = CopyName(subkey.name, lpName, lpcchName);
   if (status != ERROR_SUCCESS) return status;
   if (lpClass != nullptr) {
     lpClass[0] = '\0';
@@ -446,14 +496,20 @@ LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
                              LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
+  Transaction transaction(state.db);
+  LSTATUS status = transaction.Begin(Transaction::Kind::kRead);
+  if (status != ERROR_SUCCESS) return status;
   OpenKey open;
-  LSTATUS status = ResolveFor(state, hKey, KEY_QUERY_VALUE, &open);
+  status = ResolveFor(state, hKey, KEY_QUERY_VALUE, &open, /*withRow=*/true);
   if (status != ERROR_SUCCESS) return status;
   if (lpValueName == nullptr || lpcchValueName == nullptr ||
       lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr))
     return ERROR_INVALID_PARAMETER;
-  if (dwIndex >= open.key->values.size()) return ERROR_NO_MORE_ITEMS;
-  const StoredValue& value = open.key->values[dwIndex];
+  RegValue found;
+  status = ValueAt(state, open.key.id, dwIndex, &open.record->values, &found);
+  if (status != ERROR_SUCCESS) return status;
+  StoredValue value(found.name, found.type, found.data.data(),
+                    found.data.size());
   status = CopyName(value.Name(), lpValueName, lpcchValueName);
   if (status != ERROR_SUCCESS) return status;
   if (lpType != nullptr) *lpType = value.Type();
@@ -467,41 +523,29 @@ LSTATUS WINAPI RegQueryInfoKeyA(
     LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
+  Transaction transaction(state.db);
+  LSTATUS status = transaction.Begin(Transaction::Kind::kRead);
+  if (status != ERROR_SUCCESS) return status;
   OpenKey open;
-  LSTATUS status = ResolveFor(state, hKey, KEY_QUERY_VALUE, &open);
+  status = ResolveFor(state, hKey, KEY_QUERY_VALUE, &open, /*withRow=*/true);
   if (status != ERROR_SUCCESS) return status;
   if (lpReserved != nullptr || (lpClass != nullptr && lpcchClass == nullptr))
     return ERROR_INVALID_PARAMETER;
-  const RegKey& key = *open.key;
-  if (lpClass != nullptr) {
-    if (*lpcchClass < 1) return ERROR_MORE_DATA;
-    lpClass[0] = '\0';
-  }
+  if (lpClass != nullptr && *lpcchClass < 1) return ERROR_MORE_DATA;
+  KeyCounts counts;
+  status = CountKey(state.db, open.key.id, &counts);
+  if (status != ERROR_SUCCESS) return status;
+  if (lpClass != nullptr) lpClass[0] = '\0';
   if (lpcchClass != nullptr) *lpcchClass = 0;
-  if (lpcSubKeys != nullptr)
-    *lpcSubKeys = static_cast<DWORD>(key.subkeys.size());
-  if (lpcbMaxSubKeyLen != nullptr) {
-    size_t longest = 0;
-    for (const RegKeyPtr& subkey : key.subkeys)
-      longest = std::max(longest, AnsiLength(subkey->Name()));
-    *lpcbMaxSubKeyLen = static_cast<DWORD>(longest);
-  }
+  if (lpcSubKeys != nullptr) *lpcSubKeys = counts.subkeys;
+  if (lpcbMaxSubKeyLen != nullptr) *lpcbMaxSubKeyLen = counts.longestSubkeyName;
   if (lpcbMaxClassLen != nullptr) *lpcbMaxClassLen = 0;
-  if (lpcValues != nullptr) *lpcValues = static_cast<DWORD>(key.values.size());
-  if (lpcbMaxValueNameLen != nullptr) {
-    size_t longest = 0;
-    for (const StoredValue& value : key.values)
-      longest = std::max(longest, AnsiLength(value.Name()));
-    *lpcbMaxValueNameLen = static_cast<DWORD>(longest);
-  }
-  if (lpcbMaxValueLen != nullptr) {
-    size_t longest = 0;
-    for (const StoredValue& value : key.values)
-      longest = std::max(longest, value.Size());
-    *lpcbMaxValueLen = static_cast<DWORD>(longest);
-  }
+  if (lpcValues != nullptr) *lpcValues = counts.values;
+  if (lpcbMaxValueNameLen != nullptr)
+    *lpcbMaxValueNameLen = counts.longestValueName;
+  if (lpcbMaxValueLen != nullptr) *lpcbMaxValueLen = counts.longestData;
   if (lpcbSecurityDescriptor != nullptr) *lpcbSecurityDescriptor = 0;
-  if (lpftLastWriteTime != nullptr) *lpftLastWriteTime = key.lastWrite;
+  if (lpftLastWriteTime != nullptr) *lpftLastWriteTime = open.key.lastWrite;
   return ERROR_SUCCESS;
 }
 
@@ -511,15 +555,21 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName,
   WideName name(lpValueName);
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
+  Transaction transaction(state.db);
+  LSTATUS status = transaction.Begin(Transaction::Kind::kRead);
+  if (status != ERROR_SUCCESS) return status;
   OpenKey open;
-  LSTATUS status = ResolveFor(state, hKey, KEY_QUERY_VALUE, &open);
+  status = ResolveFor(state, hKey, KEY_QUERY_VALUE, &open);
   if (status != ERROR_SUCCESS) return status;
   if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr))
     return ERROR_INVALID_PARAMETER;
-  const StoredValue* value = open.key->FindValue(name.View());
-  if (value == nullptr) return ERROR_FILE_NOT_FOUND;
-  if (lpType != nullptr) *lpType = value->Type();
-  return CopyExternalData(*value, lpData, lpcbData);
+  RegValue found;
+  status = ReadValue(state.db, open.key.id, name.View(), &found);
+  if (status != ERROR_SUCCESS) return status;
+  StoredValue value(found.name, found.type, found.data.data(),
+                    found.data.size());
+  if (lpType != nullptr) *lpType = value.Type();
+  return CopyExternalData(value, lpData, lpcbData);
 }
 
 LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved,
@@ -528,18 +578,23 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved,
   WideName name(lpValueName);
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
+  Transaction transaction(state.db);
+  LSTATUS status = transaction.Begin(Transaction::Kind::kWrite);
+  if (status != ERROR_SUCCESS) return status;
   OpenKey open;
-  LSTATUS status = ResolveFor(state, hKey, KEY_SET_VALUE, &open);
+  status = ResolveFor(state, hKey, KEY_SET_VALUE, &open);
   if (status != ERROR_SUCCESS) return status;
   if ((lpData == nullptr && cbData != 0) ||
       name.View().size() > kMaxValueNameLength || !IsWritableName(name.View()))
     return ERROR_INVALID_PARAMETER;
   if (IsStringType(dwType)) {
-    SetValue(*open.key, name.View(), dwType,
-             WideToBytes(AnsiBytesToWide(lpData, cbData)));
+    std::vector<uint8_t> bytes = WideToBytes(AnsiBytesToWide(lpData, cbData));
+    status = SetValue(state.db, open.key.id, name.View(), dwType, bytes.data(),
+                      bytes.size());
   } else {
-    SetValue(*open.key, name.View(), dwType, lpData, cbData);
+    status = SetValue(state.db, open.key.id, name.View(), dwType, lpData,
+                      cbData);
   }
-  state.changed = true;
-  return ERROR_SUCCESS;
+  if (status != ERROR_SUCCESS) return status;
+  return CommitWrite(state, transaction);
 }

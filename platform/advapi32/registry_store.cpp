@@ -1,6 +1,7 @@
-// The registry store: keys, values, name folding and path splitting. The
-// entry points, the file reader and the controls all work through these
-// helpers while holding the store's mutex.
+// The registry store: name folding, path splitting, and keys and values as
+// rows of the database. The entry points, the text import and export and
+// the controls all work through these helpers while holding the store's
+// mutex, inside a transaction.
 #include "registry_store.h"
 
 #include <algorithm>
@@ -106,129 +107,6 @@ void KeyLevels::push_back(std::u16string_view level) {
   ++m_size;
 }
 
-StoredValue::StoredValue(std::u16string_view name, DWORD type,
-                         const uint8_t* data, size_t size)
-    : m_type(type) {
-  Fill(name, data, size);
-}
-
-void StoredValue::Assign(DWORD type, const uint8_t* data, size_t size) {
-  if (size == m_dataSize) {
-    if (size != 0) std::memcpy(m_block.get() + m_nameLength, data, size);
-  } else {
-    std::u16string name(Name());
-    Fill(name, data, size);
-  }
-  m_type = type;
-}
-
-void StoredValue::Fill(std::u16string_view name, const uint8_t* data,
-                       size_t size) {
-  size_t units = name.size() + (size + 1) / 2;
-  std::unique_ptr<char16_t[]> block;
-  if (units != 0) block.reset(new char16_t[units]);
-  if (!name.empty())
-    std::memcpy(block.get(), name.data(), name.size() * sizeof(char16_t));
-  if (size != 0) std::memcpy(block.get() + name.size(), data, size);
-  m_block = std::move(block);
-  m_nameLength = static_cast<uint16_t>(name.size());
-  m_dataSize = static_cast<uint32_t>(size);
-}
-
-RegValue StoredValue::ToRegValue() const {
-  RegValue value;
-  value.name = std::u16string(Name());
-  value.type = m_type;
-  value.data.assign(Data(), Data() + m_dataSize);
-  return value;
-}
-
-RegKeyPtr RegKeyPtr::Make(std::u16string_view name) {
-  void* block = ::operator new(sizeof(RegKey) + name.size() * sizeof(char16_t));
-  RegKey* key = new (block) RegKey();
-  key->nameLength = static_cast<uint8_t>(name.size());
-  if (!name.empty())
-    std::memcpy(static_cast<char*>(block) + sizeof(RegKey), name.data(),
-                name.size() * sizeof(char16_t));
-  RegKeyPtr made;
-  made.m_key = key;  // the count of one it was made with
-  return made;
-}
-
-ValueList& ValueList::operator=(ValueList&& other) noexcept {
-  if (this != &other) {
-    clear();
-    std::swap(m_block, other.m_block);
-  }
-  return *this;
-}
-
-namespace {
-
-bool IsPowerOfTwo(size_t n) { return n != 0 && (n & (n - 1)) == 0; }
-
-}  // namespace
-
-void ValueList::emplace_back(std::u16string_view name, DWORD type,
-                             const uint8_t* data, size_t size) {
-  size_t count = this->size();
-  if (count == 0 || IsPowerOfTwo(count)) {
-    size_t capacity = count == 0 ? 1 : count * 2;
-    auto* grown = static_cast<Block*>(
-        ::operator new(sizeof(Block) + capacity * sizeof(StoredValue)));
-    grown->size = count;
-    auto* items = reinterpret_cast<StoredValue*>(grown + 1);
-    StoredValue* old = this->data();
-    for (size_t i = 0; i < count; ++i) {
-      new (items + i) StoredValue(std::move(old[i]));
-      old[i].~StoredValue();
-    }
-    ::operator delete(m_block);
-    m_block = grown;
-  }
-  new (this->data() + count) StoredValue(name, type, data, size);
-  ++m_block->size;
-}
-
-StoredValue* ValueList::erase(const StoredValue* at) {
-  StoredValue* items = data();
-  size_t index = static_cast<size_t>(at - items);
-  size_t count = m_block->size;
-  for (size_t i = index; i + 1 < count; ++i) items[i] = std::move(items[i + 1]);
-  items[count - 1].~StoredValue();
-  if (--m_block->size == 0) {
-    ::operator delete(m_block);
-    m_block = nullptr;
-    return nullptr;
-  }
-  return items + index;
-}
-
-void ValueList::clear() {
-  StoredValue* items = data();
-  for (size_t i = 0; i < size(); ++i) items[i].~StoredValue();
-  ::operator delete(m_block);
-  m_block = nullptr;
-}
-
-StoredValue* RegKey::FindValue(std::u16string_view valueName) {
-  for (StoredValue& value : values) {
-    if (NamesEqual(value.Name(), valueName)) return &value;
-  }
-  return nullptr;
-}
-
-RegistryState::RegistryState() {
-  for (RegKeyPtr& root : roots) {
-    root = RegKeyPtr::Make();
-    root->lastWrite = CurrentFileTime();
-  }
-}
-
-RegistryState& Registry() {
-  static RegistryState* state = new RegistryState();  // never destroyed:
-  return *state;  // libraries may still close keys while the process exits
-}
 
 char16_t UpcaseChar(char16_t c) {
   if (c < u'a') return c;
@@ -299,76 +177,251 @@ LSTATUS SplitKeyPath(std::u16string_view path, KeyLevels* levels) {
   return ERROR_SUCCESS;
 }
 
-RegKeyPtr FindOrAddSubkey(RegKey& parent, std::u16string_view name,
-                          bool* added) {
-  const RegKeyPtr* last = parent.subkeys.Last();
-  *added = last == nullptr || CompareNames((*last)->Name(), name) < 0;
-  if (!*added) {
-    RegKeyPtr found = FindSubkey(parent, name);
-    if (found) return found;
-    *added = true;
-  }
-  return AddSubkey(parent, name);
+
+RegValue StoredValue::ToRegValue() const {
+  RegValue value;
+  value.name = std::u16string(Name());
+  value.type = Type();
+  value.data.assign(Data(), Data() + Size());
+  return value;
 }
 
-RegKeyPtr FindSubkey(const RegKey& parent, std::u16string_view name) {
-  auto found = parent.subkeys.find(name);
-  return found == parent.subkeys.end() ? nullptr : *found;
+std::string FoldedName(std::u16string_view name) {
+  std::u16string folded(name);
+  for (char16_t& c : folded) c = FoldUnit(c);
+  return EncodeUnits(folded);
+}
+
+RegistryState::RegistryState() {
+  std::string error;
+  db.OpenMemory(&error);  // a store that cannot be made fails every call
+}
+
+RegistryState& Registry() {
+  static RegistryState* state = new RegistryState();  // never destroyed:
+  return *state;  // libraries may still close keys while the process exits
+}
+
+long long FileTimeTicks(FILETIME time) {
+  return static_cast<long long>(
+      (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
 }
 
 namespace {
 
-// Walks without touching reference counts but for the key it ends on.
-template <typename Levels>
-RegKeyPtr WalkLevels(const RegKeyPtr& from, const Levels& levels) {
-  const RegKeyPtr* key = &from;
-  for (std::u16string_view level : levels) {
-    auto found = (*key)->subkeys.find(level);
-    if (found == (*key)->subkeys.end()) return nullptr;
-    key = &*found;
-  }
-  return *key;
+FILETIME FileTimeOf(long long ticks) {
+  FILETIME time;
+  time.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks));
+  time.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
+  return time;
+}
+
+// The status of a statement that was to finish without a row.
+LSTATUS Finished(int rc) {
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : StatusOfSqlite(rc);
+}
+
+int BindName(sqlite3_stmt* statement, int index, std::u16string_view name) {
+  const std::string encoded = EncodeUnits(name);
+  return sqlite3_bind_blob64(statement, index, encoded.data(), encoded.size(),
+                             SQLITE_TRANSIENT);
+}
+
+int BindFolded(sqlite3_stmt* statement, int index, const std::string& folded) {
+  return BindBlob(statement, index, folded.data(), folded.size());
 }
 
 }  // namespace
 
-RegKeyPtr FindPath(const RegKeyPtr& from, const KeyLevels& levels) {
-  return WalkLevels(from, levels);
-}
-
-RegKeyPtr AddSubkey(RegKey& parent, std::u16string_view name) {
-  RegKeyPtr key = RegKeyPtr::Make(name);
-  key->depth = static_cast<uint16_t>(parent.depth + 1);
-  key->lastWrite = CurrentFileTime();
-  parent.subkeys.insert(key);
-  parent.lastWrite = key->lastWrite;
+KeyInfo RootKey(RootId id) {
+  KeyInfo key;
+  key.id = static_cast<KeyId>(id) + 1;
   return key;
 }
 
-void RemoveSubkey(RegKey& parent, std::u16string_view name) {
-  auto found = parent.subkeys.find(name);
-  if (found != parent.subkeys.end()) parent.subkeys.erase(found);
+LSTATUS LoadKey(RegistryDb& db, KeyId id, KeyInfo* key) {
+  StatementUse use(db.Statement(Sql::kLoadKey));
+  if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
+  sqlite3_stmt* s = use.get();
+  sqlite3_bind_int64(s, 1, id);
+  int rc = sqlite3_step(s);
+  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (rc != SQLITE_ROW) return StatusOfSqlite(rc);
+  key->id = id;
+  key->depth = static_cast<uint16_t>(sqlite3_column_int(s, 0));
+  key->isVolatile = sqlite3_column_int(s, 1) != 0;
+  key->lastWrite = FileTimeOf(sqlite3_column_int64(s, 2));
+  return ERROR_SUCCESS;
 }
 
-void MarkTreeDeleted(RegKey& key) {
-  key.deleted = true;
-  for (const RegKeyPtr& subkey : key.subkeys) MarkTreeDeleted(*subkey);
+LSTATUS FindSubkey(RegistryDb& db, const KeyInfo& parent,
+                   std::u16string_view name, KeyInfo* found,
+                   std::u16string* storedName) {
+  StatementUse use(db.Statement(Sql::kFindSubkey));
+  if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
+  sqlite3_stmt* s = use.get();
+  const std::string folded = FoldedName(name);
+  sqlite3_bind_int64(s, 1, parent.id);
+  BindFolded(s, 2, folded);
+  int rc = sqlite3_step(s);
+  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (rc != SQLITE_ROW) return StatusOfSqlite(rc);
+  found->id = sqlite3_column_int64(s, 0);
+  found->depth = static_cast<uint16_t>(sqlite3_column_int(s, 1));
+  found->isVolatile = sqlite3_column_int(s, 2) != 0;
+  found->lastWrite = FileTimeOf(sqlite3_column_int64(s, 3));
+  if (storedName != nullptr) *storedName = ColumnUnits(s, 4);
+  return ERROR_SUCCESS;
 }
 
-void SetValue(RegKey& key, std::u16string_view name, DWORD type,
-              const uint8_t* data, size_t size) {
-  StoredValue* value = key.FindValue(name);
-  if (value == nullptr) {
-    key.values.emplace_back(name, type, data, size);
-  } else {
-    value->Assign(type, data, size);
+LSTATUS FindPath(RegistryDb& db, const KeyInfo& from, const KeyLevels& levels,
+                 KeyInfo* found) {
+  KeyInfo key = from;
+  for (std::u16string_view level : levels) {
+    KeyInfo next;
+    LSTATUS status = FindSubkey(db, key, level, &next);
+    if (status != ERROR_SUCCESS) return status;
+    key = next;
   }
-  key.lastWrite = CurrentFileTime();
+  *found = key;
+  return ERROR_SUCCESS;
 }
 
-void SetValue(RegKey& key, std::u16string_view name, DWORD type,
-              const std::vector<uint8_t>& data) {
-  SetValue(key, name, type, data.data(), data.size());
+LSTATUS TouchKey(RegistryDb& db, KeyId id) {
+  StatementUse use(db.Statement(Sql::kTouchKey));
+  if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
+  sqlite3_bind_int64(use.get(), 1, id);
+  sqlite3_bind_int64(use.get(), 2, FileTimeTicks(CurrentFileTime()));
+  return Finished(sqlite3_step(use.get()));
+}
+
+LSTATUS AddSubkey(RegistryDb& db, const KeyInfo& parent,
+                  std::u16string_view name, bool isVolatile, KeyInfo* added,
+                  bool touchParent) {
+  const FILETIME now = CurrentFileTime();
+  {
+    StatementUse use(db.Statement(Sql::kAddSubkey));
+    if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
+    sqlite3_stmt* s = use.get();
+    const std::string folded = FoldedName(name);
+    sqlite3_bind_int64(s, 1, parent.id);
+    BindName(s, 2, name);
+    BindFolded(s, 3, folded);
+    sqlite3_bind_int(s, 4, parent.depth + 1);
+    sqlite3_bind_int(s, 5, isVolatile ? 1 : 0);
+    sqlite3_bind_int64(s, 6, FileTimeTicks(now));
+    int rc = sqlite3_step(s);
+    if ((rc & 0xFF) == SQLITE_CONSTRAINT) return ERROR_ALREADY_EXISTS;
+    LSTATUS status = Finished(rc);
+    if (status != ERROR_SUCCESS) return status;
+  }
+  added->id = sqlite3_last_insert_rowid(db.get());
+  added->depth = static_cast<uint16_t>(parent.depth + 1);
+  added->isVolatile = isVolatile;
+  added->lastWrite = now;
+  return touchParent ? TouchKey(db, parent.id) : ERROR_SUCCESS;
+}
+
+LSTATUS DeleteKeyTree(RegistryDb& db, KeyId id) {
+  // The values first: their keys' rows are what finds them.
+  for (Sql which : {Sql::kDeleteOrphanValues, Sql::kDeleteKey}) {
+    StatementUse use(db.Statement(which));
+    if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
+    sqlite3_bind_int64(use.get(), 1, id);
+    LSTATUS status = Finished(sqlite3_step(use.get()));
+    if (status != ERROR_SUCCESS) return status;
+  }
+  return ERROR_SUCCESS;
+}
+
+LSTATUS HasSubkeys(RegistryDb& db, KeyId id, bool* any) {
+  StatementUse use(db.Statement(Sql::kFirstSubkey));
+  if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
+  sqlite3_bind_int64(use.get(), 1, id);
+  int rc = sqlite3_step(use.get());
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return StatusOfSqlite(rc);
+  *any = rc == SQLITE_ROW;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS SetValue(RegistryDb& db, KeyId key, std::u16string_view name,
+                 DWORD type, const uint8_t* data, size_t size) {
+  const std::string folded = FoldedName(name);
+  {
+    StatementUse use(db.Statement(Sql::kUpdateValue));
+    if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
+    sqlite3_stmt* s = use.get();
+    sqlite3_bind_int64(s, 1, key);
+    BindFolded(s, 2, folded);
+    sqlite3_bind_int64(s, 3, type);
+    BindBlob(s, 4, data, size);
+    LSTATUS status = Finished(sqlite3_step(s));
+    if (status != ERROR_SUCCESS) return status;
+  }
+  if (sqlite3_changes(db.get()) == 0) {
+    StatementUse use(db.Statement(Sql::kInsertValue));
+    if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
+    sqlite3_stmt* s = use.get();
+    sqlite3_bind_int64(s, 1, key);
+    BindFolded(s, 2, folded);
+    BindName(s, 3, name);
+    sqlite3_bind_int64(s, 4, type);
+    BindBlob(s, 5, data, size);
+    LSTATUS status = Finished(sqlite3_step(s));
+    if (status != ERROR_SUCCESS) return status;
+  }
+  return TouchKey(db, key);
+}
+
+LSTATUS InsertNewValue(RegistryDb& db, KeyId key, int64_t seq,
+                       std::u16string_view name, DWORD type,
+                       const uint8_t* data, size_t size) {
+  StatementUse use(db.Statement(Sql::kInsertNewValue));
+  if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
+  sqlite3_stmt* s = use.get();
+  const std::string folded = FoldedName(name);
+  sqlite3_bind_int64(s, 1, key);
+  BindFolded(s, 2, folded);
+  sqlite3_bind_int64(s, 3, seq);
+  BindName(s, 4, name);
+  sqlite3_bind_int64(s, 5, type);
+  BindBlob(s, 6, data, size);
+  int rc = sqlite3_step(s);
+  if ((rc & 0xFF) == SQLITE_CONSTRAINT) return ERROR_ALREADY_EXISTS;
+  return Finished(rc);
+}
+
+LSTATUS DeleteValue(RegistryDb& db, KeyId key, std::u16string_view name) {
+  const std::string folded = FoldedName(name);
+  {
+    StatementUse use(db.Statement(Sql::kDeleteValue));
+    if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
+    sqlite3_bind_int64(use.get(), 1, key);
+    BindFolded(use.get(), 2, folded);
+    LSTATUS status = Finished(sqlite3_step(use.get()));
+    if (status != ERROR_SUCCESS) return status;
+  }
+  if (sqlite3_changes(db.get()) == 0) return ERROR_FILE_NOT_FOUND;
+  return TouchKey(db, key);
+}
+
+LSTATUS ReadValue(RegistryDb& db, KeyId key, std::u16string_view name,
+                  RegValue* value) {
+  StatementUse use(db.Statement(Sql::kFindValue));
+  if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
+  sqlite3_stmt* s = use.get();
+  const std::string folded = FoldedName(name);
+  sqlite3_bind_int64(s, 1, key);
+  BindFolded(s, 2, folded);
+  int rc = sqlite3_step(s);
+  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (rc != SQLITE_ROW) return StatusOfSqlite(rc);
+  value->name = ColumnUnits(s, 0);
+  value->type = static_cast<DWORD>(sqlite3_column_int64(s, 1));
+  const auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(s, 2));
+  size_t size = static_cast<size_t>(sqlite3_column_bytes(s, 2));
+  value->data.assign(data, data + (data != nullptr ? size : 0));
+  return ERROR_SUCCESS;
 }
 
 bool ReadStoredValue(HKEY root, std::u16string_view path,
@@ -381,13 +434,14 @@ bool ReadStoredValue(HKEY root, std::u16string_view path,
   if (SplitKeyPath(path, &levels) != ERROR_SUCCESS) return false;
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
-  RegKeyPtr key = FindPath(state.roots[static_cast<int>(rootInfo->id)], levels);
-  if (!key) return false;
+  Transaction transaction(state.db);
+  if (transaction.Begin(Transaction::Kind::kRead) != ERROR_SUCCESS)
+    return false;
+  KeyInfo key;
+  if (FindPath(state.db, RootKey(rootInfo->id), levels, &key) != ERROR_SUCCESS)
+    return false;
   *keyExists = true;
-  StoredValue* found = key->FindValue(valueName);
-  if (found == nullptr) return false;
-  *value = found->ToRegValue();
-  return true;
+  return ReadValue(state.db, key.id, valueName, value) == ERROR_SUCCESS;
 }
 
 }  // namespace internal

@@ -1,7 +1,7 @@
-// The registry store shared by the registry entry points, the .reg file
-// reader and writer, the registry controls and the provider probe: four trees
-// of keys, the table of open key handles and the failure controls, all behind
-// one mutex.
+// The registry store shared by the registry entry points, the .reg text
+// import and export, the registry controls and the provider probe: the
+// database of keys and values, the table of open key handles and the
+// failure controls, all behind one mutex.
 #pragma once
 #include <windows.h>
 
@@ -13,9 +13,11 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform_internal.h"
+#include "registry_db.h"
 
 namespace qxplatform {
 namespace internal {
@@ -34,103 +36,25 @@ struct RegValue {
   std::vector<uint8_t> data;
 };
 
-// A value as a key keeps it: name and data in one block, where a RegValue
-// holds a buffer for each besides itself.
+// A value as a query of the database hands it out: views into the row,
+// valid until the statement moves on.
 class StoredValue {
  public:
   StoredValue(std::u16string_view name, DWORD type, const uint8_t* data,
-              size_t size);
+              size_t size)
+      : m_name(name), m_type(type), m_data(data), m_size(size) {}
 
-  std::u16string_view Name() const { return {m_block.get(), m_nameLength}; }
+  std::u16string_view Name() const { return m_name; }
   DWORD Type() const { return m_type; }
-  const uint8_t* Data() const {
-    return reinterpret_cast<const uint8_t*>(m_block.get() + m_nameLength);
-  }
-  size_t Size() const { return m_dataSize; }
-  // New data under the same name.
-  void Assign(DWORD type, const uint8_t* data, size_t size);
+  const uint8_t* Data() const { return m_data; }
+  size_t Size() const { return m_size; }
   RegValue ToRegValue() const;
 
  private:
-  void Fill(std::u16string_view name, const uint8_t* data, size_t size);
-
-  // The name's units, then the data's bytes.
-  std::unique_ptr<char16_t[]> m_block;
-  uint32_t m_dataSize = 0;
-  uint16_t m_nameLength = 0;  // at most kMaxValueNameLength
-  DWORD m_type = REG_NONE;
-};
-static_assert(kMaxValueNameLength <= UINT16_MAX,
-              "value name lengths are kept in 16 bits");
-
-// The values of a key in the order they were first set: the part of a
-// vector's interface the store uses, in one pointer. The count heads the
-// block of values, and the capacity is the count rounded up to a power of
-// two, so an empty list costs nothing beyond the pointer.
-class ValueList {
- public:
-  ValueList() = default;
-  ValueList(ValueList&& other) noexcept : m_block(other.m_block) {
-    other.m_block = nullptr;
-  }
-  ValueList& operator=(ValueList&& other) noexcept;
-  ~ValueList() { clear(); }
-
-  size_t size() const { return m_block ? m_block->size : 0; }
-  bool empty() const { return m_block == nullptr; }
-  StoredValue* data() const {
-    return m_block ? reinterpret_cast<StoredValue*>(m_block + 1) : nullptr;
-  }
-  StoredValue* begin() const { return data(); }
-  StoredValue* end() const { return data() + size(); }
-  StoredValue& operator[](size_t i) const { return data()[i]; }
-
-  void emplace_back(std::u16string_view name, DWORD type, const uint8_t* data,
-                    size_t size);
-  StoredValue* erase(const StoredValue* at);
-  void clear();
-
- private:
-  struct alignas(StoredValue) Block {
-    size_t size;
-  };
-  Block* m_block = nullptr;
-};
-
-struct RegKey;
-
-// A counted reference to a key. Keys are shared by their parent and by the
-// handles open on them (a deleted key lives on while a handle names it). The
-// count and the name live in the key's own allocation: a key costs one block
-// where a shared_ptr to a key with a string name took two, and a pointer is
-// half the size.
-class RegKeyPtr {
- public:
-  RegKeyPtr() = default;
-  RegKeyPtr(std::nullptr_t) {}  // implicit, as from a null pointer
-  RegKeyPtr(const RegKeyPtr& other) : m_key(other.m_key) { Retain(); }
-  RegKeyPtr(RegKeyPtr&& other) noexcept : m_key(other.m_key) {
-    other.m_key = nullptr;
-  }
-  RegKeyPtr& operator=(RegKeyPtr other) noexcept {
-    std::swap(m_key, other.m_key);
-    return *this;
-  }
-  ~RegKeyPtr() { Release(); }
-
-  // A key named name with no subkeys and no values.
-  static RegKeyPtr Make(std::u16string_view name = {});
-
-  RegKey* get() const { return m_key; }
-  RegKey& operator*() const { return *m_key; }
-  RegKey* operator->() const { return m_key; }
-  explicit operator bool() const { return m_key != nullptr; }
-
- private:
-  inline void Retain();
-  inline void Release();
-
-  RegKey* m_key = nullptr;
+  std::u16string_view m_name;
+  DWORD m_type;
+  const uint8_t* m_data;
+  size_t m_size;
 };
 
 // Case folding of names as the registry compares them.
@@ -139,127 +63,9 @@ char16_t UpcaseChar(char16_t c);
 // positive.
 int CompareNames(std::u16string_view a, std::u16string_view b);
 bool NamesEqual(std::u16string_view a, std::u16string_view b);
-
-// The subkeys of a key in case-insensitive name order, each name held once,
-// by the subkey itself. They lie in chunks of up to kChunkLimit, sorted
-// within and across chunks, found by binary search over the chunks' last
-// names and then within a chunk. Inserting or removing moves at most one
-// chunk's entries, and a subkey costs a pointer where a tree node took five.
-// Walking by index (RegEnumKeyExA) goes through a cursor on the chunk of
-// the last index asked for, so a step to the next or the previous index
-// costs O(1). Nothing is allocated until the first subkey: most keys are
-// leaves.
-class Subkeys {
- public:
-  static constexpr uint32_t kChunkLimit = 256;
-
-  class const_iterator {
-   public:
-    const RegKeyPtr& operator*() const;
-    const RegKeyPtr* operator->() const { return &**this; }
-    const_iterator& operator++();
-    bool operator==(const const_iterator& other) const {
-      return m_chunk == other.m_chunk && m_offset == other.m_offset;
-    }
-    bool operator!=(const const_iterator& other) const {
-      return !(*this == other);
-    }
-
-   private:
-    friend class Subkeys;
-    const_iterator(const Subkeys* owner, uint32_t chunk, uint32_t offset)
-        : m_owner(owner), m_chunk(chunk), m_offset(offset) {}
-    const Subkeys* m_owner;
-    uint32_t m_chunk;
-    uint32_t m_offset;
-  };
-
-  Subkeys() = default;
-  Subkeys(const Subkeys&) = delete;
-  Subkeys& operator=(const Subkeys&) = delete;
-  Subkeys(Subkeys&& other) noexcept : m_index(other.m_index) {
-    other.m_index = nullptr;
-  }
-  Subkeys& operator=(Subkeys&& other) noexcept;
-  ~Subkeys() { clear(); }
-
-  size_t size() const;
-  bool empty() const { return m_index == nullptr; }
-  const_iterator begin() const { return const_iterator(this, 0, 0); }
-  const_iterator end() const;
-  const_iterator find(std::u16string_view name) const;
-  // The subkey at an index, or null past the end.
-  const RegKeyPtr* At(size_t index) const;
-  // The subkey that sorts last, or null when there is none.
-  const RegKeyPtr* Last() const;
-
-  // The key's name must not be taken yet; a key whose name is does nothing.
-  void insert(RegKeyPtr key);
-  void erase(const_iterator at);
-  void clear();
-
- private:
-  struct Chunk;
-  struct Index;
-  // Where key would go: its chunk and offset; false when the name is taken.
-  bool Place(std::u16string_view name, uint32_t* chunk, uint32_t* offset) const;
-  void SplitChunk(uint32_t chunk);
-  void ResetCursor() const;
-
-  // The chunks, the count and the cursor, in one block; null when empty.
-  // Enumeration only moves the cursor; the store's mutex covers it.
-  Index* m_index = nullptr;
-};
-
-// Made by RegKeyPtr::Make only: the name's units follow the key in its block.
-struct RegKey {
-  RegKey(const RegKey&) = delete;
-  RegKey& operator=(const RegKey&) = delete;
-
-  // Never changes: the parent's index orders by it.
-  std::u16string_view Name() const {
-    return {reinterpret_cast<const char16_t*>(this + 1), nameLength};
-  }
-
-  Subkeys subkeys;
-  // Kept in the order they were first set, the order Windows enumerates.
-  ValueList values;
-  FILETIME lastWrite{};
-  uint16_t depth = 0;      // levels below the root, at most kMaxKeyDepth
-  uint8_t nameLength = 0;  // at most kMaxKeyNameLength
-  bool denyWrite = false;
-  bool isVolatile = false;
-  // Set when the key leaves the tree; handles still open on it answer
-  // ERROR_KEY_DELETED.
-  bool deleted = false;
-
-  StoredValue* FindValue(std::u16string_view valueName);
-
- private:
-  friend class RegKeyPtr;
-  RegKey() = default;
-  ~RegKey() = default;
-
-  std::atomic<uint32_t> references{1};
-};
-static_assert(kMaxKeyDepth <= UINT16_MAX, "depth is kept in 16 bits");
-static_assert(kMaxKeyNameLength <= UINT8_MAX,
-              "name lengths are kept in 8 bits");
-static_assert(sizeof(RegKey) % alignof(char16_t) == 0,
-              "the name follows the key");
-
-void RegKeyPtr::Retain() {
-  if (m_key != nullptr)
-    m_key->references.fetch_add(1, std::memory_order_relaxed);
-}
-
-void RegKeyPtr::Release() {
-  if (m_key != nullptr &&
-      m_key->references.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-    m_key->~RegKey();
-    ::operator delete(m_key);
-  }
-}
+// The folded form the database keeps beside a name: its upper-cased units
+// in big-endian byte order, so that bytewise order is CompareNames's.
+std::string FoldedName(std::u16string_view name);
 
 // The levels of a key path, as views into the path's text. Paths of up to
 // kInlineLevels levels, nearly all of them, need no allocation.
@@ -300,18 +106,52 @@ struct RootInfo {
 };
 extern const RootInfo kRoots[kRootCount];
 
-// An open key handle: the key it names and the rights it was granted.
+// A key as its row says: the id handles name it by, never reused.
+using KeyId = int64_t;
+struct KeyInfo {
+  KeyId id = 0;
+  uint16_t depth = 0;  // levels below the root, at most kMaxKeyDepth
+  bool isVolatile = false;
+  FILETIME lastWrite{};
+};
+
+// Where the last enumeration through a handle stopped, so that the next
+// index costs one step of the index rather than a count from the start.
+// Valid while the database has not changed since (its data version).
+struct EnumCursor {
+  bool valid = false;
+  unsigned dataVersion = 0;
+  uint64_t writes = 0;
+  DWORD index = 0;
+  std::string folded;  // subkeys: the folded name at index
+  int64_t seq = 0;     // values: the order number at index
+};
+
+// An open key handle: the key it names, the rights it was granted and its
+// enumeration cursors. A handle opened on an earlier database (epoch)
+// names nothing any more.
 struct KeyHandle {
-  RegKeyPtr key;
+  KeyId key = 0;
   REGSAM granted = 0;
+  uint32_t epoch = 0;
+  EnumCursor subkeys;
+  EnumCursor values;
 };
 
 struct RegistryState {
   std::mutex mutex;
-  RegKeyPtr roots[kRootCount];
+  RegistryDb db;
   std::unordered_map<uintptr_t, KeyHandle> handles;
+  // The predefined handles' own cursors.
+  KeyHandle roots[kRootCount];
   uintptr_t nextHandle = 0x1000;
+  uint32_t epoch = 1;
+  // Keys that refuse write access (a test control of this process only).
+  std::unordered_set<KeyId> denied;
   bool changed = false;
+  // Writes this process committed: with the database's data version, what
+  // tells an enumeration cursor that its place may have moved.
+  uint64_t writes = 0;
   FailureCountdown failCreate;
   FailureCountdown failClose;
 
@@ -322,11 +162,14 @@ struct RegistryState {
 RegistryState& Registry();
 
 FILETIME CurrentFileTime();
+long long FileTimeTicks(FILETIME time);
 
 // The root a predefined handle value names, or null for any other value.
 const RootInfo* FindRootByHandle(HKEY key);
 // "HKEY_LOCAL_MACHINE" or "HKLM" (any case), or null.
 const RootInfo* FindRootByName(std::u16string_view name);
+// The row of a root.
+KeyInfo RootKey(RootId id);
 
 // Splits a subkey path into its levels. A trailing backslash is tolerated; a
 // leading one or an empty level is a syntax error (kErrorBadPathname); a
@@ -334,25 +177,46 @@ const RootInfo* FindRootByName(std::u16string_view name);
 // ERROR_INVALID_PARAMETER.
 LSTATUS SplitKeyPath(std::u16string_view path, KeyLevels* levels);
 
-// Looks up a direct subkey; null when it does not exist.
-RegKeyPtr FindSubkey(const RegKey& parent, std::u16string_view name);
-// Walks the levels from a key; null when one of them is missing.
-RegKeyPtr FindPath(const RegKeyPtr& from, const KeyLevels& levels);
-// Makes a subkey (which must not exist yet) and touches the parent.
-RegKeyPtr AddSubkey(RegKey& parent, std::u16string_view name);
-// The direct subkey of that name, made (as AddSubkey does) when missing;
-// *added tells which. Quickest when names come in order.
-RegKeyPtr FindOrAddSubkey(RegKey& parent, std::u16string_view name,
-                          bool* added);
-// Takes a direct subkey out of its parent (the key itself is not marked).
-void RemoveSubkey(RegKey& parent, std::u16string_view name);
-// Marks a key and everything below it as deleted.
-void MarkTreeDeleted(RegKey& key);
-// Stores a value, replacing one of the same name in its place.
-void SetValue(RegKey& key, std::u16string_view name, DWORD type,
-              const uint8_t* data, size_t size);
-void SetValue(RegKey& key, std::u16string_view name, DWORD type,
-              const std::vector<uint8_t>& data);
+// The operations below run inside a transaction of the store's database,
+// with the store's mutex held. They answer ERROR_SUCCESS,
+// ERROR_FILE_NOT_FOUND for a key or value that is not there, or the status
+// of a failed database step.
+
+// The key with this id; ERROR_FILE_NOT_FOUND once it is deleted.
+LSTATUS LoadKey(RegistryDb& db, KeyId id, KeyInfo* key);
+// A direct subkey by name; *storedName, when asked for, gets the name as
+// the key keeps it.
+LSTATUS FindSubkey(RegistryDb& db, const KeyInfo& parent,
+                   std::u16string_view name, KeyInfo* found,
+                   std::u16string* storedName = nullptr);
+// Walks the levels from a key.
+LSTATUS FindPath(RegistryDb& db, const KeyInfo& from, const KeyLevels& levels,
+                 KeyInfo* found);
+// Makes a subkey and, unless told not to, touches the parent;
+// ERROR_ALREADY_EXISTS when the name is taken.
+LSTATUS AddSubkey(RegistryDb& db, const KeyInfo& parent,
+                  std::u16string_view name, bool isVolatile, KeyInfo* added,
+                  bool touchParent = true);
+// Sets a key's last write time to now.
+LSTATUS TouchKey(RegistryDb& db, KeyId id);
+// Deletes a key with everything below it and its values.
+LSTATUS DeleteKeyTree(RegistryDb& db, KeyId id);
+// Whether a key has any subkey.
+LSTATUS HasSubkeys(RegistryDb& db, KeyId id, bool* any);
+// Stores a value, replacing one of the same name in its place, and touches
+// the key.
+LSTATUS SetValue(RegistryDb& db, KeyId key, std::u16string_view name,
+                 DWORD type, const uint8_t* data, size_t size);
+LSTATUS DeleteValue(RegistryDb& db, KeyId key, std::u16string_view name);
+// Adds a value to a key made in the same transaction, as its seq'th, without
+// looking for one of the same name first or touching the key;
+// ERROR_ALREADY_EXISTS when the name is taken after all.
+LSTATUS InsertNewValue(RegistryDb& db, KeyId key, int64_t seq,
+                       std::u16string_view name, DWORD type,
+                       const uint8_t* data, size_t size);
+// Reads a value into *value.
+LSTATUS ReadValue(RegistryDb& db, KeyId key, std::u16string_view name,
+                  RegValue* value);
 
 // Reads a value straight from the store, bypassing handles and access
 // checks. *keyExists tells whether root\path exists; the result whether the

@@ -3,6 +3,7 @@
 #include "registry_text.h"
 
 #include <cstdio>
+#include <vector>
 
 namespace qxplatform {
 namespace internal {
@@ -169,35 +170,77 @@ void AppendValue(const StoredValue& value, std::string* out) {
   }
 }
 
-// Writes a key's sections; *path holds its path in UTF-8 and grows and
-// shrinks by a level as the walk goes down and back up.
-bool AppendSections(const RegKey& key, std::string* path, bool writeSelf,
-                    bool skipVolatile, std::string* out, std::string* error) {
-  if (skipVolatile && key.isVolatile) return true;
-  if (writeSelf) {
-    if (!IsWritableName(key.Name())) {
-      *error = "key " + *path + ": the name cannot be written";
+
+bool DatabaseFailed(RegistryDb& db, int rc, std::string* error) {
+  *error = std::string("cannot read the registry: ") +
+           (rc == SQLITE_OK ? "out of memory" : sqlite3_errmsg(db.get()));
+  return false;
+}
+
+// A key's own section: its path, then its values in the order they were
+// first set.
+bool AppendSection(RegistryDb& db, KeyId key, const std::string& path,
+                   std::string* out, std::string* error) {
+  out->push_back('[');
+  *out += path;
+  out->push_back(']');
+  *out += kNewline;
+  StatementUse use(db.Statement(Sql::kValuesInOrder));
+  if (!use) return DatabaseFailed(db, sqlite3_errcode(db.get()), error);
+  sqlite3_bind_int64(use.get(), 1, key);
+  int rc;
+  while ((rc = sqlite3_step(use.get())) == SQLITE_ROW) {
+    sqlite3_stmt* s = use.get();
+    const std::u16string name = ColumnUnits(s, 0);
+    StoredValue value(name,
+                      static_cast<DWORD>(sqlite3_column_int64(s, 1)),
+                      static_cast<const uint8_t*>(sqlite3_column_blob(s, 2)),
+                      static_cast<size_t>(sqlite3_column_bytes(s, 2)));
+    if (!IsWritableName(value.Name())) {
+      *error = "key " + path + ": a value name cannot be written";
       return false;
     }
-    out->push_back('[');
-    *out += *path;
-    out->push_back(']');
-    *out += kNewline;
-    for (const StoredValue& value : key.values) {
-      if (!IsWritableName(value.Name())) {
-        *error = "key " + *path + ": a value name cannot be written";
-        return false;
-      }
-      AppendValue(value, out);
+    AppendValue(value, out);
+  }
+  if (rc != SQLITE_DONE) return DatabaseFailed(db, rc, error);
+  *out += kNewline;
+  return true;
+}
+
+struct Child {
+  KeyId id;
+  std::u16string name;
+};
+
+// Writes a key's sections; *path holds its path in UTF-8 and grows and
+// shrinks by a level as the walk goes down and back up. A key's subkeys are
+// read whole before the walk goes into them, as one statement cannot serve
+// two levels at once.
+bool AppendSections(RegistryDb& db, KeyId key, std::string* path,
+                    bool writeSelf, std::string* out, std::string* error) {
+  if (writeSelf && !AppendSection(db, key, *path, out, error)) return false;
+  std::vector<Child> children;
+  {
+    StatementUse use(db.Statement(Sql::kSubkeysInOrder));
+    if (!use) return DatabaseFailed(db, sqlite3_errcode(db.get()), error);
+    sqlite3_bind_int64(use.get(), 1, key);
+    int rc;
+    while ((rc = sqlite3_step(use.get())) == SQLITE_ROW) {
+      children.push_back(Child{sqlite3_column_int64(use.get(), 0),
+                               ColumnUnits(use.get(), 1)});
     }
-    *out += kNewline;
+    if (rc != SQLITE_DONE) return DatabaseFailed(db, rc, error);
   }
   size_t length = path->size();
-  for (const RegKeyPtr& subkey : key.subkeys) {
+  for (const Child& child : children) {
+    if (!IsWritableName(child.name)) {
+      *error = "key " + *path + ": the name of a subkey cannot be written";
+      return false;
+    }
     path->push_back('\\');
-    AppendUtf8(subkey->Name(), path);
-    bool written = AppendSections(*subkey, path, /*writeSelf=*/true,
-                                  skipVolatile, out, error);
+    AppendUtf8(child.name, path);
+    bool written = AppendSections(db, child.id, path, /*writeSelf=*/true, out,
+                                  error);
     path->resize(length);
     if (!written) return false;
   }
@@ -219,21 +262,11 @@ std::string RegTextHeader() {
   return std::string(kRegTextHeader) + kNewline + kNewline;
 }
 
-std::string RegFileHeader() {
-  return std::string(kRegTextHeader) + kNewline + kRegFileCompleteMark +
-         kNewline + kNewline;
-}
-
-std::string RegFileClosing() {
-  return std::string(kRegFileClosingLine) + kNewline;
-}
-
-bool AppendKeySections(const RegKey& key, const std::u16string& path,
-                       bool writeSelf, bool skipVolatile, std::string* out,
-                       std::string* error) {
+bool AppendKeySections(RegistryDb& db, KeyId key, const std::u16string& path,
+                       bool writeSelf, std::string* out, std::string* error) {
   std::string utf8Path = WideToUtf8(path);
   utf8Path.reserve(utf8Path.size() + 1024);
-  return AppendSections(key, &utf8Path, writeSelf, skipVolatile, out, error);
+  return AppendSections(db, key, &utf8Path, writeSelf, out, error);
 }
 
 }  // namespace internal

@@ -1,6 +1,5 @@
 // Writing "Windows Registry Editor Version 5.00" text, and what the reader
-// and the writer share: the header, the lines that mark a registry file as
-// complete, and which names the text can carry.
+// and the writer share: the header and which names the text can carry.
 #pragma once
 #include <string>
 #include <string_view>
@@ -16,10 +15,10 @@ constexpr char kRegTextHeader[] = "Windows Registry Editor Version 5.00";
 // string values written as hex. Only read; what is written is always the
 // newer format.
 constexpr char kRegEdit4Header[] = "REGEDIT4";
-// A registry file is saved with this comment right below the header and the
-// closing line as its last line. A file that has the one but not the other
-// was cut short, and is refused rather than loaded in part; regedit and
-// other readers take both for comments.
+// Registry files that earlier hosts saved whole carry this comment right
+// below the header and the closing line as their last line. Importing such
+// a file checks that it was not cut short; regedit and other readers take
+// both for comments.
 constexpr char kRegFileCompleteMark[] =
     "; Saved whole: a complete file ends with \"; end\".";
 constexpr char kRegFileClosingLine[] = "; end";
@@ -31,18 +30,13 @@ bool IsWritableName(std::u16string_view name);
 
 // The header line and the blank line after it, as an export starts.
 std::string RegTextHeader();
-// The header of a saved registry file, with its completeness mark, and the
-// line it ends with.
-std::string RegFileHeader();
-std::string RegFileClosing();
 
 // Appends the section of key (named by path, "HKEY_...\\A\\B") and those of
-// everything below it. With writeSelf false only the sections below are
-// written. Volatile keys are left out when skipVolatile is set. Fails on a
-// name the format cannot carry (a line break in it).
-bool AppendKeySections(const RegKey& key, const std::u16string& path,
-                       bool writeSelf, bool skipVolatile, std::string* out,
-                       std::string* error);
+// everything below it, read inside the caller's transaction. With
+// writeSelf false only the sections below are written. Fails on a name the
+// format cannot carry (a line break in it) and on a failed read.
+bool AppendKeySections(RegistryDb& db, KeyId key, const std::u16string& path,
+                       bool writeSelf, std::string* out, std::string* error);
 
 }  // namespace internal
 }  // namespace qxplatform

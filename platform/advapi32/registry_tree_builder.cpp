@@ -1,4 +1,4 @@
-// Applying .reg entries to trees of keys.
+// Applying .reg entries to the database.
 #include "registry_tree_builder.h"
 
 #include <string>
@@ -6,73 +6,115 @@
 namespace qxplatform {
 namespace internal {
 
+bool RegTreeBuilder::Failed(LSTATUS status, std::string* what) {
+  m_path.clear();
+  m_names.clear();
+  m_made.clear();
+  *what = "the registry database failed (error " + std::to_string(status) +
+          "): " + sqlite3_errmsg(m_db.get());
+  return false;
+}
+
 bool RegTreeBuilder::OpenKey(RootId root, const KeyLevels& levels,
                              std::string* what) {
   size_t shared = 0;
   if (!m_path.empty() && m_pathRoot == root) {
     size_t limit = std::min(levels.size(), m_path.size() - 1);
-    while (shared < limit &&
-           NamesEqual(levels[shared], m_path[shared + 1]->Name()))
+    while (shared < limit && NamesEqual(levels[shared], m_names[shared + 1]))
       ++shared;
   }
   m_path.resize(shared + 1);
-  m_path[0] = m_roots[static_cast<int>(root)].get();
+  m_names.resize(shared + 1);
+  m_made.resize(shared + 1);
+  m_path[0] = RootKey(root);
+  m_made[0] = false;
   m_pathRoot = root;
+  m_freshKey = 0;
   for (size_t i = shared; i < levels.size(); ++i) {
-    if (m_keysMade == m_keyLimit) {
-      // Only a key that is not there yet would be one too many.
-      if (!FindSubkey(*m_path.back(), levels[i])) {
-        m_path.clear();
-        *what = "more than " + std::to_string(m_keyLimit) +
-                " keys; a registry may hold no more";
-        return false;
+    KeyInfo next;
+    LSTATUS status = m_made.back()
+                         ? ERROR_FILE_NOT_FOUND
+                         : FindSubkey(m_db, m_path.back(), levels[i], &next);
+    bool made = status == ERROR_FILE_NOT_FOUND;
+    if (made) {
+      const KeyId parent = m_path.back().id;
+      status = AddSubkey(m_db, m_path.back(), levels[i], /*isVolatile=*/false,
+                         &next, /*touchParent=*/parent != m_lastTouched);
+      if (status == ERROR_ALREADY_EXISTS) {
+        // Made by an earlier section of this import below a key it made.
+        made = false;
+        status = FindSubkey(m_db, m_path.back(), levels[i], &next);
+      }
+      if (made && status == ERROR_SUCCESS) {
+        m_lastTouched = parent;
+        m_freshKey = i + 1 == levels.size() ? next.id : 0;
+        m_freshValues = 0;
+        ++m_keysMade;
+        m_changed = true;
       }
     }
-    bool added = false;
-    RegKeyPtr next = FindOrAddSubkey(*m_path.back(), levels[i], &added);
-    if (added) {
-      ++m_keysMade;
-      m_changed = true;
-    }
-    m_path.push_back(next.get());
+    if (status != ERROR_SUCCESS) return Failed(status, what);
+    m_path.push_back(next);
+    m_names.emplace_back(levels[i]);
+    m_made.push_back(made);
   }
   return true;
 }
 
 bool RegTreeBuilder::DeleteKey(RootId root, const KeyLevels& levels,
-                               std::string*) {
+                               std::string* what) {
   // Values after "[-key]" have no key to go to, and the keys on the path
   // may be the ones going.
   m_path.clear();
-  RegKey* parent = m_roots[static_cast<int>(root)].get();
+  m_names.clear();
+  m_made.clear();
+  KeyInfo parent = RootKey(root);
   for (size_t i = 0; i + 1 < levels.size(); ++i) {
-    RegKeyPtr next = FindSubkey(*parent, levels[i]);
-    if (!next) return true;
-    parent = next.get();
+    KeyInfo next;
+    LSTATUS status = FindSubkey(m_db, parent, levels[i], &next);
+    if (status == ERROR_FILE_NOT_FOUND) return true;
+    if (status != ERROR_SUCCESS) return Failed(status, what);
+    parent = next;
   }
-  RegKeyPtr key = FindSubkey(*parent, levels.back());
-  if (!key) return true;
-  MarkTreeDeleted(*key);
-  RemoveSubkey(*parent, key->Name());
-  parent->lastWrite = CurrentFileTime();
+  KeyInfo key;
+  LSTATUS status = FindSubkey(m_db, parent, levels.back(), &key);
+  if (status == ERROR_FILE_NOT_FOUND) return true;
+  if (status == ERROR_SUCCESS) status = DeleteKeyTree(m_db, key.id);
+  if (status == ERROR_SUCCESS) status = TouchKey(m_db, parent.id);
+  m_lastTouched = 0;
+  m_freshKey = 0;
+  if (status != ERROR_SUCCESS) return Failed(status, what);
   m_changed = true;
   return true;
 }
 
-bool RegTreeBuilder::SetValue(RegValue& value, std::string*) {
+bool RegTreeBuilder::SetValue(RegValue& value, std::string* what) {
   if (m_path.empty()) return true;
-  internal::SetValue(*m_path.back(), value.name, value.type, value.data);
+  if (m_path.back().id == m_freshKey) {
+    LSTATUS status =
+        InsertNewValue(m_db, m_freshKey, m_freshValues + 1, value.name,
+                       value.type, value.data.data(), value.data.size());
+    if (status == ERROR_SUCCESS) {
+      ++m_freshValues;
+      m_changed = true;
+      return true;
+    }
+    if (status != ERROR_ALREADY_EXISTS) return Failed(status, what);
+    m_freshKey = 0;  // a name set twice: the general way from here on
+  }
+  LSTATUS status = internal::SetValue(m_db, m_path.back().id, value.name,
+                                      value.type, value.data.data(),
+                                      value.data.size());
+  if (status != ERROR_SUCCESS) return Failed(status, what);
   m_changed = true;
   return true;
 }
 
-bool RegTreeBuilder::DeleteValue(std::u16string_view name, std::string*) {
+bool RegTreeBuilder::DeleteValue(std::u16string_view name, std::string* what) {
   if (m_path.empty()) return true;
-  RegKey& key = *m_path.back();
-  StoredValue* value = key.FindValue(name);
-  if (value == nullptr) return true;
-  key.values.erase(value);
-  key.lastWrite = CurrentFileTime();
+  LSTATUS status = internal::DeleteValue(m_db, m_path.back().id, name);
+  if (status == ERROR_FILE_NOT_FOUND) return true;
+  if (status != ERROR_SUCCESS) return Failed(status, what);
   m_changed = true;
   return true;
 }

@@ -1,9 +1,9 @@
-// Applies .reg entries to four trees of keys, as regedit imports them: the
-// key of each section is made with every missing level, "[-key]" removes a
-// key with everything below it, values are set and removed in the latest
-// section's key.
+// Applies .reg entries to the registry's database, as regedit imports them:
+// the key of each section is made with every missing level, "[-key]"
+// removes a key with everything below it, values are set and removed in the
+// latest section's key. Runs inside the import's one write transaction.
 #pragma once
-#include <cstddef>
+#include <string>
 #include <vector>
 
 #include "registry_text_reader.h"
@@ -13,9 +13,7 @@ namespace internal {
 
 class RegTreeBuilder final : public RegTextHandler {
  public:
-  // keyLimit: how many keys the entries may make; one more is refused.
-  RegTreeBuilder(const RegKeyPtr (&roots)[kRootCount], size_t keyLimit)
-      : m_roots(roots), m_keyLimit(keyLimit) {}
+  explicit RegTreeBuilder(RegistryDb& db) : m_db(db) {}
 
   bool OpenKey(RootId root, const KeyLevels& levels,
                std::string* what) override;
@@ -28,15 +26,27 @@ class RegTreeBuilder final : public RegTextHandler {
   bool changed() const { return m_changed; }
 
  private:
-  const RegKeyPtr (&m_roots)[kRootCount];
-  size_t m_keyLimit;
+  bool Failed(LSTATUS status, std::string* what);
+
+  RegistryDb& m_db;
   size_t m_keysMade = 0;
   bool m_changed = false;
-  // The keys along the latest section's path, root first: the next section
-  // usually shares most of it (files list keys in order), and only the
-  // levels past the shared part are looked up.
+  // The keys along the latest section's path, root first, with their
+  // names: the next section usually shares most of it (files list keys in
+  // order), and only the levels past the shared part are looked up.
   RootId m_pathRoot = RootId::kClassesRoot;
-  std::vector<RegKey*> m_path;
+  std::vector<KeyInfo> m_path;
+  std::vector<std::u16string> m_names;
+  // Which keys along the path this import made: below them only what this
+  // import made can exist, so a subkey is inserted without a lookup, and
+  // looked up only when the insert finds the name taken.
+  std::vector<bool> m_made;
+  // Files list many keys under one parent: it is touched once for them.
+  KeyId m_lastTouched = 0;
+  // The section's key when this import made it, and how many values it was
+  // given: its values go in without a lookup.
+  KeyId m_freshKey = 0;
+  int64_t m_freshValues = 0;
 };
 
 }  // namespace internal

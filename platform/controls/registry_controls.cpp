@@ -7,21 +7,13 @@
 
 namespace qxplatform {
 namespace internal {
-namespace {
-
-void ClearDenyMarks(RegKey& key) {
-  key.denyWrite = false;
-  for (const RegKeyPtr& subkey : key.subkeys) ClearDenyMarks(*subkey);
-}
-
-}  // namespace
 
 void ResetRegistryControls() {
   RegistryState& state = Registry();
   state.failCreate.Arm(0);
   state.failClose.Arm(0);
   std::lock_guard<std::mutex> lock(state.mutex);
-  for (RegKeyPtr& root : state.roots) ClearDenyMarks(*root);
+  state.denied.clear();
 }
 
 }  // namespace internal
@@ -40,17 +32,31 @@ void DenyWriteAccess(HKEY root, const char* path, bool deny) {
   if (SplitKeyPath(wide, &levels) != ERROR_SUCCESS) return;
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
-  RegKeyPtr key = state.roots[static_cast<int>(rootInfo->id)];
+  Transaction transaction(state.db);
+  if (transaction.Begin(Transaction::Kind::kWrite) != ERROR_SUCCESS) return;
+  KeyInfo key = RootKey(rootInfo->id);
+  bool made = false;
   for (std::u16string_view level : levels) {
-    RegKeyPtr next = FindSubkey(*key, level);
-    if (!next) {
+    KeyInfo next;
+    LSTATUS status = FindSubkey(state.db, key, level, &next);
+    if (status == ERROR_FILE_NOT_FOUND) {
       if (!deny) return;  // nothing to lift on a key that does not exist
-      next = AddSubkey(*key, level);
-      state.changed = true;
+      status = AddSubkey(state.db, key, level, /*isVolatile=*/false, &next);
+      made = true;
     }
+    if (status != ERROR_SUCCESS) return;
     key = next;
   }
-  key->denyWrite = deny;
+  if (made) {
+    ++state.writes;
+    if (transaction.Commit() != ERROR_SUCCESS) return;
+    state.changed = true;
+  }
+  if (deny) {
+    state.denied.insert(key.id);
+  } else {
+    state.denied.erase(key.id);
+  }
 }
 
 long OpenRegistryHandles() {
@@ -62,13 +68,19 @@ long OpenRegistryHandles() {
 void ResetRegistry() {
   RegistryState& state = Registry();
   std::lock_guard<std::mutex> lock(state.mutex);
-  for (RegKeyPtr& root : state.roots) {
-    for (const RegKeyPtr& subkey : root->subkeys) MarkTreeDeleted(*subkey);
-    root->subkeys.clear();
-    root->values.clear();
-    root->denyWrite = false;
-    root->lastWrite = CurrentFileTime();
+  Transaction transaction(state.db);
+  if (transaction.Begin(Transaction::Kind::kWrite) == ERROR_SUCCESS) {
+    const std::string now =
+        std::to_string(FileTimeTicks(CurrentFileTime()));
+    std::string sql = "DELETE FROM keys WHERE parent IS NOT NULL;"
+                      "DELETE FROM vals;"
+                      "UPDATE keys SET last_write = " + now + ";";
+    ++state.writes;
+    if (sqlite3_exec(state.db.get(), sql.c_str(), nullptr, nullptr,
+                     nullptr) == SQLITE_OK)
+      transaction.Commit();
   }
+  state.denied.clear();
   state.changed = false;
 }
 

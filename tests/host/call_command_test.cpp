@@ -1,7 +1,7 @@
 // qxhost call against real libraries, straight from a library or by ProgID
 // through the registry: loading and activation failures are HRESULT errors,
 // and InstallKorvex's install status is the last line of the output, with
-// the installer found on PATH and given the host's registry file.
+// the installer found on PATH and given the host's registry database.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,7 +38,7 @@ class HostCall : public ::testing::Test {
     m_sandbox.environment()["PATH"] = (m_sandbox.root() / "bin").string();
   }
 
-  // A stand-in "Korvex.exe" that logs the registry file it was given.
+  // A stand-in "Korvex.exe" that logs the registry it was given.
   fs::path InstallStandIn() {
     fs::path program = m_sandbox.root() / "bin" / "Korvex.exe";
     std::ofstream(program.string())
@@ -153,7 +153,7 @@ TEST_F(HostCall, ProviderPresentGivesStatusZeroAndStartsNothing) {
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(LastLine(run.out), "0");
   EXPECT_FALSE(fs::exists(Log()));
-  // Nothing changed, so the registry file was not rewritten.
+  // The registry stays the same file.
   EXPECT_EQ(StatOf(m_sandbox.registry()).st_ino, before.st_ino);
 }
 

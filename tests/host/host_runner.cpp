@@ -73,6 +73,19 @@ fs::path HostSandbox::Write(const std::string& name,
   return path;
 }
 
+std::string HostSandbox::RegistryText() const {
+  if (!fs::exists(registry())) return std::string();
+  HostRun run = RunWithRegistry({"reg", "export"});
+  return run.exitCode == 0 ? run.out : "<export failed: " + run.err + ">";
+}
+
+bool HostSandbox::SeedRegistry(const std::string& regText) const {
+  fs::path seed = Write("seed-registry.reg", regText);
+  HostRun run = RunWithRegistry({"reg", "import", seed.string()});
+  fs::remove(seed);
+  return run.exitCode == 0;
+}
+
 HostRun HostSandbox::RunWithRegistry(
     const std::vector<std::string>& arguments) const {
   std::vector<std::string> all = {"--registry", registry().string()};

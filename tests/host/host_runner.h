@@ -1,5 +1,5 @@
 // Runs the built qxhost as a separate process, as a user or a script does,
-// in a throw-away directory with its own registry file and state home.
+// in a throw-away directory with its own registry database and state home.
 #pragma once
 #include <sys/stat.h>
 
@@ -52,7 +52,13 @@ class HostSandbox {
 
   std::map<std::string, std::string>& environment() { return m_environment; }
   const std::filesystem::path& root() const { return m_root; }
-  std::filesystem::path registry() const { return m_root / "registry.reg"; }
+  std::filesystem::path registry() const { return m_root / "registry.db"; }
+  // What registry() holds, as qxhost reg export prints it; "" while the
+  // database does not exist (and it is not made).
+  std::string RegistryText() const;
+  // Imports .reg text into registry(), as a user moves a .reg file in;
+  // false when qxhost refused it.
+  bool SeedRegistry(const std::string& regText) const;
   std::filesystem::path Write(const std::string& name,
                               const std::string& bytes) const;
 

@@ -1,4 +1,4 @@
-// qxhost script: a registry script file in, the registry file out. The
+// qxhost script: a registry script file in, the registry changed. The
 // status is the last line of stdout; exit 0 for S_OK, 1 for a failure
 // status, 2 for usage errors.
 #include <gtest/gtest.h>
@@ -151,14 +151,14 @@ TEST(HostScript, ShiftJisScriptBytesUnderCodePage932) {
   EXPECT_EQ(LastLine(run.out), "0x80020009");
 }
 
-// A key name the registry file cannot hold (a line break in it) is refused
+// A key name .reg text cannot hold (a line break in it) is refused
 // when the script makes it: the run fails, its root block is taken back and
-// the registry file keeps what it had; no success status is printed.
+// the registry keeps what it had; no success status is printed.
 TEST(HostScript, KeyNameTheRegistryFileCannotHoldFailsTheRun) {
   HostSandbox sandbox;
   auto kept = sandbox.Write("kept.rgs", "HKCU { QxKept = s 'k' }");
   ASSERT_EQ(sandbox.RunWithRegistry({"script", kept.string()}).exitCode, 0);
-  const std::string before = ReadFile(sandbox.registry());
+  const std::string before = sandbox.RegistryText();
 
   auto script =
       sandbox.Write("cr.rgs", "HKCU { QxKept = s 'changed' 'a\rb' = s 'x' }");
@@ -166,7 +166,7 @@ TEST(HostScript, KeyNameTheRegistryFileCannotHoldFailsTheRun) {
   EXPECT_EQ(run.exitCode, kExitFailure) << run.err;
   EXPECT_EQ(LastLine(run.out), "0x80020009");
   EXPECT_EQ(Lines(run.out).size(), 1u) << run.out;
-  EXPECT_EQ(ReadFile(sandbox.registry()), before);
+  EXPECT_EQ(sandbox.RegistryText(), before);
   EXPECT_NE(Export(sandbox, "HKCU\\QxKept").find("@=\"k\""), std::string::npos);
 }
 

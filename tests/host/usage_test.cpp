@@ -1,5 +1,5 @@
 // qxhost's command line: every usage error is one line on stderr and exit
-// code 2, and touches no registry file.
+// code 2, and touches no registry.
 #include <gtest/gtest.h>
 
 #include <filesystem>

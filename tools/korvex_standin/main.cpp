@@ -1,7 +1,7 @@
 // A stand-in for the provider's installer "Korvex.exe", for demonstrations
 // and tests on the native platform: it installs the provider the way a real
 // installer does, by writing the provider's entry into the machine registry
-// (the registry file named by QXKORVEX_REGISTRY), and exits. It has no
+// (the registry database named by QXKORVEX_REGISTRY), and exits. It has no
 // provider library to put in place: its own image stands for one, so the
 // entry's "Image Path" names a file that exists as long as the installer
 // does, which is what the provider probe asks of it.
@@ -45,10 +45,8 @@ int main() {
   if (image.empty()) return Fail("cannot find its own image", "");
 
   std::string error;
-  if (!qxplatform::LockRegistryFile(registryFile, &error))
-    return Fail("cannot lock the registry", error);
-  if (!qxplatform::LoadRegistryFile(registryFile, &error))
-    return Fail("cannot read the registry", error);
+  if (!qxplatform::OpenRegistryDatabase(registryFile, &error))
+    return Fail("cannot open the registry", error);
 
   HKEY key = nullptr;
   LSTATUS result = RegCreateKeyExA(
@@ -57,16 +55,18 @@ int main() {
       /*lpSecurityAttributes=*/nullptr, &key, /*lpdwDisposition=*/nullptr);
   if (result != ERROR_SUCCESS)
     return Fail("cannot create the provider key", std::to_string(result));
-  RegSetValueExA(key, "Image Path", 0, REG_SZ,
-                 reinterpret_cast<const BYTE*>(image.c_str()),
-                 static_cast<DWORD>(image.size() + 1));
-  RegSetValueExA(key, "Type", 0, REG_DWORD,
-                 reinterpret_cast<const BYTE*>(&kProviderType),
-                 sizeof kProviderType);
+  // Each call commits on its own, as a real installer's calls do on
+  // Windows: a probe that runs between them finds the entry incomplete.
+  result = RegSetValueExA(key, "Image Path", 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(image.c_str()),
+                          static_cast<DWORD>(image.size() + 1));
+  if (result == ERROR_SUCCESS)
+    result = RegSetValueExA(key, "Type", 0, REG_DWORD,
+                            reinterpret_cast<const BYTE*>(&kProviderType),
+                            sizeof kProviderType);
   RegCloseKey(key);
-
-  if (!qxplatform::SaveRegistryFile(registryFile, &error))
-    return Fail("cannot write the registry", error);
+  if (result != ERROR_SUCCESS)
+    return Fail("cannot write the provider's entry", std::to_string(result));
   std::fprintf(stderr, "Korvex.exe: provider installed\n");
   return 0;
 }

@@ -15,12 +15,11 @@ const Command kCommands[] = {
      [](const Words& words, Requests* requests, std::string* error) {
        return ParseRegArguments(words, &requests->reg, error);
      },
-     [](const Requests& requests, bool* keepChanges) {
-       return RunRegCommand(requests.reg, keepChanges);
-     },
+     [](const Requests& requests) { return RunRegCommand(requests.reg); },
      [](const Requests& requests) -> const std::string& {
        return requests.reg.readError;
-     }},
+     },
+     [](const Requests& requests) { return !requests.reg.import; }},
     {"call",
      "  call CLASS install                   create a registered class "
      "(ProgID or {CLSID})\n"
@@ -30,42 +29,39 @@ const Command kCommands[] = {
      [](const Words& words, Requests* requests, std::string* error) {
        return ParseCallArguments(words, &requests->call, error);
      },
-     [](const Requests& requests, bool*) {
-       return RunCallCommand(requests.call);
-     },
-     nullptr},
+     [](const Requests& requests) { return RunCallCommand(requests.call); },
+     nullptr, nullptr},
     {"regsvr32",
      "  regsvr32 [-u] LIBRARY                have a library register itself "
      "(-u: unregister)\n",
      [](const Words& words, Requests* requests, std::string* error) {
        return ParseRegsvr32Arguments(words, &requests->regsvr32, error);
      },
-     [](const Requests& requests, bool*) {
+     [](const Requests& requests) {
        return RunRegsvr32Command(requests.regsvr32);
      },
-     nullptr},
+     nullptr, nullptr},
     {"script",
      "  script [-u] [-D NAME=VALUE]... FILE  run a registry script (-u: "
      "unregister)\n",
      [](const Words& words, Requests* requests, std::string* error) {
        return ParseScriptArguments(words, &requests->script, error);
      },
-     [](const Requests& requests, bool*) {
-       return RunScriptCommand(requests.script);
-     },
+     [](const Requests& requests) { return RunScriptCommand(requests.script); },
      [](const Requests& requests) -> const std::string& {
        return requests.script.readError;
-     }},
+     },
+     nullptr},
     {"typelib",
      "  typelib FILE                         print a type library (.tlb, "
      "library, FILE\\N)\n",
      [](const Words& words, Requests* requests, std::string* error) {
        return ParseTypelibArguments(words, &requests->typelib, error);
      },
-     [](const Requests& requests, bool*) {
+     [](const Requests& requests) {
        return RunTypelibCommand(requests.typelib);
      },
-     nullptr},
+     nullptr, nullptr},
     {"run",
      "  run [--untrusted] [--timeout SECONDS] [--trust FILE.pem]... "
      "[--cache DIR]\n"
@@ -81,12 +77,11 @@ const Command kCommands[] = {
      [](const Words& words, Requests* requests, std::string* error) {
        return ParseRunArguments(words, &requests->run, error);
      },
-     [](const Requests& requests, bool*) {
-       return RunRunCommand(requests.run);
-     },
+     [](const Requests& requests) { return RunRunCommand(requests.run); },
      [](const Requests& requests) -> const std::string& {
        return requests.run.readError;
-     }},
+     },
+     nullptr},
 };
 
 }  // namespace

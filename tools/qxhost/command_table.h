@@ -31,11 +31,14 @@ struct Command {
   // False, with a one-line reason, on a usage error.
   bool (*parse)(const std::vector<std::string>& words, Requests* requests,
                 std::string* error);
-  // The exit code; *keepChanges false asks that the registry stay as it was.
-  int (*run)(const Requests& requests, bool* keepChanges);
+  // The exit code.
+  int (*run)(const Requests& requests);
   // Why the command's input file could not be read, or empty; null for a
   // command that reads none before the registry is opened.
   const std::string& (*readError)(const Requests& requests);
+  // Whether the run only reads the registry, so that none is made where
+  // there is none; null for a command that may write.
+  bool (*readsOnly)(const Requests& requests);
 };
 
 // The command called name, or null.

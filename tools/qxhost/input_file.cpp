@@ -22,9 +22,8 @@ std::string SystemError(const char* what, const std::string& path, int number) {
   return std::string(what) + " " + path + ": " + strerror(number);
 }
 
-std::string TooLarge(const std::string& path) {
-  return path + " is larger than " + std::to_string(kMaxInputFileSize >> 20) +
-         " MiB";
+std::string TooLarge(const std::string& path, size_t limit) {
+  return path + " is larger than " + std::to_string(limit >> 20) + " MiB";
 }
 
 // What is wrong with a file of this mode where a regular file is needed:
@@ -38,7 +37,7 @@ std::string NotRegularFileReason(mode_t mode) {
 }  // namespace
 
 bool ReadInputFile(const std::string& path, std::string* bytes,
-                   std::string* error) {
+                   std::string* error, size_t limit) {
   UniqueFd file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (file.get() < 0) {
     int openError = errno;
@@ -62,8 +61,8 @@ bool ReadInputFile(const std::string& path, std::string* bytes,
     return false;
   }
   if (info.st_size < 0 ||
-      static_cast<unsigned long long>(info.st_size) > kMaxInputFileSize) {
-    *error = TooLarge(path);
+      static_cast<unsigned long long>(info.st_size) > limit) {
+    *error = TooLarge(path, limit);
     return false;
   }
 
@@ -72,9 +71,8 @@ bool ReadInputFile(const std::string& path, std::string* bytes,
   std::string text;
   text.reserve(static_cast<size_t>(info.st_size));
   char buffer[kReadChunk];
-  while (text.size() <= kMaxInputFileSize) {
-    size_t wanted =
-        std::min(sizeof(buffer), kMaxInputFileSize + 1 - text.size());
+  while (text.size() <= limit) {
+    size_t wanted = std::min(sizeof(buffer), limit + 1 - text.size());
     ssize_t got = read(file.get(), buffer, wanted);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
@@ -84,8 +82,8 @@ bool ReadInputFile(const std::string& path, std::string* bytes,
     if (got == 0) break;
     text.append(buffer, static_cast<size_t>(got));
   }
-  if (text.size() > kMaxInputFileSize) {
-    *error = TooLarge(path);
+  if (text.size() > limit) {
+    *error = TooLarge(path, limit);
     return false;
   }
   bytes->swap(text);

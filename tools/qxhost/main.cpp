@@ -1,5 +1,5 @@
 // qxhost: the command-line host for in-process servers on the native
-// platform. It keeps a registry file, imports and exports .reg text, and
+// platform. It works on a registry database, imports and exports .reg text, and
 // registers in-process servers and creates COM objects, from the registry or
 // straight from a library, to call their methods, or from script.
 //
@@ -7,8 +7,8 @@
 // command that name files or classes are converted to it as they are
 // checked; then the whole command line is checked and the input file read,
 // so a usage error or an unreadable input touches nothing; then the registry
-// is loaded, the command runs, and the registry is written back if the run
-// changed it.
+// database is opened and the command runs, each registry call committing
+// its own change.
 #include <cstdio>
 
 #include <qxplatform/controls.h>
@@ -52,8 +52,7 @@ int main(int argc, char** argv) {
   if (!command->parse(options.arguments, &requests, &error))
     return UsageError(error);
   // An input that cannot be read is a failure, not a usage error, and is
-  // reported before the registry is locked: a host that waits on a bad input
-  // must not keep every other host waiting too.
+  // reported before the registry is opened.
   if (command->readError != nullptr && !command->readError(requests).empty())
     return Failure(command->readError(requests));
 
@@ -66,10 +65,11 @@ int main(int argc, char** argv) {
   }
 
   RegistrySession registry;
-  if (!registry.Open(options.registryPath, &error)) return Failure(error);
+  // A command that only reads makes no database where there is none.
+  const bool readOnly =
+      command->readsOnly != nullptr && command->readsOnly(requests);
+  if (!registry.Open(options.registryPath, /*create=*/!readOnly, &error))
+    return Failure(error);
 
-  bool keepChanges = true;
-  int exitCode = command->run(requests, &keepChanges);
-  if (keepChanges && !registry.SaveIfChanged(&error)) return Failure(error);
-  return exitCode;
+  return command->run(requests);
 }

@@ -16,8 +16,8 @@ const char kUsageHead[] =
 
 const char kUsageOptions[] =
     "options:\n"
-    "  --registry FILE  the registry file (default "
-    "$XDG_STATE_HOME/qxkorvex/registry.reg)\n"
+    "  --registry FILE  the registry database (default "
+    "$XDG_STATE_HOME/qxkorvex/registry.db)\n"
     "  --acp CODEPAGE   the ANSI code page: 1252 (default) or 932\n"
     "  --os SYSTEM      the system version reported: nt-MAJOR.MINOR or "
     "9x-MAJOR.MINOR\n"

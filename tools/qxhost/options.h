@@ -21,7 +21,7 @@ struct SystemOverride {
 };
 
 struct HostOptions {
-  std::string registryPath;  // empty: the default registry file
+  std::string registryPath;  // empty: the default registry database
   UINT codePage = kDefaultCodePage;
   SystemOverride system;
   bool help = false;

@@ -1,5 +1,6 @@
-// The registry commands: merging a .reg file into the store and printing the
-// store, or one key of it, as .reg text.
+// The registry commands: merging a .reg file into the registry in one
+// transaction and printing the registry, or one key of it, as .reg text
+// read in one transaction.
 #include "tools/qxhost/reg_commands.h"
 
 #include <cstdio>
@@ -26,7 +27,8 @@ bool ParseRegArguments(const std::vector<std::string>& words,
     }
     request->import = true;
     request->file = words[1];
-    ReadInputFile(request->file, &request->bytes, &request->readError);
+    ReadInputFile(request->file, &request->bytes, &request->readError,
+                  kMaxImportFileSize);
     return true;
   }
   if (action == "export") {
@@ -49,11 +51,10 @@ bool ParseRegArguments(const std::vector<std::string>& words,
 
 namespace {
 
-int Import(const RegRequest& request, bool* keepChanges) {
+int Import(const RegRequest& request) {
   std::string error;
   if (!qxplatform::ImportRegistryText(request.bytes, &error)) {
-    *keepChanges = false;
-    return Failure(request.file + ": " + error);
+    return Failure(request.file + ": " + error + "; nothing was imported");
   }
   return kExitSuccess;
 }
@@ -76,9 +77,8 @@ int Export(const RegRequest& request) {
 
 }  // namespace
 
-int RunRegCommand(const RegRequest& request, bool* keepChanges) {
-  *keepChanges = true;
-  return request.import ? Import(request, keepChanges) : Export(request);
+int RunRegCommand(const RegRequest& request) {
+  return request.import ? Import(request) : Export(request);
 }
 
 }  // namespace qxhost

@@ -17,13 +17,12 @@ struct RegRequest {
 };
 
 // Checks the words after "reg" and reads the file to import, before the
-// registry is locked. False with *error on a usage error.
+// registry is opened. False with *error on a usage error.
 bool ParseRegArguments(const std::vector<std::string>& words,
                        RegRequest* request, std::string* error);
 
-// Runs the request against the loaded store; returns the exit code.
-// *keepChanges is false when the store must not be written back (an import
-// that failed part way).
-int RunRegCommand(const RegRequest& request, bool* keepChanges);
+// Runs the request against the registry; returns the exit code. An import
+// that fails changes nothing.
+int RunRegCommand(const RegRequest& request);
 
 }  // namespace qxhost

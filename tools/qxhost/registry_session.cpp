@@ -1,4 +1,4 @@
-// Locating, loading and saving the host's registry file.
+// Locating and opening the host's registry database.
 #include "tools/qxhost/registry_session.h"
 
 #include <errno.h>
@@ -15,7 +15,7 @@ namespace qxhost {
 namespace {
 
 constexpr char kStateSubdirectory[] = "qxkorvex";
-constexpr char kRegistryFileName[] = "registry.reg";
+constexpr char kRegistryFileName[] = "registry.db";
 constexpr char kFallbackStateHome[] = ".local/state";
 constexpr mode_t kStateDirectoryMode = 0700;
 // As many links as the kernel follows in one path.
@@ -63,9 +63,9 @@ bool DefaultRegistryPath(std::string* path, std::string* error) {
   return true;
 }
 
-// The file path names once every link is followed. Locking, loading and
-// saving the file itself keeps a link a link, and has users of the link and
-// of its target share one lock. A link to a file not made yet names a file in
+// The file path names once every link is followed, so that users of the
+// link and of its target share one database (SQLite keeps its log and its
+// shared memory beside the name it opens). A link to a file not made yet names a file in
 // a directory that exists; its directory is resolved and the name kept.
 std::string ResolvedPath(const std::string& absolute) {
   if (char* real = realpath(absolute.c_str(), nullptr)) {
@@ -102,7 +102,7 @@ std::string AbsolutePath(const std::string& path) {
   return std::string(buffer) + "/" + path;
 }
 
-bool RegistrySession::Open(const std::string& explicitPath,
+bool RegistrySession::Open(const std::string& explicitPath, bool create,
                            std::string* error) {
   std::string path = explicitPath;
   if (path.empty() && !DefaultRegistryPath(&path, error)) return false;
@@ -111,25 +111,12 @@ bool RegistrySession::Open(const std::string& explicitPath,
     *error = std::string("cannot set ") + kRegistryEnvironmentVariable;
     return false;
   }
-  // Held until the host exits, so that a program the library starts (the
-  // provider's installer) works on the file after this run, not beside it.
+  struct stat info {};
+  if (!create && lstat(m_path.c_str(), &info) != 0 && errno == ENOENT)
+    return true;
   std::string reason;
-  if (!qxplatform::LockRegistryFile(m_path.c_str(), &reason)) {
-    *error = "cannot lock the registry " + m_path + ": " + reason;
-    return false;
-  }
-  if (!qxplatform::LoadRegistryFile(m_path.c_str(), &reason)) {
-    *error = "cannot load the registry " + m_path + ": " + reason;
-    return false;
-  }
-  return true;
-}
-
-bool RegistrySession::SaveIfChanged(std::string* error) {
-  if (!qxplatform::RegistryChanged()) return true;
-  std::string reason;
-  if (!qxplatform::SaveRegistryFile(m_path.c_str(), &reason)) {
-    *error = "cannot save the registry " + m_path + ": " + reason;
+  if (!qxplatform::OpenRegistryDatabase(m_path.c_str(), &reason)) {
+    *error = "cannot open the registry " + m_path + ": " + reason;
     return false;
   }
   return true;

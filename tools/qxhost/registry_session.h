@@ -1,25 +1,25 @@
-// The registry file a host run works on: where it is, loading it at start and
-// writing it back at the end when the run changed anything.
+// The registry database a host run works on: where it is, and naming it to
+// the platform at start. Every registry call then reads and writes the
+// database directly; there is nothing to write back at the end.
 #pragma once
 #include <string>
 
 namespace qxhost {
 
 // The environment variable that tells programs started by the library (the
-// provider's installer) which registry file this host uses.
+// provider's installer) which registry database this host uses.
 constexpr char kRegistryEnvironmentVariable[] = "QXKORVEX_REGISTRY";
 
 class RegistrySession {
  public:
-  // Chooses the file (explicitPath, or the default under the user's state
-  // directory, which is created), publishes it in the environment and loads
-  // it. A missing file is an empty registry; anything but a regular file
-  // (a directory, FIFO, device or socket) is refused before the lock is
-  // taken. On failure nothing is changed on disk and *error says why. The file
-  // stays locked against other processes until this one exits.
-  bool Open(const std::string& explicitPath, std::string* error);
-  // Writes the store back atomically, but only when it has changed.
-  bool SaveIfChanged(std::string* error);
+  // Chooses the database (explicitPath, or the default under the user's
+  // state directory, which is created), publishes it in the environment and
+  // opens it. A missing file is made, an empty registry; anything but a
+  // registry database (a .reg text file, a directory, FIFO, device or
+  // socket) is refused, and *error says why. Other processes keep using the
+  // database meanwhile. With create false a missing database is not made:
+  // the run reads an empty registry, for commands that only read.
+  bool Open(const std::string& explicitPath, bool create, std::string* error);
   const std::string& path() const { return m_path; }
 
  private:

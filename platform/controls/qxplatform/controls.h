@@ -1,5 +1,5 @@
 // Controls of the native platform that have no Win32 counterpart: what a host
-// sets up before it loads a library (code page, registry file, reported
+// sets up before it loads a library (code page, registry database, reported
 // version) and what tests use to reach failure paths (fail the Nth heap or
 // task allocation, a registry create or close, a conversion to UTF-16, make
 // a key refuse full access, force a launch result) and to check that nothing
@@ -91,40 +91,23 @@ struct LaunchRecord {
 QXCONTROL LaunchRecord LastLaunch();
 
 // ---- registry store ---------------------------------------------------------
-// Empties all four trees.
+// Empties all four trees (of the database in use: the in-memory one a
+// process starts with, or the file OpenRegistryDatabase named).
 QXCONTROL void ResetRegistry();
-// A registry file holds at most 64 MiB of text and 1,000,000 keys.
-//
-// Replaces the store with a "Windows Registry Editor Version 5.00" file
-// (UTF-8 or UTF-16LE with BOM) or a "REGEDIT4" one (as ImportRegistryText
-// reads it), read a piece at a time. A missing file is an
-// empty registry. Refused: anything but a regular file, a file over the
-// bounds, text the import would refuse, and a saved file cut short (it lacks
-// the closing line its mark calls for). On error the store is unchanged and
-// *error says why.
-QXCONTROL bool LoadRegistryFile(const char* path, std::string* error);
-// Writes the whole store to path: a temporary file beside it, then rename.
-// The file starts with a comment that marks it as saved whole and ends with
-// a closing comment line. A store over the bounds is not written.
-QXCONTROL bool SaveRegistryFile(const char* path, std::string* error);
-// Makes this process the only one working on the registry file at path
-// until it exits: takes an exclusive lock on "<path>.lock", waiting while
-// another process holds it, so that two processes never load the same file
-// and then each write back their own changes over the other's. Taking it
-// again for the same path does nothing. A path that exists but is not a
-// regular file (a directory, a FIFO, a device) is refused before anything is
-// made beside it. The lock file has the registry
-// file's mode and is locked through a read-only descriptor, so every user
-// who may write the registry can take it. Only where the lock file can be
-// neither opened nor created and the directory cannot be written (a
-// read-only file system, say) can nobody write the registry file either,
-// and the call succeeds without a lock; any other failure is an error.
-QXCONTROL bool LockRegistryFile(const char* path, std::string* error);
+// Makes the SQLite database at path the registry of this process from now
+// on, shared with every other process that opens it: each change a registry
+// call makes is committed, durable, when the call returns, and every call
+// sees what any process committed before it. A missing file is made (an
+// empty registry); an empty file becomes one. Refused, with *error saying
+// why and nothing written: a directory, FIFO, device or socket, a .reg text
+// file (the message says how to import it), or any other file that is not
+// this registry's database. Handles opened before answer ERROR_KEY_DELETED.
+QXCONTROL bool OpenRegistryDatabase(const char* path, std::string* error);
 // Merges .reg text into the store, as importing it with regedit does. The
 // text is a .reg file's bytes as they are: UTF-8 with or without a byte-order
 // mark, or UTF-16LE with one; UTF-16 cut in half or holding an unpaired
 // surrogate, and text that starts with two marks, are refused, and so is
-// text that would take the registry past the bounds of a registry file.
+// text over 1 GiB. The merge is one transaction: all of it or nothing.
 // "REGEDIT4" text without a mark is in the current ANSI code page, and in
 // any encoding its string data written as hex (hex(1), hex(2), hex(7)) is
 // ANSI bytes, stored as UTF-16; bytes that are no text in the code page are
@@ -136,7 +119,8 @@ QXCONTROL bool ImportRegistryText(const std::string& text, std::string* error);
 // in UTF-8.
 QXCONTROL bool ExportRegistryText(const char* key, std::string* out,
                                   std::string* error);
-// True when the store has changed since it was loaded, saved or reset.
+// True when this process changed the store since it named its database or
+// reset it.
 QXCONTROL bool RegistryChanged();
 
 // ---- type libraries

@@ -1,0 +1,440 @@
+// Opening and configuring the registry's database, its cached statements
+// and its transactions.
+#include "registry_db.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform_internal.h"
+#include "registry_store.h"
+
+namespace qxplatform {
+namespace internal {
+namespace {
+
+// Marks a database as this registry's, so that another program's SQLite
+// file is refused rather than written into.
+constexpr int kApplicationId = 0x51584b52;  // "QXKR"
+constexpr int kSchemaVersion = 1;
+// How long a writer waits for another process's write to end before the
+// call fails with ERROR_LOCK_VIOLATION. One call's write takes far less.
+constexpr int kBusyTimeoutMs = 20000;
+
+constexpr const char* kStatementText[] = {
+    // kLoadKey
+    "SELECT depth, volatile, last_write FROM keys WHERE id = ?1",
+    // kFindSubkey
+    "SELECT id, depth, volatile, last_write, name FROM keys "
+    "WHERE parent = ?1 AND folded = ?2",
+    // kAddSubkey
+    "INSERT INTO keys(parent, name, folded, depth, volatile, last_write) "
+    "VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
+    // kTouchKey
+    "UPDATE keys SET last_write = ?2 WHERE id = ?1",
+    // kDeleteKey: the subtree's rows, found from the parent index
+    "DELETE FROM keys WHERE id IN (WITH RECURSIVE tree(id) AS (SELECT ?1 "
+    "UNION ALL SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "
+    "SELECT id FROM tree)",
+    // kFirstSubkey
+    "SELECT id, name, folded, last_write FROM keys WHERE parent = ?1 "
+    "ORDER BY folded LIMIT 1",
+    // kSubkeyAfter
+    "SELECT id, name, folded, last_write FROM keys "
+    "WHERE parent = ?1 AND folded > ?2 ORDER BY folded LIMIT 1",
+    // kSubkeyAtOrAfter
+    "SELECT id, name, folded, last_write FROM keys "
+    "WHERE parent = ?1 AND folded >= ?2 ORDER BY folded LIMIT 1",
+    // kSubkeyAtOffset
+    "SELECT id, name, folded, last_write FROM keys WHERE parent = ?1 "
+    "ORDER BY folded LIMIT 1 OFFSET ?2",
+    // kSubkeyNames
+    "SELECT name FROM keys WHERE parent = ?1",
+    // kFindValue
+    "SELECT name, type, data FROM vals WHERE key = ?1 AND folded = ?2",
+    // kUpdateValue
+    "UPDATE vals SET type = ?3, data = ?4 WHERE key = ?1 AND folded = ?2",
+    // kInsertValue
+    "INSERT INTO vals(key, folded, seq, name, type, data) VALUES (?1, ?2, "
+    "(SELECT IFNULL(MAX(seq), 0) + 1 FROM vals WHERE key = ?1), ?3, ?4, ?5)",
+    // kDeleteValue
+    "DELETE FROM vals WHERE key = ?1 AND folded = ?2",
+    // kValueAfter
+    "SELECT seq, name, type, data FROM vals WHERE key = ?1 AND seq > ?2 "
+    "ORDER BY seq LIMIT 1",
+    // kValueAtOrAfter
+    "SELECT seq, name, type, data FROM vals WHERE key = ?1 AND seq >= ?2 "
+    "ORDER BY seq LIMIT 1",
+    // kValueAtOffset
+    "SELECT seq, name, type, data FROM vals WHERE key = ?1 "
+    "ORDER BY seq LIMIT 1 OFFSET ?2",
+    // kValueSizes
+    "SELECT name, length(data) FROM vals WHERE key = ?1",
+    // kValuesInOrder
+    "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY seq",
+    // kSubkeysInOrder
+    "SELECT id, name FROM keys WHERE parent = ?1 ORDER BY folded",
+    // kInsertNewValue
+    "INSERT INTO vals(key, folded, seq, name, type, data) "
+    "VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
+    // kBeginRead
+    "BEGIN",
+    // kBeginWrite
+    "BEGIN IMMEDIATE",
+    // kCommit
+    "COMMIT",
+    // kRollback
+    "ROLLBACK",
+    // kDeleteOrphanValues: the values of the subtree kDeleteKey removes,
+    // run before it
+    "DELETE FROM vals WHERE key IN (WITH RECURSIVE tree(id) AS (SELECT ?1 "
+    "UNION ALL SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "
+    "SELECT id FROM tree)",
+};
+static_assert(sizeof(kStatementText) / sizeof(kStatementText[0]) ==
+                  static_cast<size_t>(Sql::kCount),
+              "a text for every statement");
+
+constexpr char kSchema[] =
+    "CREATE TABLE IF NOT EXISTS keys("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " parent INTEGER,"
+    " name BLOB NOT NULL,"
+    " folded BLOB NOT NULL,"
+    " depth INTEGER NOT NULL,"
+    " volatile INTEGER NOT NULL DEFAULT 0,"
+    " last_write INTEGER NOT NULL);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS keys_by_name ON keys(parent, folded);"
+    "CREATE TABLE IF NOT EXISTS vals("
+    " key INTEGER NOT NULL,"
+    " folded BLOB NOT NULL,"
+    " seq INTEGER NOT NULL,"
+    " name BLOB NOT NULL,"
+    " type INTEGER NOT NULL,"
+    " data BLOB NOT NULL,"
+    " PRIMARY KEY(key, folded)) WITHOUT ROWID;"
+    "CREATE UNIQUE INDEX IF NOT EXISTS vals_in_order ON vals(key, seq);"
+    "CREATE TABLE IF NOT EXISTS meta(name TEXT PRIMARY KEY, value);";
+
+std::string SqliteError(sqlite3* db, const char* what) {
+  return std::string(what) + ": " +
+         (db != nullptr ? sqlite3_errmsg(db) : "out of memory");
+}
+
+// The kernel's identifier of this boot; empty where there is none.
+std::string BootId() {
+  int fd = open("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::string();
+  char text[64];
+  ssize_t got = read(fd, text, sizeof(text));
+  close(fd);
+  if (got <= 0) return std::string();
+  std::string id(text, static_cast<size_t>(got));
+  while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
+  return id;
+}
+
+bool QueryInt(sqlite3* db, const char* sql, long long* value) {
+  UniqueStatement statement;
+  if (sqlite3_prepare_v2(db, sql, -1, statement.put(), nullptr) != SQLITE_OK)
+    return false;
+  int rc = sqlite3_step(statement.get());
+  *value = rc == SQLITE_ROW ? sqlite3_column_int64(statement.get(), 0) : 0;
+  return rc == SQLITE_ROW || rc == SQLITE_DONE;
+}
+
+}  // namespace
+
+int BindBlob(sqlite3_stmt* statement, int index, const void* data,
+             size_t size) {
+  static const char kEmpty = 0;
+  return sqlite3_bind_blob64(statement, index, size == 0 ? &kEmpty : data,
+                             size, SQLITE_STATIC);
+}
+
+std::string EncodeUnits(std::u16string_view units) {
+  std::string bytes;
+  bytes.reserve(units.size());
+  for (char16_t unit : units) {
+    if (unit < 0x80) {
+      bytes.push_back(static_cast<char>(unit));
+    } else if (unit < 0x800) {
+      bytes.push_back(static_cast<char>(0xC0 | (unit >> 6)));
+      bytes.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+    } else {
+      bytes.push_back(static_cast<char>(0xE0 | (unit >> 12)));
+      bytes.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
+      bytes.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+    }
+  }
+  return bytes;
+}
+
+std::u16string ColumnUnits(sqlite3_stmt* statement, int column) {
+  const auto* bytes =
+      static_cast<const unsigned char*>(sqlite3_column_blob(statement, column));
+  const size_t size = static_cast<size_t>(sqlite3_column_bytes(statement, column));
+  std::u16string units;
+  units.reserve(size);
+  for (size_t i = 0; i < size;) {
+    unsigned char lead = bytes[i];
+    if (lead < 0x80) {
+      units.push_back(lead);
+      i += 1;
+    } else if (lead < 0xE0 && i + 1 < size) {
+      units.push_back(static_cast<char16_t>(((lead & 0x1F) << 6) |
+                                            (bytes[i + 1] & 0x3F)));
+      i += 2;
+    } else if (i + 2 < size) {
+      units.push_back(static_cast<char16_t>(((lead & 0x0F) << 12) |
+                                            ((bytes[i + 1] & 0x3F) << 6) |
+                                            (bytes[i + 2] & 0x3F)));
+      i += 3;
+    } else {
+      break;  // not written by EncodeUnits: the rest is dropped
+    }
+  }
+  return units;
+}
+
+size_t ColumnAnsiLength(sqlite3_stmt* statement, int column) {
+  const auto* bytes =
+      static_cast<const unsigned char*>(sqlite3_column_blob(statement, column));
+  const size_t size = static_cast<size_t>(sqlite3_column_bytes(statement, column));
+  for (size_t i = 0; i < size; ++i) {
+    if (bytes[i] >= 0x80)
+      return WideToAnsi(ColumnUnits(statement, column)).size();
+  }
+  return size;
+}
+
+LSTATUS StatusOfSqlite(int code) {
+  switch (code & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_DONE:
+    case SQLITE_ROW:
+      return ERROR_SUCCESS;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return ERROR_LOCK_VIOLATION;
+    case SQLITE_NOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case SQLITE_FULL:
+      return ERROR_DISK_FULL;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      return ERROR_ACCESS_DENIED;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      return ERROR_BADDB;
+    default:
+      return ERROR_REGISTRY_IO_FAILED;
+  }
+}
+
+bool RegistryDb::Exec(const char* sql, std::string* error) {
+  char* message = nullptr;
+  int rc = sqlite3_exec(m_db.get(), sql, nullptr, nullptr, &message);
+  if (rc == SQLITE_OK) return true;
+  *error = std::string(message != nullptr ? message : sqlite3_errstr(rc));
+  sqlite3_free(message);
+  return false;
+}
+
+bool RegistryDb::OpenMemory(std::string* error) {
+  UniqueSqlite db;
+  int rc = sqlite3_open_v2(
+      ":memory:", db.put(),
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+      nullptr);
+  if (rc != SQLITE_OK) {
+    *error = SqliteError(db.get(), "cannot make the registry");
+    return false;
+  }
+  RegistryDb fresh;
+  fresh.m_db = std::move(db);
+  if (!fresh.Configure(/*file=*/false, error)) return false;
+  Swap(fresh);
+  return true;
+}
+
+bool RegistryDb::OpenFile(const std::string& path, std::string* error) {
+  UniqueSqlite db;
+  // The store's mutex serializes every use of the connection, so SQLite's
+  // own locking of it would only cost.
+  int rc = sqlite3_open_v2(
+      path.c_str(), db.put(),
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+      nullptr);
+  if (rc != SQLITE_OK) {
+    *error = SqliteError(db.get(), "cannot open the database");
+    return false;
+  }
+  RegistryDb fresh;
+  fresh.m_db = std::move(db);
+  if (!fresh.Configure(/*file=*/true, error)) return false;
+  Swap(fresh);
+  return true;
+}
+
+void RegistryDb::Swap(RegistryDb& other) {
+  std::swap(m_db, other.m_db);
+  for (int i = 0; i < static_cast<int>(Sql::kCount); ++i)
+    std::swap(m_statements[i], other.m_statements[i]);
+}
+
+bool RegistryDb::Configure(bool file, std::string* error) {
+  sqlite3* db = m_db.get();
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  if (file) {
+    // The journal mode is the file's; asking for it is a read, and it
+    // answers the mode in force.
+    UniqueStatement mode;
+    if (sqlite3_prepare_v2(db, "PRAGMA journal_mode = WAL", -1, mode.put(),
+                           nullptr) != SQLITE_OK ||
+        sqlite3_step(mode.get()) != SQLITE_ROW) {
+      *error = SqliteError(db, "cannot use the write-ahead log");
+      return false;
+    }
+    const unsigned char* answer = sqlite3_column_text(mode.get(), 0);
+    if (answer == nullptr ||
+        std::strcmp(reinterpret_cast<const char*>(answer), "wal") != 0) {
+      *error = "the database cannot use a write-ahead log";
+      return false;
+    }
+  }
+  // FULL: a write's commit reaches the disk before the call returns. The
+  // page cache is bounded whatever the registry's size; a large import
+  // spills less with more of it. The log is cut back after checkpoints, so
+  // one large import leaves no file of its size beside the database.
+  if (!Exec("PRAGMA synchronous = FULL;"
+            "PRAGMA cache_size = -16384; PRAGMA journal_size_limit = 67108864;",
+            error))
+    return false;
+  long long applicationId = 0, schemaVersion = 0, tables = 0;
+  if (!QueryInt(db, "PRAGMA application_id", &applicationId) ||
+      !QueryInt(db, "PRAGMA user_version", &schemaVersion) ||
+      !QueryInt(db, "SELECT count(*) FROM sqlite_schema", &tables)) {
+    *error = SqliteError(db, "cannot read the database");
+    return false;
+  }
+  if (tables != 0 && (applicationId != kApplicationId ||
+                      schemaVersion != kSchemaVersion)) {
+    *error = "it is an SQLite database, but not a registry";
+    return false;
+  }
+  if (tables == 0) {
+    const long long now = FileTimeTicks(CurrentFileTime());
+    std::string sql = std::string("BEGIN IMMEDIATE;") + kSchema +
+                      "PRAGMA application_id = " +
+                      std::to_string(kApplicationId) +
+                      "; PRAGMA user_version = " +
+                      std::to_string(kSchemaVersion) + ";";
+    for (int root = 1; root <= kRootCount; ++root) {
+      sql += "INSERT OR IGNORE INTO keys(id, parent, name, folded, depth, "
+             "last_write) VALUES (" +
+             std::to_string(root) + ", NULL, x'', x'" +
+             std::to_string(root) + "0', 0, " + std::to_string(now) + ");";
+    }
+    sql += "COMMIT;";
+    if (!Exec(sql.c_str(), error)) {
+      Exec("ROLLBACK", error);
+      *error = "cannot make the registry's tables: " + *error;
+      return false;
+    }
+  }
+  return !file || ClearVolatileKeysOfEarlierBoots(error);
+}
+
+// Volatile keys last until the system restarts, as on Windows: the first
+// process of a new boot to open the database removes those of the last.
+bool RegistryDb::ClearVolatileKeysOfEarlierBoots(std::string* error) {
+  const std::string boot = BootId();
+  if (boot.empty()) return true;
+  UniqueStatement read;
+  if (sqlite3_prepare_v2(m_db.get(),
+                         "SELECT value FROM meta WHERE name = 'boot'", -1,
+                         read.put(), nullptr) != SQLITE_OK) {
+    *error = SqliteError(m_db.get(), "cannot read the database");
+    return false;
+  }
+  int rc = sqlite3_step(read.get());
+  if (rc == SQLITE_ROW) {
+    const unsigned char* seen = sqlite3_column_text(read.get(), 0);
+    if (seen != nullptr && boot == reinterpret_cast<const char*>(seen))
+      return true;
+  }
+  read.reset();
+  std::string sql =
+      "BEGIN IMMEDIATE;"
+      "DELETE FROM vals WHERE key IN (WITH RECURSIVE tree(id) AS ("
+      " SELECT id FROM keys WHERE volatile = 1 UNION ALL SELECT keys.id"
+      " FROM keys JOIN tree ON keys.parent = tree.id) SELECT id FROM tree);"
+      "DELETE FROM keys WHERE volatile = 1;"
+      "INSERT OR REPLACE INTO meta(name, value) VALUES ('boot', '" +
+      boot + "'); COMMIT;";
+  if (boot.find('\'') != std::string::npos) return true;
+  if (!Exec(sql.c_str(), error)) {
+    std::string ignored;
+    Exec("ROLLBACK", &ignored);
+    *error = "cannot remove the volatile keys of the last boot: " + *error;
+    return false;
+  }
+  return true;
+}
+
+sqlite3_stmt* RegistryDb::Statement(Sql which) {
+  UniqueStatement& slot = m_statements[static_cast<int>(which)];
+  if (!slot && m_db) {
+    sqlite3_prepare_v3(m_db.get(), kStatementText[static_cast<int>(which)], -1,
+                       SQLITE_PREPARE_PERSISTENT, slot.put(), nullptr);
+  }
+  return slot.get();
+}
+
+bool RegistryDb::DataVersion(unsigned* version) {
+  return m_db && sqlite3_file_control(m_db.get(), "main",
+                                      SQLITE_FCNTL_DATA_VERSION,
+                                      version) == SQLITE_OK;
+}
+
+namespace {
+
+// Runs one of the cached statements that take no row: the transaction's
+// own, prepared once rather than parsed on every call.
+int RunCached(RegistryDb& db, Sql which) {
+  sqlite3_stmt* statement = db.Statement(which);
+  if (statement == nullptr) return sqlite3_errcode(db.get());
+  int rc = sqlite3_step(statement);
+  sqlite3_reset(statement);
+  return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+}  // namespace
+
+Transaction::~Transaction() {
+  if (m_open && RunCached(m_db, Sql::kRollback) != SQLITE_OK)
+    sqlite3_exec(m_db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+LSTATUS Transaction::Begin(Kind kind) {
+  if (!m_db.IsOpen()) return ERROR_REGISTRY_IO_FAILED;
+  int rc = RunCached(m_db, kind == Kind::kWrite ? Sql::kBeginWrite
+                                                 : Sql::kBeginRead);
+  if (rc != SQLITE_OK) return StatusOfSqlite(rc);
+  m_open = true;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS Transaction::Commit() {
+  int rc = RunCached(m_db, Sql::kCommit);
+  if (rc != SQLITE_OK) return StatusOfSqlite(rc);
+  m_open = false;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace internal
+}  // namespace qxplatform

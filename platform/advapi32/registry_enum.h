@@ -1,0 +1,36 @@
+// Walking a key's subkeys and values by index, as RegEnumKeyExA and
+// RegEnumValueA ask for them, and the counts and longest names
+// RegQueryInfoKeyA reports. A walk through one handle steps from where the
+// last call stopped, so each index costs one step of the database's index.
+#pragma once
+#include <string>
+
+#include "registry_store.h"
+
+namespace qxplatform {
+namespace internal {
+
+struct SubkeyEntry {
+  std::u16string name;
+  FILETIME lastWrite{};
+};
+
+// The subkey at index in name order, or ERROR_NO_MORE_ITEMS.
+LSTATUS SubkeyAt(RegistryState& state, KeyId key, DWORD index,
+                 EnumCursor* cursor, SubkeyEntry* entry);
+// The value at index in the order values were first set, or
+// ERROR_NO_MORE_ITEMS.
+LSTATUS ValueAt(RegistryState& state, KeyId key, DWORD index,
+                EnumCursor* cursor, RegValue* value);
+
+struct KeyCounts {
+  DWORD subkeys = 0;
+  DWORD longestSubkeyName = 0;  // in ANSI bytes
+  DWORD values = 0;
+  DWORD longestValueName = 0;  // in ANSI bytes
+  DWORD longestData = 0;       // in stored bytes
+};
+LSTATUS CountKey(RegistryDb& db, KeyId key, KeyCounts* counts);
+
+}  // namespace internal
+}  // namespace qxplatform

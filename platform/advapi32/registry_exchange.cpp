@@ -1,0 +1,323 @@
+// Naming the registry's database file, and .reg text in and out of it: an
+// import is one write transaction, all or nothing; an export reads one
+// committed state of the database, whatever other processes write
+// meanwhile.
+//
+// Bound: one import takes at most kMaxImportBytes of text. The database
+// itself has no bound of its own.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+#include <qxplatform/controls.h>
+
+#include "registry_enum.h"
+#include "registry_text.h"
+#include "registry_text_reader.h"
+#include "registry_tree_builder.h"
+
+namespace qxplatform {
+namespace internal {
+namespace {
+
+constexpr size_t kMaxImportBytes = size_t{1} << 30;
+constexpr char kMaxImportText[] = "1 GiB";
+constexpr char kSqliteMagic[] = "SQLite format 3";  // and its NUL: 16 bytes
+
+void Report(std::string* error, const std::string& what) {
+  if (error != nullptr) *error = what;
+}
+
+std::string SystemError(const std::string& what, const std::string& path) {
+  return what + " " + path + ": " + std::strerror(errno);
+}
+
+// Whether bytes start as a .reg text file does: its header, after a UTF-8
+// byte-order mark or in UTF-16LE after its mark.
+bool StartsAsRegText(std::string_view bytes) {
+  std::string narrow;
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+      static_cast<unsigned char>(bytes[1]) == 0xFE) {
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) narrow.push_back(bytes[i]);
+  } else {
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    narrow = std::string(bytes);
+  }
+  auto startsWith = [&](const char* header) {
+    size_t length = std::strlen(header);
+    return narrow.size() >= length &&
+           ::strncasecmp(narrow.data(), header, length) == 0;
+  };
+  return startsWith(kRegTextHeader) || startsWith(kRegEdit4Header);
+}
+
+// A registry database is a regular file that is empty (a new database) or
+// starts with SQLite's header. A missing file is made. Anything else is
+// refused before SQLite opens it, so nothing is ever written into it: a
+// .reg text file with a word on how to import it, a directory, a FIFO or a
+// device (opened without blocking, never read).
+bool CheckDatabaseFile(const char* path, std::string* error) {
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    if (errno == ENOENT) return true;
+    struct stat info {};
+    if (stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
+      *error = std::string(path) + (S_ISDIR(info.st_mode)
+                                        ? " is a directory"
+                                        : " is not a regular file");
+      return false;
+    }
+    *error = SystemError("cannot open", path);
+    return false;
+  }
+  struct stat info {};
+  if (fstat(fd, &info) != 0) {
+    *error = SystemError("cannot examine", path);
+    close(fd);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *error = std::string(path) + (S_ISDIR(info.st_mode)
+                                      ? " is a directory"
+                                      : " is not a regular file");
+    close(fd);
+    return false;
+  }
+  char start[64];
+  ssize_t got;
+  do {
+    got = read(fd, start, sizeof(start));
+  } while (got < 0 && errno == EINTR);
+  close(fd);
+  if (got < 0) {
+    *error = SystemError("cannot read", path);
+    return false;
+  }
+  std::string_view bytes(start, static_cast<size_t>(got));
+  if (bytes.empty()) return true;
+  if (bytes.size() >= sizeof(kSqliteMagic) &&
+      std::memcmp(start, kSqliteMagic, sizeof(kSqliteMagic)) == 0)
+    return true;
+  if (StartsAsRegText(bytes)) {
+    *error = std::string(path) +
+             " is a .reg text file, not a registry database; import it "
+             "with: qxhost --registry NEW.db reg import " + path;
+    return false;
+  }
+  *error = std::string(path) + " is not a registry database";
+  return false;
+}
+
+// The key named by "HKEY_...\path" or "HKCR\path"; *path gets its stored
+// name. Called inside a transaction.
+LSTATUS FindKeyByName(RegistryDb& db, std::string_view name, KeyInfo* key,
+                      std::u16string* path, std::string* what) {
+  bool valid = false;
+  std::u16string wide = Utf8ToWide(name, &valid);
+  if (!valid) {
+    *what = "the key name is not valid UTF-8";
+    return ERROR_INVALID_PARAMETER;
+  }
+  size_t split = wide.find(u'\\');
+  const RootInfo* root =
+      FindRootByName(std::u16string_view(wide).substr(0, split));
+  if (root == nullptr) {
+    *what = "unknown root key";
+    return ERROR_INVALID_PARAMETER;
+  }
+  KeyLevels levels;
+  if (split != std::u16string::npos &&
+      SplitKeyPath(std::u16string_view(wide).substr(split + 1), &levels) !=
+          ERROR_SUCCESS) {
+    *what = "malformed key path";
+    return ERROR_INVALID_PARAMETER;
+  }
+  *key = RootKey(root->id);
+  *path = Utf8ToWide(root->longName, nullptr);
+  std::u16string stored;
+  for (std::u16string_view level : levels) {
+    KeyInfo next;
+    LSTATUS status = FindSubkey(db, *key, level, &next, &stored);
+    if (status == ERROR_FILE_NOT_FOUND) *what = "the key does not exist";
+    if (status != ERROR_SUCCESS) {
+      if (status != ERROR_FILE_NOT_FOUND)
+        *what = std::string("cannot read the registry: ") +
+                sqlite3_errmsg(db.get());
+      return status;
+    }
+    *key = next;
+    *path += u'\\';
+    *path += stored;
+  }
+  return ERROR_SUCCESS;
+}
+
+// The whole store as .reg text: a root's own section only when it holds
+// values, then every key below it.
+bool FormatStore(RegistryDb& db, std::string* text, std::string* error) {
+  *text = RegTextHeader();
+  for (const RootInfo& info : kRoots) {
+    KeyCounts counts;
+    KeyId root = RootKey(info.id).id;
+    if (CountKey(db, root, &counts) != ERROR_SUCCESS) {
+      *error = std::string("cannot read the registry: ") +
+               sqlite3_errmsg(db.get());
+      return false;
+    }
+    if (!AppendKeySections(db, root, Utf8ToWide(info.longName, nullptr),
+                           /*writeSelf=*/counts.values != 0, text, error))
+      return false;
+  }
+  return true;
+}
+
+// The page cache raised for one import: about three times the text's size,
+// as the rows and their indexes take, at most kMaxImportCacheKib.
+class CacheForImport {
+ public:
+  CacheForImport(RegistryDb& db, size_t textBytes) : m_db(db) {
+    long long kib = static_cast<long long>(textBytes / 1024) * 3;
+    if (kib <= kUsualCacheKib) return;
+    if (kib > kMaxImportCacheKib) kib = kMaxImportCacheKib;
+    SetCacheKib(kib);
+    m_raised = true;
+  }
+  CacheForImport(const CacheForImport&) = delete;
+  CacheForImport& operator=(const CacheForImport&) = delete;
+  ~CacheForImport() {
+    if (m_raised) SetCacheKib(kUsualCacheKib);
+  }
+
+ private:
+  static constexpr long long kUsualCacheKib = 16384;
+  static constexpr long long kMaxImportCacheKib = 1 << 18;
+  void SetCacheKib(long long kib) {
+    const std::string sql = "PRAGMA cache_size = -" + std::to_string(kib);
+    sqlite3_exec(m_db.get(), sql.c_str(), nullptr, nullptr, nullptr);
+  }
+  RegistryDb& m_db;
+  bool m_raised = false;
+};
+
+}  // namespace
+}  // namespace internal
+
+using namespace internal;
+
+bool OpenRegistryDatabase(const char* path, std::string* error) {
+  if (path == nullptr || *path == '\0') {
+    Report(error, "no file name");
+    return false;
+  }
+  std::string what;
+  if (!CheckDatabaseFile(path, &what)) {
+    Report(error, what);
+    return false;
+  }
+  RegistryDb fresh;
+  if (!fresh.OpenFile(path, &what)) {
+    Report(error, path + std::string(": ") + what);
+    return false;
+  }
+  RegistryState& state = Registry();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.db.Swap(fresh);
+  // Handles of the store replaced name nothing in this one.
+  ++state.epoch;
+  for (KeyHandle& root : state.roots) root = KeyHandle();
+  state.denied.clear();
+  state.changed = false;
+  return true;
+}
+
+bool ImportRegistryText(const std::string& text, std::string* error) {
+  if (text.size() > kMaxImportBytes) {
+    Report(error, std::string("the text is larger than ") + kMaxImportText);
+    return false;
+  }
+  RegistryState& state = Registry();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  Transaction transaction(state.db);
+  LSTATUS status = transaction.Begin(Transaction::Kind::kWrite);
+  if (status != ERROR_SUCCESS) {
+    Report(error, "cannot write the registry (error " +
+                      std::to_string(status) + "): " +
+                      sqlite3_errmsg(state.db.get()));
+    return false;
+  }
+  // A large import dirties pages all over the key index; a page cache
+  // that holds them until the commit writes each once. Sized by the text,
+  // back to the usual bound afterwards.
+  CacheForImport cache(state.db, text.size());
+  RegTreeBuilder builder(state.db);
+  RegTextReader reader(&builder, /*registryFile=*/false);
+  std::string what;
+  // A text found bad at any line leaves the registry as it was: the
+  // transaction is rolled back.
+  if (!reader.Feed(text, &what) || !reader.Finish(&what)) {
+    Report(error, what);
+    return false;
+  }
+  if (!builder.changed()) return true;
+  ++state.writes;
+  status = transaction.Commit();
+  if (status != ERROR_SUCCESS) {
+    Report(error, "cannot write the registry (error " +
+                      std::to_string(status) + "): " +
+                      sqlite3_errmsg(state.db.get()) + "; nothing was merged");
+    return false;
+  }
+  state.changed = true;
+  // An import can leave a log as large as itself; written into the
+  // database now, it costs the next process nothing to open. Best effort:
+  // a reader still in the log keeps it for a later checkpoint.
+  sqlite3_wal_checkpoint_v2(state.db.get(), nullptr,
+                            SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+  return true;
+}
+
+bool ExportRegistryText(const char* key, std::string* out, std::string* error) {
+  if (out == nullptr) {
+    Report(error, "no output");
+    return false;
+  }
+  RegistryState& state = Registry();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  Transaction transaction(state.db);
+  LSTATUS status = transaction.Begin(Transaction::Kind::kRead);
+  if (status != ERROR_SUCCESS) {
+    Report(error, "cannot read the registry (error " + std::to_string(status) +
+                      ")");
+    return false;
+  }
+  std::string text;
+  std::string what;
+  if (key == nullptr || *key == '\0') {
+    if (!FormatStore(state.db, &text, &what)) {
+      Report(error, what);
+      return false;
+    }
+    *out = std::move(text);
+    return true;
+  }
+  std::u16string path;
+  KeyInfo found;
+  if (FindKeyByName(state.db, key, &found, &path, &what) != ERROR_SUCCESS) {
+    Report(error, std::string(key) + ": " + what);
+    return false;
+  }
+  text = RegTextHeader();
+  if (!AppendKeySections(state.db, found.id, path, /*writeSelf=*/true, &text,
+                         &what)) {
+    Report(error, what);
+    return false;
+  }
+  *out = std::move(text);
+  return true;
+}
+
+}  // namespace qxplatform
