@@ -124,14 +124,40 @@ HKEY AddHandle(RegistryState& state, KeyId key, REGSAM granted) {
   return reinterpret_cast<HKEY>(value);
 }
 
-// Ends a write call: commits, and counts the write so that enumeration
-// cursors know their place may have moved.
-LSTATUS CommitWrite(RegistryState& state, Transaction& transaction) {
-  ++state.writes;
-  LSTATUS status = transaction.Commit();
-  if (status == ERROR_SUCCESS) state.changed = true;
-  return status;
-}
+// How every registry call but RegCloseKey begins: the store's lock, then a
+// transaction of the call's kind, held until the call returns.
+class RegistryCall {
+ public:
+  explicit RegistryCall(Transaction::Kind kind)
+      : m_state(Registry()),
+        m_lock(m_state.mutex),
+        m_transaction(m_state.db),
+        m_started(m_transaction.Begin(kind)) {}
+
+  RegistryState& state() { return m_state; }
+  // Whether the transaction began.
+  LSTATUS Started() const { return m_started; }
+  // Began, then the key handle names, which the call needs these rights on.
+  LSTATUS Open(HKEY handle, REGSAM needed, OpenKey* open,
+               bool withRow = false) {
+    if (m_started != ERROR_SUCCESS) return m_started;
+    return ResolveFor(m_state, handle, needed, open, withRow);
+  }
+  // Ends a write call: commits, and counts the write so that enumeration
+  // cursors know their place may have moved.
+  LSTATUS Commit() {
+    ++m_state.writes;
+    const LSTATUS status = m_transaction.Commit();
+    if (status == ERROR_SUCCESS) m_state.changed = true;
+    return status;
+  }
+
+ private:
+  RegistryState& m_state;
+  std::lock_guard<std::mutex> m_lock;
+  Transaction m_transaction;
+  const LSTATUS m_started;
+};
 
 bool IsStringType(DWORD type) {
   return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
@@ -312,10 +338,9 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
   *phkResult = nullptr;
   WideName path(lpSubKey);
   KeyLevels levels;
-  RegistryState& state = Registry();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  Transaction transaction(state.db);
-  LSTATUS status = transaction.Begin(Transaction::Kind::kRead);
+  RegistryCall call(Transaction::Kind::kRead);
+  RegistryState& state = call.state();
+  LSTATUS status = call.Started();
   if (status != ERROR_SUCCESS) return status;
   OpenKey parent;
   status = ResolveSubkeyPath(state, hKey, path.View(), &parent, &levels);
@@ -347,9 +372,8 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
   bool makeVolatile = (dwOptions & REG_OPTION_VOLATILE) != 0;
   WideName path(lpSubKey);
   KeyLevels levels;
-  std::lock_guard<std::mutex> lock(state.mutex);
-  Transaction transaction(state.db);
-  LSTATUS status = transaction.Begin(Transaction::Kind::kWrite);
+  RegistryCall call(Transaction::Kind::kWrite);
+  LSTATUS status = call.Started();
   if (status != ERROR_SUCCESS) return status;
   OpenKey parent;
   status = ResolveSubkeyPath(state, hKey, path.View(), &parent, &levels);
@@ -388,7 +412,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
     if (status != ERROR_SUCCESS) return status;
     key = added;
   }
-  status = CommitWrite(state, transaction);
+  status = call.Commit();
   if (status != ERROR_SUCCESS) return status;
   bool maximum = false;
   granted = MapRights(samDesired, &maximum);
@@ -416,10 +440,9 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey) {
 LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   WideName path(lpSubKey);
   KeyLevels levels;
-  RegistryState& state = Registry();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  Transaction transaction(state.db);
-  LSTATUS status = transaction.Begin(Transaction::Kind::kWrite);
+  RegistryCall call(Transaction::Kind::kWrite);
+  RegistryState& state = call.state();
+  LSTATUS status = call.Started();
   if (status != ERROR_SUCCESS) return status;
   OpenKey parent;
   status = Resolve(state, hKey, &parent);
@@ -443,42 +466,37 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   status = DeleteKeyTree(state.db, key.id);
   if (status == ERROR_SUCCESS) status = TouchKey(state.db, owner.id);
   if (status != ERROR_SUCCESS) return status;
-  return CommitWrite(state, transaction);
+  return call.Commit();
 }
 
 LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   WideName name(lpValueName);
-  RegistryState& state = Registry();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  Transaction transaction(state.db);
-  LSTATUS status = transaction.Begin(Transaction::Kind::kWrite);
-  if (status != ERROR_SUCCESS) return status;
+  RegistryCall call(Transaction::Kind::kWrite);
+  RegistryState& state = call.state();
   OpenKey open;
-  status = ResolveFor(state, hKey, KEY_SET_VALUE, &open);
+  LSTATUS status = call.Open(hKey, KEY_SET_VALUE, &open);
   if (status != ERROR_SUCCESS) return status;
   status = DeleteValue(state.db, open.key.id, name.View());
   if (status != ERROR_SUCCESS) return status;
-  return CommitWrite(state, transaction);
+  return call.Commit();
 }
 
 LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName,
                              LPDWORD lpcchName, LPDWORD lpReserved,
                              LPSTR lpClass, LPDWORD lpcchClass,
                              PFILETIME lpftLastWriteTime) {
-  RegistryState& state = Registry();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  Transaction transaction(state.db);
-  LSTATUS status = transaction.Begin(Transaction::Kind::kRead);
-  if (status != ERROR_SUCCESS) return status;
+  RegistryCall call(Transaction::Kind::kRead);
+  RegistryState& state = call.state();
   OpenKey open;
-  status = ResolveFor(state, hKey, KEY_ENUMERATE_SUB_KEYS, &open,
-                      /*withRow=*/true);
+  LSTATUS status =
+      call.Open(hKey, KEY_ENUMERATE_SUB_KEYS, &open, /*withRow=*/true);
   if (status != ERROR_SUCCESS) return status;
   if (lpName == nullptr || lpcchName == nullptr || lpReserved != nullptr ||
       (lpClass != nullptr && lpcchClass == nullptr))
     return ERROR_INVALID_PARAMETER;
   SubkeyEntry subkey;
-  status = SubkeyAt(state, open.key.id, dwIndex, &open.record->subkeys, &subkey);
+  status =
+      SubkeyAt(state, open.key.id, dwIndex, &open.record->subkeys, &subkey);
   if (status != ERROR_SUCCESS) return status;
   if (lpClass != nullptr && *lpcchClass < 1) return ERROR_MORE_DATA;
   status = CopyName(subkey.name, lpName, lpcchName);
@@ -494,13 +512,10 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName,
 LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
                              LPDWORD lpcchValueName, LPDWORD lpReserved,
                              LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-  RegistryState& state = Registry();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  Transaction transaction(state.db);
-  LSTATUS status = transaction.Begin(Transaction::Kind::kRead);
-  if (status != ERROR_SUCCESS) return status;
+  RegistryCall call(Transaction::Kind::kRead);
+  RegistryState& state = call.state();
   OpenKey open;
-  status = ResolveFor(state, hKey, KEY_QUERY_VALUE, &open, /*withRow=*/true);
+  LSTATUS status = call.Open(hKey, KEY_QUERY_VALUE, &open, /*withRow=*/true);
   if (status != ERROR_SUCCESS) return status;
   if (lpValueName == nullptr || lpcchValueName == nullptr ||
       lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr))
@@ -521,13 +536,10 @@ LSTATUS WINAPI RegQueryInfoKeyA(
     LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
     LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
     LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
-  RegistryState& state = Registry();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  Transaction transaction(state.db);
-  LSTATUS status = transaction.Begin(Transaction::Kind::kRead);
-  if (status != ERROR_SUCCESS) return status;
+  RegistryCall call(Transaction::Kind::kRead);
+  RegistryState& state = call.state();
   OpenKey open;
-  status = ResolveFor(state, hKey, KEY_QUERY_VALUE, &open, /*withRow=*/true);
+  LSTATUS status = call.Open(hKey, KEY_QUERY_VALUE, &open, /*withRow=*/true);
   if (status != ERROR_SUCCESS) return status;
   if (lpReserved != nullptr || (lpClass != nullptr && lpcchClass == nullptr))
     return ERROR_INVALID_PARAMETER;
@@ -553,13 +565,10 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName,
                                 LPDWORD lpReserved, LPDWORD lpType,
                                 LPBYTE lpData, LPDWORD lpcbData) {
   WideName name(lpValueName);
-  RegistryState& state = Registry();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  Transaction transaction(state.db);
-  LSTATUS status = transaction.Begin(Transaction::Kind::kRead);
-  if (status != ERROR_SUCCESS) return status;
+  RegistryCall call(Transaction::Kind::kRead);
+  RegistryState& state = call.state();
   OpenKey open;
-  status = ResolveFor(state, hKey, KEY_QUERY_VALUE, &open);
+  LSTATUS status = call.Open(hKey, KEY_QUERY_VALUE, &open);
   if (status != ERROR_SUCCESS) return status;
   if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr))
     return ERROR_INVALID_PARAMETER;
@@ -576,13 +585,10 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved,
                               DWORD dwType, const BYTE* lpData, DWORD cbData) {
   (void)Reserved;
   WideName name(lpValueName);
-  RegistryState& state = Registry();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  Transaction transaction(state.db);
-  LSTATUS status = transaction.Begin(Transaction::Kind::kWrite);
-  if (status != ERROR_SUCCESS) return status;
+  RegistryCall call(Transaction::Kind::kWrite);
+  RegistryState& state = call.state();
   OpenKey open;
-  status = ResolveFor(state, hKey, KEY_SET_VALUE, &open);
+  LSTATUS status = call.Open(hKey, KEY_SET_VALUE, &open);
   if (status != ERROR_SUCCESS) return status;
   if ((lpData == nullptr && cbData != 0) ||
       name.View().size() > kMaxValueNameLength || !IsWritableName(name.View()))
@@ -592,9 +598,9 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved,
     status = SetValue(state.db, open.key.id, name.View(), dwType, bytes.data(),
                       bytes.size());
   } else {
-    status = SetValue(state.db, open.key.id, name.View(), dwType, lpData,
-                      cbData);
+    status =
+        SetValue(state.db, open.key.id, name.View(), dwType, lpData, cbData);
   }
   if (status != ERROR_SUCCESS) return status;
-  return CommitWrite(state, transaction);
+  return call.Commit();
 }

@@ -244,37 +244,29 @@ bool RegistryDb::Exec(const char* sql, std::string* error) {
 }
 
 bool RegistryDb::OpenMemory(std::string* error) {
-  UniqueSqlite db;
-  int rc = sqlite3_open_v2(
-      ":memory:", db.put(),
-      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-      nullptr);
-  if (rc != SQLITE_OK) {
-    *error = SqliteError(db.get(), "cannot make the registry");
-    return false;
-  }
-  RegistryDb fresh;
-  fresh.m_db = std::move(db);
-  if (!fresh.Configure(/*file=*/false, error)) return false;
-  Swap(fresh);
-  return true;
+  return Open(":memory:", /*file=*/false, "cannot make the registry", error);
 }
 
 bool RegistryDb::OpenFile(const std::string& path, std::string* error) {
+  return Open(path.c_str(), /*file=*/true, "cannot open the database", error);
+}
+
+bool RegistryDb::Open(const char* name, bool file, const char* failure,
+                      std::string* error) {
   UniqueSqlite db;
   // The store's mutex serializes every use of the connection, so SQLite's
   // own locking of it would only cost.
   int rc = sqlite3_open_v2(
-      path.c_str(), db.put(),
+      name, db.put(),
       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
       nullptr);
   if (rc != SQLITE_OK) {
-    *error = SqliteError(db.get(), "cannot open the database");
+    *error = SqliteError(db.get(), failure);
     return false;
   }
   RegistryDb fresh;
   fresh.m_db = std::move(db);
-  if (!fresh.Configure(/*file=*/true, error)) return false;
+  if (!fresh.Configure(file, error)) return false;
   Swap(fresh);
   return true;
 }

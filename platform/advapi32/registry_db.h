@@ -74,6 +74,10 @@ class RegistryDb {
 
  private:
   bool Configure(bool file, std::string* error);
+  // Opens name (a path, or ":memory:") as the database; failure heads the
+  // message when it cannot be opened.
+  bool Open(const char* name, bool file, const char* failure,
+            std::string* error);
   bool Exec(const char* sql, std::string* error);
   bool ClearVolatileKeysOfEarlierBoots(std::string* error);
 

@@ -6,12 +6,6 @@ namespace internal {
 namespace {
 
 
-FILETIME FileTimeOf(long long ticks) {
-  FILETIME time;
-  time.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks));
-  time.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
-  return time;
-}
 
 // Whether the cursor still stands where it was left, and the version to
 // leave it with.

@@ -207,14 +207,15 @@ long long FileTimeTicks(FILETIME time) {
       (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
 }
 
-namespace {
-
 FILETIME FileTimeOf(long long ticks) {
   FILETIME time;
   time.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks));
   time.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
   return time;
 }
+
+namespace {
+
 
 // The status of a statement that was to finish without a row.
 LSTATUS Finished(int rc) {

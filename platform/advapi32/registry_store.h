@@ -163,6 +163,7 @@ RegistryState& Registry();
 
 FILETIME CurrentFileTime();
 long long FileTimeTicks(FILETIME time);
+FILETIME FileTimeOf(long long ticks);
 
 // The root a predefined handle value names, or null for any other value.
 const RootInfo* FindRootByHandle(HKEY key);

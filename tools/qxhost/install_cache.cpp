@@ -4,7 +4,6 @@
 #include "tools/qxhost/install_cache.h"
 
 #include <errno.h>
-#include <pwd.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -13,6 +12,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "tools/qxhost/user_folders.h"
+
 namespace qxhost {
 namespace {
 
@@ -20,14 +21,6 @@ constexpr char kCacheSubfolder[] = "qxkorvex";
 constexpr char kFallbackCacheHome[] = ".cache";
 constexpr char kStagingTemplate[] = "/.staging-XXXXXX";
 constexpr mode_t kFolderMode = 0700;
-
-std::string HomeFolder() {
-  const char* home = getenv("HOME");
-  if (home != nullptr && home[0] == '/') return home;
-  struct passwd* entry = getpwuid(getuid());
-  if (entry != nullptr && entry->pw_dir != nullptr) return entry->pw_dir;
-  return std::string();
-}
 
 void RemoveTree(const std::string& path) {
   std::error_code ignored;
@@ -38,12 +31,10 @@ void RemoveTree(const std::string& path) {
 
 std::string CacheFolder(const std::string& explicitPath) {
   if (!explicitPath.empty()) return explicitPath;
-  const char* cacheHome = getenv("XDG_CACHE_HOME");
-  if (cacheHome != nullptr && cacheHome[0] == '/')
-    return std::string(cacheHome) + "/" + kCacheSubfolder;
-  std::string home = HomeFolder();
-  if (home.empty()) return std::string();
-  return home + "/" + kFallbackCacheHome + "/" + kCacheSubfolder;
+  const std::string cacheHome =
+      UserFolder("XDG_CACHE_HOME", kFallbackCacheHome);
+  if (cacheHome.empty()) return std::string();
+  return cacheHome + "/" + kCacheSubfolder;
 }
 
 StagingFolder::~StagingFolder() {

@@ -3,13 +3,14 @@
 
 #include <errno.h>
 #include <limits.h>
-#include <pwd.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <qxplatform/controls.h>
+
+#include "tools/qxhost/user_folders.h"
 
 namespace qxhost {
 namespace {
@@ -20,24 +21,6 @@ constexpr char kFallbackStateHome[] = ".local/state";
 constexpr mode_t kStateDirectoryMode = 0700;
 // As many links as the kernel follows in one path.
 constexpr int kMaxLinkHops = 40;
-
-std::string HomeDirectory() {
-  const char* home = getenv("HOME");
-  if (home != nullptr && home[0] == '/') return home;
-  struct passwd* entry = getpwuid(getuid());
-  if (entry != nullptr && entry->pw_dir != nullptr) return entry->pw_dir;
-  return std::string();
-}
-
-// $XDG_STATE_HOME when it is an absolute path (a relative one is ignored, as
-// the base directory convention asks), else ~/.local/state.
-std::string StateHome() {
-  const char* state = getenv("XDG_STATE_HOME");
-  if (state != nullptr && state[0] == '/') return state;
-  std::string home = HomeDirectory();
-  if (home.empty()) return std::string();
-  return home + "/" + kFallbackStateHome;
-}
 
 // mkdir -p: every missing component of path.
 bool CreateDirectories(const std::string& path, std::string* error) {
@@ -52,7 +35,7 @@ bool CreateDirectories(const std::string& path, std::string* error) {
 }
 
 bool DefaultRegistryPath(std::string* path, std::string* error) {
-  std::string stateHome = StateHome();
+  std::string stateHome = UserFolder("XDG_STATE_HOME", kFallbackStateHome);
   if (stateHome.empty()) {
     *error = "no home directory to keep the registry in; use --registry";
     return false;
@@ -65,8 +48,9 @@ bool DefaultRegistryPath(std::string* path, std::string* error) {
 
 // The file path names once every link is followed, so that users of the
 // link and of its target share one database (SQLite keeps its log and its
-// shared memory beside the name it opens). A link to a file not made yet names a file in
-// a directory that exists; its directory is resolved and the name kept.
+// shared memory beside the name it opens). A link to a file not made yet names
+// a file in a directory that exists; its directory is resolved and the name
+// kept.
 std::string ResolvedPath(const std::string& absolute) {
   if (char* real = realpath(absolute.c_str(), nullptr)) {
     std::string resolved = real;
