@@ -135,8 +135,11 @@ class RegistryCall {
         m_started(m_transaction.Begin(kind)) {}
 
   RegistryState& state() { return m_state; }
-  // Whether the transaction began.
-  LSTATUS Started() const { return m_started; }
+  // Began, then the key handle names, whatever rights it was opened with.
+  LSTATUS OpenAny(HKEY handle, OpenKey* open) {
+    if (m_started != ERROR_SUCCESS) return m_started;
+    return Resolve(m_state, handle, open);
+  }
   // Began, then the key handle names, which the call needs these rights on.
   LSTATUS Open(HKEY handle, REGSAM needed, OpenKey* open,
                bool withRow = false) {
@@ -293,17 +296,6 @@ class WideName {
   std::u16string_view m_view;
 };
 
-// The key a handle stands for and the levels of a subkey path below it, as
-// the entry points that take (handle, subkey) start. Called under the
-// store's mutex; the path is converted from ANSI before the lock is taken.
-LSTATUS ResolveSubkeyPath(RegistryState& state, HKEY handle,
-                          std::u16string_view path, OpenKey* parent,
-                          KeyLevels* levels) {
-  LSTATUS status = Resolve(state, handle, parent);
-  if (status != ERROR_SUCCESS) return status;
-  return SplitKeyPath(path, levels);
-}
-
 // Copies a name into a caller's buffer of *length characters including the
 // terminator; on success *length is the name's length without it. ASCII
 // names, nearly all of them, are narrowed straight into the buffer.
@@ -340,10 +332,9 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
   KeyLevels levels;
   RegistryCall call(Transaction::Kind::kRead);
   RegistryState& state = call.state();
-  LSTATUS status = call.Started();
-  if (status != ERROR_SUCCESS) return status;
   OpenKey parent;
-  status = ResolveSubkeyPath(state, hKey, path.View(), &parent, &levels);
+  LSTATUS status = call.OpenAny(hKey, &parent);
+  if (status == ERROR_SUCCESS) status = SplitKeyPath(path.View(), &levels);
   if (status != ERROR_SUCCESS) return status;
   KeyInfo key;
   status = FindPath(state.db, parent.key, levels, &key);
@@ -373,10 +364,9 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
   WideName path(lpSubKey);
   KeyLevels levels;
   RegistryCall call(Transaction::Kind::kWrite);
-  LSTATUS status = call.Started();
-  if (status != ERROR_SUCCESS) return status;
   OpenKey parent;
-  status = ResolveSubkeyPath(state, hKey, path.View(), &parent, &levels);
+  LSTATUS status = call.OpenAny(hKey, &parent);
+  if (status == ERROR_SUCCESS) status = SplitKeyPath(path.View(), &levels);
   if (status != ERROR_SUCCESS) return status;
   for (std::u16string_view level : levels) {
     if (!IsWritableName(level)) return ERROR_INVALID_PARAMETER;
@@ -442,10 +432,8 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   KeyLevels levels;
   RegistryCall call(Transaction::Kind::kWrite);
   RegistryState& state = call.state();
-  LSTATUS status = call.Started();
-  if (status != ERROR_SUCCESS) return status;
   OpenKey parent;
-  status = Resolve(state, hKey, &parent);
+  LSTATUS status = call.OpenAny(hKey, &parent);
   if (status != ERROR_SUCCESS) return status;
   if (lpSubKey == nullptr) return ERROR_INVALID_PARAMETER;
   status = SplitKeyPath(path.View(), &levels);
