@@ -6,6 +6,8 @@
 
 #include <oleauto.h>
 
+#include "variant_types.h"
+
 namespace qxplatform {
 namespace internal {
 
@@ -106,31 +108,17 @@ void StoreFrameResult(VARTYPE vtReturn, const FrameResult& result,
     case VT_DATE:
       stored->dblVal = result.real;
       break;
-    case VT_I1:
-    case VT_UI1:
-      stored->bVal = static_cast<BYTE>(result.word);
+    default: {
+      // An HRESULT comes back as the word an error code is.
+      const VARTYPE bitsType =
+          vtReturn == VT_HRESULT ? VARTYPE{VT_ERROR} : vtReturn;
+      const uint64_t bits = TraitsOf(bitsType).storedSize == 8
+                                ? result.wide
+                                : static_cast<uint64_t>(result.word);
+      if (!ValueFromBits(bitsType, bits, stored))  // pointers
+        stored->byref = reinterpret_cast<void*>(result.word);
       break;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      stored->uiVal = static_cast<USHORT>(result.word);
-      break;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_ERROR:
-    case VT_HRESULT:
-      stored->ulVal = static_cast<ULONG>(result.word);
-      break;
-    case VT_I8:
-    case VT_UI8:
-    case VT_CY:
-      stored->ullVal = result.wide;
-      break;
-    default:  // pointers
-      stored->byref = reinterpret_cast<void*>(result.word);
-      break;
+    }
   }
   stored->vt = vtReturn;
 }

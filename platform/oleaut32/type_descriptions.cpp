@@ -12,6 +12,8 @@
 
 #include <vector>
 
+#include "variant_types.h"
+
 namespace qxplatform {
 namespace internal {
 namespace {
@@ -148,42 +150,8 @@ std::vector<size_t> VisibleParams(const Function& function, bool dispatchForm) {
 HRESULT ConstantToVariant(const TypeLibModel& model, const Constant& value,
                           VARIANT* variant) {
   VariantInit(variant);
-  const uint64_t bits = value.bits;
+  if (ValueFromBits(value.vt, value.bits, variant)) return S_OK;
   switch (value.vt) {
-    case VT_I1:
-      variant->cVal = static_cast<CHAR>(bits & 0xFF);
-      break;
-    case VT_UI1:
-      variant->bVal = static_cast<BYTE>(bits & 0xFF);
-      break;
-    case VT_I2:
-    case VT_BOOL:
-      variant->iVal = static_cast<SHORT>(bits & 0xFFFF);
-      break;
-    case VT_UI2:
-      variant->uiVal = static_cast<USHORT>(bits & 0xFFFF);
-      break;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_ERROR:
-      variant->ulVal = static_cast<ULONG>(bits & 0xFFFFFFFFu);
-      break;
-    case VT_R4: {
-      uint32_t word = static_cast<uint32_t>(bits);
-      memcpy(&variant->fltVal, &word, sizeof(word));
-      break;
-    }
-    case VT_R8:
-    case VT_DATE:
-      memcpy(&variant->dblVal, &bits, sizeof(bits));
-      break;
-    case VT_I8:
-    case VT_UI8:
-    case VT_CY:
-      variant->ullVal = bits;
-      break;
     case VT_BSTR: {
       variant->bstrVal = nullptr;
       if (value.text == kNone) break;  // the null string

@@ -3,6 +3,8 @@
 // (VT_PTR, VT_USERDEFINED, C strings) have no traits a variant can use.
 #include "variant_types.h"
 
+#include <string.h>
+
 #include <array>
 
 namespace qxplatform {
@@ -61,6 +63,15 @@ constexpr VariantTypeTraits kNone{};
 
 const VariantTypeTraits& TraitsOf(VARTYPE type) {
   return type <= kLastType ? kTraits[type] : kNone;
+}
+
+bool ValueFromBits(VARTYPE type, uint64_t bits, VARIANT* variant) {
+  const int size = TraitsOf(type).storedSize;
+  if (size <= 0) return false;
+  variant->llVal = 0;
+  memcpy(&variant->llVal, &bits, static_cast<size_t>(size));
+  variant->vt = type;
+  return true;
 }
 
 }  // namespace internal

@@ -36,6 +36,12 @@ struct VariantTypeTraits {
 // none of them.
 const VariantTypeTraits& TraitsOf(VARTYPE type);
 
+// A value that is nothing but its bits (a number, boolean, error, currency
+// or date: a type whose storedSize is above 0), made from the low bytes of
+// bits as the platform's little-endian union holds it. False, with the
+// variant untouched, for any other type.
+bool ValueFromBits(VARTYPE type, uint64_t bits, VARIANT* variant);
+
 // A shallow copy of what a reference points at, as a variant holding it by
 // value; it owns nothing. E_INVALIDARG for a null reference or a reference
 // to a variant that is itself a reference; DISP_E_BADVARTYPE for an unknown
