@@ -1,7 +1,5 @@
-// Parsing of brace-enclosed class ids.
+// Brace-enclosed class ids: parsed strictly, written as the system writes them.
 #include "tools/qxhost/clsid_text.h"
-
-#include <cstdio>
 
 namespace qxhost {
 namespace {
@@ -59,13 +57,11 @@ bool ParseClsid(const std::string& text, CLSID* clsid) {
 }
 
 std::string GuidText(REFGUID guid) {
-  char text[kClsidTextLength + 1];
-  std::snprintf(text, sizeof(text),
-                "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned>(guid.Data1), guid.Data2, guid.Data3,
-                guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3],
-                guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
-  return text;
+  // The system's own spelling, which is plain ASCII.
+  OLECHAR wide[kClsidTextLength + 1] = {};
+  if (StringFromGUID2(guid, wide, kClsidTextLength + 1) == 0)
+    return std::string();
+  return std::string(wide, wide + kClsidTextLength);
 }
 
 }  // namespace qxhost
