@@ -19,6 +19,8 @@
 
 #include <qxplatform/controls.h>
 
+#include "host_process.h"
+
 namespace {
 
 bool OpenRegistry(const std::string& path, std::string* error) {
@@ -54,29 +56,6 @@ std::string RegFileOfKeys(long keys) {
   }
   std::fclose(file);
   return path;
-}
-
-// Runs qxhost; -1 on failure, else its largest resident size in KiB.
-long RunHost(const std::vector<std::string>& arguments) {
-  pid_t child = fork();
-  if (child == 0) {
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    dup2(null, 2);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>("qxhost"));
-    for (const std::string& word : arguments)
-      argv.push_back(const_cast<char*>(word.c_str()));
-    argv.push_back(nullptr);
-    execv(QX_QXHOST_PATH, argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  struct rusage usage {};
-  if (child < 0 || wait4(child, &status, 0, &usage) != child ||
-      !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    return -1;
-  return usage.ru_maxrss;
 }
 
 std::string SelfImage() {
@@ -130,21 +109,23 @@ void BM_HostRegsvr32(benchmark::State& state) {
   for (auto _ : state) {
     resident = RunHost({"--registry", registry, "regsvr32", QX_LIBRARY_PATH});
     state.PauseTiming();
-    if (resident < 0 ||
-        RunHost({"--registry", registry, "regsvr32", "-u", QX_LIBRARY_PATH}) <
-            0)
+    if (resident < 0 || RunHost({"--registry", registry, "regsvr32", "-u",
+                                 QX_LIBRARY_PATH}) < 0)
       state.SkipWithError("qxhost regsvr32 failed");
     state.ResumeTiming();
   }
   state.counters["max_resident_kib"] = static_cast<double>(resident);
 }
-BENCHMARK(BM_HostRegsvr32)
-    ->Arg(10)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Arg(1000000)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+// Registries from a handful of keys to a million.
+void RegistrySizes(benchmark::internal::Benchmark* benchmark) {
+  benchmark->Arg(10)
+      ->Arg(10000)
+      ->Arg(100000)
+      ->Arg(1000000)
+      ->Unit(benchmark::kMillisecond)
+      ->UseRealTime();
+}
+BENCHMARK(BM_HostRegsvr32)->Apply(RegistrySizes);
 
 void BM_HostRunInstall(benchmark::State& state) {
   PrepareScratch();
@@ -154,7 +135,8 @@ void BM_HostRunInstall(benchmark::State& state) {
     state.SkipWithError("cannot prepare the registry");
     return;
   }
-  const std::string script = std::string(QX_SOURCE_DIR) + "/examples/install.js";
+  const std::string script =
+      std::string(QX_SOURCE_DIR) + "/examples/install.js";
   long resident = 0;
   for (auto _ : state) {
     resident = RunHost({"--registry", registry, "run", script});
@@ -163,13 +145,7 @@ void BM_HostRunInstall(benchmark::State& state) {
   RunHost({"--registry", registry, "regsvr32", "-u", QX_LIBRARY_PATH});
   state.counters["max_resident_kib"] = static_cast<double>(resident);
 }
-BENCHMARK(BM_HostRunInstall)
-    ->Arg(10)
-    ->Arg(10000)
-    ->Arg(100000)
-    ->Arg(1000000)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(BM_HostRunInstall)->Apply(RegistrySizes);
 
 // One import of a whole .reg file of range(0) keys into a new registry.
 void BM_HostImport(benchmark::State& state) {

@@ -16,6 +16,7 @@
 #include <qxplatform/controls.h>
 
 #include "counted_allocation.h"
+#include "host_process.h"
 
 namespace {
 
@@ -71,31 +72,14 @@ const std::string& RegistryFile() {
   return path;
 }
 
-// qxhost on the registry, printing one small key: the process's
-// largest resident size in KiB.
-long RunHost(const std::string& registry) {
-  pid_t child = fork();
-  if (child == 0) {
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    execl(QX_QXHOST_PATH, "qxhost", "--registry", registry.c_str(), "reg",
-          "export", "HKEY_CURRENT_USER", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int status = 0;
-  struct rusage usage {};
-  if (child < 0 || wait4(child, &status, 0, &usage) != child ||
-      !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    return -1;
-  return usage.ru_maxrss;
-}
-
 void BM_HostLoad(benchmark::State& state) {
   std::string registry =
       state.range(0) != 0 ? RegistryFile() : kEmptyRegistryPath;
   long maxResident = 0;
   for (auto _ : state) {
-    maxResident = RunHost(registry);
+    // qxhost on the registry, printing one small key.
+    maxResident =
+        RunHost({"--registry", registry, "reg", "export", "HKEY_CURRENT_USER"});
     if (maxResident < 0) state.SkipWithError("qxhost failed");
   }
   state.counters["max_resident_kib"] = static_cast<double>(maxResident);

@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <string_view>
 
+#include "tools/qxhost/engine_text.h"
+
 namespace qxhost {
 namespace {
 
@@ -153,14 +155,8 @@ std::string NoAnsiForm(const std::string& word) {
 std::string ArgumentToUtf8(const std::string& word) {
   std::u16string text;
   if (IsAscii(word) || !ArgumentToWide(word, &text)) return word;
-  if (text.empty()) return word;
-  const int units = static_cast<int>(text.size());
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), units, nullptr, 0,
-                                 nullptr, nullptr);
-  if (size <= 0) return word;
-  std::string utf8(static_cast<size_t>(size), '\0');
-  if (WideCharToMultiByte(CP_UTF8, 0, text.c_str(), units, &utf8[0], size,
-                          nullptr, nullptr) != size)
+  std::string utf8;
+  if (text.empty() || !AppendUtf16AsUtf8(text.data(), text.size(), &utf8))
     return word;
   return utf8;
 }

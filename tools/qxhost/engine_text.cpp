@@ -1,6 +1,8 @@
 // CESU-8 and UTF-16 conversions for the script bridge.
 #include "tools/qxhost/engine_text.h"
 
+#include <climits>
+
 namespace qxhost {
 namespace {
 
@@ -58,15 +60,7 @@ bool IsHighSurrogateSequence(const char* text) {
 void AppendAsUtf8(const char* text, size_t length, std::string* out) {
   if (length == 0) return;
   const std::u16string units = EngineTextToUtf16(text, length);
-  const LPCWSTR wide = reinterpret_cast<LPCWSTR>(units.data());
-  const int count = static_cast<int>(units.size());
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, count, nullptr, 0,
-                                        nullptr, nullptr);
-  if (bytes <= 0) return;
-  const size_t start = out->size();
-  out->resize(start + static_cast<size_t>(bytes));
-  WideCharToMultiByte(CP_UTF8, 0, wide, count, &(*out)[start], bytes, nullptr,
-                      nullptr);
+  AppendUtf16AsUtf8(units.data(), units.size(), out);
 }
 
 }  // namespace
@@ -128,6 +122,23 @@ std::string Utf16ToEngineText(const char16_t* text, size_t length) {
   std::string out(Utf16EngineTextLength(text, length), '\0');
   Utf16ToEngineText(text, length, &out[0]);
   return out;
+}
+
+bool AppendUtf16AsUtf8(const char16_t* text, size_t length, std::string* out) {
+  if (length == 0) return true;
+  if (length > static_cast<size_t>(INT_MAX)) return false;
+  const int count = static_cast<int>(length);
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, count, nullptr, 0,
+                                        nullptr, nullptr);
+  if (bytes <= 0) return false;
+  const size_t start = out->size();
+  out->resize(start + static_cast<size_t>(bytes));
+  if (WideCharToMultiByte(CP_UTF8, 0, text, count, &(*out)[start], bytes,
+                          nullptr, nullptr) != bytes) {
+    out->resize(start);
+    return false;
+  }
+  return true;
 }
 
 std::string QuotedEngineText(const char* text, size_t length) {

@@ -34,6 +34,16 @@ std::string Utf16ToEngineText(const char16_t* text, size_t length);
 size_t Utf16EngineTextLength(const char16_t* text, size_t length);
 void Utf16ToEngineText(const char16_t* text, size_t length, char* out);
 
+// UTF-16 text appended to out as UTF-8, encoded as the platform encodes it
+// (a pair as one code point, a surrogate alone as U+FFFD). False, with out
+// as it was, when the platform refuses it.
+bool AppendUtf16AsUtf8(const char16_t* text, size_t length, std::string* out);
+inline std::string Utf16ToUtf8(const std::u16string& text) {
+  std::string utf8;
+  AppendUtf16AsUtf8(text.data(), text.size(), &utf8);
+  return utf8;
+}
+
 // Engine text cut to kMaxQuotedText bytes, for a message that quotes it;
 // cut text ends with "...".
 std::string QuotedEngineText(const char* text, size_t length);

@@ -12,6 +12,7 @@
 #include "base/allocator.h"
 #include "registrar/script_diagnostic.h"
 #include "registrar/script_runner.h"
+#include "tools/qxhost/engine_text.h"
 #include "tools/qxhost/host_output.h"
 #include "tools/qxhost/input_file.h"
 
@@ -96,16 +97,11 @@ const char* ExpectationText(ScriptExpectation expected) {
 // Text of the ANSI code page as UTF-8, for the terminal.
 std::string AnsiToUtf8(const char* text) {
   std::u16string wide(kTokenCharacters, u'\0');
-  int units = MultiByteToWideChar(CP_ACP, 0, text, -1,
-                                  reinterpret_cast<LPWSTR>(&wide[0]),
+  int units = MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0],
                                   static_cast<int>(wide.size()));
   if (units <= 1) return std::string();
-  char utf8[kTokenCharacters * 3];
-  int bytes =
-      WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<LPCWSTR>(wide.data()),
-                          units - 1, utf8, sizeof(utf8), nullptr, nullptr);
-  return bytes > 0 ? std::string(utf8, static_cast<size_t>(bytes))
-                   : std::string();
+  wide.resize(static_cast<size_t>(units - 1));
+  return Utf16ToUtf8(wide);
 }
 
 // "FILE:LINE:COLUMN: what was wanted, what was found" for a run that

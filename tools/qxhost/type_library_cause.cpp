@@ -9,28 +9,13 @@
 #include <cstdlib>
 
 #include "tools/qxhost/clsid_text.h"
+#include "tools/qxhost/engine_text.h"
+#include "tools/qxhost/variant_bridge.h"
 
 namespace qxhost {
 namespace {
 
 constexpr size_t kGuidChars = 39;  // "{...}" and the terminator
-
-std::string Narrow(const char16_t* text) {
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<LPCWSTR>(text),
-                                  -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 1) return std::string();
-  std::string narrow(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<LPCWSTR>(text), -1,
-                      &narrow[0], bytes, nullptr, nullptr);
-  narrow.pop_back();
-  return narrow;
-}
-
-std::string Status(HRESULT hr) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
-  return text;
-}
 
 // The default text of HKCR\subkey (a GUID's length at most), or false.
 bool ReadClassesText(const std::string& subkey, std::string* text) {
@@ -113,14 +98,15 @@ std::string TypeLibraryCause(REFCLSID clsid, HRESULT hr) {
   WORD major = 0;
   WORD minor = 0;
   if (!NewestVersion(libidText, &major, &minor))
-    return name + " is not registered (" + Status(hr) + ")";
+    return name + " is not registered (" + StatusText(hr) + ")";
   char version[16];
   std::snprintf(version, sizeof version, "%x.%x", major, minor);
   BSTR path = nullptr;
   HRESULT found = QueryPathOfRegTypeLib(libid, major, minor, 0, &path);
   if (FAILED(found))
-    return name + " " + version + " names no file (" + Status(found) + ")";
-  const std::string file = Narrow(reinterpret_cast<const char16_t*>(path));
+    return name + " " + version + " names no file (" + StatusText(found) + ")";
+  const std::string file =
+      Utf16ToUtf8(std::u16string(path, SysStringLen(path)));
   ITypeLib* lib = nullptr;
   const HRESULT loaded = LoadTypeLibEx(path, REGKIND_NONE, &lib);
   SysFreeString(path);
@@ -129,7 +115,7 @@ std::string TypeLibraryCause(REFCLSID clsid, HRESULT hr) {
     return {};
   }
   return name + " " + version + " at " + file + " cannot be read (" +
-         Status(loaded) + "): " + TypeLibraryProblem(loaded);
+         StatusText(loaded) + "): " + TypeLibraryProblem(loaded);
 }
 
 }  // namespace qxhost

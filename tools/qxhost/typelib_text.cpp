@@ -10,6 +10,7 @@
 
 #include "base/holders.h"
 #include "tools/qxhost/clsid_text.h"
+#include "tools/qxhost/engine_text.h"
 
 namespace qxhost {
 namespace {
@@ -118,14 +119,8 @@ std::string GuidString(REFGUID guid) {
 }
 
 std::string NarrowText(const BSTR text) {
-  if (text == nullptr) return std::string();
-  int length = static_cast<int>(SysStringLen(text));
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr,
-                                  nullptr);
-  std::string result(bytes > 0 ? bytes : 0, '\0');
-  if (bytes > 0)
-    WideCharToMultiByte(CP_UTF8, 0, text, length, &result[0], bytes, nullptr,
-                        nullptr);
+  std::string result;
+  if (text != nullptr) AppendUtf16AsUtf8(text, SysStringLen(text), &result);
   return result;
 }
 
