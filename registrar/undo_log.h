@@ -67,7 +67,8 @@ class UndoLog {
                             DWORD type, const BYTE* data, DWORD size);
   size_t Append(const void* bytes, size_t count);
   // Puts back the one change record stands for; the registry's refusal of
-  // any step of that as an HRESULT.
+  // any step of that as an HRESULT. RestoreValue is the part for a value
+  // the run added or changed.
   [[nodiscard]] HRESULT Replay(const Record& record) const;
   [[nodiscard]] HRESULT RestoreValue(const Record& record) const;
 
