@@ -87,13 +87,6 @@ LSTATUS OpenHandle(RegistryReader& door, HKEY handle, REGSAM needed,
                                             : ERROR_ACCESS_DENIED;
 }
 
-// The key a handle names and the levels of the subkey path below it.
-LSTATUS OpenPath(RegistryReader& door, HKEY handle,
-                 std::u16string_view path, OpenKey* parent,
-                 KeyLevels* levels) {
-  LSTATUS status = OpenHandle(door, handle, /*needed=*/0, parent);
-  return status == ERROR_SUCCESS ? SplitKeyPath(path, levels) : status;
-}
 
 // Generic rights mapped to key rights; *maximum tells whether the caller
 // asked for whatever the key allows.
@@ -299,6 +292,20 @@ LSTATUS CopyName(std::u16string_view name, LPSTR buffer, LPDWORD length) {
   return ERROR_SUCCESS;
 }
 
+// A subkey path below the key a handle names, as the calls that take one
+// begin: the handle's key, whatever rights it was opened with, and the
+// levels, views into the caller's name.
+struct SubkeyPath {
+  OpenKey parent;
+  KeyLevels levels;
+};
+LSTATUS OpenPath(RegistryReader& door, HKEY handle, const WideName& name,
+                 SubkeyPath* path) {
+  LSTATUS status = OpenHandle(door, handle, /*needed=*/0, &path->parent);
+  return status == ERROR_SUCCESS ? SplitKeyPath(name.View(), &path->levels)
+                                 : status;
+}
+
 }  // namespace
 }  // namespace internal
 }  // namespace qxplatform
@@ -310,14 +317,13 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
   (void)ulOptions;
   if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
-  WideName path(lpSubKey);
-  KeyLevels levels;
+  WideName name(lpSubKey);
   RegistryReader door;
-  OpenKey parent;
-  LSTATUS status = OpenPath(door, hKey, path.View(), &parent, &levels);
+  SubkeyPath path;
+  LSTATUS status = OpenPath(door, hKey, name, &path);
   if (status != ERROR_SUCCESS) return status;
   KeyInfo key;
-  status = FindPath(door.db(), parent.key, levels, &key);
+  status = FindPath(door.db(), path.parent.key, path.levels, &key);
   if (status != ERROR_SUCCESS) return status;
   REGSAM granted = 0;
   status = GrantRights(door, key.id, samDesired, &granted);
@@ -340,16 +346,16 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
   *phkResult = nullptr;
   if (injectedFailure) return ERROR_CANTWRITE;
   if ((dwOptions & ~kKnownCreateOptions) != 0) return ERROR_INVALID_PARAMETER;
-  WideName path(lpSubKey);
-  KeyLevels levels;
+  WideName name(lpSubKey);
   RegistryWriter door(store);
-  OpenKey parent;
-  LSTATUS status = OpenPath(door, hKey, path.View(), &parent, &levels);
-  if (status == ERROR_SUCCESS) status = door.keys().CheckNames(levels);
+  SubkeyPath path;
+  LSTATUS status = OpenPath(door, hKey, name, &path);
+  if (status == ERROR_SUCCESS) status = door.keys().CheckNames(path.levels);
   if (status != ERROR_SUCCESS) return status;
+  const KeyLevels& levels = path.levels;
   KeyInfo key;
   size_t existing = 0;
-  status = FindExisting(door.db(), parent.key, levels, &key, &existing);
+  status = FindExisting(door.db(), path.parent.key, levels, &key, &existing);
   if (status != ERROR_SUCCESS) return status;
   DWORD disposition = REG_OPENED_EXISTING_KEY;
   REGSAM granted = 0;
@@ -358,7 +364,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
   } else {
     disposition = REG_CREATED_NEW_KEY;
     granted = RightsOfNewKey(samDesired);
-    status = MakeMissingLevels(door, parent.granted, levels, existing,
+    status = MakeMissingLevels(door, path.parent.granted, levels, existing,
                                (dwOptions & REG_OPTION_VOLATILE) != 0, &key);
   }
   if (status != ERROR_SUCCESS) return status;
@@ -375,18 +381,17 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey) {
 }
 
 LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-  WideName path(lpSubKey);
-  KeyLevels levels;
+  WideName name(lpSubKey);
   RegistryWriter door;
-  OpenKey parent;
-  LSTATUS status = OpenPath(door, hKey, path.View(), &parent, &levels);
+  SubkeyPath path;
+  LSTATUS status = OpenPath(door, hKey, name, &path);
   if (status != ERROR_SUCCESS) return status;
   if (lpSubKey == nullptr) return ERROR_INVALID_PARAMETER;
-  if (levels.empty()) return ERROR_ACCESS_DENIED;
-  std::u16string_view last = levels.back();
-  levels.pop_back();
+  if (path.levels.empty()) return ERROR_ACCESS_DENIED;
+  std::u16string_view last = path.levels.back();
+  path.levels.pop_back();
   KeyInfo owner;
-  status = FindPath(door.db(), parent.key, levels, &owner);
+  status = FindPath(door.db(), path.parent.key, path.levels, &owner);
   if (status != ERROR_SUCCESS) return status;
   KeyInfo key;
   status = FindSubkey(door.db(), owner, last, &key);

@@ -256,51 +256,57 @@ LSTATUS HasSubkeys(RegistryDb& db, KeyId id, bool* any) {
   return ERROR_SUCCESS;
 }
 
+namespace {
+
+// A value as the statements that write one take it.
+struct ValueRow {
+  KeyId key;
+  const std::string& folded;
+  std::u16string_view name;
+  DWORD type;
+  const uint8_t* data;
+  size_t size;
+  int64_t seq;  // 0: the next in the key's order
+};
+
+// Runs kUpdateValue or kInsertValue, whose parameters are numbered alike
+// (?1 key, ?2 folded name, ?3 name, ?4 type, ?5 data, ?6 order number).
+// The update takes no name or order number: binding a parameter a
+// statement lacks is refused (SQLITE_RANGE) and changes nothing.
+// ERROR_ALREADY_EXISTS when an insert finds the name taken.
+LSTATUS WriteValueRow(RegistryDb& db, Sql which, const ValueRow& row) {
+  StatementUse use(db, which);
+  if (!use) return use.Failure();
+  sqlite3_stmt* s = use.get();
+  sqlite3_bind_int64(s, 1, row.key);
+  BindFolded(s, 2, row.folded);
+  BindName(s, 3, row.name);
+  sqlite3_bind_int64(s, 4, row.type);
+  BindBlob(s, 5, row.data, row.size);
+  if (row.seq != 0) sqlite3_bind_int64(s, 6, row.seq);
+  int rc = sqlite3_step(s);
+  if ((rc & 0xFF) == SQLITE_CONSTRAINT) return ERROR_ALREADY_EXISTS;
+  return Finished(rc);
+}
+
+}  // namespace
+
 LSTATUS SetValue(RegistryDb& db, KeyId key, std::u16string_view name,
                  DWORD type, const uint8_t* data, size_t size) {
   const std::string folded = FoldedName(name);
-  {
-    StatementUse use(db, Sql::kUpdateValue);
-    if (!use) return use.Failure();
-    sqlite3_stmt* s = use.get();
-    sqlite3_bind_int64(s, 1, key);
-    BindFolded(s, 2, folded);
-    sqlite3_bind_int64(s, 3, type);
-    BindBlob(s, 4, data, size);
-    LSTATUS status = Finished(sqlite3_step(s));
-    if (status != ERROR_SUCCESS) return status;
-  }
-  if (sqlite3_changes(db.get()) == 0) {
-    StatementUse use(db, Sql::kInsertValue);
-    if (!use) return use.Failure();
-    sqlite3_stmt* s = use.get();
-    sqlite3_bind_int64(s, 1, key);
-    BindFolded(s, 2, folded);
-    BindName(s, 3, name);
-    sqlite3_bind_int64(s, 4, type);
-    BindBlob(s, 5, data, size);
-    LSTATUS status = Finished(sqlite3_step(s));
-    if (status != ERROR_SUCCESS) return status;
-  }
-  return TouchKey(db, key);
+  const ValueRow row{key, folded, name, type, data, size, /*seq=*/0};
+  LSTATUS status = WriteValueRow(db, Sql::kUpdateValue, row);
+  if (status == ERROR_SUCCESS && sqlite3_changes(db.get()) == 0)
+    status = WriteValueRow(db, Sql::kInsertValue, row);
+  return status == ERROR_SUCCESS ? TouchKey(db, key) : status;
 }
 
 LSTATUS InsertNewValue(RegistryDb& db, KeyId key, int64_t seq,
                        std::u16string_view name, DWORD type,
                        const uint8_t* data, size_t size) {
-  StatementUse use(db, Sql::kInsertNewValue);
-  if (!use) return use.Failure();
-  sqlite3_stmt* s = use.get();
   const std::string folded = FoldedName(name);
-  sqlite3_bind_int64(s, 1, key);
-  BindFolded(s, 2, folded);
-  sqlite3_bind_int64(s, 3, seq);
-  BindName(s, 4, name);
-  sqlite3_bind_int64(s, 5, type);
-  BindBlob(s, 6, data, size);
-  int rc = sqlite3_step(s);
-  if ((rc & 0xFF) == SQLITE_CONSTRAINT) return ERROR_ALREADY_EXISTS;
-  return Finished(rc);
+  return WriteValueRow(db, Sql::kInsertValue,
+                       ValueRow{key, folded, name, type, data, size, seq});
 }
 
 LSTATUS DeleteValue(RegistryDb& db, KeyId key, std::u16string_view name) {

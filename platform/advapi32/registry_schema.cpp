@@ -46,11 +46,13 @@ constexpr const char* kStatementText[] = {
     "SELECT name FROM keys WHERE parent = ?1",
     // kFindValue
     "SELECT name, type, data FROM vals WHERE key = ?1 AND folded = ?2",
-    // kUpdateValue
-    "UPDATE vals SET type = ?3, data = ?4 WHERE key = ?1 AND folded = ?2",
-    // kInsertValue
+    // kUpdateValue, like the other statements that write a value: ?1 key,
+    // ?2 folded name, ?3 name, ?4 type, ?5 data, ?6 order number
+    "UPDATE vals SET type = ?4, data = ?5 WHERE key = ?1 AND folded = ?2",
+    // kInsertValue: as the next in order unless ?6 says which
     "INSERT INTO vals(key, folded, seq, name, type, data) VALUES (?1, ?2, "
-    "(SELECT IFNULL(MAX(seq), 0) + 1 FROM vals WHERE key = ?1), ?3, ?4, ?5)",
+    "IFNULL(?6, (SELECT IFNULL(MAX(seq), 0) + 1 FROM vals WHERE key = ?1)), "
+    "?3, ?4, ?5)",
     // kDeleteValue
     "DELETE FROM vals WHERE key = ?1 AND folded = ?2",
     // kValueAfter
@@ -68,9 +70,6 @@ constexpr const char* kStatementText[] = {
     "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY seq",
     // kSubkeysInOrder
     "SELECT id, name FROM keys WHERE parent = ?1 ORDER BY folded",
-    // kInsertNewValue
-    "INSERT INTO vals(key, folded, seq, name, type, data) "
-    "VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
     // kBeginRead
     "BEGIN",
     // kBeginWrite

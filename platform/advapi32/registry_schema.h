@@ -48,7 +48,6 @@ enum class Sql {
   kValueSizes,
   kValuesInOrder,
   kSubkeysInOrder,
-  kInsertNewValue,
   kBeginRead,
   kBeginWrite,
   kCommit,
