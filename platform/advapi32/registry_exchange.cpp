@@ -54,6 +54,13 @@ bool StartsAsRegText(std::string_view bytes) {
   return startsWith(kRegTextHeader) || startsWith(kRegEdit4Header);
 }
 
+bool NotARegularFile(const char* path, const struct stat& info,
+                     std::string* error) {
+  *error = std::string(path) + (S_ISDIR(info.st_mode) ? " is a directory"
+                                                      : " is not a regular file");
+  return false;
+}
+
 // A registry database is a regular file that is empty (a new database) or
 // starts with SQLite's header. A missing file is made. Anything else is
 // refused before SQLite opens it, so nothing is ever written into it: a
@@ -64,12 +71,8 @@ bool CheckDatabaseFile(const char* path, std::string* error) {
   if (fd < 0) {
     if (errno == ENOENT) return true;
     struct stat info {};
-    if (stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
-      *error = std::string(path) + (S_ISDIR(info.st_mode)
-                                        ? " is a directory"
-                                        : " is not a regular file");
-      return false;
-    }
+    if (stat(path, &info) == 0 && !S_ISREG(info.st_mode))
+      return NotARegularFile(path, info, error);
     *error = SystemError("cannot open", path);
     return false;
   }
@@ -80,11 +83,8 @@ bool CheckDatabaseFile(const char* path, std::string* error) {
     return false;
   }
   if (!S_ISREG(info.st_mode)) {
-    *error = std::string(path) + (S_ISDIR(info.st_mode)
-                                      ? " is a directory"
-                                      : " is not a regular file");
     close(fd);
-    return false;
+    return NotARegularFile(path, info, error);
   }
   char start[64];
   ssize_t got;
