@@ -166,7 +166,8 @@ bool RegistryDb::Configure(bool file, std::string* error) {
   sqlite3_extended_result_codes(m_db.get(), 1);
   sqlite3_busy_timeout(m_db.get(), kBusyTimeoutMs);
   if (file && !UseWriteAheadLog(error)) return false;
-  return Exec(kConnectionSettings, error) && MakeOrCheckSchema(error);
+  return Exec(ConnectionSettings().c_str(), error) &&
+         MakeOrCheckSchema(error);
 }
 
 // The journal mode is the file's; asking for it is a read, and it answers

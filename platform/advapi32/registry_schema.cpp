@@ -148,6 +148,14 @@ std::string SchemaScript(long long now) {
   return sql;
 }
 
+// FULL: a write's commit reaches the disk before the call returns. The log
+// is cut back after checkpoints, so one large import leaves no file of its
+// size beside the database.
+std::string ConnectionSettings() {
+  return "PRAGMA synchronous = FULL; PRAGMA journal_size_limit = 67108864; " +
+         CacheSizeSetting(kUsualCacheKib);
+}
+
 std::string CacheSizeSetting(long long kib) {
   return "PRAGMA cache_size = -" + std::to_string(kib);
 }

@@ -72,17 +72,12 @@ constexpr int kSchemaVersion = 1;
 // as one script of an empty database's first transaction.
 std::string SchemaScript(long long now);
 
-// The connection's settings. FULL: a write's commit reaches the disk
-// before the call returns. The page cache is bounded whatever the
-// registry's size; the log is cut back after checkpoints, so one large
-// import leaves no file of its size beside the database.
-constexpr char kConnectionSettings[] =
-    "PRAGMA synchronous = FULL; PRAGMA cache_size = -16384;"
-    " PRAGMA journal_size_limit = 67108864;";
-// The page cache of kConnectionSettings, and the most an import raises it
-// to, in KiB.
+// The page cache a connection keeps, and the most an import raises it to,
+// in KiB: bounded whatever the registry's size.
 constexpr long long kUsualCacheKib = 16384;
 constexpr long long kMaxImportCacheKib = 1 << 18;
+// The connection's settings, the page cache of kUsualCacheKib among them.
+std::string ConnectionSettings();
 std::string CacheSizeSetting(long long kib);
 
 }  // namespace internal
