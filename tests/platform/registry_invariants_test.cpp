@@ -25,6 +25,16 @@ class RegistryInvariantsTest : public PlatformTest {
         << path;
     return key;
   }
+  // The status of a create of HKCU\path that is to fail, which must leave
+  // no handle.
+  static LSTATUS FailedCreate(const char* path) {
+    HKEY key = reinterpret_cast<HKEY>(1);
+    LSTATUS status = RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0,
+                                     KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    EXPECT_EQ(key, nullptr) << path;
+    if (status == ERROR_SUCCESS) RegCloseKey(key);
+    return status;
+  }
   static bool Exists(HKEY root, const char* path) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
@@ -46,11 +56,7 @@ class RegistryInvariantsTest : public PlatformTest {
 
 TEST_F(RegistryInvariantsTest, CreateOfANonVolatileKeyBelowAVolatileOneFails) {
   RegCloseKey(CreateVolatile(HKEY_CURRENT_USER, "Vol"));
-  HKEY key = reinterpret_cast<HKEY>(1);
-  EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Vol\\A\\B", 0, nullptr, 0,
-                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_CHILD_MUST_BE_VOLATILE);
-  EXPECT_EQ(key, nullptr);
+  EXPECT_EQ(FailedCreate("Vol\\A\\B"), ERROR_CHILD_MUST_BE_VOLATILE);
   EXPECT_FALSE(Exists(HKEY_CURRENT_USER, "Vol\\A"));
   RegCloseKey(CreateVolatile(HKEY_CURRENT_USER, "Vol\\A\\B"));
 }
@@ -120,11 +126,7 @@ TEST_F(RegistryInvariantsTest, DenyControlMakesKeysUnderTheSameRules) {
 
 TEST_F(RegistryInvariantsTest, AFailedTransactionFailsTheCallAndChangesNothing) {
   qxplatform::FailRegistryTransactionAt(1, ERROR_LOCK_VIOLATION);
-  HKEY key = reinterpret_cast<HKEY>(1);
-  EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "A", 0, nullptr, 0,
-                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_LOCK_VIOLATION);
-  EXPECT_EQ(key, nullptr);
+  EXPECT_EQ(FailedCreate("A"), ERROR_LOCK_VIOLATION);
   EXPECT_FALSE(Exists(HKEY_CURRENT_USER, "A"));
   qxplatform::FailRegistryTransactionAt(1, ERROR_BADDB);
   std::string error = ImportError("[HKEY_CURRENT_USER\\A]\r\n");
