@@ -14,43 +14,7 @@
 #include <utility>
 
 #include "base/allocator.h"
-
-template <typename Traits>
-class UniqueHandle {
- public:
-  using Type = typename Traits::Type;
-
-  UniqueHandle() = default;
-  explicit UniqueHandle(Type value) : m_value(value) {}
-  UniqueHandle(UniqueHandle&& other) noexcept : m_value(other.release()) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  ~UniqueHandle() { reset(); }
-
-  Type get() const { return m_value; }
-  explicit operator bool() const { return m_value != Traits::Invalid(); }
-  // Address of the slot, for an out-parameter; releases what was held.
-  Type* put() {
-    reset();
-    return &m_value;
-  }
-  Type release() {
-    Type value = m_value;
-    m_value = Traits::Invalid();
-    return value;
-  }
-  void reset(Type value = Traits::Invalid()) {
-    if (m_value != Traits::Invalid()) Traits::Close(m_value);
-    m_value = value;
-  }
-
- private:
-  Type m_value = Traits::Invalid();
-};
+#include "base/unique_handle.h"
 
 struct RegKeyTraits {
   using Type = HKEY;

@@ -11,6 +11,11 @@
 // "Type" is; a path that names no such file is NTE_PROV_DLL_NOT_FOUND. A
 // REG_EXPAND_SZ path has its %VARIABLE% references expanded first.
 //
+// The registry is read straight from its store. A registry that cannot be
+// read (locked by another process past its timeout, damaged) is told apart
+// from a provider that is not there: the acquire fails with the registry's
+// own status as the last error rather than an NTE_ code.
+//
 // This platform holds no key containers and cannot make any: only
 // verification contexts (CRYPT_VERIFYCONTEXT) are handed out; any other
 // acquire of an installed provider fails with NTE_BAD_KEYSET.
@@ -68,6 +73,14 @@ DWORD CheckFlags(DWORD flags) {
   return ERROR_SUCCESS;
 }
 
+// A read that failed for the registry's sake rather than for a missing key
+// or value. A name that is no path (a provider named with an empty level)
+// reads as missing.
+bool IsRegistryFailure(LSTATUS read) {
+  return read != ERROR_SUCCESS && read != ERROR_FILE_NOT_FOUND &&
+         read != kErrorBadPathname && read != ERROR_INVALID_PARAMETER;
+}
+
 // A stored string up to its first terminator, which it may lack.
 std::u16string StoredText(const RegValue& value) {
   std::u16string text;
@@ -112,9 +125,10 @@ DWORD DefaultProviderName(DWORD type, std::u16string* name) {
   for (const char* c = digits; *c != '\0'; ++c) path.push_back(*c);
   bool keyExists = false;
   RegValue value;
-  if (!ReadStoredValue(HKEY_LOCAL_MACHINE, path, kNameValue, &keyExists,
-                       &value) ||
-      value.type != REG_SZ)
+  LSTATUS read =
+      ReadStoredValue(HKEY_LOCAL_MACHINE, path, kNameValue, &keyExists, &value);
+  if (IsRegistryFailure(read)) return read;
+  if (read != ERROR_SUCCESS || value.type != REG_SZ)
     return NTE_PROV_TYPE_NOT_DEF;
   *name = StoredText(value);
   return name->empty() ? NTE_PROV_TYPE_NOT_DEF : ERROR_SUCCESS;
@@ -143,8 +157,10 @@ bool ImageExists(const std::string& image) {
 DWORD CheckImage(const std::u16string& providerKey) {
   bool keyExists = false;
   RegValue value;
-  if (!ReadStoredValue(HKEY_LOCAL_MACHINE, providerKey, kImagePathValue,
-                       &keyExists, &value) ||
+  LSTATUS read = ReadStoredValue(HKEY_LOCAL_MACHINE, providerKey,
+                                 kImagePathValue, &keyExists, &value);
+  if (IsRegistryFailure(read)) return read;
+  if (read != ERROR_SUCCESS ||
       (value.type != REG_SZ && value.type != REG_EXPAND_SZ))
     return NTE_PROV_TYPE_ENTRY_BAD;
   std::string image = WideToUtf8(StoredText(value));
@@ -159,10 +175,12 @@ DWORD CheckProvider(const std::u16string& name, DWORD type) {
   const std::u16string key = std::u16string(kProviderKey) + name;
   bool keyExists = false;
   RegValue value;
-  bool found =
+  LSTATUS read =
       ReadStoredValue(HKEY_LOCAL_MACHINE, key, kTypeValue, &keyExists, &value);
+  if (IsRegistryFailure(read)) return read;
   if (!keyExists) return NTE_KEYSET_NOT_DEF;
-  if (!found || value.type != REG_DWORD || value.data.size() != 4)
+  if (read != ERROR_SUCCESS || value.type != REG_DWORD ||
+      value.data.size() != 4)
     return NTE_PROV_TYPE_ENTRY_BAD;
   DWORD stored = value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
                  (static_cast<DWORD>(value.data[3]) << 24);

@@ -43,7 +43,7 @@ constexpr REGSAM kGenericExecute = 0x20000000L;
 constexpr REGSAM kKnownRights = KEY_ALL_ACCESS;
 constexpr DWORD kKnownCreateOptions = REG_OPTION_VOLATILE;
 
-// The handle as the caller gave it, resolved inside the call's transaction:
+// The handle as the caller gave it, resolved inside the door's transaction:
 // its key's row (checked to be there still) and its record, which holds the
 // enumeration cursors.
 struct OpenKey {
@@ -55,34 +55,38 @@ struct OpenKey {
 // A root's row always exists: it is read only when the call needs what
 // it holds (withRow), which also starts the transaction's snapshot before
 // an enumeration checks its cursor.
-LSTATUS Resolve(RegistryState& state, HKEY handle, OpenKey* open,
-                bool withRow = false) {
+LSTATUS Resolve(RegistryReader& door, HKEY handle, OpenKey* open,
+                bool withRow) {
   if (const RootInfo* root = FindRootByHandle(handle)) {
-    open->record = &state.roots[static_cast<int>(root->id)];
+    open->record = &door.handles().Root(root->id);
     open->granted = KEY_ALL_ACCESS;
     open->key = RootKey(root->id);
-    return withRow ? LoadKey(state.db, open->key.id, &open->key)
+    return withRow ? LoadKey(door.db(), open->key.id, &open->key)
                    : ERROR_SUCCESS;
   }
-  auto found = state.handles.find(reinterpret_cast<uintptr_t>(handle));
-  if (found == state.handles.end()) return ERROR_INVALID_HANDLE;
-  if (found->second.epoch != state.epoch) return ERROR_KEY_DELETED;
-  LSTATUS status = LoadKey(state.db, found->second.key, &open->key);
+  KeyHandle* found = door.handles().Find(handle);
+  if (found == nullptr) return ERROR_INVALID_HANDLE;
+  if (!door.handles().IsCurrent(*found)) return ERROR_KEY_DELETED;
+  LSTATUS status = LoadKey(door.db(), found->key, &open->key);
   // Another call, of this process or another, deleted the key.
   if (status == ERROR_FILE_NOT_FOUND) return ERROR_KEY_DELETED;
   if (status != ERROR_SUCCESS) return status;
-  open->granted = found->second.granted;
-  open->record = &found->second;
+  open->granted = found->granted;
+  open->record = found;
   return ERROR_SUCCESS;
 }
 
-LSTATUS ResolveFor(RegistryState& state, HKEY handle, REGSAM needed,
+// The door's transaction began, then the key handle names, which the call
+// needs these rights on (none: whatever it was opened with).
+LSTATUS OpenHandle(RegistryReader& door, HKEY handle, REGSAM needed,
                    OpenKey* open, bool withRow = false) {
-  LSTATUS status = Resolve(state, handle, open, withRow);
+  LSTATUS status = door.status();
+  if (status == ERROR_SUCCESS) status = Resolve(door, handle, open, withRow);
   if (status != ERROR_SUCCESS) return status;
   return (open->granted & needed) == needed ? ERROR_SUCCESS
                                             : ERROR_ACCESS_DENIED;
 }
+
 
 // Generic rights mapped to key rights; *maximum tells whether the caller
 // asked for whatever the key allows.
@@ -96,16 +100,12 @@ REGSAM MapRights(REGSAM desired, bool* maximum) {
   return rights;
 }
 
-bool IsDenied(const RegistryState& state, KeyId key) {
-  return !state.denied.empty() && state.denied.count(key) != 0;
-}
-
 // The rights an open of an existing key gets, or ERROR_ACCESS_DENIED.
-LSTATUS GrantRights(const RegistryState& state, KeyId key, REGSAM desired,
+LSTATUS GrantRights(const RegistryReader& door, KeyId key, REGSAM desired,
                     REGSAM* granted) {
   bool maximum = false;
   REGSAM rights = MapRights(desired, &maximum);
-  bool denyWrite = IsDenied(state, key);
+  bool denyWrite = door.IsDenied(key);
   if (denyWrite && (rights & ~static_cast<REGSAM>(KEY_READ)) != 0)
     return ERROR_ACCESS_DENIED;
   if (maximum) rights |= denyWrite ? KEY_READ : KEY_ALL_ACCESS;
@@ -113,54 +113,29 @@ LSTATUS GrantRights(const RegistryState& state, KeyId key, REGSAM desired,
   return ERROR_SUCCESS;
 }
 
-HKEY AddHandle(RegistryState& state, KeyId key, REGSAM granted) {
-  uintptr_t value = state.nextHandle;
-  state.nextHandle += 4;
-  KeyHandle& handle = state.handles[value];
-  handle = KeyHandle();
-  handle.key = key;
-  handle.granted = granted;
-  handle.epoch = state.epoch;
-  return reinterpret_cast<HKEY>(value);
+// The rights a key RegCreateKeyExA made is opened with.
+REGSAM RightsOfNewKey(REGSAM desired) {
+  bool maximum = false;
+  REGSAM rights = MapRights(desired, &maximum);
+  return maximum ? rights | KEY_ALL_ACCESS : rights;
 }
 
-// How every registry call but RegCloseKey begins: the store's lock, then a
-// transaction of the call's kind, held until the call returns.
-class RegistryCall {
- public:
-  explicit RegistryCall(Transaction::Kind kind)
-      : m_state(Registry()),
-        m_lock(m_state.mutex),
-        m_transaction(m_state.db),
-        m_started(m_transaction.Begin(kind)) {}
-
-  RegistryState& state() { return m_state; }
-  // Began, then the key handle names, whatever rights it was opened with.
-  LSTATUS OpenAny(HKEY handle, OpenKey* open) {
-    if (m_started != ERROR_SUCCESS) return m_started;
-    return Resolve(m_state, handle, open);
+// Makes the levels from `first` on below *key, which becomes the last one
+// made, and commits. Everything is checked before anything is made, so a
+// refused create leaves no partial path behind.
+LSTATUS MakeMissingLevels(RegistryWriter& door, REGSAM parentRights,
+                          const KeyLevels& levels, size_t first,
+                          bool makeVolatile, KeyInfo* key) {
+  if ((parentRights & KEY_CREATE_SUB_KEY) == 0) return ERROR_ACCESS_DENIED;
+  LSTATUS status =
+      door.keys().CheckNewKeys(*key, levels.size() - first, makeVolatile);
+  for (size_t i = first; status == ERROR_SUCCESS && i < levels.size(); ++i) {
+    KeyInfo added;
+    status = door.keys().AddSubkey(*key, levels[i], makeVolatile, &added);
+    if (status == ERROR_SUCCESS) *key = added;
   }
-  // Began, then the key handle names, which the call needs these rights on.
-  LSTATUS Open(HKEY handle, REGSAM needed, OpenKey* open,
-               bool withRow = false) {
-    if (m_started != ERROR_SUCCESS) return m_started;
-    return ResolveFor(m_state, handle, needed, open, withRow);
-  }
-  // Ends a write call: commits, and counts the write so that enumeration
-  // cursors know their place may have moved.
-  LSTATUS Commit() {
-    ++m_state.writes;
-    const LSTATUS status = m_transaction.Commit();
-    if (status == ERROR_SUCCESS) m_state.changed = true;
-    return status;
-  }
-
- private:
-  RegistryState& m_state;
-  std::lock_guard<std::mutex> m_lock;
-  Transaction m_transaction;
-  const LSTATUS m_started;
-};
+  return status == ERROR_SUCCESS ? door.Commit() : status;
+}
 
 bool IsStringType(DWORD type) {
   return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
@@ -317,6 +292,20 @@ LSTATUS CopyName(std::u16string_view name, LPSTR buffer, LPDWORD length) {
   return ERROR_SUCCESS;
 }
 
+// A subkey path below the key a handle names, as the calls that take one
+// begin: the handle's key, whatever rights it was opened with, and the
+// levels, views into the caller's name.
+struct SubkeyPath {
+  OpenKey parent;
+  KeyLevels levels;
+};
+LSTATUS OpenPath(RegistryReader& door, HKEY handle, const WideName& name,
+                 SubkeyPath* path) {
+  LSTATUS status = OpenHandle(door, handle, /*needed=*/0, &path->parent);
+  return status == ERROR_SUCCESS ? SplitKeyPath(name.View(), &path->levels)
+                                 : status;
+}
+
 }  // namespace
 }  // namespace internal
 }  // namespace qxplatform
@@ -328,21 +317,18 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
   (void)ulOptions;
   if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
-  WideName path(lpSubKey);
-  KeyLevels levels;
-  RegistryCall call(Transaction::Kind::kRead);
-  RegistryState& state = call.state();
-  OpenKey parent;
-  LSTATUS status = call.OpenAny(hKey, &parent);
-  if (status == ERROR_SUCCESS) status = SplitKeyPath(path.View(), &levels);
+  WideName name(lpSubKey);
+  RegistryReader door;
+  SubkeyPath path;
+  LSTATUS status = OpenPath(door, hKey, name, &path);
   if (status != ERROR_SUCCESS) return status;
   KeyInfo key;
-  status = FindPath(state.db, parent.key, levels, &key);
+  status = FindPath(door.db(), path.parent.key, path.levels, &key);
   if (status != ERROR_SUCCESS) return status;
   REGSAM granted = 0;
-  status = GrantRights(state, key.id, samDesired, &granted);
+  status = GrantRights(door, key.id, samDesired, &granted);
   if (status != ERROR_SUCCESS) return status;
-  *phkResult = AddHandle(state, key.id, granted);
+  *phkResult = door.handles().Add(key.id, granted);
   return ERROR_SUCCESS;
 }
 
@@ -354,61 +340,36 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
   (void)Reserved;
   (void)lpClass;
   (void)lpSecurityAttributes;
-  RegistryState& state = Registry();
-  bool injectedFailure = state.failCreate.ShouldFail();
+  RegistryStore& store = RegistryStore::Instance();
+  bool injectedFailure = store.CreateShouldFail();
   if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;
   if (injectedFailure) return ERROR_CANTWRITE;
   if ((dwOptions & ~kKnownCreateOptions) != 0) return ERROR_INVALID_PARAMETER;
-  bool makeVolatile = (dwOptions & REG_OPTION_VOLATILE) != 0;
-  WideName path(lpSubKey);
-  KeyLevels levels;
-  RegistryCall call(Transaction::Kind::kWrite);
-  OpenKey parent;
-  LSTATUS status = call.OpenAny(hKey, &parent);
-  if (status == ERROR_SUCCESS) status = SplitKeyPath(path.View(), &levels);
+  WideName name(lpSubKey);
+  RegistryWriter door(store);
+  SubkeyPath path;
+  LSTATUS status = OpenPath(door, hKey, name, &path);
+  if (status == ERROR_SUCCESS) status = door.keys().CheckNames(path.levels);
   if (status != ERROR_SUCCESS) return status;
-  for (std::u16string_view level : levels) {
-    if (!IsWritableName(level)) return ERROR_INVALID_PARAMETER;
-  }
-
-  // Walk the levels that exist; everything is checked before anything is
-  // made, so a refused create leaves no partial path behind.
-  KeyInfo key = parent.key;
+  const KeyLevels& levels = path.levels;
+  KeyInfo key;
   size_t existing = 0;
-  for (; existing < levels.size(); ++existing) {
-    KeyInfo next;
-    status = FindSubkey(state.db, key, levels[existing], &next);
-    if (status == ERROR_FILE_NOT_FOUND) break;
-    if (status != ERROR_SUCCESS) return status;
-    key = next;
-  }
+  status = FindExisting(door.db(), path.parent.key, levels, &key, &existing);
+  if (status != ERROR_SUCCESS) return status;
+  DWORD disposition = REG_OPENED_EXISTING_KEY;
   REGSAM granted = 0;
   if (existing == levels.size()) {
-    status = GrantRights(state, key.id, samDesired, &granted);
-    if (status != ERROR_SUCCESS) return status;
-    if (lpdwDisposition != nullptr) *lpdwDisposition = REG_OPENED_EXISTING_KEY;
-    *phkResult = AddHandle(state, key.id, granted);
-    return ERROR_SUCCESS;
+    status = GrantRights(door, key.id, samDesired, &granted);
+  } else {
+    disposition = REG_CREATED_NEW_KEY;
+    granted = RightsOfNewKey(samDesired);
+    status = MakeMissingLevels(door, path.parent.granted, levels, existing,
+                               (dwOptions & REG_OPTION_VOLATILE) != 0, &key);
   }
-  if ((parent.granted & KEY_CREATE_SUB_KEY) == 0 || IsDenied(state, key.id))
-    return ERROR_ACCESS_DENIED;
-  if (key.depth + (levels.size() - existing) > kMaxKeyDepth)
-    return ERROR_INVALID_PARAMETER;
-  if (key.isVolatile && !makeVolatile) return ERROR_CHILD_MUST_BE_VOLATILE;
-  for (; existing < levels.size(); ++existing) {
-    KeyInfo added;
-    status = AddSubkey(state.db, key, levels[existing], makeVolatile, &added);
-    if (status != ERROR_SUCCESS) return status;
-    key = added;
-  }
-  status = call.Commit();
   if (status != ERROR_SUCCESS) return status;
-  bool maximum = false;
-  granted = MapRights(samDesired, &maximum);
-  if (maximum) granted |= KEY_ALL_ACCESS;
-  if (lpdwDisposition != nullptr) *lpdwDisposition = REG_CREATED_NEW_KEY;
-  *phkResult = AddHandle(state, key.id, granted);
+  if (lpdwDisposition != nullptr) *lpdwDisposition = disposition;
+  *phkResult = door.handles().Add(key.id, granted);
   return ERROR_SUCCESS;
 }
 
@@ -416,75 +377,61 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey) {
   if (FindRootByHandle(hKey) != nullptr || hKey == HKEY_PERFORMANCE_DATA ||
       hKey == HKEY_CURRENT_CONFIG || hKey == HKEY_DYN_DATA)
     return ERROR_SUCCESS;
-  RegistryState& state = Registry();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  auto found = state.handles.find(reinterpret_cast<uintptr_t>(hKey));
-  if (found == state.handles.end()) return ERROR_INVALID_HANDLE;
-  // An injected failure leaves the handle open, so a caller that forgets
-  // it shows up in OpenRegistryHandles.
-  if (state.failClose.ShouldFail()) return ERROR_INVALID_HANDLE;
-  state.handles.erase(found);
-  return ERROR_SUCCESS;
+  return RegistryStore::Instance().CloseHandle(hKey);
 }
 
 LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-  WideName path(lpSubKey);
-  KeyLevels levels;
-  RegistryCall call(Transaction::Kind::kWrite);
-  RegistryState& state = call.state();
-  OpenKey parent;
-  LSTATUS status = call.OpenAny(hKey, &parent);
+  WideName name(lpSubKey);
+  RegistryWriter door;
+  SubkeyPath path;
+  LSTATUS status = OpenPath(door, hKey, name, &path);
   if (status != ERROR_SUCCESS) return status;
   if (lpSubKey == nullptr) return ERROR_INVALID_PARAMETER;
-  status = SplitKeyPath(path.View(), &levels);
-  if (status != ERROR_SUCCESS) return status;
-  if (levels.empty()) return ERROR_ACCESS_DENIED;
-  std::u16string_view last = levels.back();
-  levels.pop_back();
+  if (path.levels.empty()) return ERROR_ACCESS_DENIED;
+  std::u16string_view last = path.levels.back();
+  path.levels.pop_back();
   KeyInfo owner;
-  status = FindPath(state.db, parent.key, levels, &owner);
+  status = FindPath(door.db(), path.parent.key, path.levels, &owner);
   if (status != ERROR_SUCCESS) return status;
   KeyInfo key;
-  status = FindSubkey(state.db, owner, last, &key);
+  status = FindSubkey(door.db(), owner, last, &key);
   if (status != ERROR_SUCCESS) return status;
   bool hasSubkeys = false;
-  status = HasSubkeys(state.db, key.id, &hasSubkeys);
+  status = HasSubkeys(door.db(), key.id, &hasSubkeys);
   if (status != ERROR_SUCCESS) return status;
-  if (IsDenied(state, key.id) || hasSubkeys) return ERROR_ACCESS_DENIED;
-  status = DeleteKeyTree(state.db, key.id);
-  if (status == ERROR_SUCCESS) status = TouchKey(state.db, owner.id);
+  if (hasSubkeys) return ERROR_ACCESS_DENIED;
+  status = door.keys().DeleteTree(key.id);
+  if (status == ERROR_SUCCESS) status = TouchKey(door.db(), owner.id);
   if (status != ERROR_SUCCESS) return status;
-  return call.Commit();
+  return door.Commit();
 }
 
 LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   WideName name(lpValueName);
-  RegistryCall call(Transaction::Kind::kWrite);
-  RegistryState& state = call.state();
+  RegistryWriter door;
   OpenKey open;
-  LSTATUS status = call.Open(hKey, KEY_SET_VALUE, &open);
+  LSTATUS status = OpenHandle(door, hKey, KEY_SET_VALUE, &open);
   if (status != ERROR_SUCCESS) return status;
-  status = DeleteValue(state.db, open.key.id, name.View());
+  status = DeleteValue(door.db(), open.key.id, name.View());
   if (status != ERROR_SUCCESS) return status;
-  return call.Commit();
+  return door.Commit();
 }
 
 LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName,
                              LPDWORD lpcchName, LPDWORD lpReserved,
                              LPSTR lpClass, LPDWORD lpcchClass,
                              PFILETIME lpftLastWriteTime) {
-  RegistryCall call(Transaction::Kind::kRead);
-  RegistryState& state = call.state();
+  RegistryReader door;
   OpenKey open;
   LSTATUS status =
-      call.Open(hKey, KEY_ENUMERATE_SUB_KEYS, &open, /*withRow=*/true);
+      OpenHandle(door, hKey, KEY_ENUMERATE_SUB_KEYS, &open, /*withRow=*/true);
   if (status != ERROR_SUCCESS) return status;
   if (lpName == nullptr || lpcchName == nullptr || lpReserved != nullptr ||
       (lpClass != nullptr && lpcchClass == nullptr))
     return ERROR_INVALID_PARAMETER;
   SubkeyEntry subkey;
   status =
-      SubkeyAt(state, open.key.id, dwIndex, &open.record->subkeys, &subkey);
+      SubkeyAt(door, open.key.id, dwIndex, &open.record->subkeys, &subkey);
   if (status != ERROR_SUCCESS) return status;
   if (lpClass != nullptr && *lpcchClass < 1) return ERROR_MORE_DATA;
   status = CopyName(subkey.name, lpName, lpcchName);
@@ -500,16 +447,16 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName,
 LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
                              LPDWORD lpcchValueName, LPDWORD lpReserved,
                              LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-  RegistryCall call(Transaction::Kind::kRead);
-  RegistryState& state = call.state();
+  RegistryReader door;
   OpenKey open;
-  LSTATUS status = call.Open(hKey, KEY_QUERY_VALUE, &open, /*withRow=*/true);
+  LSTATUS status =
+      OpenHandle(door, hKey, KEY_QUERY_VALUE, &open, /*withRow=*/true);
   if (status != ERROR_SUCCESS) return status;
   if (lpValueName == nullptr || lpcchValueName == nullptr ||
       lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr))
     return ERROR_INVALID_PARAMETER;
   RegValue found;
-  status = ValueAt(state, open.key.id, dwIndex, &open.record->values, &found);
+  status = ValueAt(door, open.key.id, dwIndex, &open.record->values, &found);
   if (status != ERROR_SUCCESS) return status;
   StoredValue value(found.name, found.type, found.data.data(),
                     found.data.size());
@@ -524,16 +471,16 @@ LSTATUS WINAPI RegQueryInfoKeyA(
     LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
     LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
     LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
-  RegistryCall call(Transaction::Kind::kRead);
-  RegistryState& state = call.state();
+  RegistryReader door;
   OpenKey open;
-  LSTATUS status = call.Open(hKey, KEY_QUERY_VALUE, &open, /*withRow=*/true);
+  LSTATUS status =
+      OpenHandle(door, hKey, KEY_QUERY_VALUE, &open, /*withRow=*/true);
   if (status != ERROR_SUCCESS) return status;
   if (lpReserved != nullptr || (lpClass != nullptr && lpcchClass == nullptr))
     return ERROR_INVALID_PARAMETER;
   if (lpClass != nullptr && *lpcchClass < 1) return ERROR_MORE_DATA;
   KeyCounts counts;
-  status = CountKey(state.db, open.key.id, &counts);
+  status = CountKey(door.db(), open.key.id, &counts);
   if (status != ERROR_SUCCESS) return status;
   if (lpClass != nullptr) lpClass[0] = '\0';
   if (lpcchClass != nullptr) *lpcchClass = 0;
@@ -553,15 +500,14 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName,
                                 LPDWORD lpReserved, LPDWORD lpType,
                                 LPBYTE lpData, LPDWORD lpcbData) {
   WideName name(lpValueName);
-  RegistryCall call(Transaction::Kind::kRead);
-  RegistryState& state = call.state();
+  RegistryReader door;
   OpenKey open;
-  LSTATUS status = call.Open(hKey, KEY_QUERY_VALUE, &open);
+  LSTATUS status = OpenHandle(door, hKey, KEY_QUERY_VALUE, &open);
   if (status != ERROR_SUCCESS) return status;
   if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr))
     return ERROR_INVALID_PARAMETER;
   RegValue found;
-  status = ReadValue(state.db, open.key.id, name.View(), &found);
+  status = ReadValue(door.db(), open.key.id, name.View(), &found);
   if (status != ERROR_SUCCESS) return status;
   StoredValue value(found.name, found.type, found.data.data(),
                     found.data.size());
@@ -573,22 +519,21 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved,
                               DWORD dwType, const BYTE* lpData, DWORD cbData) {
   (void)Reserved;
   WideName name(lpValueName);
-  RegistryCall call(Transaction::Kind::kWrite);
-  RegistryState& state = call.state();
+  RegistryWriter door;
   OpenKey open;
-  LSTATUS status = call.Open(hKey, KEY_SET_VALUE, &open);
+  LSTATUS status = OpenHandle(door, hKey, KEY_SET_VALUE, &open);
   if (status != ERROR_SUCCESS) return status;
   if ((lpData == nullptr && cbData != 0) ||
       name.View().size() > kMaxValueNameLength || !IsWritableName(name.View()))
     return ERROR_INVALID_PARAMETER;
   if (IsStringType(dwType)) {
     std::vector<uint8_t> bytes = WideToBytes(AnsiBytesToWide(lpData, cbData));
-    status = SetValue(state.db, open.key.id, name.View(), dwType, bytes.data(),
-                      bytes.size());
+    status = SetValue(door.db(), open.key.id, name.View(), dwType,
+                      bytes.data(), bytes.size());
   } else {
     status =
-        SetValue(state.db, open.key.id, name.View(), dwType, lpData, cbData);
+        SetValue(door.db(), open.key.id, name.View(), dwType, lpData, cbData);
   }
   if (status != ERROR_SUCCESS) return status;
-  return call.Commit();
+  return door.Commit();
 }

@@ -2,137 +2,22 @@
 // and its transactions.
 #include "registry_db.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstring>
 
 #include "platform_internal.h"
-#include "registry_store.h"
+#include "registry_time.h"
 
 namespace qxplatform {
 namespace internal {
 namespace {
 
-// Marks a database as this registry's, so that another program's SQLite
-// file is refused rather than written into.
-constexpr int kApplicationId = 0x51584b52;  // "QXKR"
-constexpr int kSchemaVersion = 1;
 // How long a writer waits for another process's write to end before the
 // call fails with ERROR_LOCK_VIOLATION. One call's write takes far less.
 constexpr int kBusyTimeoutMs = 20000;
 
-constexpr const char* kStatementText[] = {
-    // kLoadKey
-    "SELECT depth, volatile, last_write FROM keys WHERE id = ?1",
-    // kFindSubkey
-    "SELECT id, depth, volatile, last_write, name FROM keys "
-    "WHERE parent = ?1 AND folded = ?2",
-    // kAddSubkey
-    "INSERT INTO keys(parent, name, folded, depth, volatile, last_write) "
-    "VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
-    // kTouchKey
-    "UPDATE keys SET last_write = ?2 WHERE id = ?1",
-    // kDeleteKey: the subtree's rows, found from the parent index
-    "DELETE FROM keys WHERE id IN (WITH RECURSIVE tree(id) AS (SELECT ?1 "
-    "UNION ALL SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "
-    "SELECT id FROM tree)",
-    // kFirstSubkey
-    "SELECT id, name, folded, last_write FROM keys WHERE parent = ?1 "
-    "ORDER BY folded LIMIT 1",
-    // kSubkeyAfter
-    "SELECT id, name, folded, last_write FROM keys "
-    "WHERE parent = ?1 AND folded > ?2 ORDER BY folded LIMIT 1",
-    // kSubkeyAtOrAfter
-    "SELECT id, name, folded, last_write FROM keys "
-    "WHERE parent = ?1 AND folded >= ?2 ORDER BY folded LIMIT 1",
-    // kSubkeyAtOffset
-    "SELECT id, name, folded, last_write FROM keys WHERE parent = ?1 "
-    "ORDER BY folded LIMIT 1 OFFSET ?2",
-    // kSubkeyNames
-    "SELECT name FROM keys WHERE parent = ?1",
-    // kFindValue
-    "SELECT name, type, data FROM vals WHERE key = ?1 AND folded = ?2",
-    // kUpdateValue
-    "UPDATE vals SET type = ?3, data = ?4 WHERE key = ?1 AND folded = ?2",
-    // kInsertValue
-    "INSERT INTO vals(key, folded, seq, name, type, data) VALUES (?1, ?2, "
-    "(SELECT IFNULL(MAX(seq), 0) + 1 FROM vals WHERE key = ?1), ?3, ?4, ?5)",
-    // kDeleteValue
-    "DELETE FROM vals WHERE key = ?1 AND folded = ?2",
-    // kValueAfter
-    "SELECT seq, name, type, data FROM vals WHERE key = ?1 AND seq > ?2 "
-    "ORDER BY seq LIMIT 1",
-    // kValueAtOrAfter
-    "SELECT seq, name, type, data FROM vals WHERE key = ?1 AND seq >= ?2 "
-    "ORDER BY seq LIMIT 1",
-    // kValueAtOffset
-    "SELECT seq, name, type, data FROM vals WHERE key = ?1 "
-    "ORDER BY seq LIMIT 1 OFFSET ?2",
-    // kValueSizes
-    "SELECT name, length(data) FROM vals WHERE key = ?1",
-    // kValuesInOrder
-    "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY seq",
-    // kSubkeysInOrder
-    "SELECT id, name FROM keys WHERE parent = ?1 ORDER BY folded",
-    // kInsertNewValue
-    "INSERT INTO vals(key, folded, seq, name, type, data) "
-    "VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
-    // kBeginRead
-    "BEGIN",
-    // kBeginWrite
-    "BEGIN IMMEDIATE",
-    // kCommit
-    "COMMIT",
-    // kRollback
-    "ROLLBACK",
-    // kDeleteOrphanValues: the values of the subtree kDeleteKey removes,
-    // run before it
-    "DELETE FROM vals WHERE key IN (WITH RECURSIVE tree(id) AS (SELECT ?1 "
-    "UNION ALL SELECT keys.id FROM keys JOIN tree ON keys.parent = tree.id) "
-    "SELECT id FROM tree)",
-};
-static_assert(sizeof(kStatementText) / sizeof(kStatementText[0]) ==
-                  static_cast<size_t>(Sql::kCount),
-              "a text for every statement");
-
-constexpr char kSchema[] =
-    "CREATE TABLE IF NOT EXISTS keys("
-    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    " parent INTEGER,"
-    " name BLOB NOT NULL,"
-    " folded BLOB NOT NULL,"
-    " depth INTEGER NOT NULL,"
-    " volatile INTEGER NOT NULL DEFAULT 0,"
-    " last_write INTEGER NOT NULL);"
-    "CREATE UNIQUE INDEX IF NOT EXISTS keys_by_name ON keys(parent, folded);"
-    "CREATE TABLE IF NOT EXISTS vals("
-    " key INTEGER NOT NULL,"
-    " folded BLOB NOT NULL,"
-    " seq INTEGER NOT NULL,"
-    " name BLOB NOT NULL,"
-    " type INTEGER NOT NULL,"
-    " data BLOB NOT NULL,"
-    " PRIMARY KEY(key, folded)) WITHOUT ROWID;"
-    "CREATE UNIQUE INDEX IF NOT EXISTS vals_in_order ON vals(key, seq);"
-    "CREATE TABLE IF NOT EXISTS meta(name TEXT PRIMARY KEY, value);";
-
 std::string SqliteError(sqlite3* db, const char* what) {
   return std::string(what) + ": " +
          (db != nullptr ? sqlite3_errmsg(db) : "out of memory");
-}
-
-// The kernel's identifier of this boot; empty where there is none.
-std::string BootId() {
-  int fd = open("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::string();
-  char text[64];
-  ssize_t got = read(fd, text, sizeof(text));
-  close(fd);
-  if (got <= 0) return std::string();
-  std::string id(text, static_cast<size_t>(got));
-  while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
-  return id;
 }
 
 bool QueryInt(sqlite3* db, const char* sql, long long* value) {
@@ -278,34 +163,36 @@ void RegistryDb::Swap(RegistryDb& other) {
 }
 
 bool RegistryDb::Configure(bool file, std::string* error) {
-  sqlite3* db = m_db.get();
-  sqlite3_extended_result_codes(db, 1);
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  if (file) {
-    // The journal mode is the file's; asking for it is a read, and it
-    // answers the mode in force.
-    UniqueStatement mode;
-    if (sqlite3_prepare_v2(db, "PRAGMA journal_mode = WAL", -1, mode.put(),
-                           nullptr) != SQLITE_OK ||
-        sqlite3_step(mode.get()) != SQLITE_ROW) {
-      *error = SqliteError(db, "cannot use the write-ahead log");
-      return false;
-    }
-    const unsigned char* answer = sqlite3_column_text(mode.get(), 0);
-    if (answer == nullptr ||
-        std::strcmp(reinterpret_cast<const char*>(answer), "wal") != 0) {
-      *error = "the database cannot use a write-ahead log";
-      return false;
-    }
-  }
-  // FULL: a write's commit reaches the disk before the call returns. The
-  // page cache is bounded whatever the registry's size; a large import
-  // spills less with more of it. The log is cut back after checkpoints, so
-  // one large import leaves no file of its size beside the database.
-  if (!Exec("PRAGMA synchronous = FULL;"
-            "PRAGMA cache_size = -16384; PRAGMA journal_size_limit = 67108864;",
-            error))
+  sqlite3_extended_result_codes(m_db.get(), 1);
+  sqlite3_busy_timeout(m_db.get(), kBusyTimeoutMs);
+  if (file && !UseWriteAheadLog(error)) return false;
+  return Exec(ConnectionSettings().c_str(), error) &&
+         MakeOrCheckSchema(error);
+}
+
+// The journal mode is the file's; asking for it is a read, and it answers
+// the mode in force.
+bool RegistryDb::UseWriteAheadLog(std::string* error) {
+  UniqueStatement mode;
+  if (sqlite3_prepare_v2(m_db.get(), "PRAGMA journal_mode = WAL", -1,
+                         mode.put(), nullptr) != SQLITE_OK ||
+      sqlite3_step(mode.get()) != SQLITE_ROW) {
+    *error = SqliteError(m_db.get(), "cannot use the write-ahead log");
     return false;
+  }
+  const unsigned char* answer = sqlite3_column_text(mode.get(), 0);
+  if (answer == nullptr ||
+      std::strcmp(reinterpret_cast<const char*>(answer), "wal") != 0) {
+    *error = "the database cannot use a write-ahead log";
+    return false;
+  }
+  return true;
+}
+
+// An empty database gets the registry's tables and roots; any other must
+// carry the registry's marks.
+bool RegistryDb::MakeOrCheckSchema(std::string* error) {
+  sqlite3* db = m_db.get();
   long long applicationId = 0, schemaVersion = 0, tables = 0;
   if (!QueryInt(db, "PRAGMA application_id", &applicationId) ||
       !QueryInt(db, "PRAGMA user_version", &schemaVersion) ||
@@ -313,66 +200,19 @@ bool RegistryDb::Configure(bool file, std::string* error) {
     *error = SqliteError(db, "cannot read the database");
     return false;
   }
-  if (tables != 0 && (applicationId != kApplicationId ||
-                      schemaVersion != kSchemaVersion)) {
+  if (tables != 0) {
+    if (applicationId == kApplicationId && schemaVersion == kSchemaVersion)
+      return true;
     *error = "it is an SQLite database, but not a registry";
     return false;
   }
-  if (tables == 0) {
-    const long long now = FileTimeTicks(CurrentFileTime());
-    std::string sql = std::string("BEGIN IMMEDIATE;") + kSchema +
-                      "PRAGMA application_id = " +
-                      std::to_string(kApplicationId) +
-                      "; PRAGMA user_version = " +
-                      std::to_string(kSchemaVersion) + ";";
-    for (int root = 1; root <= kRootCount; ++root) {
-      sql += "INSERT OR IGNORE INTO keys(id, parent, name, folded, depth, "
-             "last_write) VALUES (" +
-             std::to_string(root) + ", NULL, x'', x'" +
-             std::to_string(root) + "0', 0, " + std::to_string(now) + ");";
-    }
-    sql += "COMMIT;";
-    if (!Exec(sql.c_str(), error)) {
-      Exec("ROLLBACK", error);
-      *error = "cannot make the registry's tables: " + *error;
-      return false;
-    }
-  }
-  return !file || ClearVolatileKeysOfEarlierBoots(error);
-}
-
-// Volatile keys last until the system restarts, as on Windows: the first
-// process of a new boot to open the database removes those of the last.
-bool RegistryDb::ClearVolatileKeysOfEarlierBoots(std::string* error) {
-  const std::string boot = BootId();
-  if (boot.empty()) return true;
-  UniqueStatement read;
-  if (sqlite3_prepare_v2(m_db.get(),
-                         "SELECT value FROM meta WHERE name = 'boot'", -1,
-                         read.put(), nullptr) != SQLITE_OK) {
-    *error = SqliteError(m_db.get(), "cannot read the database");
-    return false;
-  }
-  int rc = sqlite3_step(read.get());
-  if (rc == SQLITE_ROW) {
-    const unsigned char* seen = sqlite3_column_text(read.get(), 0);
-    if (seen != nullptr && boot == reinterpret_cast<const char*>(seen))
-      return true;
-  }
-  read.reset();
-  std::string sql =
-      "BEGIN IMMEDIATE;"
-      "DELETE FROM vals WHERE key IN (WITH RECURSIVE tree(id) AS ("
-      " SELECT id FROM keys WHERE volatile = 1 UNION ALL SELECT keys.id"
-      " FROM keys JOIN tree ON keys.parent = tree.id) SELECT id FROM tree);"
-      "DELETE FROM keys WHERE volatile = 1;"
-      "INSERT OR REPLACE INTO meta(name, value) VALUES ('boot', '" +
-      boot + "'); COMMIT;";
-  if (boot.find('\'') != std::string::npos) return true;
+  const std::string sql = "BEGIN IMMEDIATE;" +
+                          SchemaScript(FileTimeTicks(CurrentFileTime())) + "COMMIT;";
   if (!Exec(sql.c_str(), error)) {
+    // The first failure is the one to tell; the rollback's own is not.
     std::string ignored;
     Exec("ROLLBACK", &ignored);
-    *error = "cannot remove the volatile keys of the last boot: " + *error;
+    *error = "cannot make the registry's tables: " + *error;
     return false;
   }
   return true;
@@ -381,10 +221,20 @@ bool RegistryDb::ClearVolatileKeysOfEarlierBoots(std::string* error) {
 sqlite3_stmt* RegistryDb::Statement(Sql which) {
   UniqueStatement& slot = m_statements[static_cast<int>(which)];
   if (!slot && m_db) {
-    sqlite3_prepare_v3(m_db.get(), kStatementText[static_cast<int>(which)], -1,
+    sqlite3_prepare_v3(m_db.get(), StatementText(which), -1,
                        SQLITE_PREPARE_PERSISTENT, slot.put(), nullptr);
   }
   return slot.get();
+}
+
+void RegistryDb::SetCacheKib(long long kib) {
+  const std::string sql = CacheSizeSetting(kib);
+  sqlite3_exec(m_db.get(), sql.c_str(), nullptr, nullptr, nullptr);
+}
+
+void RegistryDb::Checkpoint() {
+  sqlite3_wal_checkpoint_v2(m_db.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE,
+                            nullptr, nullptr);
 }
 
 bool RegistryDb::DataVersion(unsigned* version) {

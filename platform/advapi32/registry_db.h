@@ -1,17 +1,7 @@
 // The registry's database: one SQLite connection in write-ahead-log mode,
-// its schema, its cached statements and its transactions. A file database
-// is shared by every process that names it; before any file is named the
-// store is a private in-memory database.
-//
-// Schema: keys(id, parent, name, folded, depth, volatile, last_write), the
-// four roots as rows 1 to 4, ids never reused (a handle names its key by
-// id, so a deleted key's id must never come to name another); vals(key,
-// folded, seq, name, type, data), seq giving the order values were first
-// set. Names are blobs of their encoded units (EncodeUnits); folded names
-// are the upper-cased units encoded alike, so that comparing the blobs
-// bytewise orders them as the registry orders names. Deleting a key removes its subtree and their
-// values by a walk down the parent index; a volatile key's subkeys are all
-// volatile, so removing the volatile keys removes whole subtrees.
+// its cached statements and its transactions. A file database is shared by
+// every process that names it; before any file is named the store is a
+// private in-memory database. What the tables hold is registry_schema.h's.
 #pragma once
 #include <sqlite3.h>
 
@@ -20,41 +10,11 @@
 
 #include <windows.h>
 
+#include "registry_schema.h"
 #include "sqlite_holders.h"
 
 namespace qxplatform {
 namespace internal {
-
-// The statements the store runs, prepared once per connection.
-enum class Sql {
-  kLoadKey,
-  kFindSubkey,
-  kAddSubkey,
-  kTouchKey,
-  kDeleteKey,
-  kFirstSubkey,
-  kSubkeyAfter,
-  kSubkeyAtOrAfter,
-  kSubkeyAtOffset,
-  kSubkeyNames,
-  kFindValue,
-  kUpdateValue,
-  kInsertValue,
-  kDeleteValue,
-  kValueAfter,
-  kValueAtOrAfter,
-  kValueAtOffset,
-  kValueSizes,
-  kValuesInOrder,
-  kSubkeysInOrder,
-  kInsertNewValue,
-  kBeginRead,
-  kBeginWrite,
-  kCommit,
-  kRollback,
-  kDeleteOrphanValues,
-  kCount
-};
 
 class RegistryDb {
  public:
@@ -71,15 +31,21 @@ class RegistryDb {
   bool DataVersion(unsigned* version);
   // Takes over another connection (the old one closes).
   void Swap(RegistryDb& other);
+  // The page cache's bound, in KiB; best effort.
+  void SetCacheKib(long long kib);
+  // Writes the log into the database and cuts it back; best effort: a
+  // reader still in the log keeps it for a later checkpoint.
+  void Checkpoint();
 
  private:
   bool Configure(bool file, std::string* error);
+  bool UseWriteAheadLog(std::string* error);
+  bool MakeOrCheckSchema(std::string* error);
   // Opens name (a path, or ":memory:") as the database; failure heads the
   // message when it cannot be opened.
   bool Open(const char* name, bool file, const char* failure,
             std::string* error);
   bool Exec(const char* sql, std::string* error);
-  bool ClearVolatileKeysOfEarlierBoots(std::string* error);
 
   UniqueSqlite m_db;
   UniqueStatement m_statements[static_cast<int>(Sql::kCount)];
@@ -99,13 +65,45 @@ class Transaction {
   Transaction& operator=(const Transaction&) = delete;
   ~Transaction();
 
-  LSTATUS Begin(Kind kind);
-  LSTATUS Commit();
+  [[nodiscard]] LSTATUS Begin(Kind kind);
+  [[nodiscard]] LSTATUS Commit();
 
  private:
   RegistryDb& m_db;
   bool m_open = false;
 };
+
+// A cached statement in use: reset and its bindings cleared when the use
+// ends, so the next user starts clean and no read stays open. A statement
+// that cannot be prepared leaves it empty, with the failure's status.
+class StatementUse {
+ public:
+  StatementUse(RegistryDb& db, Sql which)
+      : m_db(db), m_statement(db.Statement(which)) {}
+  StatementUse(const StatementUse&) = delete;
+  StatementUse& operator=(const StatementUse&) = delete;
+  ~StatementUse() {
+    if (m_statement != nullptr) {
+      sqlite3_reset(m_statement);
+      sqlite3_clear_bindings(m_statement);
+    }
+  }
+  sqlite3_stmt* get() const { return m_statement; }
+  explicit operator bool() const { return m_statement != nullptr; }
+  // Why the statement could not be prepared.
+  [[nodiscard]] LSTATUS Failure() const {
+    return StatusOfSqlite(sqlite3_errcode(m_db.get()));
+  }
+
+ private:
+  RegistryDb& m_db;
+  sqlite3_stmt* m_statement;
+};
+
+// The status of a statement that was to finish without a row.
+inline LSTATUS Finished(int rc) {
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : StatusOfSqlite(rc);
+}
 
 // Binding a name or data: a zero-length blob, never NULL.
 int BindBlob(sqlite3_stmt* statement, int index, const void* data,

@@ -5,15 +5,13 @@ namespace qxplatform {
 namespace internal {
 namespace {
 
-
-
 // Whether the cursor still stands where it was left, and the version to
 // leave it with.
-bool CursorHolds(RegistryState& state, const EnumCursor& cursor,
+bool CursorHolds(RegistryReader& door, const EnumCursor& cursor,
                  unsigned* version) {
-  bool known = state.db.DataVersion(version);
+  bool known = door.db().DataVersion(version);
   return known && cursor.valid && cursor.dataVersion == *version &&
-         cursor.writes == state.writes;
+         cursor.writes == door.writes();
 }
 
 // Which step reaches index from the cursor: the row at the cursor again,
@@ -26,23 +24,36 @@ Step StepTo(bool holds, const EnumCursor& cursor, DWORD index) {
   return Step::kOffset;
 }
 
-}  // namespace
+// The statements of one kind of enumeration, one for each step.
+struct EnumStatements {
+  Sql again;
+  Sql next;
+  Sql offset;
+};
+constexpr EnumStatements kSubkeySteps{Sql::kSubkeyAtOrAfter, Sql::kSubkeyAfter,
+                                      Sql::kSubkeyAtOffset};
+constexpr EnumStatements kValueSteps{Sql::kValueAtOrAfter, Sql::kValueAfter,
+                                     Sql::kValueAtOffset};
 
-LSTATUS SubkeyAt(RegistryState& state, KeyId key, DWORD index,
-                 EnumCursor* cursor, SubkeyEntry* entry) {
+// Moves the cursor to index: runs the step's statement for key, with the
+// index to count to or the cursor's place (bindPlace binds it as the second
+// parameter), and lets takeRow read the row found and remember its place.
+template <typename BindPlace, typename TakeRow>
+LSTATUS MoveCursor(RegistryReader& door, KeyId key, DWORD index,
+                   EnumCursor* cursor, const EnumStatements& statements,
+                   BindPlace bindPlace, TakeRow takeRow) {
   unsigned version = 0;
-  Step step = StepTo(CursorHolds(state, *cursor, &version), *cursor, index);
-  Sql which = step == Step::kAgain  ? Sql::kSubkeyAtOrAfter
-              : step == Step::kNext ? Sql::kSubkeyAfter
-                                    : Sql::kSubkeyAtOffset;
-  StatementUse use(state.db.Statement(which));
-  if (!use) return StatusOfSqlite(sqlite3_errcode(state.db.get()));
+  Step step = StepTo(CursorHolds(door, *cursor, &version), *cursor, index);
+  StatementUse use(door.db(), step == Step::kAgain  ? statements.again
+                              : step == Step::kNext ? statements.next
+                                                    : statements.offset);
+  if (!use) return use.Failure();
   sqlite3_stmt* s = use.get();
   sqlite3_bind_int64(s, 1, key);
   if (step == Step::kOffset) {
     sqlite3_bind_int64(s, 2, index);
   } else {
-    BindBlob(s, 2, cursor->folded.data(), cursor->folded.size());
+    bindPlace(s);
   }
   int rc = sqlite3_step(s);
   if (rc == SQLITE_DONE) {
@@ -50,53 +61,48 @@ LSTATUS SubkeyAt(RegistryState& state, KeyId key, DWORD index,
     return ERROR_NO_MORE_ITEMS;
   }
   if (rc != SQLITE_ROW) return StatusOfSqlite(rc);
-  entry->name = ColumnUnits(s, 1);
-  entry->lastWrite = FileTimeOf(sqlite3_column_int64(s, 3));
-  const auto* folded = static_cast<const char*>(sqlite3_column_blob(s, 2));
-  cursor->folded.assign(folded != nullptr ? folded : "",
-                        static_cast<size_t>(sqlite3_column_bytes(s, 2)));
+  takeRow(s);
   cursor->valid = true;
   cursor->dataVersion = version;
-  cursor->writes = state.writes;
+  cursor->writes = door.writes();
   cursor->index = index;
   return ERROR_SUCCESS;
 }
 
-LSTATUS ValueAt(RegistryState& state, KeyId key, DWORD index,
+}  // namespace
+
+LSTATUS SubkeyAt(RegistryReader& door, KeyId key, DWORD index,
+                 EnumCursor* cursor, SubkeyEntry* entry) {
+  return MoveCursor(
+      door, key, index, cursor, kSubkeySteps,
+      [&](sqlite3_stmt* s) {
+        BindBlob(s, 2, cursor->folded.data(), cursor->folded.size());
+      },
+      [&](sqlite3_stmt* s) {
+        entry->name = ColumnUnits(s, 1);
+        entry->lastWrite = FileTimeOf(sqlite3_column_int64(s, 3));
+        const auto* folded =
+            static_cast<const char*>(sqlite3_column_blob(s, 2));
+        cursor->folded.assign(folded != nullptr ? folded : "",
+                              static_cast<size_t>(sqlite3_column_bytes(s, 2)));
+      });
+}
+
+LSTATUS ValueAt(RegistryReader& door, KeyId key, DWORD index,
                 EnumCursor* cursor, RegValue* value) {
-  unsigned version = 0;
-  Step step = StepTo(CursorHolds(state, *cursor, &version), *cursor, index);
-  Sql which = step == Step::kAgain  ? Sql::kValueAtOrAfter
-              : step == Step::kNext ? Sql::kValueAfter
-                                    : Sql::kValueAtOffset;
-  StatementUse use(state.db.Statement(which));
-  if (!use) return StatusOfSqlite(sqlite3_errcode(state.db.get()));
-  sqlite3_stmt* s = use.get();
-  sqlite3_bind_int64(s, 1, key);
-  sqlite3_bind_int64(s, 2, step == Step::kOffset ? index : cursor->seq);
-  int rc = sqlite3_step(s);
-  if (rc == SQLITE_DONE) {
-    cursor->valid = false;
-    return ERROR_NO_MORE_ITEMS;
-  }
-  if (rc != SQLITE_ROW) return StatusOfSqlite(rc);
-  value->name = ColumnUnits(s, 1);
-  value->type = static_cast<DWORD>(sqlite3_column_int64(s, 2));
-  const auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(s, 3));
-  size_t size = static_cast<size_t>(sqlite3_column_bytes(s, 3));
-  value->data.assign(data, data + (data != nullptr ? size : 0));
-  cursor->seq = sqlite3_column_int64(s, 0);
-  cursor->valid = true;
-  cursor->dataVersion = version;
-  cursor->writes = state.writes;
-  cursor->index = index;
-  return ERROR_SUCCESS;
+  return MoveCursor(
+      door, key, index, cursor, kValueSteps,
+      [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 2, cursor->seq); },
+      [&](sqlite3_stmt* s) {
+        ColumnValue(s, 1, value);
+        cursor->seq = sqlite3_column_int64(s, 0);
+      });
 }
 
 LSTATUS CountKey(RegistryDb& db, KeyId key, KeyCounts* counts) {
   {
-    StatementUse use(db.Statement(Sql::kSubkeyNames));
-    if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
+    StatementUse use(db, Sql::kSubkeyNames);
+    if (!use) return use.Failure();
     sqlite3_bind_int64(use.get(), 1, key);
     int rc;
     while ((rc = sqlite3_step(use.get())) == SQLITE_ROW) {
@@ -107,8 +113,8 @@ LSTATUS CountKey(RegistryDb& db, KeyId key, KeyCounts* counts) {
     }
     if (rc != SQLITE_DONE) return StatusOfSqlite(rc);
   }
-  StatementUse use(db.Statement(Sql::kValueSizes));
-  if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
+  StatementUse use(db, Sql::kValueSizes);
+  if (!use) return use.Failure();
   sqlite3_bind_int64(use.get(), 1, key);
   int rc;
   while ((rc = sqlite3_step(use.get())) == SQLITE_ROW) {
@@ -118,7 +124,7 @@ LSTATUS CountKey(RegistryDb& db, KeyId key, KeyCounts* counts) {
     DWORD size = static_cast<DWORD>(sqlite3_column_int64(use.get(), 1));
     if (size > counts->longestData) counts->longestData = size;
   }
-  return rc == SQLITE_DONE ? ERROR_SUCCESS : StatusOfSqlite(rc);
+  return Finished(rc);
 }
 
 }  // namespace internal

@@ -16,11 +16,11 @@ struct SubkeyEntry {
 };
 
 // The subkey at index in name order, or ERROR_NO_MORE_ITEMS.
-LSTATUS SubkeyAt(RegistryState& state, KeyId key, DWORD index,
+LSTATUS SubkeyAt(RegistryReader& door, KeyId key, DWORD index,
                  EnumCursor* cursor, SubkeyEntry* entry);
 // The value at index in the order values were first set, or
 // ERROR_NO_MORE_ITEMS.
-LSTATUS ValueAt(RegistryState& state, KeyId key, DWORD index,
+LSTATUS ValueAt(RegistryReader& door, KeyId key, DWORD index,
                 EnumCursor* cursor, RegValue* value);
 
 struct KeyCounts {

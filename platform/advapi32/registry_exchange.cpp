@@ -13,9 +13,8 @@
 #include <cstring>
 #include <string_view>
 
-#include <qxplatform/controls.h>
-
 #include "registry_enum.h"
+#include "registry_exchange.h"
 #include "registry_text.h"
 #include "registry_text_reader.h"
 #include "registry_tree_builder.h"
@@ -55,6 +54,13 @@ bool StartsAsRegText(std::string_view bytes) {
   return startsWith(kRegTextHeader) || startsWith(kRegEdit4Header);
 }
 
+bool NotARegularFile(const char* path, const struct stat& info,
+                     std::string* error) {
+  *error = std::string(path) + (S_ISDIR(info.st_mode) ? " is a directory"
+                                                      : " is not a regular file");
+  return false;
+}
+
 // A registry database is a regular file that is empty (a new database) or
 // starts with SQLite's header. A missing file is made. Anything else is
 // refused before SQLite opens it, so nothing is ever written into it: a
@@ -65,12 +71,8 @@ bool CheckDatabaseFile(const char* path, std::string* error) {
   if (fd < 0) {
     if (errno == ENOENT) return true;
     struct stat info {};
-    if (stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
-      *error = std::string(path) + (S_ISDIR(info.st_mode)
-                                        ? " is a directory"
-                                        : " is not a regular file");
-      return false;
-    }
+    if (stat(path, &info) == 0 && !S_ISREG(info.st_mode))
+      return NotARegularFile(path, info, error);
     *error = SystemError("cannot open", path);
     return false;
   }
@@ -81,11 +83,8 @@ bool CheckDatabaseFile(const char* path, std::string* error) {
     return false;
   }
   if (!S_ISREG(info.st_mode)) {
-    *error = std::string(path) + (S_ISDIR(info.st_mode)
-                                      ? " is a directory"
-                                      : " is not a regular file");
     close(fd);
-    return false;
+    return NotARegularFile(path, info, error);
   }
   char start[64];
   ssize_t got;
@@ -182,33 +181,31 @@ class CacheForImport {
   CacheForImport(RegistryDb& db, size_t textBytes) : m_db(db) {
     long long kib = static_cast<long long>(textBytes / 1024) * 3;
     if (kib <= kUsualCacheKib) return;
-    if (kib > kMaxImportCacheKib) kib = kMaxImportCacheKib;
-    SetCacheKib(kib);
+    m_db.SetCacheKib(kib > kMaxImportCacheKib ? kMaxImportCacheKib : kib);
     m_raised = true;
   }
   CacheForImport(const CacheForImport&) = delete;
   CacheForImport& operator=(const CacheForImport&) = delete;
   ~CacheForImport() {
-    if (m_raised) SetCacheKib(kUsualCacheKib);
+    if (m_raised) m_db.SetCacheKib(kUsualCacheKib);
   }
 
  private:
-  static constexpr long long kUsualCacheKib = 16384;
-  static constexpr long long kMaxImportCacheKib = 1 << 18;
-  void SetCacheKib(long long kib) {
-    const std::string sql = "PRAGMA cache_size = -" + std::to_string(kib);
-    sqlite3_exec(m_db.get(), sql.c_str(), nullptr, nullptr, nullptr);
-  }
   RegistryDb& m_db;
   bool m_raised = false;
 };
 
+// The door could not begin, or a write could not commit: what failed.
+std::string DatabaseFailure(const char* doing, LSTATUS status,
+                            RegistryDb& db) {
+  return std::string("cannot ") + doing + " the registry (error " +
+         std::to_string(status) + "): " + sqlite3_errmsg(db.get());
+}
+
 }  // namespace
-}  // namespace internal
 
-using namespace internal;
 
-bool OpenRegistryDatabase(const char* path, std::string* error) {
+bool OpenDatabaseFile(const char* path, std::string* error) {
   if (path == nullptr || *path == '\0') {
     Report(error, "no file name");
     return false;
@@ -218,101 +215,78 @@ bool OpenRegistryDatabase(const char* path, std::string* error) {
     Report(error, what);
     return false;
   }
-  RegistryDb fresh;
-  if (!fresh.OpenFile(path, &what)) {
+  if (!RegistryStore::Instance().UseDatabaseFile(path, &what)) {
     Report(error, path + std::string(": ") + what);
     return false;
   }
-  RegistryState& state = Registry();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  state.db.Swap(fresh);
-  // Handles of the store replaced name nothing in this one.
-  ++state.epoch;
-  for (KeyHandle& root : state.roots) root = KeyHandle();
-  state.denied.clear();
-  state.changed = false;
   return true;
 }
 
-bool ImportRegistryText(const std::string& text, std::string* error) {
+bool ImportText(const std::string& text, std::string* error) {
   if (text.size() > kMaxImportBytes) {
     Report(error, std::string("the text is larger than ") + kMaxImportText);
     return false;
   }
-  RegistryState& state = Registry();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  Transaction transaction(state.db);
-  LSTATUS status = transaction.Begin(Transaction::Kind::kWrite);
+  RegistryWriter door;
+  LSTATUS status = door.status();
   if (status != ERROR_SUCCESS) {
-    Report(error, "cannot write the registry (error " +
-                      std::to_string(status) + "): " +
-                      sqlite3_errmsg(state.db.get()));
+    Report(error, DatabaseFailure("write", status, door.db()));
     return false;
   }
   // A large import dirties pages all over the key index; a page cache
   // that holds them until the commit writes each once. Sized by the text,
   // back to the usual bound afterwards.
-  CacheForImport cache(state.db, text.size());
-  RegTreeBuilder builder(state.db);
+  CacheForImport cache(door.db(), text.size());
+  RegTreeBuilder builder(door);
   RegTextReader reader(&builder, /*registryFile=*/false);
   std::string what;
   // A text found bad at any line leaves the registry as it was: the
-  // transaction is rolled back.
+  // door rolls the transaction back.
   if (!reader.Feed(text, &what) || !reader.Finish(&what)) {
     Report(error, what);
     return false;
   }
   if (!builder.changed()) return true;
-  ++state.writes;
-  status = transaction.Commit();
+  status = door.Commit();
   if (status != ERROR_SUCCESS) {
-    Report(error, "cannot write the registry (error " +
-                      std::to_string(status) + "): " +
-                      sqlite3_errmsg(state.db.get()) + "; nothing was merged");
+    Report(error,
+           DatabaseFailure("write", status, door.db()) + "; nothing was merged");
     return false;
   }
-  state.changed = true;
   // An import can leave a log as large as itself; written into the
-  // database now, it costs the next process nothing to open. Best effort:
-  // a reader still in the log keeps it for a later checkpoint.
-  sqlite3_wal_checkpoint_v2(state.db.get(), nullptr,
-                            SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+  // database now, it costs the next process nothing to open.
+  door.db().Checkpoint();
   return true;
 }
 
-bool ExportRegistryText(const char* key, std::string* out, std::string* error) {
+bool ExportText(const char* key, std::string* out, std::string* error) {
   if (out == nullptr) {
     Report(error, "no output");
     return false;
   }
-  RegistryState& state = Registry();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  Transaction transaction(state.db);
-  LSTATUS status = transaction.Begin(Transaction::Kind::kRead);
+  RegistryReader door;
+  LSTATUS status = door.status();
   if (status != ERROR_SUCCESS) {
-    Report(error, "cannot read the registry (error " + std::to_string(status) +
-                      ")");
+    Report(error, DatabaseFailure("read", status, door.db()));
     return false;
   }
   std::string text;
   std::string what;
+  bool written = false;
   if (key == nullptr || *key == '\0') {
-    if (!FormatStore(state.db, &text, &what)) {
-      Report(error, what);
+    written = FormatStore(door.db(), &text, &what);
+  } else {
+    std::u16string path;
+    KeyInfo found;
+    if (FindKeyByName(door.db(), key, &found, &path, &what) != ERROR_SUCCESS) {
+      Report(error, std::string(key) + ": " + what);
       return false;
     }
-    *out = std::move(text);
-    return true;
+    text = RegTextHeader();
+    written = AppendKeySections(door.db(), found.id, path, /*writeSelf=*/true,
+                                &text, &what);
   }
-  std::u16string path;
-  KeyInfo found;
-  if (FindKeyByName(state.db, key, &found, &path, &what) != ERROR_SUCCESS) {
-    Report(error, std::string(key) + ": " + what);
-    return false;
-  }
-  text = RegTextHeader();
-  if (!AppendKeySections(state.db, found.id, path, /*writeSelf=*/true, &text,
-                         &what)) {
+  if (!written) {
     Report(error, what);
     return false;
   }
@@ -320,4 +294,5 @@ bool ExportRegistryText(const char* key, std::string* out, std::string* error) {
   return true;
 }
 
+}  // namespace internal
 }  // namespace qxplatform

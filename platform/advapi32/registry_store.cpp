@@ -1,448 +1,156 @@
-// The registry store: name folding, path splitting, and keys and values as
-// rows of the database. The entry points, the text import and export and
-// the controls all work through these helpers while holding the store's
-// mutex, inside a transaction.
+// The registry store: its doors, the closing of handles, the change of
+// database with the clean-up of an earlier boot's volatile keys, and the
+// direct read the provider probe makes.
 #include "registry_store.h"
 
-#include <algorithm>
-#include <ctime>
-#include <cstring>
-#include <new>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace qxplatform {
 namespace internal {
-
-const RootInfo kRoots[kRootCount] = {
-    {RootId::kClassesRoot, HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT", "HKCR"},
-    {RootId::kCurrentUser, HKEY_CURRENT_USER, "HKEY_CURRENT_USER", "HKCU"},
-    {RootId::kLocalMachine, HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", "HKLM"},
-    {RootId::kUsers, HKEY_USERS, "HKEY_USERS", "HKU"},
-};
-
 namespace {
 
-// Lower-case ranges that map to upper case by a fixed offset.
-struct CaseRange {
-  char16_t first;
-  char16_t last;
-  int offset;
-};
-constexpr CaseRange kOffsetRanges[] = {
-    {u'a', u'z', -0x20},     {0x00E0, 0x00F6, -0x20}, {0x00F8, 0x00FE, -0x20},
-    {0x03AD, 0x03AF, -0x25}, {0x03B1, 0x03C1, -0x20}, {0x03C3, 0x03CB, -0x20},
-    {0x03CD, 0x03CE, -0x3F}, {0x0430, 0x044F, -0x20}, {0x0450, 0x045F, -0x50},
-    {0x0561, 0x0586, -0x30}, {0x2170, 0x217F, -0x10}, {0x24D0, 0x24E9, -0x1A},
-    {0xFF41, 0xFF5A, -0x20},
-};
-
-// Ranges of alternating upper/lower pairs; lowerIsOdd tells which of each
-// pair is the lower-case letter.
-struct PairRange {
-  char16_t first;
-  char16_t last;
-  bool lowerIsOdd;
-};
-constexpr PairRange kPairRanges[] = {
-    {0x0100, 0x0137, true},  {0x0139, 0x0148, false}, {0x014A, 0x0177, true},
-    {0x0179, 0x017E, false}, {0x0460, 0x0481, true},  {0x048A, 0x04BF, true},
-    {0x04C1, 0x04CE, false}, {0x04D0, 0x052F, true},
-};
-
-struct CaseSingle {
-  char16_t lower;
-  char16_t upper;
-};
-constexpr CaseSingle kSingles[] = {
-    {0x00FF, 0x0178}, {0x03AC, 0x0386}, {0x03C2, 0x03A3}, {0x03CC, 0x038C}};
-
-// 100-ns intervals between 1601-01-01 and 1970-01-01.
-constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ULL;
-
-bool EqualsIgnoreAsciiCase(std::u16string_view text, const char* ascii) {
-  size_t i = 0;
-  for (; ascii[i] != '\0'; ++i) {
-    if (i >= text.size()) return false;
-    char16_t a = text[i];
-    char16_t b = static_cast<unsigned char>(ascii[i]);
-    if (a >= u'a' && a <= u'z') a -= 0x20;
-    if (b >= u'a' && b <= u'z') b -= 0x20;
-    if (a != b) return false;
-  }
-  return i == text.size();
+// The kernel's identifier of this boot; empty where there is none.
+std::string KernelBootId() {
+  int fd = open("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::string();
+  char text[64];
+  ssize_t got = read(fd, text, sizeof(text));
+  close(fd);
+  if (got <= 0) return std::string();
+  std::string id(text, static_cast<size_t>(got));
+  while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
+  return id;
 }
 
-// Names are mostly ASCII: fold those without the tables.
-inline char16_t FoldUnit(char16_t c) {
-  if (c < 0x80)
-    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 0x20) : c;
-  return UpcaseChar(c);
-}
-
-}  // namespace
-
-int CompareNames(std::u16string_view a, std::u16string_view b) {
-  size_t common = std::min(a.size(), b.size());
-  for (size_t i = 0; i < common; ++i) {
-    if (a[i] == b[i]) continue;
-    char16_t x = FoldUnit(a[i]);
-    char16_t y = FoldUnit(b[i]);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
-
-bool NamesEqual(std::u16string_view a, std::u16string_view b) {
-  return a.size() == b.size() && CompareNames(a, b) == 0;
-}
-
-void KeyLevels::push_back(std::u16string_view level) {
-  if (m_spill.empty() && m_size < kInlineLevels) {
-    m_inline[m_size++] = level;
-    return;
-  }
-  if (m_spill.empty()) m_spill.assign(m_inline, m_inline + m_size);
-  m_spill.resize(m_size);
-  m_spill.push_back(level);
-  ++m_size;
-}
-
-
-char16_t UpcaseChar(char16_t c) {
-  if (c < u'a') return c;
-  for (const CaseRange& range : kOffsetRanges) {
-    if (c >= range.first && c <= range.last)
-      return static_cast<char16_t>(c + range.offset);
-  }
-  for (const PairRange& range : kPairRanges) {
-    if (c >= range.first && c <= range.last) {
-      bool odd = (c & 1) != 0;
-      return odd == range.lowerIsOdd ? static_cast<char16_t>(c - 1) : c;
-    }
-  }
-  for (const CaseSingle& single : kSingles) {
-    if (c == single.lower) return single.upper;
-  }
-  return c;
-}
-
-// The system clock at the tick the kernel last counted, as Windows stamps a
-// key with its coarse system time: a few milliseconds apart at most, and a
-// fraction of the cost of reading the clock exactly, which loading a large
-// file would do for every key and value.
-FILETIME CurrentFileTime() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME_COARSE, &now);
-  uint64_t ticks = static_cast<uint64_t>(now.tv_sec) * 10000000u +
-                   static_cast<uint64_t>(now.tv_nsec) / 100 +
-                   kUnixEpochAsFileTime;
-  FILETIME time;
-  time.dwLowDateTime = static_cast<DWORD>(ticks);
-  time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-  return time;
-}
-
-const RootInfo* FindRootByHandle(HKEY key) {
-  for (const RootInfo& root : kRoots) {
-    if (root.handle == key) return &root;
-  }
-  return nullptr;
-}
-
-const RootInfo* FindRootByName(std::u16string_view name) {
-  for (const RootInfo& root : kRoots) {
-    if (EqualsIgnoreAsciiCase(name, root.longName) ||
-        EqualsIgnoreAsciiCase(name, root.shortName))
-      return &root;
-  }
-  return nullptr;
-}
-
-LSTATUS SplitKeyPath(std::u16string_view path, KeyLevels* levels) {
-  levels->clear();
-  if (path.empty()) return ERROR_SUCCESS;
-  if (path.front() == u'\\') return kErrorBadPathname;
-  if (path.back() == u'\\') path.remove_suffix(1);
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find(u'\\', start);
-    if (end == std::u16string_view::npos) end = path.size();
-    std::u16string_view level = path.substr(start, end - start);
-    if (level.empty()) return kErrorBadPathname;
-    if (level.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
-    if (levels->size() == kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
-    levels->push_back(level);
-    start = end + 1;
-  }
-  return ERROR_SUCCESS;
-}
-
-
-RegValue StoredValue::ToRegValue() const {
-  RegValue value;
-  value.name = std::u16string(Name());
-  value.type = Type();
-  value.data.assign(Data(), Data() + Size());
-  return value;
-}
-
-std::string FoldedName(std::u16string_view name) {
-  std::u16string folded(name);
-  for (char16_t& c : folded) c = FoldUnit(c);
-  return EncodeUnits(folded);
-}
-
-RegistryState::RegistryState() {
-  std::string error;
-  db.OpenMemory(&error);  // a store that cannot be made fails every call
-}
-
-RegistryState& Registry() {
-  static RegistryState* state = new RegistryState();  // never destroyed:
-  return *state;  // libraries may still close keys while the process exits
-}
-
-long long FileTimeTicks(FILETIME time) {
-  return static_cast<long long>(
-      (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
-}
-
-FILETIME FileTimeOf(long long ticks) {
-  FILETIME time;
-  time.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks));
-  time.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
-  return time;
-}
-
-namespace {
-
-
-// The status of a statement that was to finish without a row.
-LSTATUS Finished(int rc) {
-  return rc == SQLITE_DONE ? ERROR_SUCCESS : StatusOfSqlite(rc);
-}
-
-int BindName(sqlite3_stmt* statement, int index, std::u16string_view name) {
-  const std::string encoded = EncodeUnits(name);
-  return sqlite3_bind_blob64(statement, index, encoded.data(), encoded.size(),
-                             SQLITE_TRANSIENT);
-}
-
-int BindFolded(sqlite3_stmt* statement, int index, const std::string& folded) {
-  return BindBlob(statement, index, folded.data(), folded.size());
-}
-
-}  // namespace
-
-KeyInfo RootKey(RootId id) {
-  KeyInfo key;
-  key.id = static_cast<KeyId>(id) + 1;
-  return key;
-}
-
-LSTATUS LoadKey(RegistryDb& db, KeyId id, KeyInfo* key) {
-  StatementUse use(db.Statement(Sql::kLoadKey));
-  if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
-  sqlite3_stmt* s = use.get();
-  sqlite3_bind_int64(s, 1, id);
-  int rc = sqlite3_step(s);
-  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
-  if (rc != SQLITE_ROW) return StatusOfSqlite(rc);
-  key->id = id;
-  key->depth = static_cast<uint16_t>(sqlite3_column_int(s, 0));
-  key->isVolatile = sqlite3_column_int(s, 1) != 0;
-  key->lastWrite = FileTimeOf(sqlite3_column_int64(s, 2));
-  return ERROR_SUCCESS;
-}
-
-LSTATUS FindSubkey(RegistryDb& db, const KeyInfo& parent,
-                   std::u16string_view name, KeyInfo* found,
-                   std::u16string* storedName) {
-  StatementUse use(db.Statement(Sql::kFindSubkey));
-  if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
-  sqlite3_stmt* s = use.get();
-  const std::string folded = FoldedName(name);
-  sqlite3_bind_int64(s, 1, parent.id);
-  BindFolded(s, 2, folded);
-  int rc = sqlite3_step(s);
-  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
-  if (rc != SQLITE_ROW) return StatusOfSqlite(rc);
-  found->id = sqlite3_column_int64(s, 0);
-  found->depth = static_cast<uint16_t>(sqlite3_column_int(s, 1));
-  found->isVolatile = sqlite3_column_int(s, 2) != 0;
-  found->lastWrite = FileTimeOf(sqlite3_column_int64(s, 3));
-  if (storedName != nullptr) *storedName = ColumnUnits(s, 4);
-  return ERROR_SUCCESS;
-}
-
-LSTATUS FindPath(RegistryDb& db, const KeyInfo& from, const KeyLevels& levels,
-                 KeyInfo* found) {
-  KeyInfo key = from;
-  for (std::u16string_view level : levels) {
-    KeyInfo next;
-    LSTATUS status = FindSubkey(db, key, level, &next);
-    if (status != ERROR_SUCCESS) return status;
-    key = next;
-  }
-  *found = key;
-  return ERROR_SUCCESS;
-}
-
-LSTATUS TouchKey(RegistryDb& db, KeyId id) {
-  StatementUse use(db.Statement(Sql::kTouchKey));
-  if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
-  sqlite3_bind_int64(use.get(), 1, id);
-  sqlite3_bind_int64(use.get(), 2, FileTimeTicks(CurrentFileTime()));
-  return Finished(sqlite3_step(use.get()));
-}
-
-LSTATUS AddSubkey(RegistryDb& db, const KeyInfo& parent,
-                  std::u16string_view name, bool isVolatile, KeyInfo* added,
-                  bool touchParent) {
-  const FILETIME now = CurrentFileTime();
-  {
-    StatementUse use(db.Statement(Sql::kAddSubkey));
-    if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
-    sqlite3_stmt* s = use.get();
-    const std::string folded = FoldedName(name);
-    sqlite3_bind_int64(s, 1, parent.id);
-    BindName(s, 2, name);
-    BindFolded(s, 3, folded);
-    sqlite3_bind_int(s, 4, parent.depth + 1);
-    sqlite3_bind_int(s, 5, isVolatile ? 1 : 0);
-    sqlite3_bind_int64(s, 6, FileTimeTicks(now));
-    int rc = sqlite3_step(s);
-    if ((rc & 0xFF) == SQLITE_CONSTRAINT) return ERROR_ALREADY_EXISTS;
-    LSTATUS status = Finished(rc);
-    if (status != ERROR_SUCCESS) return status;
-  }
-  added->id = sqlite3_last_insert_rowid(db.get());
-  added->depth = static_cast<uint16_t>(parent.depth + 1);
-  added->isVolatile = isVolatile;
-  added->lastWrite = now;
-  return touchParent ? TouchKey(db, parent.id) : ERROR_SUCCESS;
-}
-
-LSTATUS DeleteKeyTree(RegistryDb& db, KeyId id) {
-  // The values first: their keys' rows are what finds them.
-  for (Sql which : {Sql::kDeleteOrphanValues, Sql::kDeleteKey}) {
-    StatementUse use(db.Statement(which));
-    if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
-    sqlite3_bind_int64(use.get(), 1, id);
-    LSTATUS status = Finished(sqlite3_step(use.get()));
-    if (status != ERROR_SUCCESS) return status;
-  }
-  return ERROR_SUCCESS;
-}
-
-LSTATUS HasSubkeys(RegistryDb& db, KeyId id, bool* any) {
-  StatementUse use(db.Statement(Sql::kFirstSubkey));
-  if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
-  sqlite3_bind_int64(use.get(), 1, id);
+// The boot that last cleared db's volatile keys, in *seen ("" for none).
+LSTATUS ReadBoot(RegistryDb& db, std::string* seen) {
+  StatementUse use(db, Sql::kReadBoot);
+  if (!use) return use.Failure();
   int rc = sqlite3_step(use.get());
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return StatusOfSqlite(rc);
-  *any = rc == SQLITE_ROW;
-  return ERROR_SUCCESS;
-}
-
-LSTATUS SetValue(RegistryDb& db, KeyId key, std::u16string_view name,
-                 DWORD type, const uint8_t* data, size_t size) {
-  const std::string folded = FoldedName(name);
-  {
-    StatementUse use(db.Statement(Sql::kUpdateValue));
-    if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
-    sqlite3_stmt* s = use.get();
-    sqlite3_bind_int64(s, 1, key);
-    BindFolded(s, 2, folded);
-    sqlite3_bind_int64(s, 3, type);
-    BindBlob(s, 4, data, size);
-    LSTATUS status = Finished(sqlite3_step(s));
-    if (status != ERROR_SUCCESS) return status;
+  seen->clear();
+  if (rc == SQLITE_ROW) {
+    const unsigned char* text = sqlite3_column_text(use.get(), 0);
+    if (text != nullptr) *seen = reinterpret_cast<const char*>(text);
+    return ERROR_SUCCESS;
   }
-  if (sqlite3_changes(db.get()) == 0) {
-    StatementUse use(db.Statement(Sql::kInsertValue));
-    if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
-    sqlite3_stmt* s = use.get();
-    sqlite3_bind_int64(s, 1, key);
-    BindFolded(s, 2, folded);
-    BindName(s, 3, name);
-    sqlite3_bind_int64(s, 4, type);
-    BindBlob(s, 5, data, size);
-    LSTATUS status = Finished(sqlite3_step(s));
-    if (status != ERROR_SUCCESS) return status;
-  }
-  return TouchKey(db, key);
-}
-
-LSTATUS InsertNewValue(RegistryDb& db, KeyId key, int64_t seq,
-                       std::u16string_view name, DWORD type,
-                       const uint8_t* data, size_t size) {
-  StatementUse use(db.Statement(Sql::kInsertNewValue));
-  if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
-  sqlite3_stmt* s = use.get();
-  const std::string folded = FoldedName(name);
-  sqlite3_bind_int64(s, 1, key);
-  BindFolded(s, 2, folded);
-  sqlite3_bind_int64(s, 3, seq);
-  BindName(s, 4, name);
-  sqlite3_bind_int64(s, 5, type);
-  BindBlob(s, 6, data, size);
-  int rc = sqlite3_step(s);
-  if ((rc & 0xFF) == SQLITE_CONSTRAINT) return ERROR_ALREADY_EXISTS;
   return Finished(rc);
 }
 
-LSTATUS DeleteValue(RegistryDb& db, KeyId key, std::u16string_view name) {
-  const std::string folded = FoldedName(name);
+LSTATUS WriteBoot(RegistryDb& db, const std::string& boot) {
+  StatementUse use(db, Sql::kWriteBoot);
+  if (!use) return use.Failure();
+  sqlite3_bind_text(use.get(), 1, boot.data(), static_cast<int>(boot.size()),
+                    SQLITE_STATIC);
+  return Finished(sqlite3_step(use.get()));
+}
+
+// Volatile keys last until the system restarts, as on Windows: the first
+// process of a new boot to open the database removes those of the last,
+// each with its whole tree. Runs on a database no other thread of this
+// process has yet, so its transaction needs no door; the boot is read
+// again inside it, as another process of this boot may have been first.
+LSTATUS ClearVolatileKeysOfEarlierBoots(RegistryDb& db,
+                                        const std::string& boot) {
+  if (boot.empty()) return ERROR_SUCCESS;
+  std::string seen;
+  LSTATUS status = ReadBoot(db, &seen);
+  if (status != ERROR_SUCCESS || seen == boot) return status;
+  Transaction transaction(db);
+  status = transaction.Begin(Transaction::Kind::kWrite);
+  if (status == ERROR_SUCCESS) status = ReadBoot(db, &seen);
+  if (status != ERROR_SUCCESS || seen == boot) return status;
+  const DeniedKeys none;
+  KeyWriter keys(db, none);
+  status = keys.DeleteVolatileTrees();
+  if (status == ERROR_SUCCESS) status = WriteBoot(db, boot);
+  return status == ERROR_SUCCESS ? transaction.Commit() : status;
+}
+
+}  // namespace
+
+RegistryStore::RegistryStore() {
+  // A store that cannot be made fails every call: each door's begin
+  // answers ERROR_REGISTRY_IO_FAILED on a database that is not open.
+  std::string error;
+  (void)m_db.OpenMemory(&error);
+}
+
+RegistryStore& RegistryStore::Instance() {
+  static RegistryStore* store = new RegistryStore();  // never destroyed:
+  return *store;  // libraries may still close keys while the process exits
+}
+
+std::string RegistryStore::CurrentBoot() const {
+  return m_bootOverride.empty() ? KernelBootId() : m_bootOverride;
+}
+
+LSTATUS RegistryStore::CloseHandle(HKEY handle) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_handles.Find(handle) == nullptr) return ERROR_INVALID_HANDLE;
+  // An injected failure leaves the handle open, so a caller that forgets
+  // it shows up in OpenRegistryHandles.
+  if (m_failClose.ShouldFail()) return ERROR_INVALID_HANDLE;
+  return m_handles.Erase(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+bool RegistryStore::UseDatabaseFile(const std::string& path,
+                                    std::string* error) {
+  RegistryDb fresh;
+  if (!fresh.OpenFile(path, error)) return false;
+  std::string boot;
   {
-    StatementUse use(db.Statement(Sql::kDeleteValue));
-    if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
-    sqlite3_bind_int64(use.get(), 1, key);
-    BindFolded(use.get(), 2, folded);
-    LSTATUS status = Finished(sqlite3_step(use.get()));
-    if (status != ERROR_SUCCESS) return status;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    boot = CurrentBoot();
   }
-  if (sqlite3_changes(db.get()) == 0) return ERROR_FILE_NOT_FOUND;
-  return TouchKey(db, key);
+  const LSTATUS status = ClearVolatileKeysOfEarlierBoots(fresh, boot);
+  if (status != ERROR_SUCCESS) {
+    *error = "cannot remove the volatile keys of the last boot (error " +
+             std::to_string(status) + "): " + sqlite3_errmsg(fresh.get());
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_db.Swap(fresh);
+  // Handles of the store replaced name nothing in this one.
+  m_handles.ForgetDatabase();
+  m_denied.clear();
+  m_changed = false;
+  return true;
 }
 
-LSTATUS ReadValue(RegistryDb& db, KeyId key, std::u16string_view name,
-                  RegValue* value) {
-  StatementUse use(db.Statement(Sql::kFindValue));
-  if (!use) return StatusOfSqlite(sqlite3_errcode(db.get()));
-  sqlite3_stmt* s = use.get();
-  const std::string folded = FoldedName(name);
-  sqlite3_bind_int64(s, 1, key);
-  BindFolded(s, 2, folded);
-  int rc = sqlite3_step(s);
-  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
-  if (rc != SQLITE_ROW) return StatusOfSqlite(rc);
-  value->name = ColumnUnits(s, 0);
-  value->type = static_cast<DWORD>(sqlite3_column_int64(s, 1));
-  const auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(s, 2));
-  size_t size = static_cast<size_t>(sqlite3_column_bytes(s, 2));
-  value->data.assign(data, data + (data != nullptr ? size : 0));
-  return ERROR_SUCCESS;
+RegistryReader::RegistryReader(RegistryStore& store, Transaction::Kind kind)
+    : m_store(store),
+      m_lock(store.m_mutex),
+      m_transaction(store.m_db),
+      m_began(store.m_failTransaction.ShouldFail()
+                  ? store.m_failTransactionStatus
+                  : m_transaction.Begin(kind)) {}
+
+LSTATUS RegistryWriter::Commit() {
+  if (m_began != ERROR_SUCCESS) return m_began;
+  ++m_store.m_writes;
+  const LSTATUS status = m_transaction.Commit();
+  if (status == ERROR_SUCCESS) m_store.m_changed = true;
+  return status;
 }
 
-bool ReadStoredValue(HKEY root, std::u16string_view path,
-                     std::u16string_view valueName, bool* keyExists,
-                     RegValue* value) {
+LSTATUS ReadStoredValue(HKEY root, std::u16string_view path,
+                        std::u16string_view valueName, bool* keyExists,
+                        RegValue* value) {
   *keyExists = false;
   const RootInfo* rootInfo = FindRootByHandle(root);
-  if (rootInfo == nullptr) return false;
+  if (rootInfo == nullptr) return ERROR_INVALID_HANDLE;
   KeyLevels levels;
-  if (SplitKeyPath(path, &levels) != ERROR_SUCCESS) return false;
-  RegistryState& state = Registry();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  Transaction transaction(state.db);
-  if (transaction.Begin(Transaction::Kind::kRead) != ERROR_SUCCESS)
-    return false;
+  LSTATUS status = SplitKeyPath(path, &levels);
+  if (status != ERROR_SUCCESS) return status;
+  RegistryReader reader;
+  status = reader.status();
+  if (status != ERROR_SUCCESS) return status;
   KeyInfo key;
-  if (FindPath(state.db, RootKey(rootInfo->id), levels, &key) != ERROR_SUCCESS)
-    return false;
+  status = FindPath(reader.db(), RootKey(rootInfo->id), levels, &key);
+  if (status != ERROR_SUCCESS) return status;
   *keyExists = true;
-  return ReadValue(state.db, key.id, valueName, value) == ERROR_SUCCESS;
+  return ReadValue(reader.db(), key.id, valueName, value);
 }
 
 }  // namespace internal

@@ -1,230 +1,119 @@
-// The registry store shared by the registry entry points, the .reg text
-// import and export, the registry controls and the provider probe: the
-// database of keys and values, the table of open key handles and the
-// failure controls, all behind one mutex.
+// The registry store of the process: its database connection, the open key
+// handles, the keys marked to refuse write access and the failure controls,
+// all behind one lock. Nothing reaches them but through a door: a
+// RegistryReader or RegistryWriter takes the lock, begins one transaction
+// of its kind and holds both for its lifetime; a writer commits with
+// Commit() and otherwise rolls back when it goes (a failed rollback never
+// replaces the status the caller already has). The test controls reach
+// the failure controls through RegistryTestHooks (registry_test_hooks.h)
+// alone.
 #pragma once
-#include <windows.h>
-
-#include <atomic>
-#include <cstddef>
-#include <cstdint>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
-#include <vector>
 
-#include "platform_internal.h"
-#include "registry_db.h"
+#include "registry_handles.h"
+#include "registry_key_writer.h"
 
 namespace qxplatform {
 namespace internal {
 
-// Limits of the registry, in UTF-16 units.
-constexpr size_t kMaxKeyNameLength = 255;
-constexpr size_t kMaxValueNameLength = 16383;
-// How deep below its root a key may lie.
-constexpr size_t kMaxKeyDepth = 512;
-// Not every SDK version of winerror.h has it: a path of bad syntax.
-constexpr LSTATUS kErrorBadPathname = 161;
-
-struct RegValue {
-  std::u16string name;
-  DWORD type = REG_NONE;
-  std::vector<uint8_t> data;
-};
-
-// A value as a query of the database hands it out: views into the row,
-// valid until the statement moves on.
-class StoredValue {
+class RegistryStore {
  public:
-  StoredValue(std::u16string_view name, DWORD type, const uint8_t* data,
-              size_t size)
-      : m_name(name), m_type(type), m_data(data), m_size(size) {}
+  // The one store of the process, in memory until a file is named.
+  static RegistryStore& Instance();
 
-  std::u16string_view Name() const { return m_name; }
-  DWORD Type() const { return m_type; }
-  const uint8_t* Data() const { return m_data; }
-  size_t Size() const { return m_size; }
-  RegValue ToRegValue() const;
+  RegistryStore(const RegistryStore&) = delete;
+  RegistryStore& operator=(const RegistryStore&) = delete;
+
+  // Whether this RegCreateKeyExA call is the one a test control made fail.
+  bool CreateShouldFail() { return m_failCreate.ShouldFail(); }
+  // Closes a handle; ERROR_INVALID_HANDLE when it names nothing open (or a
+  // close fails on purpose, which leaves it open).
+  [[nodiscard]] LSTATUS CloseHandle(HKEY handle);
+  // Makes the database file at path this store's, once it passed the
+  // checks of the caller; the volatile keys of an earlier boot are removed
+  // first. *error says why not.
+  [[nodiscard]] bool UseDatabaseFile(const std::string& path,
+                                     std::string* error);
 
  private:
-  std::u16string_view m_name;
-  DWORD m_type;
-  const uint8_t* m_data;
-  size_t m_size;
-};
+  friend class RegistryReader;
+  friend class RegistryWriter;
+  friend class RegistryTestHooks;
 
-// Case folding of names as the registry compares them.
-char16_t UpcaseChar(char16_t c);
-// The order of the upper-cased names, without making them: negative, zero or
-// positive.
-int CompareNames(std::u16string_view a, std::u16string_view b);
-bool NamesEqual(std::u16string_view a, std::u16string_view b);
-// The folded form the database keeps beside a name: its upper-cased units
-// in big-endian byte order, so that bytewise order is CompareNames's.
-std::string FoldedName(std::u16string_view name);
+  RegistryStore();
+  // The boot volatile keys belong to: the kernel's, unless a test control
+  // named another.
+  std::string CurrentBoot() const;
 
-// The levels of a key path, as views into the path's text. Paths of up to
-// kInlineLevels levels, nearly all of them, need no allocation.
-class KeyLevels {
- public:
-  size_t size() const { return m_size; }
-  bool empty() const { return m_size == 0; }
-  std::u16string_view operator[](size_t i) const { return Data()[i]; }
-  std::u16string_view back() const { return Data()[m_size - 1]; }
-  const std::u16string_view* begin() const { return Data(); }
-  const std::u16string_view* end() const { return Data() + m_size; }
-  void push_back(std::u16string_view level);
-  void pop_back() { --m_size; }
-  void clear() {
-    m_size = 0;
-    m_spill.clear();
-  }
-
- private:
-  static constexpr size_t kInlineLevels = 16;
-  const std::u16string_view* Data() const {
-    return m_spill.empty() ? m_inline : m_spill.data();
-  }
-  std::u16string_view m_inline[kInlineLevels];
-  std::vector<std::u16string_view> m_spill;
-  size_t m_size = 0;
-};
-
-// The four trees that exist; the other predefined handles have none here.
-enum class RootId { kClassesRoot, kCurrentUser, kLocalMachine, kUsers };
-constexpr int kRootCount = 4;
-
-struct RootInfo {
-  RootId id;
-  HKEY handle;
-  const char* longName;
-  const char* shortName;
-};
-extern const RootInfo kRoots[kRootCount];
-
-// A key as its row says: the id handles name it by, never reused.
-using KeyId = int64_t;
-struct KeyInfo {
-  KeyId id = 0;
-  uint16_t depth = 0;  // levels below the root, at most kMaxKeyDepth
-  bool isVolatile = false;
-  FILETIME lastWrite{};
-};
-
-// Where the last enumeration through a handle stopped, so that the next
-// index costs one step of the index rather than a count from the start.
-// Valid while the database has not changed since (its data version).
-struct EnumCursor {
-  bool valid = false;
-  unsigned dataVersion = 0;
-  uint64_t writes = 0;
-  DWORD index = 0;
-  std::string folded;  // subkeys: the folded name at index
-  int64_t seq = 0;     // values: the order number at index
-};
-
-// An open key handle: the key it names, the rights it was granted and its
-// enumeration cursors. A handle opened on an earlier database (epoch)
-// names nothing any more.
-struct KeyHandle {
-  KeyId key = 0;
-  REGSAM granted = 0;
-  uint32_t epoch = 0;
-  EnumCursor subkeys;
-  EnumCursor values;
-};
-
-struct RegistryState {
-  std::mutex mutex;
-  RegistryDb db;
-  std::unordered_map<uintptr_t, KeyHandle> handles;
-  // The predefined handles' own cursors.
-  KeyHandle roots[kRootCount];
-  uintptr_t nextHandle = 0x1000;
-  uint32_t epoch = 1;
-  // Keys that refuse write access (a test control of this process only).
-  std::unordered_set<KeyId> denied;
-  bool changed = false;
+  std::mutex m_mutex;
+  RegistryDb m_db;
+  HandleTable m_handles;
+  DeniedKeys m_denied;
+  // Whether this process committed a change since it named its database.
+  bool m_changed = false;
   // Writes this process committed: with the database's data version, what
   // tells an enumeration cursor that its place may have moved.
-  uint64_t writes = 0;
-  FailureCountdown failCreate;
-  FailureCountdown failClose;
-
-  RegistryState();
+  uint64_t m_writes = 0;
+  std::string m_bootOverride;
+  FailureCountdown m_failCreate;
+  FailureCountdown m_failClose;
+  FailureCountdown m_failTransaction;
+  LSTATUS m_failTransactionStatus = ERROR_SUCCESS;
 };
 
-// The one store of the process.
-RegistryState& Registry();
+// A read door: one committed state of the database, seen under the store's
+// lock for as long as the reader lives.
+class RegistryReader {
+ public:
+  explicit RegistryReader(RegistryStore& store = RegistryStore::Instance())
+      : RegistryReader(store, Transaction::Kind::kRead) {}
+  RegistryReader(const RegistryReader&) = delete;
+  RegistryReader& operator=(const RegistryReader&) = delete;
 
-FILETIME CurrentFileTime();
-long long FileTimeTicks(FILETIME time);
-FILETIME FileTimeOf(long long ticks);
+  // Whether the transaction began; nothing else may be used unless it did.
+  [[nodiscard]] LSTATUS status() const { return m_began; }
+  RegistryDb& db() { return m_store.m_db; }
+  HandleTable& handles() { return m_store.m_handles; }
+  bool IsDenied(KeyId key) const {
+    return !m_store.m_denied.empty() && m_store.m_denied.count(key) != 0;
+  }
+  uint64_t writes() const { return m_store.m_writes; }
 
-// The root a predefined handle value names, or null for any other value.
-const RootInfo* FindRootByHandle(HKEY key);
-// "HKEY_LOCAL_MACHINE" or "HKLM" (any case), or null.
-const RootInfo* FindRootByName(std::u16string_view name);
-// The row of a root.
-KeyInfo RootKey(RootId id);
+ protected:
+  RegistryReader(RegistryStore& store, Transaction::Kind kind);
 
-// Splits a subkey path into its levels. A trailing backslash is tolerated; a
-// leading one or an empty level is a syntax error (kErrorBadPathname); a
-// level over 255 units or more than kMaxKeyDepth levels is
-// ERROR_INVALID_PARAMETER.
-LSTATUS SplitKeyPath(std::u16string_view path, KeyLevels* levels);
+  RegistryStore& m_store;
+  std::lock_guard<std::mutex> m_lock;
+  Transaction m_transaction;
+  const LSTATUS m_began;
+};
 
-// The operations below run inside a transaction of the store's database,
-// with the store's mutex held. They answer ERROR_SUCCESS,
-// ERROR_FILE_NOT_FOUND for a key or value that is not there, or the status
-// of a failed database step.
+// A write door: all of it or nothing, durable once Commit returns.
+class RegistryWriter : public RegistryReader {
+ public:
+  explicit RegistryWriter(RegistryStore& store = RegistryStore::Instance())
+      : RegistryReader(store, Transaction::Kind::kWrite),
+        m_keys(store.m_db, store.m_denied) {}
 
-// The key with this id; ERROR_FILE_NOT_FOUND once it is deleted.
-LSTATUS LoadKey(RegistryDb& db, KeyId id, KeyInfo* key);
-// A direct subkey by name; *storedName, when asked for, gets the name as
-// the key keeps it.
-LSTATUS FindSubkey(RegistryDb& db, const KeyInfo& parent,
-                   std::u16string_view name, KeyInfo* found,
-                   std::u16string* storedName = nullptr);
-// Walks the levels from a key.
-LSTATUS FindPath(RegistryDb& db, const KeyInfo& from, const KeyLevels& levels,
-                 KeyInfo* found);
-// Makes a subkey and, unless told not to, touches the parent;
-// ERROR_ALREADY_EXISTS when the name is taken.
-LSTATUS AddSubkey(RegistryDb& db, const KeyInfo& parent,
-                  std::u16string_view name, bool isVolatile, KeyInfo* added,
-                  bool touchParent = true);
-// Sets a key's last write time to now.
-LSTATUS TouchKey(RegistryDb& db, KeyId id);
-// Deletes a key with everything below it and its values.
-LSTATUS DeleteKeyTree(RegistryDb& db, KeyId id);
-// Whether a key has any subkey.
-LSTATUS HasSubkeys(RegistryDb& db, KeyId id, bool* any);
-// Stores a value, replacing one of the same name in its place, and touches
-// the key.
-LSTATUS SetValue(RegistryDb& db, KeyId key, std::u16string_view name,
-                 DWORD type, const uint8_t* data, size_t size);
-LSTATUS DeleteValue(RegistryDb& db, KeyId key, std::u16string_view name);
-// Adds a value to a key made in the same transaction, as its seq'th, without
-// looking for one of the same name first or touching the key;
-// ERROR_ALREADY_EXISTS when the name is taken after all.
-LSTATUS InsertNewValue(RegistryDb& db, KeyId key, int64_t seq,
-                       std::u16string_view name, DWORD type,
-                       const uint8_t* data, size_t size);
-// Reads a value into *value.
-LSTATUS ReadValue(RegistryDb& db, KeyId key, std::u16string_view name,
-                  RegValue* value);
+  // The only way to add or delete keys.
+  KeyWriter& keys() { return m_keys; }
+  // Commits, and counts the write so that enumeration cursors know their
+  // place may have moved.
+  [[nodiscard]] LSTATUS Commit();
+
+ private:
+  KeyWriter m_keys;
+};
 
 // Reads a value straight from the store, bypassing handles and access
-// checks. *keyExists tells whether root\path exists; the result whether the
-// value does.
-bool ReadStoredValue(HKEY root, std::u16string_view path,
-                     std::u16string_view valueName, bool* keyExists,
-                     RegValue* value);
+// checks: ERROR_SUCCESS, ERROR_FILE_NOT_FOUND when root\path or the value
+// is missing (*keyExists tells which), or the status of the failed
+// database step or transaction.
+[[nodiscard]] LSTATUS ReadStoredValue(HKEY root, std::u16string_view path,
+                                      std::u16string_view valueName,
+                                      bool* keyExists, RegValue* value);
 
 }  // namespace internal
 }  // namespace qxplatform

@@ -185,7 +185,7 @@ bool AppendSection(RegistryDb& db, KeyId key, const std::string& path,
   *out += path;
   out->push_back(']');
   *out += kNewline;
-  StatementUse use(db.Statement(Sql::kValuesInOrder));
+  StatementUse use(db, Sql::kValuesInOrder);
   if (!use) return DatabaseFailed(db, sqlite3_errcode(db.get()), error);
   sqlite3_bind_int64(use.get(), 1, key);
   int rc;
@@ -221,7 +221,7 @@ bool AppendSections(RegistryDb& db, KeyId key, std::string* path,
   if (writeSelf && !AppendSection(db, key, *path, out, error)) return false;
   std::vector<Child> children;
   {
-    StatementUse use(db.Statement(Sql::kSubkeysInOrder));
+    StatementUse use(db, Sql::kSubkeysInOrder);
     if (!use) return DatabaseFailed(db, sqlite3_errcode(db.get()), error);
     sqlite3_bind_int64(use.get(), 1, key);
     int rc;

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "registry_store.h"
+#include "registry_rows.h"
 
 namespace qxplatform {
 namespace internal {

@@ -200,6 +200,42 @@ bool ParseSection(std::string_view line, bool* deleteKey, RootId* rootId,
   return true;
 }
 
+// `hex:bytes` or `hex(type):bytes`, rest being what follows "hex".
+// ansiStringData: string types are ANSI bytes (REGEDIT4).
+bool ParseHexData(std::string_view rest, bool ansiStringData,
+                  std::u16string* wide, RegValue* value, std::string* what) {
+  value->type = REG_BINARY;
+  if (!rest.empty() && rest.front() == '(') {
+    size_t close = rest.find(')');
+    if (close == std::string_view::npos ||
+        !ParseHexNumber(rest.substr(1, close - 1), &value->type)) {
+      *what = "malformed hex(type)";
+      return false;
+    }
+    rest = rest.substr(close + 1);
+  }
+  if (rest.empty() || rest.front() != ':') {
+    *what = "expected : after hex";
+    return false;
+  }
+  if (!ParseHexBytes(rest.substr(1), &value->data)) {
+    *what = "malformed hex bytes";
+    return false;
+  }
+  if (ansiStringData && IsStringType(value->type)) {
+    // Windows 9x kept these as ANSI text, and its regedit wrote them so;
+    // the registry keeps every string as UTF-16.
+    std::string_view bytes(reinterpret_cast<const char*>(value->data.data()),
+                           value->data.size());
+    if (!AnsiToWideExact(bytes, wide)) {
+      *what = "the value's data is " + NotAnsiText();
+      return false;
+    }
+    WideBytes(*wide, &value->data);
+  }
+  return true;
+}
+
 // ansiStringData: string types written as hex are ANSI bytes (REGEDIT4).
 bool ParseValueData(std::string_view data, bool ansiStringData,
                     std::string* scratch, std::u16string* wide, RegValue* value,
@@ -231,39 +267,9 @@ bool ParseValueData(std::string_view data, bool ansiStringData,
         static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
     return true;
   }
-  if (StartsWithNoCase(data, kHexPrefix)) {
-    std::string_view rest = data.substr(sizeof(kHexPrefix) - 1);
-    value->type = REG_BINARY;
-    if (!rest.empty() && rest.front() == '(') {
-      size_t close = rest.find(')');
-      if (close == std::string_view::npos ||
-          !ParseHexNumber(rest.substr(1, close - 1), &value->type)) {
-        *what = "malformed hex(type)";
-        return false;
-      }
-      rest = rest.substr(close + 1);
-    }
-    if (rest.empty() || rest.front() != ':') {
-      *what = "expected : after hex";
-      return false;
-    }
-    if (!ParseHexBytes(rest.substr(1), &value->data)) {
-      *what = "malformed hex bytes";
-      return false;
-    }
-    if (ansiStringData && IsStringType(value->type)) {
-      // Windows 9x kept these as ANSI text, and its regedit wrote them so;
-      // the registry keeps every string as UTF-16.
-      std::string_view bytes(reinterpret_cast<const char*>(value->data.data()),
-                             value->data.size());
-      if (!AnsiToWideExact(bytes, wide)) {
-        *what = "the value's data is " + NotAnsiText();
-        return false;
-      }
-      WideBytes(*wide, &value->data);
-    }
-    return true;
-  }
+  if (StartsWithNoCase(data, kHexPrefix))
+    return ParseHexData(data.substr(sizeof(kHexPrefix) - 1), ansiStringData,
+                        wide, value, what);
   *what = "unrecognised value data";
   return false;
 }

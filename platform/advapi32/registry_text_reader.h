@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "registry_store.h"
+#include "registry_rows.h"
 
 namespace qxplatform {
 namespace internal {

@@ -6,12 +6,36 @@
 namespace qxplatform {
 namespace internal {
 
+namespace {
+
+// What the key writer refused, in the words of the import's message; null
+// for a failure of the database itself.
+const char* Refusal(LSTATUS status) {
+  switch (status) {
+    case ERROR_CHILD_MUST_BE_VOLATILE:
+      return "a key below a volatile key must be volatile too, and an import "
+             "makes only non-volatile keys";
+    case ERROR_ACCESS_DENIED:
+      return "the key refuses write access";
+    case ERROR_INVALID_PARAMETER:
+      return "the key's name or depth is not one the registry takes";
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace
+
 bool RegTreeBuilder::Failed(LSTATUS status, std::string* what) {
   m_path.clear();
   m_names.clear();
   m_made.clear();
-  *what = "the registry database failed (error " + std::to_string(status) +
-          "): " + sqlite3_errmsg(m_db.get());
+  const char* refusal = Refusal(status);
+  *what = refusal != nullptr
+              ? std::string(refusal) + " (error " + std::to_string(status) +
+                    "); nothing was merged"
+              : "the registry database failed (error " +
+                    std::to_string(status) + "): " + sqlite3_errmsg(m_db.get());
   return false;
 }
 
@@ -38,8 +62,9 @@ bool RegTreeBuilder::OpenKey(RootId root, const KeyLevels& levels,
     bool made = status == ERROR_FILE_NOT_FOUND;
     if (made) {
       const KeyId parent = m_path.back().id;
-      status = AddSubkey(m_db, m_path.back(), levels[i], /*isVolatile=*/false,
-                         &next, /*touchParent=*/parent != m_lastTouched);
+      status = m_keys.AddSubkey(m_path.back(), levels[i],
+                                /*isVolatile=*/false, &next,
+                                /*touchParent=*/parent != m_lastTouched);
       if (status == ERROR_ALREADY_EXISTS) {
         // Made by an earlier section of this import below a key it made.
         made = false;
@@ -49,7 +74,6 @@ bool RegTreeBuilder::OpenKey(RootId root, const KeyLevels& levels,
         m_lastTouched = parent;
         m_freshKey = i + 1 == levels.size() ? next.id : 0;
         m_freshValues = 0;
-        ++m_keysMade;
         m_changed = true;
       }
     }
@@ -79,7 +103,7 @@ bool RegTreeBuilder::DeleteKey(RootId root, const KeyLevels& levels,
   KeyInfo key;
   LSTATUS status = FindSubkey(m_db, parent, levels.back(), &key);
   if (status == ERROR_FILE_NOT_FOUND) return true;
-  if (status == ERROR_SUCCESS) status = DeleteKeyTree(m_db, key.id);
+  if (status == ERROR_SUCCESS) status = m_keys.DeleteTree(key.id);
   if (status == ERROR_SUCCESS) status = TouchKey(m_db, parent.id);
   m_lastTouched = 0;
   m_freshKey = 0;

@@ -1,11 +1,15 @@
 // Applies .reg entries to the registry's database, as regedit imports them:
 // the key of each section is made with every missing level, "[-key]"
 // removes a key with everything below it, values are set and removed in the
-// latest section's key. Runs inside the import's one write transaction.
+// latest section's key. Runs inside the import's one write door, whose key
+// writer refuses what RegCreateKeyExA would (a key below a volatile one, a
+// key that refuses write access, a path too deep), so that the import
+// fails whole with a message saying why.
 #pragma once
 #include <string>
 #include <vector>
 
+#include "registry_store.h"
 #include "registry_text_reader.h"
 
 namespace qxplatform {
@@ -13,7 +17,8 @@ namespace internal {
 
 class RegTreeBuilder final : public RegTextHandler {
  public:
-  explicit RegTreeBuilder(RegistryDb& db) : m_db(db) {}
+  explicit RegTreeBuilder(RegistryWriter& door)
+      : m_db(door.db()), m_keys(door.keys()) {}
 
   bool OpenKey(RootId root, const KeyLevels& levels,
                std::string* what) override;
@@ -22,14 +27,13 @@ class RegTreeBuilder final : public RegTextHandler {
   bool SetValue(RegValue& value, std::string* what) override;
   bool DeleteValue(std::u16string_view name, std::string* what) override;
 
-  size_t keysMade() const { return m_keysMade; }
   bool changed() const { return m_changed; }
 
  private:
   bool Failed(LSTATUS status, std::string* what);
 
   RegistryDb& m_db;
-  size_t m_keysMade = 0;
+  KeyWriter& m_keys;
   bool m_changed = false;
   // The keys along the latest section's path, root first, with their
   // names: the next section usually shares most of it (files list keys in

@@ -117,6 +117,43 @@ TEST_F(CryptoTest, MissingProviderIsKeysetNotDefined) {
       NTE_KEYSET_NOT_DEF);
 }
 
+// The probe tells a registry it cannot read from a provider that is not
+// there: the acquire fails with the registry's status, not an NTE_ code.
+TEST_F(CryptoTest, UnreadableRegistryIsNotAMissingProvider) {
+  InstallProvider();
+  qxplatform::FailRegistryTransactionAt(1, ERROR_LOCK_VIOLATION);
+  EXPECT_EQ(Acquire(kProvider, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT),
+            static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+  qxplatform::FailRegistryTransactionAt(1, ERROR_BADDB);
+  EXPECT_EQ(Acquire(kProvider, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT),
+            static_cast<DWORD>(ERROR_BADDB));
+  // The failure fired once: the provider is found again.
+  EXPECT_EQ(Acquire(kProvider, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT), 0u);
+}
+
+// Each of the probe's reads may be the one that fails: the name of the
+// type's default, the provider's Type, its Image Path.
+TEST_F(CryptoTest, EveryReadOfTheProbeReportsARegistryFailure) {
+  InstallProvider();
+  Import("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Cryptography\\Defaults\\"
+         "Provider Types\\Type 001]\r\n\"Name\"=\"" +
+         std::string(kProvider) + "\"\r\n");
+  ASSERT_EQ(Acquire(nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT), 0u);
+  for (long read = 1; read <= 3; ++read) {
+    qxplatform::FailRegistryTransactionAt(read, ERROR_LOCK_VIOLATION);
+    EXPECT_EQ(Acquire(nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT),
+              static_cast<DWORD>(ERROR_LOCK_VIOLATION))
+        << "read " << read;
+  }
+  qxplatform::FailRegistryTransactionAt(1, ERROR_LOCK_VIOLATION);
+  EXPECT_EQ(static_cast<HRESULT>(
+                Acquire("Not Installed", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)),
+            static_cast<HRESULT>(ERROR_LOCK_VIOLATION));
+  EXPECT_EQ(static_cast<HRESULT>(
+                Acquire("Not Installed", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)),
+            NTE_KEYSET_NOT_DEF);
+}
+
 TEST_F(CryptoTest, DamagedTypeEntryIsReported) {
   InstallProvider("\"Other\"=dword:00000001");
   EXPECT_EQ(static_cast<HRESULT>(

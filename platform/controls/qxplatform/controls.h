@@ -43,9 +43,19 @@ QXCONTROL void FailRegCreateAt(long n);
 QXCONTROL void FailRegCloseAt(long n);
 // The key root\path (created if missing) refuses any open or create that
 // asks for more than read access: ERROR_ACCESS_DENIED; it cannot get new
-// subkeys or be deleted either. The mark belongs to the key: it goes when
-// the key is deleted or the store is reset or loaded.
-QXCONTROL void DenyWriteAccess(HKEY root, const char* path, bool deny);
+// subkeys or be deleted either, nor can a tree holding it. The mark belongs
+// to the key: it goes when the key is deleted or the store is reset or
+// loaded. Missing keys are made as RegCreateKeyExA would make them
+// (non-volatile), under the same rules: the result says why they could not
+// be (ERROR_ACCESS_DENIED below a marked key, ERROR_CHILD_MUST_BE_VOLATILE
+// below a volatile one), and then nothing is made or marked.
+QXCONTROL LSTATUS DenyWriteAccess(HKEY root, const char* path, bool deny);
+// Every transaction of the registry store counts, read or write, whatever
+// starts it (an entry point, an import or export, the provider probe, a
+// registry control); the failing one does not begin and its caller fails
+// with status, as when the database is locked past its timeout
+// (ERROR_LOCK_VIOLATION) or damaged (ERROR_BADDB).
+QXCONTROL void FailRegistryTransactionAt(long n, LSTATUS status);
 // MultiByteToWideChar: the failing call converts nothing, returns 0 and
 // sets lastError as the last error, 0 included: a failure that gives no
 // reason, which a caller must still report as a failure.
@@ -122,6 +132,12 @@ QXCONTROL bool ExportRegistryText(const char* key, std::string* out,
 // True when this process changed the store since it named its database or
 // reset it.
 QXCONTROL bool RegistryChanged();
+// The boot this process tells the registry it runs in, instead of the
+// kernel's (null: the kernel's again, as after ResetControls). Volatile keys
+// belong to a boot: the first process of another boot to open a database
+// file removes them, each with its whole tree, so naming a new boot and
+// opening the file again is what a restart of the system does to it.
+QXCONTROL void SetRegistryBootId(const char* boot);
 
 // ---- type libraries
 // ---------------------------------------------------------- A type library
