@@ -46,6 +46,11 @@ inline HRESULT ReportFailure(const char* file, int line, const char* expression,
     if (FAILED(qxHrChecked)) return QX_FAILED_HERE(qxHrChecked, #expr); \
   } while (0)
 
+// The status of expr, passed to the hook when it is a failure the function
+// goes on past: one met while taking back what a failed step did, whose
+// own failure is what the function returns. It is seen all the same.
+#define REPORT_IF_FAILED(expr) QX_FAILED_HERE((expr), #expr)
+
 // Returns hr when cond holds.
 #define RETURN_HR_IF(hr, cond)                    \
   do {                                            \

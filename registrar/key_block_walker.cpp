@@ -88,6 +88,14 @@ HRESULT DeleteValueOf(HKEY key, const char* valueName) {
   return S_OK;
 }
 
+// The key name in token, which the name test has found to fit name whole.
+void CopyKeyName(const char* token, char (&name)[kNameBufferSize]) {
+  for (size_t i = 0;; ++i) {
+    name[i] = token[i];
+    if (token[i] == '\0') break;
+  }
+}
+
 class BlockWalker {
  public:
   // changes is null in unregister mode, which records nothing.
@@ -110,6 +118,17 @@ class BlockWalker {
   HRESULT ValueEntry(BlockState& block);
   HRESULT RegisterKeyEntry(BlockState& block);
   HRESULT UnregisterKeyEntry(BlockState& block, bool deleteEntry);
+  // The two ways an unregister entry goes on: a key holding nothing the
+  // script does not name goes before its block, which is then only read;
+  // any other key, or a missing one, has its block walked first and goes
+  // only when nothing is left below it.
+  HRESULT RemoveKeyThenSkipBlock(BlockState& block, const char* keyName,
+                                 bool deleteEntry);
+  HRESULT WalkBlockThenRemoveKey(BlockState& block, const char* keyName,
+                                 bool deleteEntry);
+  // Closes the key the entry holds and deletes it by name, unless a
+  // NoRemove entry has kept the block's keys.
+  HRESULT CloseAndDeleteKey(BlockState& block, const char* keyName);
   HRESULT ReadToken() { return m_parser.ReadToken(m_token); }
   HRESULT SkipValueClause() { return m_parser.SkipValueClause(m_token); }
 
@@ -229,27 +248,34 @@ HRESULT BlockWalker::UnregisterKeyEntry(BlockState& block, bool deleteEntry) {
   // The name is kept to delete the key by once its handle is closed; the
   // name test has made sure it fits whole.
   char keyName[kNameBufferSize];
-  for (size_t i = 0;; ++i) {
-    keyName[i] = m_token[i];
-    if (m_token[i] == '\0') break;
-  }
+  CopyKeyName(m_token, keyName);
 
   if (!block.absent && !KeyHasSubkeys(block.current.Get()) &&
       !KeyHasNamedValues(block.current.Get())) {
-    // Nothing the script does not name is left in it: it goes at once, and
-    // its block is only read.
-    RETURN_HR_IF(DISP_E_EXCEPTION, block.current.Close() != ERROR_SUCCESS);
-    if (block.deleteAllowed) RegDeleteKeyA(block.parent, keyName);
-    RETURN_IF_FAILED(ReadToken());
-    RETURN_IF_FAILED(SkipValueClause());
-    if (IsOpenBraceToken(m_token)) {
-      RETURN_REFUSED_IF(m_parser, kNoBlockAfterDelete, deleteEntry);
-      RETURN_IF_FAILED(Walk(nullptr, /*absent=*/true, block.depth + 1));
-      RETURN_IF_FAILED(ReadToken());
-    }
-    return S_OK;
+    return RemoveKeyThenSkipBlock(block, keyName, deleteEntry);
   }
+  return WalkBlockThenRemoveKey(block, keyName, deleteEntry);
+}
 
+HRESULT BlockWalker::RemoveKeyThenSkipBlock(BlockState& block,
+                                            const char* keyName,
+                                            bool deleteEntry) {
+  // Nothing the script does not name is left in it: it goes at once, and
+  // its block is only read.
+  RETURN_IF_FAILED(CloseAndDeleteKey(block, keyName));
+  RETURN_IF_FAILED(ReadToken());
+  RETURN_IF_FAILED(SkipValueClause());
+  if (IsOpenBraceToken(m_token)) {
+    RETURN_REFUSED_IF(m_parser, kNoBlockAfterDelete, deleteEntry);
+    RETURN_IF_FAILED(Walk(nullptr, /*absent=*/true, block.depth + 1));
+    RETURN_IF_FAILED(ReadToken());
+  }
+  return S_OK;
+}
+
+HRESULT BlockWalker::WalkBlockThenRemoveKey(BlockState& block,
+                                            const char* keyName,
+                                            bool deleteEntry) {
   RETURN_IF_FAILED(ReadToken());
   RETURN_IF_FAILED(SkipValueClause());
   bool walkedBlock = false;
@@ -272,12 +298,18 @@ HRESULT BlockWalker::UnregisterKeyEntry(BlockState& block, bool deleteEntry) {
     if (walkedBlock) RETURN_IF_FAILED(ReadToken());
     return S_OK;
   }
-  RETURN_HR_IF(DISP_E_EXCEPTION, block.current.Close() != ERROR_SUCCESS);
-  if (block.deleteAllowed) RegDeleteKeyA(block.parent, keyName);
+  RETURN_IF_FAILED(CloseAndDeleteKey(block, keyName));
   if (walkedBlock) {
     RETURN_IF_FAILED(ReadToken());
     RETURN_IF_FAILED(SkipValueClause());
   }
+  return S_OK;
+}
+
+HRESULT BlockWalker::CloseAndDeleteKey(BlockState& block, const char* keyName) {
+  // The walk's own handle goes first, so it does not hold the key open.
+  RETURN_HR_IF(DISP_E_EXCEPTION, block.current.Close() != ERROR_SUCCESS);
+  if (block.deleteAllowed) RegDeleteKeyA(block.parent, keyName);
   return S_OK;
 }
 

@@ -17,7 +17,6 @@ class KeyHolder {
   KeyHolder& operator=(const KeyHolder&) = delete;
 
   HKEY Get() const { return m_key.get(); }
-  bool IsEmpty() const { return !m_key; }
 
   // Stores key after closing the key held before; the status of that close
   // (ERROR_SUCCESS when there was nothing to close).

@@ -6,17 +6,20 @@
 #include <windows.h>
 
 #include "base/allocator.h"
+#include "registrar/growable_buffer.h"
 
 class KeyPath {
  public:
   // The text comes from allocator, which outlives the path.
-  explicit KeyPath(const Allocator& allocator) : m_allocator(allocator) {}
-  ~KeyPath();
+  explicit KeyPath(const Allocator& allocator);
   KeyPath(const KeyPath&) = delete;
   KeyPath& operator=(const KeyPath&) = delete;
 
   // Zero-terminated; "" at the root.
-  const char* Text() const { return m_text != nullptr ? m_text : ""; }
+  const char* Text() const {
+    return m_text.Data() != nullptr ? static_cast<const char*>(m_text.Data())
+                                    : "";
+  }
   size_t Length() const { return m_length; }
 
   // Appends the level name. E_OUTOFMEMORY, the path unchanged, when the
@@ -27,10 +30,8 @@ class KeyPath {
   void Truncate(size_t length);
 
  private:
-  const Allocator& m_allocator;
-  char* m_text = nullptr;
+  GrowableBuffer m_text;
   size_t m_length = 0;
-  size_t m_capacity = 0;
 };
 
 // One level of a KeyPath for a scope: whatever Push added is taken off

@@ -27,31 +27,27 @@ LPOLESTR CopyWideText(LPCOLESTR text) {
 
 }  // namespace
 
-ReplacementMap::~ReplacementMap() {
-  Clear();
-  m_allocator.free(m_entries);
-}
+ReplacementMap::~ReplacementMap() { Clear(); }
 
 HRESULT ReplacementMap::Make() {
-  if (m_entries != nullptr) return S_OK;
-  void* array =
-      m_allocator.allocate(kInitialCapacity * sizeof(ReplacementPair*));
-  RETURN_IF_NULL_ALLOC(array);
-  m_entries = static_cast<ReplacementPair**>(array);
-  m_capacity = kInitialCapacity;
+  if (Entries() != nullptr) return S_OK;
+  RETURN_IF_FAILED(m_entries.Make(kInitialCapacity * sizeof(ReplacementPair*)));
   m_count = 0;
   return S_OK;
 }
 
 HRESULT ReplacementMap::AddPair(LPCOLESTR name, LPCOLESTR value) {
   RETURN_HR_IF(E_POINTER, name == nullptr || value == nullptr);
-  RETURN_IF_NULL_ALLOC(m_entries);
+  RETURN_IF_NULL_ALLOC(Entries());
 
   void* pairBlock = m_allocator.allocate(sizeof(ReplacementPair));
   RETURN_IF_NULL_ALLOC(pairBlock);
   UniqueTaskMem nameCopy(CopyWideText(name));
   UniqueTaskMem valueCopy(CopyWideText(value));
-  if (nameCopy.get() == nullptr || valueCopy.get() == nullptr || !Grow()) {
+  if (nameCopy.get() == nullptr || valueCopy.get() == nullptr ||
+      FAILED(m_entries.Reserve(
+          static_cast<size_t>(m_count) * sizeof(ReplacementPair*),
+          sizeof(ReplacementPair*)))) {
     m_allocator.free(pairBlock);
     return E_OUTOFMEMORY;
   }
@@ -59,37 +55,26 @@ HRESULT ReplacementMap::AddPair(LPCOLESTR name, LPCOLESTR value) {
   ReplacementPair* pair = new (pairBlock) ReplacementPair;
   pair->name = static_cast<LPOLESTR>(nameCopy.release());
   pair->value = static_cast<LPOLESTR>(valueCopy.release());
-  m_entries[m_count++] = pair;
+  Entries()[m_count++] = pair;
   return S_OK;
-}
-
-bool ReplacementMap::Grow() {
-  if (static_cast<ULONG>(m_count) < m_capacity) return true;
-  const ULONG grown = m_capacity * 2;
-  void* array =
-      m_allocator.reallocate(m_entries, grown * sizeof(ReplacementPair*));
-  if (array == nullptr) return false;
-  m_entries = static_cast<ReplacementPair**>(array);
-  m_capacity = grown;
-  return true;
 }
 
 LPCOLESTR ReplacementMap::Lookup(const char* name) const {
   char ansiName[kLookupNameBufferSize];
   for (LONG i = 0; i < m_count; ++i) {
     const int written =
-        WideCharToMultiByte(CP_ACP, 0, m_entries[i]->name, -1, ansiName,
+        WideCharToMultiByte(CP_ACP, 0, Entries()[i]->name, -1, ansiName,
                             kLookupNameBufferSize, /*lpDefaultChar=*/nullptr,
                             /*lpUsedDefaultChar=*/nullptr);
     if (written == 0) continue;
-    if (lstrcmpiA(ansiName, name) == 0) return m_entries[i]->value;
+    if (lstrcmpiA(ansiName, name) == 0) return Entries()[i]->value;
   }
   return nullptr;
 }
 
 void ReplacementMap::Clear() {
   for (LONG i = 0; i < m_count; ++i) {
-    ReplacementPair* pair = m_entries[i];
+    ReplacementPair* pair = Entries()[i];
     CoTaskMemFree(pair->value);
     CoTaskMemFree(pair->name);
     pair->~ReplacementPair();

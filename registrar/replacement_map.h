@@ -5,6 +5,7 @@
 #include <objbase.h>
 
 #include "base/allocator.h"
+#include "registrar/growable_buffer.h"
 
 // One variable. The pair comes from the map's allocator; its name and value are
 // zero-terminated UTF-16 copies in task allocator blocks, owned by the map.
@@ -19,7 +20,8 @@ class ReplacementMap {
 
   // Pairs and their array come from allocator, which outlives the map.
   explicit ReplacementMap(const Allocator& allocator)
-      : m_allocator(allocator) {}
+      : m_allocator(allocator),
+        m_entries(allocator, kInitialCapacity * sizeof(ReplacementPair*)) {}
   ~ReplacementMap();
   ReplacementMap(const ReplacementMap&) = delete;
   ReplacementMap& operator=(const ReplacementMap&) = delete;
@@ -41,14 +43,16 @@ class ReplacementMap {
   void Clear();
 
   LONG Count() const { return m_count; }
-  ULONG Capacity() const { return m_capacity; }
+  ULONG Capacity() const {
+    return static_cast<ULONG>(m_entries.Capacity() / sizeof(ReplacementPair*));
+  }
 
  private:
-  // Room for one more pair; false when a larger array cannot be had.
-  bool Grow();
+  ReplacementPair** Entries() const {
+    return static_cast<ReplacementPair**>(m_entries.Data());
+  }
 
   const Allocator& m_allocator;
-  ReplacementPair** m_entries = nullptr;
+  GrowableBuffer m_entries;
   LONG m_count = 0;
-  ULONG m_capacity = 0;
 };

@@ -1,6 +1,7 @@
 // Where a script run stopped, for a caller that asks: the line and column
 // of the token it stopped at, the token itself and what the script's
-// grammar wanted in its place. The registrar fills this in only when asked
+// grammar wanted in its place, and whether what a failed register run did
+// could all be taken back. The registrar fills this in only when asked
 // and carries no text for it: what each expectation means in words is the
 // caller's to say, so the library stays as small as it is.
 #pragma once
@@ -36,4 +37,8 @@ struct ScriptDiagnostic {
   unsigned column = 0;  // in characters of the ANSI code page
   // The token it stopped at, as written, cut short at a whole character.
   char token[64] = {};
+  // A register run that failed takes back what it did; when the registry
+  // refused a step of that, the first refusal, and the registry is left
+  // partly changed. S_OK when everything came back (or nothing had to).
+  HRESULT rollback = S_OK;
 };

@@ -16,9 +16,11 @@ namespace {
 
 // changes is null in unregister mode. keepRecords keeps the records of the
 // root blocks that completed, for a step that may still want them back;
-// without one they are forgotten as each block completes.
+// without one they are forgotten as each block completes. *rollback is the
+// first step the registry refused while a failed block was taken back.
 HRESULT WalkRootBlocks(ScriptParser& parser, BOOL doRegister,
-                       ChangeRecorder* changes, bool keepRecords) {
+                       ChangeRecorder* changes, bool keepRecords,
+                       HRESULT* rollback) {
   char token[kTokenBufferSize];
   // A text of white space only holds no root block and changes nothing.
   parser.SkipBlanks();
@@ -36,8 +38,9 @@ HRESULT WalkRootBlocks(ScriptParser& parser, BOOL doRegister,
           parser, token, root, /*doRegister=*/TRUE, /*absent=*/FALSE, changes);
       if (FAILED(registered)) {
         // Take back what the failed block did; root blocks completed
-        // before it stay.
-        changes->log.UndoTo(blockStart);
+        // before it stay. The block's failure stays the run's status: a
+        // roll-back that fell short is the hook's and the diagnostic's.
+        *rollback = REPORT_IF_FAILED(changes->log.UndoTo(blockStart));
         return registered;
       }
       if (!keepRecords) changes->log.ForgetTo(blockStart);
@@ -52,15 +55,17 @@ HRESULT WalkRootBlocks(ScriptParser& parser, BOOL doRegister,
 }
 
 HRESULT Register(ScriptParser& parser, const Allocator& allocator,
-                 const RegistrationStep* then) {
+                 const RegistrationStep* then, HRESULT* rollback) {
   UndoLog log(allocator);
   KeyPath path(allocator);
   ChangeRecorder changes{allocator, log, path};
   RETURN_IF_FAILED(WalkRootBlocks(parser, /*doRegister=*/TRUE, &changes,
-                                  /*keepRecords=*/then != nullptr));
+                                  /*keepRecords=*/then != nullptr, rollback));
   const HRESULT rest = RunRegistrationStep(then);
-  // The step failed after the whole script was written: all of it goes.
-  if (FAILED(rest)) log.UndoTo(UndoLog::Mark{0, 0});
+  // The step failed after the whole script was written: all of it goes,
+  // and the step's failure is the run's status however far that got.
+  if (FAILED(rest))
+    *rollback = REPORT_IF_FAILED(log.UndoTo(UndoLog::Mark{0, 0}));
   return rest;
 }
 
@@ -79,12 +84,16 @@ HRESULT RunScript(ScriptParser& parser, const Allocator& allocator,
   UniqueTaskMem expandedText(expanded);
 
   parser.Start(expanded);
-  const HRESULT status =
-      doRegister ? Register(parser, allocator, then)
-                 : WalkRootBlocks(parser, /*doRegister=*/FALSE,
-                                  /*changes=*/nullptr, /*keepRecords=*/false);
-  if (diagnostic != nullptr && FAILED(status))
+  HRESULT rollback = S_OK;
+  const HRESULT status = doRegister
+                             ? Register(parser, allocator, then, &rollback)
+                             : WalkRootBlocks(parser, /*doRegister=*/FALSE,
+                                              /*changes=*/nullptr,
+                                              /*keepRecords=*/false, &rollback);
+  if (diagnostic != nullptr && FAILED(status)) {
     parser.Describe(status, diagnostic);
+    diagnostic->rollback = rollback;
+  }
   parser.Stop();
   return status;
 }

@@ -14,7 +14,10 @@ struct ScriptDiagnostic;
 // taken back, newest first, and the failure is returned, while root blocks
 // completed before it stay. Once the whole script is written, then (when
 // given) runs: its failure takes back everything the script did and is
-// returned. Unregister mode removes; its
+// returned. A roll-back the registry refuses part of still takes back all
+// it can; the failure returned stays the block's or the step's, and the
+// first refusal goes to the failure hook and into diagnostic->rollback.
+// Unregister mode removes; its
 // first failure ends the run, and then is not used. The expanded text is
 // freed before the call returns. diagnostic, when given, is filled in with
 // where the run stopped (see ScriptDiagnostic).

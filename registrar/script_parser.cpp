@@ -30,6 +30,24 @@ size_t CopyAsciiRun(const char* text, size_t room, bool quoted, char* out) {
 
 }  // namespace
 
+bool ScriptParser::TakeAsciiRun(char* buffer, size_t* count, size_t room,
+                                bool quoted) {
+  const size_t run = CopyAsciiRun(m_position, room, quoted, buffer + *count);
+  *count += run;
+  m_position += run;
+  return run != 0;
+}
+
+HRESULT ScriptParser::TakeCharacter(char* buffer, size_t capacity,
+                                    size_t* count, bool roomLeft) {
+  const char* next = NextCharacter(m_position);
+  const size_t length = static_cast<size_t>(next - m_position);
+  RETURN_REFUSED_IF(*this, kShorterToken,
+                    !roomLeft || *count + length + 1 > capacity);
+  while (m_position < next) buffer[(*count)++] = *m_position++;
+  return S_OK;
+}
+
 HRESULT ScriptParser::ReadToken(char* buffer, size_t capacity) {
   SkipBlanks();
   m_tokenStart = m_position;
@@ -49,23 +67,14 @@ HRESULT ScriptParser::ReadToken(char* buffer, size_t capacity) {
       const size_t room = count < limit && count + 1 < capacity
                               ? Smaller(limit - count, capacity - 1 - count)
                               : 0;
-      const size_t run =
-          CopyAsciiRun(m_position, room, /*quoted=*/true, buffer + count);
-      if (run != 0) {
-        count += run;
-        m_position += run;
-        continue;
-      }
+      if (TakeAsciiRun(buffer, &count, room, /*quoted=*/true)) continue;
       if (*m_position == kQuote) {
         const char* next = NextCharacter(m_position);
         if (*next != kQuote) break;  // the closing quote
         m_position = next;           // two quotes stand for one
       }
-      const char* next = NextCharacter(m_position);
-      const size_t length = static_cast<size_t>(next - m_position);
-      RETURN_REFUSED_IF(*this, kShorterToken,
-                        count >= limit || count + length + 1 > capacity);
-      while (m_position < next) buffer[count++] = *m_position++;
+      RETURN_IF_FAILED(
+          TakeCharacter(buffer, capacity, &count, /*roomLeft=*/count < limit));
     }
     RETURN_REFUSED_IF(*this, kClosingQuote, *m_position == '\0');
     buffer[count] = '\0';
@@ -75,17 +84,9 @@ HRESULT ScriptParser::ReadToken(char* buffer, size_t capacity) {
 
   while (*m_position != '\0' && !IsScriptBlank(*m_position)) {
     const size_t room = count + 1 < capacity ? capacity - 1 - count : 0;
-    const size_t run =
-        CopyAsciiRun(m_position, room, /*quoted=*/false, buffer + count);
-    if (run != 0) {
-      count += run;
-      m_position += run;
-      continue;
-    }
-    const char* next = NextCharacter(m_position);
-    const size_t length = static_cast<size_t>(next - m_position);
-    RETURN_REFUSED_IF(*this, kShorterToken, count + length + 1 > capacity);
-    while (m_position < next) buffer[count++] = *m_position++;
+    if (TakeAsciiRun(buffer, &count, room, /*quoted=*/false)) continue;
+    RETURN_IF_FAILED(
+        TakeCharacter(buffer, capacity, &count, /*roomLeft=*/true));
   }
   buffer[count] = '\0';
   return S_OK;

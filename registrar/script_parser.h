@@ -64,6 +64,15 @@ class ScriptParser {
   HRESULT ExpandVariables(const char* text, char** expanded);
 
  private:
+  // The two ways a token grows, both stepping the position over what they
+  // copy to buffer + *count. TakeAsciiRun copies the plain ASCII that
+  // continues the token, at most room bytes; false when there is none.
+  // TakeCharacter copies the one whole character there, refused as too
+  // long unless roomLeft and it fits capacity with the terminating zero.
+  bool TakeAsciiRun(char* buffer, size_t* count, size_t room, bool quoted);
+  HRESULT TakeCharacter(char* buffer, size_t capacity, size_t* count,
+                        bool roomLeft);
+
   const char* m_position = nullptr;
   const ReplacementMap* m_map;
   // Where the text being read begins and its last token began, and what

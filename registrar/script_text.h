@@ -87,11 +87,6 @@ inline const char* NextCharacter(const char* text) {
   return next;
 }
 
-// Bytes of the character at text (0 at the terminator).
-inline size_t CharacterLength(const char* text) {
-  return static_cast<size_t>(NextCharacter(text) - text);
-}
-
 // A key name holds a backslash only where a whole character is one; the
 // trail byte 0x5C of a double-byte character is not.
 inline bool HasBackslash(const char* name) {

@@ -15,44 +15,36 @@ constexpr int kConvertedCharacterBufferSize = 8;
 constexpr size_t kAsciiRunBufferSize = 64;
 constexpr size_t kMaxSize = static_cast<size_t>(-1);
 
+// The task allocator, since the caller frees the finished text with
+// CoTaskMemFree.
+void* TaskAllocate(SIZE_T size) { return CoTaskMemAlloc(size); }
+void* TaskReallocate(void* block, SIZE_T size) {
+  return CoTaskMemRealloc(block, size);
+}
+void TaskFree(void* block) { CoTaskMemFree(block); }
+constexpr Allocator kTaskAllocator = {&TaskAllocate, &TaskReallocate,
+                                      &TaskFree};
+
 bool IsHighSurrogate(OLECHAR unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(OLECHAR unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 }  // namespace
 
-TextBuilder::~TextBuilder() { CoTaskMemFree(m_data); }
+TextBuilder::TextBuilder() : m_buffer(kTaskAllocator, /*firstCapacity=*/1) {}
 
 HRESULT TextBuilder::Make(size_t sourceBytes) {
   // A doubled size that does not fit would wrap round to a small block.
   RETURN_HR_IF(E_OUTOFMEMORY, sourceBytes > kMaxSize / 2);
-  const size_t capacity = sourceBytes == 0 ? 1 : sourceBytes * 2;
-  void* block = CoTaskMemAlloc(capacity);
-  RETURN_IF_NULL_ALLOC(block);
-  CoTaskMemFree(m_data);
-  m_data = static_cast<char*>(block);
-  m_capacity = capacity;
+  RETURN_IF_FAILED(m_buffer.Make(sourceBytes * 2));
   m_count = 0;
   return S_OK;
 }
 
 HRESULT TextBuilder::AppendBytes(const char* bytes, size_t count) {
-  RETURN_IF_NULL_ALLOC(m_data);
-  // Neither the sum nor a doubling may wrap round: either would leave a
-  // block smaller than what is copied into it.
-  RETURN_HR_IF(E_OUTOFMEMORY, count > kMaxSize - m_count);
-  const size_t needed = m_count + count;
-  if (needed > m_capacity) {
-    size_t grown = m_capacity;
-    while (needed > grown) {
-      RETURN_HR_IF(E_OUTOFMEMORY, grown > kMaxSize / 2);
-      grown *= 2;
-    }
-    void* block = CoTaskMemRealloc(m_data, grown);
-    RETURN_IF_NULL_ALLOC(block);
-    m_data = static_cast<char*>(block);
-    m_capacity = grown;
-  }
-  memcpy(m_data + m_count, bytes, count);
+  // Nothing is appended before Make has taken the first block.
+  RETURN_IF_NULL_ALLOC(m_buffer.Data());
+  RETURN_IF_FAILED(m_buffer.Reserve(m_count, count));
+  memcpy(static_cast<char*>(m_buffer.Data()) + m_count, bytes, count);
   m_count += count;
   return S_OK;
 }
@@ -110,9 +102,6 @@ HRESULT TextBuilder::AppendTerminator() {
 }
 
 char* TextBuilder::Detach() {
-  char* data = m_data;
-  m_data = nullptr;
   m_count = 0;
-  m_capacity = 0;
-  return data;
+  return static_cast<char*>(m_buffer.Detach());
 }

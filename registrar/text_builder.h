@@ -5,10 +5,11 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "registrar/growable_buffer.h"
+
 class TextBuilder {
  public:
-  TextBuilder() = default;
-  ~TextBuilder();
+  TextBuilder();
   TextBuilder(const TextBuilder&) = delete;
   TextBuilder& operator=(const TextBuilder&) = delete;
 
@@ -35,12 +36,11 @@ class TextBuilder {
   char* Detach();
 
   size_t Count() const { return m_count; }
-  size_t Capacity() const { return m_capacity; }
+  size_t Capacity() const { return m_buffer.Capacity(); }
 
  private:
   HRESULT AppendBytes(const char* bytes, size_t count);
 
+  GrowableBuffer m_buffer;
   size_t m_count = 0;
-  size_t m_capacity = 0;
-  char* m_data = nullptr;
 };

@@ -1,6 +1,6 @@
-// UndoLog: records in one growing array, their texts and data in one growing
-// block, both doubled as needed; the replay of a record against the
-// registry.
+// UndoLog: records in one growable array, their texts and data in one
+// growable block; the replay of a record against the registry, each of its
+// steps checked.
 #include "registrar/undo_log.h"
 
 #include <string.h>
@@ -14,51 +14,15 @@ constexpr size_t kInitialRecords = 32;
 constexpr size_t kInitialBytes = 1024;
 constexpr size_t kMaxSize = static_cast<size_t>(-1);
 
-// The smallest doubling of capacity (start when it is 0) that holds needed;
-// 0 when none fits in a size_t.
-size_t Grown(size_t capacity, size_t start, size_t needed) {
-  size_t grown = capacity != 0 ? capacity : start;
-  while (grown < needed) {
-    if (grown > kMaxSize / 2) return 0;
-    grown *= 2;
-  }
-  return grown;
-}
-
 }  // namespace
 
-UndoLog::~UndoLog() {
-  m_allocator.free(m_records);
-  m_allocator.free(m_text);
-}
-
-HRESULT UndoLog::Reserve(size_t records, size_t bytes) {
-  RETURN_HR_IF(E_OUTOFMEMORY, records > kMaxSize / sizeof(Record) - m_count ||
-                                  bytes > kMaxSize - m_used);
-  if (m_count + records > m_recordCapacity) {
-    const size_t grown =
-        Grown(m_recordCapacity, kInitialRecords, m_count + records);
-    RETURN_HR_IF(E_OUTOFMEMORY,
-                 grown == 0 || grown > kMaxSize / sizeof(Record));
-    void* block = m_allocator.reallocate(m_records, grown * sizeof(Record));
-    RETURN_IF_NULL_ALLOC(block);
-    m_records = static_cast<Record*>(block);
-    m_recordCapacity = grown;
-  }
-  if (m_used + bytes > m_textCapacity) {
-    const size_t grown = Grown(m_textCapacity, kInitialBytes, m_used + bytes);
-    RETURN_HR_IF(E_OUTOFMEMORY, grown == 0);
-    void* block = m_allocator.reallocate(m_text, grown);
-    RETURN_IF_NULL_ALLOC(block);
-    m_text = static_cast<char*>(block);
-    m_textCapacity = grown;
-  }
-  return S_OK;
-}
+UndoLog::UndoLog(const Allocator& allocator)
+    : m_records(allocator, kInitialRecords * sizeof(Record)),
+      m_text(allocator, kInitialBytes) {}
 
 size_t UndoLog::Append(const void* bytes, size_t count) {
   const size_t offset = m_used;
-  if (count != 0) memcpy(m_text + m_used, bytes, count);
+  if (count != 0) memcpy(Text() + m_used, bytes, count);
   m_used += count;
   return offset;
 }
@@ -68,8 +32,12 @@ HRESULT UndoLog::Add(Undo undo, const char* path, const char* valueName,
   const char* name = valueName != nullptr ? valueName : "";
   const size_t pathBytes = strlen(path) + 1;
   const size_t nameBytes = strlen(name) + 1;
-  RETURN_IF_FAILED(Reserve(1, pathBytes + nameBytes + size));
-  Record& record = m_records[m_count];
+  // The two texts are in memory already, so only the data can make the
+  // sum wrap round.
+  RETURN_HR_IF(E_OUTOFMEMORY, size > kMaxSize - pathBytes - nameBytes);
+  RETURN_IF_FAILED(m_records.Reserve(m_count * sizeof(Record), sizeof(Record)));
+  RETURN_IF_FAILED(m_text.Reserve(m_used, pathBytes + nameBytes + size));
+  Record& record = Records()[m_count];
   record.root = m_root;
   record.undo = undo;
   record.type = type;
@@ -98,42 +66,64 @@ HRESULT UndoLog::ValueHeld(const char* path, const char* valueName, DWORD type,
   return Add(Undo::kSetValue, path, valueName, type, data, size);
 }
 
-void UndoLog::Replay(const Record& record) const {
-  const char* path = m_text + record.path;
+HRESULT UndoLog::Replay(const Record& record) const {
+  const char* path = Text() + record.path;
   if (record.undo == Undo::kDeleteKey) {
     // Only the key itself: whatever the run put below it is gone by now,
-    // and anything else below it is not the run's to remove.
-    RegDeleteKeyA(record.root, path);
-    return;
+    // and anything else below it is not the run's to remove. A key that is
+    // gone already is as the roll-back wants it.
+    const LSTATUS deleted = RegDeleteKeyA(record.root, path);
+    if (deleted == ERROR_FILE_NOT_FOUND) return S_OK;
+    RETURN_IF_FAILED(HResultFromWin32(deleted));
+    return S_OK;
   }
   if (record.undo == Undo::kCreateKey) {
     HKEY created = nullptr;
-    if (RegCreateKeyExA(record.root, path, /*Reserved=*/0, /*lpClass=*/nullptr,
-                        REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                        /*lpSecurityAttributes=*/nullptr, &created,
-                        /*lpdwDisposition=*/nullptr) == ERROR_SUCCESS) {
-      KeyHolder key;
-      key.Replace(created);
-    }
-    return;
+    RETURN_IF_FAILED(HResultFromWin32(RegCreateKeyExA(
+        record.root, path, /*Reserved=*/0, /*lpClass=*/nullptr,
+        REG_OPTION_NON_VOLATILE, KEY_WRITE, /*lpSecurityAttributes=*/nullptr,
+        &created, /*lpdwDisposition=*/nullptr)));
+    KeyHolder key;
+    RETURN_IF_FAILED(HResultFromWin32(key.Replace(created)));
+    RETURN_IF_FAILED(HResultFromWin32(key.Close()));
+    return S_OK;
   }
-  KeyHolder key;
-  if (OpenKeyInto(key, record.root, path, KEY_SET_VALUE) != ERROR_SUCCESS) {
-    return;
-  }
-  const char* valueName = m_text + record.valueName;
-  if (record.undo == Undo::kDeleteValue) {
-    RegDeleteValueA(key.Get(), valueName);
-  } else {
-    RegSetValueExA(key.Get(), valueName, /*Reserved=*/0, record.type,
-                   reinterpret_cast<const BYTE*>(m_text + record.data),
-                   record.size);
-  }
+  return RestoreValue(record);
 }
 
-void UndoLog::UndoTo(const Mark& mark) {
-  while (m_count > mark.records) Replay(m_records[--m_count]);
+HRESULT UndoLog::RestoreValue(const Record& record) const {
+  KeyHolder key;
+  const LSTATUS opened =
+      OpenKeyInto(key, record.root, Text() + record.path, KEY_SET_VALUE);
+  // A value the run added to a key that is gone is gone with it.
+  if (opened == ERROR_FILE_NOT_FOUND && record.undo == Undo::kDeleteValue) {
+    return S_OK;
+  }
+  RETURN_IF_FAILED(HResultFromWin32(opened));
+  const char* valueName = Text() + record.valueName;
+  if (record.undo == Undo::kDeleteValue) {
+    const LSTATUS deleted = RegDeleteValueA(key.Get(), valueName);
+    if (deleted != ERROR_FILE_NOT_FOUND) {
+      RETURN_IF_FAILED(HResultFromWin32(deleted));
+    }
+  } else {
+    RETURN_IF_FAILED(HResultFromWin32(RegSetValueExA(
+        key.Get(), valueName, /*Reserved=*/0, record.type,
+        reinterpret_cast<const BYTE*>(Text() + record.data), record.size)));
+  }
+  RETURN_IF_FAILED(HResultFromWin32(key.Close()));
+  return S_OK;
+}
+
+HRESULT UndoLog::UndoTo(const Mark& mark) {
+  HRESULT first = S_OK;
+  while (m_count > mark.records) {
+    // Every record is replayed, whatever became of the ones before it.
+    const HRESULT replayed = Replay(Records()[--m_count]);
+    if (SUCCEEDED(first)) first = replayed;
+  }
   ForgetTo(mark);
+  return first;
 }
 
 void UndoLog::ForgetTo(const Mark& mark) {

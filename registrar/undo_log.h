@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include "base/allocator.h"
+#include "registrar/growable_buffer.h"
 
 class UndoLog {
  public:
@@ -20,8 +21,7 @@ class UndoLog {
   };
 
   // Records and texts come from allocator, which outlives the log.
-  explicit UndoLog(const Allocator& allocator) : m_allocator(allocator) {}
-  ~UndoLog();
+  explicit UndoLog(const Allocator& allocator);
   UndoLog(const UndoLog&) = delete;
   UndoLog& operator=(const UndoLog&) = delete;
 
@@ -33,8 +33,9 @@ class UndoLog {
 
   // Puts back every change recorded after mark, newest first, and forgets
   // the records. A step the registry refuses is passed over, so that the
-  // rest is still put back.
-  void UndoTo(const Mark& mark);
+  // rest is still put back, and the first such refusal is returned: S_OK
+  // only when every change came back.
+  [[nodiscard]] HRESULT UndoTo(const Mark& mark);
   // Forgets the records after mark; their changes stay.
   void ForgetTo(const Mark& mark);
 
@@ -64,18 +65,21 @@ class UndoLog {
 
   [[nodiscard]] HRESULT Add(Undo undo, const char* path, const char* valueName,
                             DWORD type, const BYTE* data, DWORD size);
-  [[nodiscard]] HRESULT Reserve(size_t records, size_t bytes);
   size_t Append(const void* bytes, size_t count);
-  void Replay(const Record& record) const;
+  // Puts back the one change record stands for; the registry's refusal of
+  // any step of that as an HRESULT. RestoreValue is the part for a value
+  // the run added or changed.
+  [[nodiscard]] HRESULT Replay(const Record& record) const;
+  [[nodiscard]] HRESULT RestoreValue(const Record& record) const;
 
-  const Allocator& m_allocator;
+  Record* Records() const { return static_cast<Record*>(m_records.Data()); }
+  char* Text() const { return static_cast<char*>(m_text.Data()); }
+
   HKEY m_root = nullptr;
-  Record* m_records = nullptr;
+  GrowableBuffer m_records;
   size_t m_count = 0;
-  size_t m_recordCapacity = 0;
-  char* m_text = nullptr;
+  GrowableBuffer m_text;
   size_t m_used = 0;
-  size_t m_textCapacity = 0;
 };
 
 // The records made for a change that may not happen: forgotten when the
