@@ -19,6 +19,12 @@
 // the walk holds keys for reading only in unregister mode, so that a key
 // that refuses writing is still walked, and each value is deleted through a
 // handle opened for just that.
+// The registry's answers are told apart (IsRegistryFailure): a change it
+// refuses for what it is (a key that refuses writing or deleting) is passed
+// over in either mode, as the product's scripts expect, while a registry
+// that fails at any read or write (locked past its time-out, full, damaged)
+// ends the walk with HRESULT_FROM_WIN32 of its status: register mode's
+// caller takes the block back, and unregister mode stops where it was.
 #include "registrar/key_block_walker.h"
 
 #include "base/result_macros.h"
@@ -26,6 +32,7 @@
 #include "registrar/key_path.h"
 #include "registrar/key_tree.h"
 #include "registrar/recorded_changes.h"
+#include "registrar/registry_failure.h"
 #include "registrar/script_parser.h"
 #include "registrar/script_tables.h"
 #include "registrar/value_writer.h"
@@ -63,27 +70,31 @@ bool IsAcceptableKeyName(const char* name) {
 }
 
 // Opens name into holder with access. *opened says whether the open worked;
-// an open that worked but whose replaced key would not close fails.
+// an open that worked but whose replaced key would not close fails, and so
+// does one the registry failed, rather than take the key for missing.
 HRESULT TryOpenKey(KeyHolder& holder, HKEY parent, const char* name,
                    REGSAM access, bool* opened) {
   const HKEY before = holder.Get();
   const LSTATUS status = OpenKeyInto(holder, parent, name, access);
   *opened = status == ERROR_SUCCESS || holder.Get() != before;
   RETURN_HR_IF(DISP_E_EXCEPTION, *opened && status != ERROR_SUCCESS);
+  RETURN_IF_FAILED(FailureOfRegistry(status));
   return S_OK;
 }
 
 // A key that refuses setting values keeps its value, as registration leaves
-// a value it cannot write; only a handle that will not close fails the run.
-// A predefined root is opened again too rather than used as it is, so a
-// root that refuses writing keeps its values like any other key.
+// a value it cannot write; a handle that will not close fails the run, and
+// so does a registry that fails. A predefined root is opened again too
+// rather than used as it is, so a root that refuses writing keeps its
+// values like any other key.
 HRESULT DeleteValueOf(HKEY key, const char* valueName) {
   KeyHolder writable;
-  if (OpenKeyInto(writable, key, /*name=*/nullptr, KEY_SET_VALUE) !=
-      ERROR_SUCCESS) {
-    return S_OK;
-  }
-  RegDeleteValueA(writable.Get(), valueName);
+  const LSTATUS opened =
+      OpenKeyInto(writable, key, /*name=*/nullptr, KEY_SET_VALUE);
+  RETURN_IF_FAILED(FailureOfRegistry(opened));
+  if (opened != ERROR_SUCCESS) return S_OK;
+  RETURN_IF_FAILED(
+      FailureOfRegistry(RegDeleteValueA(writable.Get(), valueName)));
   RETURN_HR_IF(DISP_E_EXCEPTION, writable.Close() != ERROR_SUCCESS);
   return S_OK;
 }
@@ -220,6 +231,9 @@ HRESULT BlockWalker::RegisterKeyEntry(BlockState& block) {
     LSTATUS status = ERROR_SUCCESS;
     RETURN_IF_FAILED(CreateKeyRecorded(*m_changes, block.parent, m_token,
                                        &created, &status));
+    // A registry that failed says so; a key it refused to make fails the
+    // run as it always has.
+    RETURN_IF_FAILED(FailureOfRegistry(status));
     RETURN_HR_IF(DISP_E_EXCEPTION, status != ERROR_SUCCESS);
     RETURN_HR_IF(DISP_E_EXCEPTION,
                  block.current.Replace(created) != ERROR_SUCCESS);
@@ -250,10 +264,14 @@ HRESULT BlockWalker::UnregisterKeyEntry(BlockState& block, bool deleteEntry) {
   char keyName[kNameBufferSize];
   CopyKeyName(m_token, keyName);
 
-  if (!block.absent && !KeyHasSubkeys(block.current.Get()) &&
-      !KeyHasNamedValues(block.current.Get())) {
-    return RemoveKeyThenSkipBlock(block, keyName, deleteEntry);
+  bool holdsMore = true;
+  if (!block.absent) {
+    RETURN_IF_FAILED(KeyHasSubkeys(block.current.Get(), &holdsMore));
+    if (!holdsMore) {
+      RETURN_IF_FAILED(KeyHasNamedValues(block.current.Get(), &holdsMore));
+    }
   }
+  if (!holdsMore) return RemoveKeyThenSkipBlock(block, keyName, deleteEntry);
   return WalkBlockThenRemoveKey(block, keyName, deleteEntry);
 }
 
@@ -293,7 +311,9 @@ HRESULT BlockWalker::WalkBlockThenRemoveKey(BlockState& block,
     return S_OK;
   }
 
-  if (KeyHasSubkeys(block.current.Get())) {
+  bool hasSubkeys = false;
+  RETURN_IF_FAILED(KeyHasSubkeys(block.current.Get(), &hasSubkeys));
+  if (hasSubkeys) {
     // Something the script does not name is still below: the key stays.
     if (walkedBlock) RETURN_IF_FAILED(ReadToken());
     return S_OK;
@@ -309,7 +329,12 @@ HRESULT BlockWalker::WalkBlockThenRemoveKey(BlockState& block,
 HRESULT BlockWalker::CloseAndDeleteKey(BlockState& block, const char* keyName) {
   // The walk's own handle goes first, so it does not hold the key open.
   RETURN_HR_IF(DISP_E_EXCEPTION, block.current.Close() != ERROR_SUCCESS);
-  if (block.deleteAllowed) RegDeleteKeyA(block.parent, keyName);
+  // A key the registry refuses to delete stays, as a protected one does;
+  // one the registry failed to delete ends the run, which has removed what
+  // it removed so far.
+  if (block.deleteAllowed) {
+    RETURN_IF_FAILED(FailureOfRegistry(RegDeleteKeyA(block.parent, keyName)));
+  }
   return S_OK;
 }
 

@@ -19,7 +19,9 @@ struct ChangeRecorder;
 // register mode changes says where each change is recorded (its path
 // stands at parent's); unregister mode records nothing and takes null.
 // On failure what register mode changed stays recorded for the caller to
-// take back.
+// take back. A registry that fails (IsRegistryFailure) fails the walk with
+// HRESULT_FROM_WIN32 of its status in either mode; unregister mode leaves
+// what it had not removed yet.
 [[nodiscard]] HRESULT WalkKeyBlock(ScriptParser& parser,
                                    char (&token)[kTokenBufferSize], HKEY parent,
                                    BOOL doRegister, BOOL absent,

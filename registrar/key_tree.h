@@ -3,9 +3,12 @@
 #pragma once
 #include <windows.h>
 
-// True when key reports at least one subkey; a failing query counts as none.
-bool KeyHasSubkeys(HKEY key);
+// *has: whether key reports at least one subkey. A query the registry
+// refuses counts as none; a registry that fails (IsRegistryFailure) fails
+// the call with its status, since "none" would have the key deleted over
+// what it holds or taken for gone.
+[[nodiscard]] HRESULT KeyHasSubkeys(HKEY key, bool* has);
 
-// True when key holds values other than a lone default value; a failing
-// query counts as none.
-bool KeyHasNamedValues(HKEY key);
+// *has: whether key holds values other than a lone default value, with
+// failures as KeyHasSubkeys has them.
+[[nodiscard]] HRESULT KeyHasNamedValues(HKEY key, bool* has);

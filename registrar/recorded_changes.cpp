@@ -7,6 +7,7 @@
 #include "base/result_macros.h"
 #include "registrar/key_holder.h"
 #include "registrar/key_path.h"
+#include "registrar/registry_failure.h"
 #include "registrar/undo_log.h"
 
 namespace {
@@ -21,7 +22,8 @@ constexpr DWORD kMaxKeyNameCharacters = 255;
 constexpr DWORD kSubkeyNameBufferSize = 2 * kMaxKeyNameCharacters + 2;
 
 // Records what valueName of key holds: its type and data, or that it is not
-// there. *recorded is false, with nothing recorded, when it cannot be read.
+// there. *recorded is false, with nothing recorded, when the registry
+// refuses the read; a registry that fails fails the call.
 HRESULT RecordValue(ChangeRecorder& changes, HKEY key, const char* valueName,
                     bool* recorded) {
   *recorded = false;
@@ -34,6 +36,7 @@ HRESULT RecordValue(ChangeRecorder& changes, HKEY key, const char* valueName,
     *recorded = true;
     return S_OK;
   }
+  RETURN_IF_FAILED(FailureOfRegistry(status));
   if (status != ERROR_SUCCESS) return S_OK;
   // The size asked for first may be more than the data (text handed out in
   // the ANSI code page); what is recorded is what the read gives.
@@ -42,6 +45,7 @@ HRESULT RecordValue(ChangeRecorder& changes, HKEY key, const char* valueName,
   DWORD read = size;
   status = RegQueryValueExA(key, valueName, /*lpReserved=*/nullptr, &type,
                             static_cast<BYTE*>(data.get()), &read);
+  RETURN_IF_FAILED(FailureOfRegistry(status));
   if (status != ERROR_SUCCESS) return S_OK;
   RETURN_IF_FAILED(changes.log.ValueHeld(changes.path.Text(), valueName, type,
                                          static_cast<const BYTE*>(data.get()),
@@ -52,18 +56,20 @@ HRESULT RecordValue(ChangeRecorder& changes, HKEY key, const char* valueName,
 
 // Records every value of key (whose path is changes.path) so that they come
 // back in their order after the key is made again: the replay runs newest
-// first, so the last value is recorded first. *recorded is false when they
-// could not all be read; the caller forgets what was recorded then.
+// first, so the last value is recorded first. *recorded is false when the
+// registry refused reading them all; the caller forgets what was recorded
+// then. A registry that fails fails the call.
 HRESULT RecordValues(ChangeRecorder& changes, HKEY key, bool* recorded) {
   *recorded = false;
   DWORD values = 0;
   DWORD longestName = 0;
   DWORD longestData = 0;
-  if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr,
+  const LSTATUS queried =
+      RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr,
                        nullptr, &values, &longestName, &longestData, nullptr,
-                       nullptr) != ERROR_SUCCESS) {
-    return S_OK;
-  }
+                       nullptr);
+  RETURN_IF_FAILED(FailureOfRegistry(queried));
+  if (queried != ERROR_SUCCESS) return S_OK;
   // The longest name may be counted in characters, each up to two bytes
   // in a double-byte code page.
   const DWORD nameCapacity = 2 * longestName + 2;
@@ -78,10 +84,11 @@ HRESULT RecordValues(ChangeRecorder& changes, HKEY key, bool* recorded) {
     DWORD nameSize = nameCapacity;
     DWORD type = REG_NONE;
     DWORD size = longestData;
-    if (RegEnumValueA(key, index, name, &nameSize, /*lpReserved=*/nullptr,
-                      &type, data, &size) != ERROR_SUCCESS) {
-      return S_OK;
-    }
+    const LSTATUS listed =
+        RegEnumValueA(key, index, name, &nameSize, /*lpReserved=*/nullptr,
+                      &type, data, &size);
+    RETURN_IF_FAILED(FailureOfRegistry(listed));
+    if (listed != ERROR_SUCCESS) return S_OK;
     RETURN_IF_FAILED(
         changes.log.ValueHeld(changes.path.Text(), name, type, data, size));
   }
@@ -91,11 +98,14 @@ HRESULT RecordValues(ChangeRecorder& changes, HKEY key, bool* recorded) {
 
 // The removal of name and everything below it, depth first, each key going
 // once its subkeys have; changes.path is name's own path here. *status is
-// the registry's answer at the first step that failed.
+// the registry's answer at the first step it refused, which stops the
+// removal; a registry that fails fails the call instead, so the block the
+// removal belongs to is taken back.
 HRESULT RemoveTree(ChangeRecorder& changes, HKEY parent, const char* name,
                    LSTATUS* status) {
   KeyHolder key;
   *status = OpenKeyInto(key, parent, name, kTreeDeleteAccess);
+  RETURN_IF_FAILED(FailureOfRegistry(*status));
   if (*status != ERROR_SUCCESS) return S_OK;
 
   // Each pass removes the first subkey, so index 0 is asked again.
@@ -110,6 +120,7 @@ HRESULT RemoveTree(ChangeRecorder& changes, HKEY parent, const char* name,
     // Any other stop leaves subkeys the delete below would refuse to remove
     // the key over; that is the failure to report.
     *status = listed;
+    RETURN_IF_FAILED(FailureOfRegistry(listed));
     if (listed != ERROR_SUCCESS) return S_OK;
     KeyPathLevel level(changes.path);
     RETURN_IF_FAILED(level.Push(subkey));
@@ -124,7 +135,12 @@ HRESULT RemoveTree(ChangeRecorder& changes, HKEY parent, const char* name,
   key.Close();
   // A key whose values could not be read could not be made again as it
   // was: it stays.
-  *status = recorded ? RegDeleteKeyA(parent, name) : ERROR_CANTREAD;
+  if (!recorded) {
+    *status = ERROR_ACCESS_DENIED;
+    return S_OK;
+  }
+  *status = RegDeleteKeyA(parent, name);
+  RETURN_IF_FAILED(FailureOfRegistry(*status));
   if (*status == ERROR_SUCCESS) pending.Keep();
   return S_OK;
 }
@@ -156,10 +172,10 @@ HRESULT SetValueRecorded(ChangeRecorder& changes, HKEY key,
   bool recorded = false;
   RETURN_IF_FAILED(RecordValue(changes, key, valueName, &recorded));
   if (!recorded) return S_OK;
-  if (RegSetValueExA(key, valueName, /*Reserved=*/0, type, data, size) ==
-      ERROR_SUCCESS) {
-    pending.Keep();
-  }
+  const LSTATUS status =
+      RegSetValueExA(key, valueName, /*Reserved=*/0, type, data, size);
+  RETURN_IF_FAILED(FailureOfRegistry(status));
+  if (status == ERROR_SUCCESS) pending.Keep();
   return S_OK;
 }
 

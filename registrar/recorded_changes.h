@@ -3,7 +3,10 @@
 // what the value held), removing a key with everything below it (after
 // reading, key by key, what each held). A change whose record cannot be had
 // fails with E_OUTOFMEMORY and is not made; a change the registry refuses
-// is passed over as the walk passes over it, and its record forgotten.
+// for what it is is passed over as the walk passes over it, and its record
+// forgotten. A registry that fails (IsRegistryFailure) at any read or write
+// fails the change with HRESULT_FROM_WIN32 of its status, the change not
+// made and its record forgotten, so the caller takes the block back.
 #pragma once
 #include <windows.h>
 
@@ -31,15 +34,15 @@ struct ChangeRecorder {
 
 // Sets valueName (null: the default value) of key, whose path is
 // changes.path, to type and data; what it held, or that it was not there,
-// is recorded first. A value whose present state cannot be read is left as
-// it is, as one that cannot be written is.
+// is recorded first. A value whose present state the registry refuses to
+// read is left as it is, as one it refuses to write is.
 [[nodiscard]] HRESULT SetValueRecorded(ChangeRecorder& changes, HKEY key,
                                        const char* valueName, DWORD type,
                                        const BYTE* data, DWORD size);
 
 // Removes the subkey name of parent (whose path is changes.path) and
 // everything below it, depth first, each key's values recorded before the
-// key goes. A key that cannot be opened, listed or deleted stops the
+// key goes. A key the registry refuses to open, list or delete stops the
 // removal, which is not reported: what could not be removed stays, and so
 // does a key whose values could not all be read.
 [[nodiscard]] HRESULT RemoveKeyTreeRecorded(ChangeRecorder& changes,

@@ -11,7 +11,9 @@ struct ChangeRecorder;
 // Entered with the "=" token in token: reads the type letter and the value,
 // sets the value named valueName (null: the default value) on key, whose
 // path is changes.path, recording what it held, and reads the token behind
-// the value into token. A value that cannot be written does not fail; an
+// the value into token. A value the registry refuses does not fail, but a
+// registry that fails (IsRegistryFailure) fails the call with
+// HRESULT_FROM_WIN32 of its status, with nothing written; an
 // unknown type letter gives DISP_E_EXCEPTION and an odd number of
 // hexadecimal digits E_FAIL, with nothing written; E_OUTOFMEMORY when the
 // record cannot be had, with nothing written either.
