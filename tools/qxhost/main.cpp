@@ -14,10 +14,10 @@
 #include <qxplatform/controls.h>
 
 #include "base/result_macros.h"
-#include "tools/qxhost/command_table.h"
-#include "tools/qxhost/host_output.h"
-#include "tools/qxhost/options.h"
-#include "tools/qxhost/registry_session.h"
+#include "tools/qxhost/commands/command_table.h"
+#include "tools/qxhost/commands/options.h"
+#include "tools/qxhost/system/host_output.h"
+#include "tools/qxhost/system/registry_session.h"
 
 namespace {
 

@@ -1,0 +1,176 @@
+// Parsing of the global options. Each command checks its own words; here only
+// the options that apply to every command are taken off the front.
+#include "tools/qxhost/commands/options.h"
+
+#include "tools/qxhost/commands/command_table.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace qxhost {
+namespace {
+
+const char kUsageHead[] =
+    "usage: qxhost [--registry FILE] [--acp CODEPAGE] [--os SYSTEM] "
+    "[--processors N] [--verbose] COMMAND ...\n";
+
+const char kUsageOptions[] =
+    "options:\n"
+    "  --registry FILE  the registry database (default "
+    "$XDG_STATE_HOME/qxkorvex/registry.db)\n"
+    "  --acp CODEPAGE   the ANSI code page: 1252 (default) or 932\n"
+    "  --os SYSTEM      the system version reported: nt-MAJOR.MINOR or "
+    "9x-MAJOR.MINOR\n"
+    "                   (default nt-6.1)\n"
+    "  --processors N   the processor count reported (default: this "
+    "machine's)\n"
+    "  --verbose        print where each failure of the host's own code "
+    "left a function\n"
+    "exit codes: 0 success, 1 failure, 2 usage error (or a library "
+    "regsvr32 cannot use)\n";
+
+bool ParseCodePage(const std::string& text, UINT* codePage) {
+  if (text.empty() || text.size() > 5) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  *codePage = static_cast<UINT>(std::strtoul(text.c_str(), nullptr, 10));
+  return true;
+}
+
+bool ParseSmallNumber(const std::string& text, DWORD* number) {
+  if (text.empty() || text.size() > 4) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  *number = static_cast<DWORD>(std::strtoul(text.c_str(), nullptr, 10));
+  return true;
+}
+
+// "nt-4.0" or "9x-4.10": the platform family and its version.
+bool ParseSystem(const std::string& text, SystemOverride* system) {
+  struct Family {
+    const char* prefix;
+    DWORD platformId;
+  };
+  static const Family kFamilies[] = {{"nt-", VER_PLATFORM_WIN32_NT},
+                                     {"9x-", VER_PLATFORM_WIN32_WINDOWS}};
+  for (const Family& family : kFamilies) {
+    const std::string prefix = family.prefix;
+    if (text.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string version = text.substr(prefix.size());
+    const size_t dot = version.find('.');
+    if (dot == std::string::npos) return false;
+    if (!ParseSmallNumber(version.substr(0, dot), &system->major) ||
+        !ParseSmallNumber(version.substr(dot + 1), &system->minor)) {
+      return false;
+    }
+    system->platformId = family.platformId;
+    system->setVersion = true;
+    return true;
+  }
+  return false;
+}
+
+// "--name VALUE" or "--name=VALUE"; advances *index past what it used.
+bool TakeValue(int argc, char** argv, int* index, const std::string& name,
+               std::string* value, bool* matched, std::string* error) {
+  std::string word = argv[*index];
+  *matched = false;
+  if (word == name) {
+    *matched = true;
+    if (*index + 1 >= argc) {
+      *error = "option " + name + " needs a value";
+      return false;
+    }
+    *value = argv[++*index];
+    return true;
+  }
+  if (word.compare(0, name.size() + 1, name + "=") == 0) {
+    *matched = true;
+    *value = word.substr(name.size() + 1);
+    return true;
+  }
+  return true;
+}
+
+}  // namespace
+
+const std::string& UsageText() {
+  static const std::string usage =
+      std::string(kUsageHead) + CommandUsage() + kUsageOptions;
+  return usage;
+}
+
+bool ParseHostOptions(int argc, char** argv, HostOptions* options,
+                      std::string* error) {
+  int index = 1;
+  for (; index < argc; ++index) {
+    std::string word = argv[index];
+    if (word.empty() || word[0] != '-') break;
+    if (word == "--help" || word == "-h") {
+      options->help = true;
+      return true;
+    }
+    if (word == "--verbose") {
+      options->verbose = true;
+      continue;
+    }
+    bool matched = false;
+    std::string value;
+    if (!TakeValue(argc, argv, &index, "--registry", &value, &matched, error))
+      return false;
+    if (matched) {
+      if (value.empty()) {
+        *error = "option --registry needs a file name";
+        return false;
+      }
+      options->registryPath = value;
+      continue;
+    }
+    if (!TakeValue(argc, argv, &index, "--acp", &value, &matched, error))
+      return false;
+    if (matched) {
+      if (!ParseCodePage(value, &options->codePage)) {
+        *error = "code page '" + value + "' is not a number";
+        return false;
+      }
+      continue;
+    }
+    if (!TakeValue(argc, argv, &index, "--os", &value, &matched, error))
+      return false;
+    if (matched) {
+      if (!ParseSystem(value, &options->system)) {
+        *error =
+            "system '" + value + "' is not nt-MAJOR.MINOR or 9x-MAJOR.MINOR";
+        return false;
+      }
+      continue;
+    }
+    if (!TakeValue(argc, argv, &index, "--processors", &value, &matched, error))
+      return false;
+    if (matched) {
+      if (!ParseSmallNumber(value, &options->system.processors) ||
+          options->system.processors == 0) {
+        *error = "processor count '" + value + "' is not a number from 1";
+        return false;
+      }
+      continue;
+    }
+    *error = "unknown option '" + word + "'";
+    return false;
+  }
+  if (index >= argc) {
+    *error = "missing command";
+    return false;
+  }
+  options->command = argv[index];
+  if (FindCommand(options->command) == nullptr) {
+    *error = "unknown command '" + options->command + "'";
+    return false;
+  }
+  options->arguments.assign(argv + index + 1, argv + argc);
+  return true;
+}
+
+}  // namespace qxhost

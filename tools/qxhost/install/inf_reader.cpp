@@ -1,0 +1,199 @@
+// INF lines: "[name]" opens a section; "key = value" (or a bare value)
+// adds to it; ';' outside quotes starts a comment; a value in double quotes
+// keeps its spaces and ';', and "" inside it is one quote. Control
+// characters other than tab, and NUL anywhere, make the text unreadable:
+// no INF carries them, and a value with a hidden byte must not pass for a
+// name it only looks like.
+#include "tools/qxhost/install/inf_reader.h"
+
+namespace qxhost {
+namespace {
+
+constexpr size_t kMaxLineLength = 4096;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string Trimmed(const std::string& text) {
+  size_t first = 0;
+  size_t last = text.size();
+  while (first < last && IsBlank(text[first])) ++first;
+  while (last > first && IsBlank(text[last - 1])) --last;
+  return text.substr(first, last - first);
+}
+
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string LineError(int line, const std::string& what) {
+  return "line " + std::to_string(line) + ": " + what;
+}
+
+// A value: unquoted text ends at ';' and is trimmed; quoted runs are kept
+// as written. False when a quote is left open.
+bool ParseValue(const std::string& text, std::string* value) {
+  std::string out;
+  std::string pending;  // unquoted spaces, kept only if more text follows
+  bool quoted = false;
+  bool any = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (quoted) {
+      if (c == '"') {
+        if (i + 1 < text.size() && text[i + 1] == '"') {
+          out += '"';
+          ++i;
+        } else {
+          quoted = false;
+        }
+      } else {
+        out += c;
+      }
+      continue;
+    }
+    if (c == ';') break;
+    if (IsBlank(c)) {
+      if (any) pending += c;
+      continue;
+    }
+    out += pending;
+    pending.clear();
+    any = true;
+    if (c == '"') {
+      quoted = true;
+    } else {
+      out += c;
+    }
+  }
+  if (quoted) return false;
+  *value = out;
+  return true;
+}
+
+// The key of a "key = value" line: the text before the first '=' that is
+// outside quotes, or none.
+size_t KeyEnd(const std::string& line) {
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"') quoted = !quoted;
+    if (!quoted && line[i] == ';') return std::string::npos;
+    if (!quoted && line[i] == '=') return i;
+  }
+  return std::string::npos;
+}
+
+}  // namespace
+
+bool SameInfName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
+bool InfValue(const InfSection& section, const std::string& key,
+              std::string* value) {
+  for (const InfEntry& entry : section.entries) {
+    if (SameInfName(entry.key, key)) {
+      *value = entry.value;
+      return true;
+    }
+  }
+  return false;
+}
+
+const InfSection* InfFile::Section(const std::string& name) const {
+  for (const InfSection& section : m_sections) {
+    if (SameInfName(section.name, name)) return &section;
+  }
+  return nullptr;
+}
+
+bool InfFile::Parse(const std::string& bytes, std::string* error) {
+  m_sections.clear();
+  if (bytes.size() > kMaxInfSize) {
+    *error = "larger than " + std::to_string(kMaxInfSize) + " bytes";
+    return false;
+  }
+  size_t start = 0;
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) start = 3;
+  if (bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
+                            (bytes[0] == '\xFE' && bytes[1] == '\xFF'))) {
+    *error = "UTF-16 text; this host reads ANSI or UTF-8 INF files";
+    return false;
+  }
+  InfSection* current = nullptr;
+  int lineNumber = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find('\n', start);
+    if (end == std::string::npos) end = bytes.size();
+    std::string line = bytes.substr(start, end - start);
+    start = end + 1;
+    ++lineNumber;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() > kMaxLineLength) {
+      *error = LineError(lineNumber, "line too long");
+      return false;
+    }
+    for (char c : line) {
+      unsigned char byte = static_cast<unsigned char>(c);
+      if ((byte < 0x20 && c != '\t') || byte == 0x7F) {
+        *error = LineError(lineNumber, "control character in the text");
+        return false;
+      }
+    }
+    std::string text = Trimmed(line);
+    if (text.empty() || text[0] == ';') continue;
+    if (text[0] == '[') {
+      size_t close = text.find(']');
+      if (close == std::string::npos) {
+        *error = LineError(lineNumber, "section name without ']'");
+        return false;
+      }
+      std::string rest = Trimmed(text.substr(close + 1));
+      if (!rest.empty() && rest[0] != ';') {
+        *error = LineError(lineNumber, "text after the section name");
+        return false;
+      }
+      std::string name = Trimmed(text.substr(1, close - 1));
+      if (name.empty()) {
+        *error = LineError(lineNumber, "empty section name");
+        return false;
+      }
+      current = nullptr;
+      for (InfSection& section : m_sections) {
+        if (SameInfName(section.name, name)) current = &section;
+      }
+      if (current == nullptr) {
+        m_sections.push_back(InfSection{name, {}});
+        current = &m_sections.back();
+      }
+      continue;
+    }
+    if (current == nullptr) {
+      *error = LineError(lineNumber, "text before the first section");
+      return false;
+    }
+    InfEntry entry;
+    entry.line = lineNumber;
+    size_t equals = KeyEnd(text);
+    std::string valueText = text;
+    if (equals != std::string::npos) {
+      if (!ParseValue(text.substr(0, equals), &entry.key) ||
+          entry.key.empty()) {
+        *error = LineError(lineNumber, "empty or unreadable key");
+        return false;
+      }
+      valueText = text.substr(equals + 1);
+    }
+    if (!ParseValue(valueText, &entry.value)) {
+      *error = LineError(lineNumber, "quote left open");
+      return false;
+    }
+    current->entries.push_back(entry);
+  }
+  return true;
+}
+
+}  // namespace qxhost
