@@ -5,6 +5,8 @@
 // a trusted certificate.
 #include "tools/qxhost/install/authenticode_check.h"
 
+#include <initializer_list>
+
 #include "tools/qxhost/system/child_process.h"
 
 namespace qxhost {
@@ -16,8 +18,10 @@ bool Contains(const std::string& text, const char* what) {
   return text.find(what) != std::string::npos;
 }
 
-// The last line that says what failed, without the closing "Failed".
-std::string FailureLine(const std::string& output) {
+// The last line of output that holds one of the words, trimmed; "" when
+// none does.
+std::string LastLineWith(const std::string& output,
+                         std::initializer_list<const char*> words) {
   std::string found;
   size_t start = 0;
   while (start < output.size()) {
@@ -26,9 +30,17 @@ std::string FailureLine(const std::string& output) {
     std::string line = output.substr(start, end - start);
     while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
       line.pop_back();
-    if (!line.empty() && line != "Failed" &&
-        (Contains(line, "fail") || Contains(line, "rror")))
-      found = line;
+    size_t indent = line.find_first_not_of(" \t");
+    line.erase(0, indent == std::string::npos ? line.size() : indent);
+    // The closing "Failed" says nothing the outcome does not.
+    if (line != "Failed") {
+      for (const char* word : words) {
+        if (Contains(line, word)) {
+          found = line;
+          break;
+        }
+      }
+    }
     start = end + 1;
   }
   return found;
@@ -50,11 +62,15 @@ SignatureCheck CheckSignature(const std::string& file,
     return SignatureCheck::kVerified;
   // A file of a type that cannot carry a signature is as unsigned as one
   // that carries none.
-  if (Contains(result.output, "No signature found") ||
-      Contains(result.output, "unsupported input file type"))
-    return SignatureCheck::kUnsigned;
-  if (Contains(result.output, "MISMATCH")) return SignatureCheck::kChanged;
-  *detail = FailureLine(result.output);
+  *detail = LastLineWith(result.output,
+                         {"No signature found", "unsupported input file type"});
+  if (!detail->empty()) return SignatureCheck::kUnsigned;
+  *detail = LastLineWith(result.output, {"MISMATCH"});
+  if (!detail->empty()) return SignatureCheck::kChanged;
+  // The chain's own error ("Error: self-signed certificate") says why it
+  // is not trusted; failing that, the last line that reports a failure.
+  *detail = LastLineWith(result.output, {"Error: "});
+  if (detail->empty()) *detail = LastLineWith(result.output, {"fail", "rror"});
   return SignatureCheck::kUntrusted;
 }
 

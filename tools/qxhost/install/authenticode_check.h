@@ -14,9 +14,10 @@ enum class SignatureCheck {
   kNotRun,     // the checker could not be run (*detail says why)
 };
 
-// Verifies file against the PEM certificates in caFile. *detail receives
-// the checker's last line of output for kUntrusted, or the reason for
-// kNotRun.
+// Verifies file against the PEM certificates in caFile. For every outcome
+// but kVerified, *detail receives why: the line of the checker's report that
+// says what it refused (empty when the report has none), or the reason the
+// checker could not run.
 SignatureCheck CheckSignature(const std::string& file,
                               const std::string& caFile, std::string* detail);
 

@@ -73,27 +73,30 @@ bool WriteNewFile(const std::string& path, const std::string& bytes,
   return true;
 }
 
-// Why the signature check failed, about "the cabinet" or "the library ...".
+// Why the signature check failed, about "the cabinet" or "the library ...",
+// with the checker's own words on it.
 bool SignatureTrusted(const std::string& file, const std::string& caFile,
                       const std::string& trusted, const std::string& what,
                       std::string* why) {
   std::string detail;
-  switch (CheckSignature(file, caFile, &detail)) {
+  SignatureCheck check = CheckSignature(file, caFile, &detail);
+  switch (check) {
     case SignatureCheck::kVerified:
       return true;
     case SignatureCheck::kUnsigned:
       *why = what + " is not signed";
-      return false;
+      break;
     case SignatureCheck::kChanged:
       *why = what + " was changed after it was signed";
-      return false;
+      break;
     case SignatureCheck::kUntrusted:
       *why = what + "'s signature does not chain to " + trusted;
-      return false;
+      break;
     case SignatureCheck::kNotRun:
       *why = what + "'s signature cannot be checked: " + detail;
       return false;
   }
+  if (!detail.empty()) *why += " (" + QuotedEngineText(detail) + ")";
   return false;
 }
 
