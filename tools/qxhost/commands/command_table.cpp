@@ -1,10 +1,32 @@
-// The table of commands.
+// The table of commands. Each entry's parse makes its own request in the
+// variant, and its run and questions take that request back out.
 #include "tools/qxhost/commands/command_table.h"
+
+#include "tools/qxhost/system/host_output.h"
 
 namespace qxhost {
 namespace {
 
 using Words = std::vector<std::string>;
+
+template <typename R, bool (*Parse)(const Words&, R*, std::string*)>
+bool ParseAs(const Words& words, Request* request, std::string* error) {
+  return Parse(words, &request->emplace<R>(), error);
+}
+
+// A run without its command's request (never so from main) is refused as
+// a usage error rather than run on nothing.
+template <typename R, int (*Run)(const R&)>
+int RunAs(const Request& request) {
+  const R* own = std::get_if<R>(&request);
+  return own != nullptr ? Run(*own) : UsageError("no command was parsed");
+}
+
+template <typename R>
+const std::string* ReadErrorOf(const Request& request) {
+  const R* own = std::get_if<R>(&request);
+  return own != nullptr ? &own->readError : nullptr;
+}
 
 const Command kCommands[] = {
     {"reg",
@@ -12,56 +34,38 @@ const Command kCommands[] = {
      "registry\n"
      "  reg export [KEY]                     print the registry, or one key, "
      "as .reg text\n",
-     [](const Words& words, Requests* requests, std::string* error) {
-       return ParseRegArguments(words, &requests->reg, error);
-     },
-     [](const Requests& requests) { return RunRegCommand(requests.reg); },
-     [](const Requests& requests) -> const std::string& {
-       return requests.reg.readError;
-     },
-     [](const Requests& requests) { return !requests.reg.import; }},
+     ParseAs<RegRequest, ParseRegArguments>, RunAs<RegRequest, RunRegCommand>,
+     ReadErrorOf<RegRequest>,
+     [](const Request& request) {
+       const RegRequest* reg = std::get_if<RegRequest>(&request);
+       return reg != nullptr && !reg->import;
+     }},
     {"call",
      "  call CLASS install                   create a registered class "
      "(ProgID or {CLSID})\n"
      "                                       and call install\n"
      "  call --library PATH {CLSID} install  the same from a library, "
      "unregistered\n",
-     [](const Words& words, Requests* requests, std::string* error) {
-       return ParseCallArguments(words, &requests->call, error);
-     },
-     [](const Requests& requests) { return RunCallCommand(requests.call); },
-     nullptr, nullptr},
+     ParseAs<CallRequest, ParseCallArguments>,
+     RunAs<CallRequest, RunCallCommand>, nullptr, nullptr},
     {"regsvr32",
      "  regsvr32 [-u] LIBRARY                have a library register itself "
      "(-u: unregister)\n",
-     [](const Words& words, Requests* requests, std::string* error) {
-       return ParseRegsvr32Arguments(words, &requests->regsvr32, error);
-     },
-     [](const Requests& requests) {
-       return RunRegsvr32Command(requests.regsvr32);
-     },
-     nullptr, nullptr},
+     ParseAs<Regsvr32Request, ParseRegsvr32Arguments>,
+     RunAs<Regsvr32Request, RunRegsvr32Command>, nullptr, nullptr},
     {"script",
      "  script [-u] [-D NAME=VALUE]... FILE  run a registry script (-u: "
      "unregister)\n",
-     [](const Words& words, Requests* requests, std::string* error) {
-       return ParseScriptArguments(words, &requests->script, error);
-     },
-     [](const Requests& requests) { return RunScriptCommand(requests.script); },
-     [](const Requests& requests) -> const std::string& {
-       return requests.script.readError;
-     },
+     ParseAs<ScriptRequest, ParseScriptArguments>,
+     RunAs<ScriptRequest, RunScriptCommand>, ReadErrorOf<ScriptRequest>,
      nullptr},
     {"typelib",
      "  typelib FILE                         print a type library (.tlb, "
      "library, FILE\\N)\n",
-     [](const Words& words, Requests* requests, std::string* error) {
-       return ParseTypelibArguments(words, &requests->typelib, error);
-     },
-     [](const Requests& requests) {
-       return RunTypelibCommand(requests.typelib);
-     },
-     nullptr, nullptr},
+     ParseAs<TypelibRequest, ParseTypelibArguments>,
+     RunAs<TypelibRequest, RunTypelibCommand>, nullptr,
+     // The library is loaded without being registered.
+     [](const Request&) { return true; }},
     {"run",
      "  run [--untrusted] [--timeout SECONDS] [--trust FILE.pem]... "
      "[--cache DIR]\n"
@@ -74,14 +78,8 @@ const Command kCommands[] = {
      "                                       --trust certificate into the "
      "cache (default\n"
      "                                       $XDG_CACHE_HOME/qxkorvex)\n",
-     [](const Words& words, Requests* requests, std::string* error) {
-       return ParseRunArguments(words, &requests->run, error);
-     },
-     [](const Requests& requests) { return RunRunCommand(requests.run); },
-     [](const Requests& requests) -> const std::string& {
-       return requests.run.readError;
-     },
-     nullptr},
+     ParseAs<RunRequest, ParseRunArguments>, RunAs<RunRequest, RunRunCommand>,
+     ReadErrorOf<RunRequest>, nullptr},
 };
 
 }  // namespace

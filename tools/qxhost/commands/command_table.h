@@ -4,6 +4,7 @@
 // one place.
 #pragma once
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "tools/qxhost/commands/call_command.h"
@@ -15,30 +16,27 @@
 
 namespace qxhost {
 
-// What each command's words asked for; only the parsed command's is used.
-struct Requests {
-  RegRequest reg;
-  CallRequest call;
-  ScriptRequest script;
-  Regsvr32Request regsvr32;
-  TypelibRequest typelib;
-  RunRequest run;
-};
+// What the command line asked for: the request of the one command it names,
+// made by that command's parse (empty until then).
+using Request =
+    std::variant<std::monostate, RegRequest, CallRequest, ScriptRequest,
+                 Regsvr32Request, TypelibRequest, RunRequest>;
 
 struct Command {
   const char* name;
   const char* usage;  // its lines of the usage text, each ending in "\n"
-  // False, with a one-line reason, on a usage error.
-  bool (*parse)(const std::vector<std::string>& words, Requests* requests,
+  // Makes the command's request from its words; false, with a one-line
+  // reason, on a usage error.
+  bool (*parse)(const std::vector<std::string>& words, Request* request,
                 std::string* error);
-  // The exit code.
-  int (*run)(const Requests& requests);
+  // Runs the request parse made; the exit code.
+  int (*run)(const Request& request);
   // Why the command's input file could not be read, or empty; null for a
   // command that reads none before the registry is opened.
-  const std::string& (*readError)(const Requests& requests);
+  const std::string* (*readError)(const Request& request);
   // Whether the run only reads the registry, so that none is made where
   // there is none; null for a command that may write.
-  bool (*readsOnly)(const Requests& requests);
+  bool (*readsOnly)(const Request& request);
 };
 
 // The command called name, or null.

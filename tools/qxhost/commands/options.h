@@ -26,7 +26,7 @@ struct HostOptions {
   SystemOverride system;
   bool help = false;
   bool verbose = false;  // failures followed to their source on stderr
-  std::string command;  // a name the command table knows
+  std::string command;   // a name the command table knows
   std::vector<std::string> arguments;  // the words after the command
 };
 
