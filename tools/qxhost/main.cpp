@@ -65,11 +65,10 @@ int main(int argc, char** argv) {
     qxplatform::SetProcessorCount(options.system.processors);
   }
 
-  RegistrySession registry;
   // A command that only reads makes no database where there is none.
   const bool readOnly =
       command->readsOnly != nullptr && command->readsOnly(request);
-  if (!registry.Open(options.registryPath, /*create=*/!readOnly, &error))
+  if (!OpenRegistrySession(options.registryPath, /*create=*/!readOnly, &error))
     return Failure(error);
 
   return command->run(request);

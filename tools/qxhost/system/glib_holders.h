@@ -1,5 +1,7 @@
 // Holders for the GLib objects the cabinet reader uses, on the one holder
-// template of base/holders.h: a GObject reference, a GError, GBytes.
+// template of base/holders.h: a GObject reference (g_object_unref) and a
+// GError (g_error_free). The cabinet's bytes stay in the caller's string,
+// which the memory stream borrows, so there is no GBytes to hold.
 #pragma once
 #include <glib-object.h>
 #include <glib.h>

@@ -86,21 +86,21 @@ std::string AbsolutePath(const std::string& path) {
   return std::string(buffer) + "/" + path;
 }
 
-bool RegistrySession::Open(const std::string& explicitPath, bool create,
-                           std::string* error) {
+bool OpenRegistrySession(const std::string& explicitPath, bool create,
+                         std::string* error) {
   std::string path = explicitPath;
   if (path.empty() && !DefaultRegistryPath(&path, error)) return false;
-  m_path = ResolvedPath(AbsolutePath(path));
-  if (setenv(kRegistryEnvironmentVariable, m_path.c_str(), 1) != 0) {
+  const std::string database = ResolvedPath(AbsolutePath(path));
+  if (setenv(kRegistryEnvironmentVariable, database.c_str(), 1) != 0) {
     *error = std::string("cannot set ") + kRegistryEnvironmentVariable;
     return false;
   }
   struct stat info {};
-  if (!create && lstat(m_path.c_str(), &info) != 0 && errno == ENOENT)
+  if (!create && lstat(database.c_str(), &info) != 0 && errno == ENOENT)
     return true;
   std::string reason;
-  if (!qxplatform::OpenRegistryDatabase(m_path.c_str(), &reason)) {
-    *error = "cannot open the registry " + m_path + ": " + reason;
+  if (!qxplatform::OpenRegistryDatabase(database.c_str(), &reason)) {
+    *error = "cannot open the registry " + database + ": " + reason;
     return false;
   }
   return true;

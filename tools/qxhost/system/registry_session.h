@@ -10,21 +10,15 @@ namespace qxhost {
 // provider's installer) which registry database this host uses.
 constexpr char kRegistryEnvironmentVariable[] = "QXKORVEX_REGISTRY";
 
-class RegistrySession {
- public:
-  // Chooses the database (explicitPath, or the default under the user's
-  // state directory, which is created), publishes it in the environment and
-  // opens it. A missing file is made, an empty registry; anything but a
-  // registry database (a .reg text file, a directory, FIFO, device or
-  // socket) is refused, and *error says why. Other processes keep using the
-  // database meanwhile. With create false a missing database is not made:
-  // the run reads an empty registry, for commands that only read.
-  bool Open(const std::string& explicitPath, bool create, std::string* error);
-  const std::string& path() const { return m_path; }
-
- private:
-  std::string m_path;
-};
+// Chooses the database (explicitPath, or the default under the user's
+// state directory, which is created), publishes it in the environment and
+// opens it. A missing file is made, an empty registry; anything but a
+// registry database (a .reg text file, a directory, FIFO, device or socket)
+// is refused, and *error says why. Other processes keep using the database
+// meanwhile. With create false a missing database is not made: the run reads an
+// empty registry, for commands that only read.
+bool OpenRegistrySession(const std::string& explicitPath, bool create,
+                         std::string* error);
 
 // The absolute form of path (relative to the current directory).
 std::string AbsolutePath(const std::string& path);
