@@ -29,23 +29,21 @@ const char kUsageOptions[] =
     "exit codes: 0 success, 1 failure, 2 usage error (or a library "
     "regsvr32 cannot use)\n";
 
-bool ParseCodePage(const std::string& text, UINT* codePage) {
-  if (text.empty() || text.size() > 5) return false;
+// Decimal digits only, at most maxDigits of them (so the value fits).
+template <typename Number>
+bool ParseNumber(const std::string& text, size_t maxDigits, Number* number) {
+  if (text.empty() || text.size() > maxDigits) return false;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
   }
-  *codePage = static_cast<UINT>(std::strtoul(text.c_str(), nullptr, 10));
+  *number = static_cast<Number>(std::strtoul(text.c_str(), nullptr, 10));
   return true;
 }
 
-bool ParseSmallNumber(const std::string& text, DWORD* number) {
-  if (text.empty() || text.size() > 4) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  *number = static_cast<DWORD>(std::strtoul(text.c_str(), nullptr, 10));
-  return true;
-}
+// A code page number; which ones the platform has is its to say.
+constexpr size_t kCodePageDigits = 5;
+// A version part or a processor count.
+constexpr size_t kSmallNumberDigits = 4;
 
 // "nt-4.0" or "9x-4.10": the platform family and its version.
 bool ParseSystem(const std::string& text, SystemOverride* system) {
@@ -61,8 +59,10 @@ bool ParseSystem(const std::string& text, SystemOverride* system) {
     const std::string version = text.substr(prefix.size());
     const size_t dot = version.find('.');
     if (dot == std::string::npos) return false;
-    if (!ParseSmallNumber(version.substr(0, dot), &system->major) ||
-        !ParseSmallNumber(version.substr(dot + 1), &system->minor)) {
+    if (!ParseNumber(version.substr(0, dot), kSmallNumberDigits,
+                     &system->major) ||
+        !ParseNumber(version.substr(dot + 1), kSmallNumberDigits,
+                     &system->minor)) {
       return false;
     }
     system->platformId = family.platformId;
@@ -131,7 +131,7 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* options,
     if (!TakeValue(argc, argv, &index, "--acp", &value, &matched, error))
       return false;
     if (matched) {
-      if (!ParseCodePage(value, &options->codePage)) {
+      if (!ParseNumber(value, kCodePageDigits, &options->codePage)) {
         *error = "code page '" + value + "' is not a number";
         return false;
       }
@@ -150,7 +150,8 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* options,
     if (!TakeValue(argc, argv, &index, "--processors", &value, &matched, error))
       return false;
     if (matched) {
-      if (!ParseSmallNumber(value, &options->system.processors) ||
+      if (!ParseNumber(value, kSmallNumberDigits,
+                       &options->system.processors) ||
           options->system.processors == 0) {
         *error = "processor count '" + value + "' is not a number from 1";
         return false;

@@ -5,7 +5,6 @@
 #include "tools/qxhost/commands/run_command.h"
 
 #include <objbase.h>
-#include <strings.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -21,6 +20,7 @@
 #include "tools/qxhost/system/host_output.h"
 #include "tools/qxhost/system/input_file.h"
 #include "tools/qxhost/system/registry_session.h"
+#include "tools/qxhost/text/ascii_text.h"
 
 namespace qxhost {
 namespace {
@@ -44,8 +44,8 @@ bool IsPage(const std::string& file) {
   if (dot == std::string::npos || file.find('/', dot) != std::string::npos)
     return false;
   std::string extension = file.substr(dot);
-  return strcasecmp(extension.c_str(), ".html") == 0 ||
-         strcasecmp(extension.c_str(), ".htm") == 0;
+  return EqualsIgnoringAsciiCase(extension, ".html") ||
+         EqualsIgnoringAsciiCase(extension, ".htm");
 }
 
 int RunScriptFile(ScriptSession* session, const RunRequest& request,

@@ -66,6 +66,22 @@ std::string HelpAttributes(const Documentation& doc) {
   return text;
 }
 
+// "    [id(0x...), KIND": a member's line up to the attributes of its own kind.
+std::string MemberLineStart(MEMBERID memid, const std::string& kind) {
+  return "    [id(" + Hex(static_cast<unsigned>(memid)) + "), " + kind;
+}
+
+// ", flags(...)" when there are any.
+std::string FlagsAttribute(WORD flags, std::string (*text)(WORD)) {
+  return flags != 0 ? ", flags(" + text(flags) + ")" : std::string();
+}
+
+// "<help>] TYPE NAME": a member's line from its help attributes on.
+std::string MemberLineEnd(const Documentation& doc, ITypeInfo* info,
+                          const TYPEDESC& type) {
+  return HelpAttributes(doc) + "] " + TypeText(info, type) + " " + doc.name;
+}
+
 HRESULT PrintFunction(ITypeInfo* info, UINT index) {
   FUNCDESC* func = nullptr;
   HRESULT hr = info->GetFuncDesc(index, &func);
@@ -79,17 +95,14 @@ HRESULT PrintFunction(ITypeInfo* info, UINT index) {
   if (SUCCEEDED(hr))
     hr = qxplatform::GetFuncNames(info, index, names, 64, &named);
   if (SUCCEEDED(hr)) {
-    std::string line = "    [id(" + Hex(static_cast<unsigned>(func->memid)) +
-                       "), " + InvokeKindText(func->invkind) + ", " +
-                       FuncKindText(func->funckind) + ", " +
-                       CallConvText(func->callconv) + ", oVft " +
-                       std::to_string(func->oVft);
+    std::string line =
+        MemberLineStart(func->memid, InvokeKindText(func->invkind)) + ", " +
+        FuncKindText(func->funckind) + ", " + CallConvText(func->callconv) +
+        ", oVft " + std::to_string(func->oVft);
     if (func->cParamsOpt != 0)
       line += ", optional " + std::to_string(func->cParamsOpt);
-    if (func->wFuncFlags != 0)
-      line += ", flags(" + FuncFlagsText(func->wFuncFlags) + ")";
-    line += HelpAttributes(doc) + "] " +
-            TypeText(info, func->elemdescFunc.tdesc) + " " + doc.name + "(";
+    line += FlagsAttribute(func->wFuncFlags, FuncFlagsText) +
+            MemberLineEnd(doc, info, func->elemdescFunc.tdesc) + "(";
     for (SHORT p = 0; p < func->cParams; ++p) {
       const ELEMDESC& param = func->lprgelemdescParam[p];
       std::string flags = ParamFlagsText(param.paramdesc);
@@ -113,14 +126,11 @@ HRESULT PrintVariable(ITypeInfo* info, UINT index) {
   Documentation doc;
   hr = Document(info, var->memid, &doc);
   if (SUCCEEDED(hr)) {
-    std::string line = "    [id(" + Hex(static_cast<unsigned>(var->memid)) +
-                       "), " + VarKindText(var->varkind);
+    std::string line = MemberLineStart(var->memid, VarKindText(var->varkind));
     if (var->varkind == VAR_PERINSTANCE)
       line += ", offset " + std::to_string(var->oInst);
-    if (var->wVarFlags != 0)
-      line += ", flags(" + VarFlagsText(var->wVarFlags) + ")";
-    line += HelpAttributes(doc) + "] " +
-            TypeText(info, var->elemdescVar.tdesc) + " " + doc.name;
+    line += FlagsAttribute(var->wVarFlags, VarFlagsText) +
+            MemberLineEnd(doc, info, var->elemdescVar.tdesc);
     if (var->varkind == VAR_CONST)
       line += " = " + VariantText(*var->lpvarValue);
     std::printf("%s;\n", line.c_str());

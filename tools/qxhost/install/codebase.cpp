@@ -5,6 +5,7 @@
 // than resolved, so that no spelling of it can climb out of the folder,
 // and links are checked once the file is resolved.
 #include "tools/qxhost/install/codebase.h"
+#include "tools/qxhost/text/ascii_text.h"
 
 #include <stdlib.h>
 #include <strings.h>
@@ -38,13 +39,6 @@ bool HasScheme(const std::string& text) {
   return false;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // A segment with its %XX escapes decoded; false when an escape is broken or
 // decodes to a separator, NUL or other control character.
 bool DecodeSegment(const std::string& segment, std::string* decoded) {
@@ -53,8 +47,8 @@ bool DecodeSegment(const std::string& segment, std::string* decoded) {
     char c = segment[i];
     if (c == '%') {
       if (i + 2 >= segment.size()) return false;
-      int high = HexValue(segment[i + 1]);
-      int low = HexValue(segment[i + 2]);
+      int high = HexDigitValue(segment[i + 1]);
+      int low = HexDigitValue(segment[i + 2]);
       if (high < 0 || low < 0) return false;
       c = static_cast<char>(high * 16 + low);
       i += 2;

@@ -5,6 +5,7 @@
 // no INF carries them, and a value with a hidden byte must not pass for a
 // name it only looks like.
 #include "tools/qxhost/install/inf_reader.h"
+#include "tools/qxhost/text/ascii_text.h"
 
 namespace qxhost {
 namespace {
@@ -13,17 +14,8 @@ constexpr size_t kMaxLineLength = 4096;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string Trimmed(const std::string& text) {
-  size_t first = 0;
-  size_t last = text.size();
-  while (first < last && IsBlank(text[first])) ++first;
-  while (last > first && IsBlank(text[last - 1])) --last;
-  return text.substr(first, last - first);
-}
-
-char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
+// An INF's blanks, around names, values and lines.
+constexpr char kInfBlanks[] = " \t";
 
 std::string LineError(int line, const std::string& what) {
   return "line " + std::to_string(line) + ": " + what;
@@ -85,11 +77,7 @@ size_t KeyEnd(const std::string& line) {
 }  // namespace
 
 bool SameInfName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
+  return EqualsIgnoringAsciiCase(a, b);
 }
 
 bool InfValue(const InfSection& section, const std::string& key,
@@ -143,7 +131,7 @@ bool InfFile::Parse(const std::string& bytes, std::string* error) {
         return false;
       }
     }
-    std::string text = Trimmed(line);
+    std::string text = Trimmed(line, kInfBlanks);
     if (text.empty() || text[0] == ';') continue;
     if (text[0] == '[') {
       size_t close = text.find(']');
@@ -151,12 +139,12 @@ bool InfFile::Parse(const std::string& bytes, std::string* error) {
         *error = LineError(lineNumber, "section name without ']'");
         return false;
       }
-      std::string rest = Trimmed(text.substr(close + 1));
+      std::string rest = Trimmed(text.substr(close + 1), kInfBlanks);
       if (!rest.empty() && rest[0] != ';') {
         *error = LineError(lineNumber, "text after the section name");
         return false;
       }
-      std::string name = Trimmed(text.substr(1, close - 1));
+      std::string name = Trimmed(text.substr(1, close - 1), kInfBlanks);
       if (name.empty()) {
         *error = LineError(lineNumber, "empty section name");
         return false;

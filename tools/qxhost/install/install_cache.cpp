@@ -17,10 +17,8 @@
 namespace qxhost {
 namespace {
 
-constexpr char kCacheSubfolder[] = "qxkorvex";
 constexpr char kFallbackCacheHome[] = ".cache";
 constexpr char kStagingTemplate[] = "/.staging-XXXXXX";
-constexpr mode_t kFolderMode = 0700;
 
 void RemoveTree(const std::string& path) {
   std::error_code ignored;
@@ -31,10 +29,7 @@ void RemoveTree(const std::string& path) {
 
 std::string CacheFolder(const std::string& explicitPath) {
   if (!explicitPath.empty()) return explicitPath;
-  const std::string cacheHome =
-      UserFolder("XDG_CACHE_HOME", kFallbackCacheHome);
-  if (cacheHome.empty()) return std::string();
-  return cacheHome + "/" + kCacheSubfolder;
+  return HostUserFolder("XDG_CACHE_HOME", kFallbackCacheHome);
 }
 
 StagingFolder::~StagingFolder() {
@@ -50,19 +45,9 @@ bool StagingFolder::Open(const std::string& cacheFolder, std::string* error) {
     *error = "no home folder to keep the cache in; use --cache";
     return false;
   }
-  // mkdir -p, remembering what it made so that a refusal can unmake it.
-  for (size_t slash = cacheFolder.find('/', 1);;
-       slash = cacheFolder.find('/', slash + 1)) {
-    std::string prefix = cacheFolder.substr(0, slash);
-    if (mkdir(prefix.c_str(), kFolderMode) == 0) {
-      m_createdFolders.push_back(prefix);
-    } else if (errno != EEXIST) {
-      *error =
-          "cannot create the cache folder " + prefix + ": " + strerror(errno);
-      return false;
-    }
-    if (slash == std::string::npos) break;
-  }
+  // Remembering what it made, so that a refusal can unmake it.
+  if (!MakeFolders(cacheFolder, "the cache folder ", &m_createdFolders, error))
+    return false;
   char* real = realpath(cacheFolder.c_str(), nullptr);
   if (real == nullptr) {
     *error =
@@ -78,7 +63,7 @@ bool StagingFolder::Open(const std::string& cacheFolder, std::string* error) {
     return false;
   }
   m_path = pattern;
-  if (mkdir(files().c_str(), kFolderMode) != 0) {
+  if (mkdir(files().c_str(), kHostFolderMode) != 0) {
     *error = "cannot create " + files() + ": " + strerror(errno);
     return false;
   }
@@ -89,7 +74,7 @@ bool StagingFolder::Commit(const std::string& classFolder,
                            const std::string& versionFolder,
                            std::string* installed, std::string* error) {
   std::string classPath = m_cache + "/" + classFolder;
-  if (mkdir(classPath.c_str(), kFolderMode) == 0) {
+  if (mkdir(classPath.c_str(), kHostFolderMode) == 0) {
     m_classFolderCreated = true;
   } else if (errno != EEXIST) {
     *error = "cannot create " + classPath + ": " + strerror(errno);

@@ -3,8 +3,6 @@
 // missing, as it would in a browser that blocked it.
 #include "tools/qxhost/page/page_runner.h"
 
-#include <strings.h>
-
 #include <cstdio>
 #include <vector>
 
@@ -14,6 +12,7 @@
 #include "tools/qxhost/script/variant_bridge.h"
 #include "tools/qxhost/text/engine_text.h"
 #include "tools/qxhost/text/status_text.h"
+#include "tools/qxhost/text/ascii_text.h"
 
 namespace qxhost {
 namespace {
@@ -36,32 +35,23 @@ const char* const kScriptTypes[] = {"application/ecmascript",
                                     "text/x-ecmascript",
                                     "text/x-javascript"};
 
-bool IsAsciiSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
-
-std::string Trimmed(const std::string& text) {
-  size_t first = 0;
-  size_t last = text.size();
-  while (first < last && IsAsciiSpace(text[first])) ++first;
-  while (last > first && IsAsciiSpace(text[last - 1])) --last;
-  return text.substr(first, last - first);
-}
+// HTML's ASCII whitespace.
+constexpr char kHtmlSpaces[] = " \t\n\f\r";
 
 // The script's type as a browser takes it: the type attribute trimmed of
 // spaces; without one, "text/" and the language attribute (language=
 // "vbscript" is VBScript); without either, JavaScript, written "".
 std::string ScriptTypeOf(const PageScript& script) {
-  if (script.hasType) return Trimmed(script.type);
+  if (script.hasType) return Trimmed(script.type, kHtmlSpaces);
   if (!script.language.empty()) return "text/" + script.language;
   return std::string();
 }
 
 bool IsJavaScript(const std::string& type) {
   if (type.empty()) return true;
-  std::string base = Trimmed(type.substr(0, type.find(';')));
+  std::string base = Trimmed(type.substr(0, type.find(';')), kHtmlSpaces);
   for (const char* known : kScriptTypes) {
-    if (strcasecmp(base.c_str(), known) == 0) return true;
+    if (EqualsIgnoringAsciiCase(base, known)) return true;
   }
   return false;
 }
@@ -70,10 +60,11 @@ bool IsJavaScript(const std::string& type) {
 // as the window's onload, and then at once.
 bool IsEventHandler(const PageScript& script) {
   if (!script.hasForEvent) return false;
-  std::string event = Trimmed(script.event);
-  return strcasecmp(Trimmed(script.forName).c_str(), "window") != 0 ||
-         (strcasecmp(event.c_str(), "onload") != 0 &&
-          strcasecmp(event.c_str(), "onload()") != 0);
+  std::string event = Trimmed(script.event, kHtmlSpaces);
+  return !EqualsIgnoringAsciiCase(Trimmed(script.forName, kHtmlSpaces),
+                                  "window") ||
+         (!EqualsIgnoringAsciiCase(event, "onload") &&
+          !EqualsIgnoringAsciiCase(event, "onload()"));
 }
 
 // Page text a message quotes (an id, a type) is cut by QuotedEngineText

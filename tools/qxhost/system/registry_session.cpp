@@ -4,7 +4,6 @@
 #include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
-#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,33 +14,18 @@
 namespace qxhost {
 namespace {
 
-constexpr char kStateSubdirectory[] = "qxkorvex";
 constexpr char kRegistryFileName[] = "registry.db";
 constexpr char kFallbackStateHome[] = ".local/state";
-constexpr mode_t kStateDirectoryMode = 0700;
 // As many links as the kernel follows in one path.
 constexpr int kMaxLinkHops = 40;
 
-// mkdir -p: every missing component of path.
-bool CreateDirectories(const std::string& path, std::string* error) {
-  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-    std::string prefix = path.substr(0, slash);
-    if (mkdir(prefix.c_str(), kStateDirectoryMode) != 0 && errno != EEXIST) {
-      *error = "cannot create " + prefix + ": " + strerror(errno);
-      return false;
-    }
-    if (slash == std::string::npos) return true;
-  }
-}
-
 bool DefaultRegistryPath(std::string* path, std::string* error) {
-  std::string stateHome = UserFolder("XDG_STATE_HOME", kFallbackStateHome);
-  if (stateHome.empty()) {
+  std::string directory = HostUserFolder("XDG_STATE_HOME", kFallbackStateHome);
+  if (directory.empty()) {
     *error = "no home directory to keep the registry in; use --registry";
     return false;
   }
-  std::string directory = stateHome + "/" + kStateSubdirectory;
-  if (!CreateDirectories(directory, error)) return false;
+  if (!MakeFolders(directory, "", nullptr, error)) return false;
   *path = directory + "/" + kRegistryFileName;
   return true;
 }

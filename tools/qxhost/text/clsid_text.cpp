@@ -1,5 +1,6 @@
 // Brace-enclosed class ids: parsed strictly, written as the system writes them.
 #include "tools/qxhost/text/clsid_text.h"
+#include "tools/qxhost/text/ascii_text.h"
 
 namespace qxhost {
 namespace {
@@ -7,13 +8,6 @@ namespace {
 // "{" 8 "-" 4 "-" 4 "-" 4 "-" 12 "}"
 constexpr size_t kClsidTextLength = 38;
 constexpr size_t kDashPositions[] = {9, 14, 19, 24};
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 bool IsDashPosition(size_t index) {
   for (size_t dash : kDashPositions) {
@@ -37,7 +31,7 @@ bool ParseClsid(const std::string& text, CLSID* clsid) {
       if (text[i] != '-') return false;
       continue;
     }
-    int value = HexValue(text[i]);
+    int value = HexDigitValue(text[i]);
     if (value < 0) return false;
     nibbles[count++] = static_cast<uint8_t>(value);
   }
