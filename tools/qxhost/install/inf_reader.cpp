@@ -74,6 +74,69 @@ size_t KeyEnd(const std::string& line) {
   return std::string::npos;
 }
 
+// Why the raw line cannot be read, or null: too long, or a control
+// character other than a tab.
+const char* RawLineProblem(const std::string& line) {
+  if (line.size() > kMaxLineLength) return "line too long";
+  for (char c : line) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && c != '\t') || byte == 0x7F)
+      return "control character in the text";
+  }
+  return nullptr;
+}
+
+// "[name]", a comment allowed after it. False with *problem otherwise.
+bool ReadSectionName(const std::string& text, std::string* name,
+                     const char** problem) {
+  size_t close = text.find(']');
+  if (close == std::string::npos) {
+    *problem = "section name without ']'";
+    return false;
+  }
+  std::string rest = Trimmed(text.substr(close + 1), kInfBlanks);
+  if (!rest.empty() && rest[0] != ';') {
+    *problem = "text after the section name";
+    return false;
+  }
+  *name = Trimmed(text.substr(1, close - 1), kInfBlanks);
+  if (name->empty()) {
+    *problem = "empty section name";
+    return false;
+  }
+  return true;
+}
+
+// "key = value", or a value alone. False with *problem otherwise.
+bool ReadEntry(const std::string& text, InfEntry* entry, const char** problem) {
+  size_t equals = KeyEnd(text);
+  std::string valueText = text;
+  if (equals != std::string::npos) {
+    if (!ParseValue(text.substr(0, equals), &entry->key) ||
+        entry->key.empty()) {
+      *problem = "empty or unreadable key";
+      return false;
+    }
+    valueText = text.substr(equals + 1);
+  }
+  if (!ParseValue(valueText, &entry->value)) {
+    *problem = "quote left open";
+    return false;
+  }
+  return true;
+}
+
+// The section of that name, added when it is new: lines of a section
+// written twice add up.
+InfSection* SectionNamed(std::vector<InfSection>* sections,
+                         const std::string& name) {
+  for (InfSection& section : *sections) {
+    if (EqualsIgnoringAsciiCase(section.name, name)) return &section;
+  }
+  sections->push_back(InfSection{name, {}});
+  return &sections->back();
+}
+
 }  // namespace
 
 bool SameInfName(const std::string& a, const std::string& b) {
@@ -113,73 +176,34 @@ bool InfFile::Parse(const std::string& bytes, std::string* error) {
   }
   InfSection* current = nullptr;
   int lineNumber = 0;
-  while (start < bytes.size()) {
+  const char* problem = nullptr;
+  while (start < bytes.size() && problem == nullptr) {
     size_t end = bytes.find('\n', start);
     if (end == std::string::npos) end = bytes.size();
     std::string line = bytes.substr(start, end - start);
     start = end + 1;
     ++lineNumber;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.size() > kMaxLineLength) {
-      *error = LineError(lineNumber, "line too long");
-      return false;
-    }
-    for (char c : line) {
-      unsigned char byte = static_cast<unsigned char>(c);
-      if ((byte < 0x20 && c != '\t') || byte == 0x7F) {
-        *error = LineError(lineNumber, "control character in the text");
-        return false;
-      }
-    }
+    problem = RawLineProblem(line);
+    if (problem != nullptr) break;
     std::string text = Trimmed(line, kInfBlanks);
     if (text.empty() || text[0] == ';') continue;
     if (text[0] == '[') {
-      size_t close = text.find(']');
-      if (close == std::string::npos) {
-        *error = LineError(lineNumber, "section name without ']'");
-        return false;
-      }
-      std::string rest = Trimmed(text.substr(close + 1), kInfBlanks);
-      if (!rest.empty() && rest[0] != ';') {
-        *error = LineError(lineNumber, "text after the section name");
-        return false;
-      }
-      std::string name = Trimmed(text.substr(1, close - 1), kInfBlanks);
-      if (name.empty()) {
-        *error = LineError(lineNumber, "empty section name");
-        return false;
-      }
-      current = nullptr;
-      for (InfSection& section : m_sections) {
-        if (SameInfName(section.name, name)) current = &section;
-      }
-      if (current == nullptr) {
-        m_sections.push_back(InfSection{name, {}});
-        current = &m_sections.back();
-      }
+      std::string name;
+      if (ReadSectionName(text, &name, &problem))
+        current = SectionNamed(&m_sections, name);
       continue;
-    }
-    if (current == nullptr) {
-      *error = LineError(lineNumber, "text before the first section");
-      return false;
     }
     InfEntry entry;
     entry.line = lineNumber;
-    size_t equals = KeyEnd(text);
-    std::string valueText = text;
-    if (equals != std::string::npos) {
-      if (!ParseValue(text.substr(0, equals), &entry.key) ||
-          entry.key.empty()) {
-        *error = LineError(lineNumber, "empty or unreadable key");
-        return false;
-      }
-      valueText = text.substr(equals + 1);
-    }
-    if (!ParseValue(valueText, &entry.value)) {
-      *error = LineError(lineNumber, "quote left open");
-      return false;
-    }
-    current->entries.push_back(entry);
+    if (current == nullptr)
+      problem = "text before the first section";
+    else if (ReadEntry(text, &entry, &problem))
+      current->entries.push_back(entry);
+  }
+  if (problem != nullptr) {
+    *error = LineError(lineNumber, problem);
+    return false;
   }
   return true;
 }

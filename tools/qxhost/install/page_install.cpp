@@ -15,9 +15,9 @@
 #include <cstring>
 #include <vector>
 
-#include "base/guid_compare.h"
 #include "tools/qxhost/install/authenticode_check.h"
 #include "tools/qxhost/install/cabinet_reader.h"
+#include "tools/qxhost/install/code_download_inf.h"
 #include "tools/qxhost/install/codebase.h"
 #include "tools/qxhost/install/file_version.h"
 #include "tools/qxhost/install/inf_reader.h"
@@ -35,9 +35,6 @@ namespace {
 
 constexpr char kCabinetCopy[] = "/cabinet.cab";
 constexpr char kTrustCopy[] = "/trust.pem";
-constexpr char kThisCabinet[] = "thiscab";
-const char* const kInfSignatures[] = {"$CHICAGO$", "$Windows NT$",
-                                      "$Windows 95$"};
 
 std::string Quoted(const std::string& text) {
   return "'" + QuotedEngineText(text) + "'";
@@ -100,91 +97,6 @@ bool SignatureTrusted(const std::string& file, const std::string& caFile,
   return false;
 }
 
-// What the INF says about the object's library.
-struct CodeDownload {
-  std::string fileName;
-  FileVersion version;
-};
-
-// The INF's [Add.Code] must list exactly one file, installed from this
-// cabinet, for the object's class, at the page's version or later, which
-// registers itself.
-bool ReadCodeDownload(const InfFile& inf, const CLSID& clsid,
-                      const Codebase& codebase, CodeDownload* download,
-                      std::string* why) {
-  const InfSection* version = inf.Section("version");
-  std::string signature;
-  bool knownSignature = false;
-  if (version != nullptr && InfValue(*version, "signature", &signature)) {
-    for (const char* known : kInfSignatures)
-      knownSignature = knownSignature || SameInfName(signature, known);
-  }
-  if (!knownSignature) {
-    *why = "its INF has no [version] signature=\"$CHICAGO$\"";
-    return false;
-  }
-  const InfSection* addCode = inf.Section("Add.Code");
-  if (addCode == nullptr || addCode->entries.empty()) {
-    *why = "its INF lists no file in [Add.Code]";
-    return false;
-  }
-  if (addCode->entries.size() > 1) {
-    *why =
-        "its INF lists more than one file in [Add.Code]; this host "
-        "installs the object's library alone";
-    return false;
-  }
-  const InfEntry& entry = addCode->entries[0];
-  std::string fileName = entry.key.empty() ? entry.value : entry.key;
-  std::string sectionName = entry.value.empty() ? entry.key : entry.value;
-  const InfSection* section = inf.Section(sectionName);
-  if (section == nullptr) {
-    *why = "its INF has no section [" + QuotedEngineText(sectionName) + "]";
-    return false;
-  }
-  std::string location;
-  if (!InfValue(*section, "file-win32-x86", &location) ||
-      !SameInfName(location, kThisCabinet)) {
-    *why = "its INF does not take " + Quoted(fileName) +
-           " from this cabinet (file-win32-x86=thiscab); this host never "
-           "downloads";
-    return false;
-  }
-  std::string classText;
-  CLSID named = {};
-  if (!InfValue(*section, "clsid", &classText) ||
-      !ParseClsid(classText, &named)) {
-    *why = "its INF names no class (clsid=) for " + Quoted(fileName);
-    return false;
-  }
-  if (!IsSameGuid(named, clsid)) {
-    *why = "its INF installs class " + GuidText(named) + ", not the object's " +
-           GuidText(clsid);
-    return false;
-  }
-  std::string versionText;
-  if (!InfValue(*section, "FileVersion", &versionText) ||
-      !ParseFileVersion(versionText, &download->version)) {
-    *why = "its INF gives no FileVersion=a,b,c,d for " + Quoted(fileName);
-    return false;
-  }
-  if (codebase.hasVersion &&
-      download->version.Ordinal() < codebase.version.Ordinal()) {
-    *why = "its INF installs version " + download->version.Text() +
-           ", older than the page's " + codebase.version.Text();
-    return false;
-  }
-  std::string registerServer;
-  if (!InfValue(*section, "RegisterServer", &registerServer) ||
-      !SameInfName(registerServer, "yes")) {
-    *why = "its INF does not have " + Quoted(fileName) +
-           " register itself (RegisterServer=yes)";
-    return false;
-  }
-  download->fileName = fileName;
-  return true;
-}
-
 // The class is registered to a file of at least the wanted version (any
 // version when the codebase names none).
 bool AlreadyInstalled(const CLSID& clsid, const Codebase& codebase) {
@@ -196,47 +108,56 @@ bool AlreadyInstalled(const CLSID& clsid, const Codebase& codebase) {
          registered.Ordinal() >= codebase.version.Ordinal();
 }
 
-// From the codebase to a checked library in the staging folder.
-bool StageAndCheck(const InstallSettings& settings, const CLSID& clsid,
-                   const Codebase& codebase, StagingFolder* staging,
-                   CodeDownload* download, std::string* why) {
+// The cabinet's bytes, read once from the page's folder tree.
+bool ReadCabinet(const InstallSettings& settings, const Codebase& codebase,
+                 std::string* cabinet, std::string* why) {
   if (settings.pageFolder.empty()) {
     *why = "the page's folder cannot be found";
     return false;
   }
   std::string cabinetFile;
-  if (!ResolveCodebase(settings.pageFolder, codebase.relativePath, &cabinetFile,
-                       why))
-    return false;
-  std::string cabinet;
-  if (!ReadInputFile(cabinetFile, &cabinet, why)) return false;
+  return ResolveCodebase(settings.pageFolder, codebase.relativePath,
+                         &cabinetFile, why) &&
+         ReadInputFile(cabinetFile, cabinet, why);
+}
 
-  if (!staging->Open(CacheFolder(settings.cacheFolder), why)) return false;
-  std::string caFile = kSystemTrustBundle;
-  std::string trusted = "a certificate the system trusts (no --trust given)";
+// The certificates a signature must chain to, as a file, and how a refusal
+// names them.
+struct Trust {
+  std::string caFile;
+  std::string named;
+};
+
+// The --trust certificates, copied into the staging folder so that the
+// checker reads what the host read; else the system's bundle.
+bool ChooseTrust(const InstallSettings& settings, const StagingFolder& staging,
+                 Trust* trust, std::string* why) {
   if (!settings.trustPem.empty()) {
-    trusted = "a --trust certificate";
-    caFile = staging->path() + kTrustCopy;
-    if (!WriteNewFile(caFile, settings.trustPem, why)) return false;
-  } else if (access(caFile.c_str(), R_OK) != 0) {
+    trust->named = "a --trust certificate";
+    trust->caFile = staging.path() + kTrustCopy;
+    return WriteNewFile(trust->caFile, settings.trustPem, why);
+  }
+  trust->named = "a certificate the system trusts (no --trust given)";
+  trust->caFile = kSystemTrustBundle;
+  if (access(trust->caFile.c_str(), R_OK) != 0) {
     *why = "no certificates are trusted to sign it (give --trust FILE.pem)";
     return false;
   }
-  // The signature is checked on a private copy of the very bytes that are
-  // then unpacked: the page's folder may change meanwhile.
-  std::string cabinetCopy = staging->path() + kCabinetCopy;
-  if (!WriteNewFile(cabinetCopy, cabinet, why)) return false;
-  if (!SignatureTrusted(cabinetCopy, caFile, trusted, "the cabinet", why))
-    return false;
+  return true;
+}
 
-  std::vector<std::string> names;
+// Unpacks the cabinet into the staging folder and reads the one INF it
+// holds; *names lists what it unpacked.
+bool UnpackAndReadInf(const std::string& cabinet, const StagingFolder& staging,
+                      std::vector<std::string>* names, InfFile* inf,
+                      std::string* why) {
   std::string problem;
-  if (!UnpackCabinet(cabinet, staging->files(), &names, &problem)) {
+  if (!UnpackCabinet(cabinet, staging.files(), names, &problem)) {
     *why = "the cabinet is refused: " + problem;
     return false;
   }
   std::string infName;
-  for (const std::string& name : names) {
+  for (const std::string& name : *names) {
     if (!EndsWithInf(name)) continue;
     if (!infName.empty()) {
       *why = "the cabinet holds more than one INF";
@@ -249,14 +170,21 @@ bool StageAndCheck(const InstallSettings& settings, const CLSID& clsid,
     return false;
   }
   std::string infText;
-  if (!ReadInputFile(staging->files() + "/" + infName, &infText, why))
+  if (!ReadInputFile(staging.files() + "/" + infName, &infText, why))
     return false;
-  InfFile inf;
-  if (!inf.Parse(infText, &problem)) {
+  if (!inf->Parse(infText, &problem)) {
     *why = "its INF " + Quoted(infName) + " cannot be read: " + problem;
     return false;
   }
-  if (!ReadCodeDownload(inf, clsid, codebase, download, why)) return false;
+  return true;
+}
+
+// The library the INF names is in the cabinet (its name there, whatever
+// its case, replaces the INF's), signed and trusted, and carries the
+// version the INF states.
+bool CheckLibrary(const std::vector<std::string>& names,
+                  const StagingFolder& staging, const Trust& trust,
+                  CodeDownload* download, std::string* why) {
   std::string stored;
   for (const std::string& name : names) {
     if (SameInfName(name, download->fileName)) stored = name;
@@ -267,8 +195,8 @@ bool StageAndCheck(const InstallSettings& settings, const CLSID& clsid,
     return false;
   }
   download->fileName = stored;
-  std::string library = staging->files() + "/" + stored;
-  if (!SignatureTrusted(library, caFile, trusted,
+  std::string library = staging.files() + "/" + stored;
+  if (!SignatureTrusted(library, trust.caFile, trust.named,
                         "the library " + Quoted(stored), why))
     return false;
   std::string ansiLibrary;
@@ -284,6 +212,30 @@ bool StageAndCheck(const InstallSettings& settings, const CLSID& clsid,
     return false;
   }
   return true;
+}
+
+// From the codebase to a checked library in the staging folder.
+bool StageAndCheck(const InstallSettings& settings, const CLSID& clsid,
+                   const Codebase& codebase, StagingFolder* staging,
+                   CodeDownload* download, std::string* why) {
+  std::string cabinet;
+  Trust trust;
+  if (!ReadCabinet(settings, codebase, &cabinet, why) ||
+      !staging->Open(CacheFolder(settings.cacheFolder), why) ||
+      !ChooseTrust(settings, *staging, &trust, why))
+    return false;
+  // The signature is checked on a private copy of the very bytes that are
+  // then unpacked: the page's folder may change meanwhile.
+  std::string cabinetCopy = staging->path() + kCabinetCopy;
+  if (!WriteNewFile(cabinetCopy, cabinet, why) ||
+      !SignatureTrusted(cabinetCopy, trust.caFile, trust.named, "the cabinet",
+                        why))
+    return false;
+  std::vector<std::string> names;
+  InfFile inf;
+  return UnpackAndReadInf(cabinet, *staging, &names, &inf, why) &&
+         ReadCodeDownload(inf, clsid, codebase, download, why) &&
+         CheckLibrary(names, *staging, trust, download, why);
 }
 
 }  // namespace
