@@ -12,98 +12,16 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
+
+#include "tools/qxhost/page/element_kinds.h"
 
 namespace qxhost {
 namespace {
 
 using std::string_view;
-
-enum ElementFlag : unsigned {
-  kVoid = 1u << 0,
-  kSpecial = 1u << 1,
-  kFormatting = 1u << 2,
-  kScopeBoundary = 1u << 3,  // in the HTML namespace
-  kClosesP = 1u << 4,
-  kRawText = 1u << 5,
-  kMarker = 1u << 6,
-  kHeading = 1u << 7,
-  kBreakout = 1u << 8,          // leaves SVG or MathML content
-  kIntegrationPoint = 1u << 9,  // in SVG or MathML: HTML inside
-};
-
-const std::unordered_map<string_view, unsigned>& ElementFlags() {
-  static const auto* flags = [] {
-    auto* table = new std::unordered_map<string_view, unsigned>;
-    auto add = [table](std::initializer_list<string_view> names,
-                       unsigned flag) {
-      for (string_view name : names) (*table)[name] |= flag;
-    };
-    add({"area",     "base", "basefont", "bgsound", "br",    "col",    "embed",
-         "frame",    "hr",   "image",    "img",     "input", "keygen", "link",
-         "menuitem", "meta", "param",    "source",  "track", "wbr"},
-        kVoid);
-    add({"address",  "applet",    "area",     "article",    "aside",
-         "base",     "basefont",  "bgsound",  "blockquote", "body",
-         "br",       "button",    "caption",  "center",     "col",
-         "colgroup", "dd",        "details",  "dir",        "div",
-         "dl",       "dt",        "embed",    "fieldset",   "figcaption",
-         "figure",   "footer",    "form",     "frame",      "frameset",
-         "h1",       "h2",        "h3",       "h4",         "h5",
-         "h6",       "head",      "header",   "hgroup",     "hr",
-         "html",     "iframe",    "img",      "input",      "isindex",
-         "li",       "link",      "listing",  "main",       "marquee",
-         "menu",     "menuitem",  "meta",     "nav",        "noembed",
-         "noframes", "noscript",  "object",   "ol",         "p",
-         "param",    "plaintext", "pre",      "script",     "section",
-         "select",   "source",    "style",    "summary",    "table",
-         "tbody",    "td",        "template", "textarea",   "tfoot",
-         "th",       "thead",     "title",    "tr",         "track",
-         "ul",       "wbr",       "xmp"},
-        kSpecial);
-    add({"a", "b", "big", "code", "em", "font", "i", "nobr", "s", "small",
-         "strike", "strong", "tt", "u"},
-        kFormatting);
-    add({"applet", "caption", "html", "table", "td", "th", "marquee", "object",
-         "template"},
-        kScopeBoundary);
-    add({"address", "article", "aside",  "blockquote", "center",   "details",
-         "dialog",  "dir",     "div",    "dl",         "fieldset", "figcaption",
-         "figure",  "footer",  "header", "hgroup",     "main",     "menu",
-         "nav",     "ol",      "p",      "section",    "summary",  "ul",
-         "h1",      "h2",      "h3",     "h4",         "h5",       "h6",
-         "pre",     "listing", "form",   "plaintext",  "xmp",      "dd",
-         "dt",      "li"},
-        kClosesP);
-    add({"script", "style", "textarea", "title", "xmp", "iframe", "noembed",
-         "noframes"},
-        kRawText);
-    add({"applet", "caption", "marquee", "object", "td", "th", "template"},
-        kMarker);
-    add({"h1", "h2", "h3", "h4", "h5", "h6"}, kHeading);
-    add({"b",      "big",    "blockquote", "body",    "br",    "center", "code",
-         "dd",     "div",    "dl",         "dt",      "em",    "embed",  "h1",
-         "h2",     "h3",     "h4",         "h5",      "h6",    "head",   "hr",
-         "i",      "img",    "li",         "listing", "menu",  "meta",   "nobr",
-         "ol",     "p",      "pre",        "ruby",    "s",     "small",  "span",
-         "strong", "strike", "sub",        "sup",     "table", "tt",     "u",
-         "ul",     "var"},
-        kBreakout);
-    add({"foreignobject", "desc", "title", "mi", "mo", "mn", "ms", "mtext",
-         "annotation-xml"},
-        kIntegrationPoint);
-    return table;
-  }();
-  return *flags;
-}
-
-unsigned FlagsOf(string_view name) {
-  const auto& table = ElementFlags();
-  auto found = table.find(name);
-  return found == table.end() ? 0 : found->second;
-}
 
 // Which namespace an open element is in, as far as the estimate can tell.
 // Where it cannot, it takes neither side: such an element's self-closing
@@ -163,9 +81,20 @@ class ShapeScanner {
   const char* SkipRawText(const char* from, const std::string& name) const;
   bool ReadTag(const char** cursor, bool endTag);
 
+  bool ReadAttributes(const char** cursor, bool* selfClosing, bool* complete);
+
   void StartTag(const std::string& name, bool selfClosing, bool* rawText);
+  Space EnterSpace(const std::string& name, unsigned flags);
+  bool LeaveSelectFor(const std::string& name, bool* inSelect);
+  void CloseImpliedBy(const std::string& name, unsigned flags, bool inSelect);
+  void CloseListItemFor(const std::string& name);
+  void CloseRepeated(const std::string& name);
+  long FindInTableScope(std::initializer_list<const char*> names) const;
+
   void EndTag(const std::string& name);
   void EndTagInHtml(const std::string& name, unsigned flags);
+  void EndHeading();
+  void EndFormatting(const std::string& name);
 
   // Index of the topmost open element named name, searching down from the
   // top and giving up at an element for which stop() is true; -1 if none.
@@ -280,31 +209,49 @@ const char* ShapeScanner::SkipRawText(const char* from,
 // From the first letter of the tag name; reads the tag as the tokenizer
 // does and applies it to the open elements.
 bool ShapeScanner::ReadTag(const char** cursor, bool endTag) {
-  const char* at = *cursor;
-  const char* nameStart = at;
+  const char* nameStart = *cursor;
+  const char* at = nameStart;
   while (at < m_end && !IsSpace(*at) && *at != '/' && *at != '>') ++at;
   std::string name(nameStart, at);
   for (char& c : name) c = Lower(c);
   if (!Charge(m_open.size() + m_reopenable + 1, Refusal::kNesting))
     return false;
-
-  uint64_t attributes = 0;
+  *cursor = at;
   bool selfClosing = false;
   bool complete = false;
+  if (!ReadAttributes(cursor, &selfClosing, &complete)) return false;
+  // A tag cut short by the end of the page is dropped.
+  if (!complete) return true;
+  if (endTag) {
+    EndTag(name);
+    return true;
+  }
+  bool rawText = false;
+  StartTag(name, selfClosing, &rawText);
+  if (rawText) *cursor = SkipRawText(*cursor, name);
+  return true;
+}
+
+// From after the tag name to after its '>' (*complete) or the end of the
+// page, charging for each attribute; false when the work ran out.
+bool ShapeScanner::ReadAttributes(const char** cursor, bool* selfClosing,
+                                  bool* complete) {
+  const char* at = *cursor;
+  uint64_t attributes = 0;
   while (at < m_end) {
     while (at < m_end && IsSpace(*at)) ++at;
     if (at >= m_end) break;
     if (*at == '>') {
       ++at;
-      complete = true;
+      *complete = true;
       break;
     }
     if (*at == '/') {
       ++at;
       if (at < m_end && *at == '>') {
         ++at;
-        selfClosing = true;
-        complete = true;
+        *selfClosing = true;
+        *complete = true;
         break;
       }
       continue;
@@ -331,15 +278,6 @@ bool ShapeScanner::ReadTag(const char** cursor, bool endTag) {
     }
   }
   *cursor = at;
-  // A tag cut short by the end of the page is dropped.
-  if (!complete) return true;
-  if (endTag) {
-    EndTag(name);
-    return true;
-  }
-  bool rawText = false;
-  StartTag(name, selfClosing, &rawText);
-  if (rawText) *cursor = SkipRawText(*cursor, name);
   return true;
 }
 
@@ -378,112 +316,22 @@ void ShapeScanner::Adopt(long index) {
 
 void ShapeScanner::StartTag(const std::string& name, bool selfClosing,
                             bool* rawText) {
-  unsigned flags = FlagsOf(name);
-  const OpenElement* top = m_open.empty() ? nullptr : &m_open.back();
-  // An HTML element named in SVG or MathML content closes that content.
-  if (top != nullptr && top->space == Space::kForeign &&
-      !(top->flags & kIntegrationPoint) && (flags & kBreakout)) {
-    while (!m_open.empty() && m_open.back().space == Space::kForeign &&
-           !(m_open.back().flags & kIntegrationPoint))
-      m_open.pop_back();
-    top = m_open.empty() ? nullptr : &m_open.back();
-  }
-
-  Space space = Space::kHtml;
-  if (name == "svg" || name == "math") {
-    space = Space::kForeign;
-  } else if (top != nullptr && top->space == Space::kForeign) {
-    if (!(top->flags & kIntegrationPoint))
-      space = Space::kForeign;
-    else if (top->name == "annotation-xml")
-      space = Space::kUnsure;
-    else if (name == "mglyph" || name == "malignmark")
-      space = Space::kForeign;
-  } else if (top != nullptr && top->space == Space::kUnsure) {
-    space = Space::kUnsure;
-  }
-
-  if (space == Space::kForeign) {
-    if (selfClosing) return;
+  unsigned flags = ElementFlagsOf(name);
+  Space space = EnterSpace(name, flags);
+  if (space != Space::kHtml) {
+    // A self-closing foreign element never opens; where the namespace is
+    // unsure, it opens all the same.
+    if (space == Space::kForeign && selfClosing) return;
     m_open.push_back({name, flags, space, m_reopenable});
     return;
   }
-  if (space == Space::kUnsure) {
-    m_open.push_back({name, flags, space, m_reopenable});
-    return;
-  }
-
   // In the HTML namespace, as the tree builder's "in body" rules go.
   if (name == "html" || name == "head" || name == "body") return;
   if (name == "frameset") m_frameset = true;
-  bool inSelect = FindOpen("select", [](const OpenElement& element) {
-                    return IsBoundary(element);
-                  }) >= 0;
-  if (inSelect && (name == "select" || name == "textarea" || name == "input" ||
-                   name == "keygen")) {
-    PopTo(FindOpen("select", [](const OpenElement&) { return false; }));
-    if (name == "select") return;
-    inSelect = false;
-  }
-  if (flags & kClosesP) CloseP();
-  if ((flags & kHeading) && !m_open.empty() &&
-      (m_open.back().flags & kHeading) && m_open.back().space == Space::kHtml)
-    m_open.pop_back();
-  if (name == "li" || name == "dd" || name == "dt") {
-    for (size_t i = m_open.size(); i > 0; --i) {
-      const OpenElement& element = m_open[i - 1];
-      bool closes = name == "li" ? element.name == "li"
-                                 : element.name == "dd" || element.name == "dt";
-      if (closes && element.space == Space::kHtml) {
-        PopTo(static_cast<long>(i - 1));
-        break;
-      }
-      if ((element.flags & kSpecial) && element.name != "address" &&
-          element.name != "div" && element.name != "p")
-        break;
-    }
-  }
-  if ((name == "option" || name == "optgroup") && !m_open.empty() &&
-      m_open.back().name == "option")
-    m_open.pop_back();
-  if (name == "optgroup" && inSelect && !m_open.empty() &&
-      m_open.back().name == "optgroup")
-    m_open.pop_back();
-  auto tableScope = [](const OpenElement& element) {
-    return element.name == "table" || element.name == "html" ||
-           element.name == "template";
-  };
-  auto findInTable = [this,
-                      &tableScope](std::initializer_list<const char*> names) {
-    for (size_t i = m_open.size(); i > 0; --i) {
-      const OpenElement& element = m_open[i - 1];
-      if (tableScope(element)) return -1L;
-      for (const char* candidate : names) {
-        if (element.name == candidate && element.space == Space::kHtml)
-          return static_cast<long>(i - 1);
-      }
-    }
-    return -1L;
-  };
-  if (name == "td" || name == "th") {
-    long cell = findInTable({"td", "th"});
-    if (cell >= 0) PopTo(cell);
-  } else if (name == "tr") {
-    long row = findInTable({"tr"});
-    if (row >= 0) PopTo(row);
-  } else if (name == "tbody" || name == "thead" || name == "tfoot") {
-    long section = findInTable({"tbody", "thead", "tfoot"});
-    if (section >= 0) PopTo(section);
-  } else if (name == "a" || name == "nobr") {
-    // A second <a> closes the first one by the adoption agency.
-    long open = FindOpen(name, [](const OpenElement& element) {
-      return (element.flags & kMarker) != 0;
-    });
-    if (open >= 0) Adopt(open);
-  } else if (name == "button") {
-    long button = FindInScope("button");
-    if (button >= 0) PopTo(button);
-  }
+  bool inSelect = false;
+  if (!LeaveSelectFor(name, &inSelect)) return;
+  CloseImpliedBy(name, flags, inSelect);
+  CloseRepeated(name);
   if (flags & kVoid) return;
   m_open.push_back({name, flags, Space::kHtml, m_reopenable});
   if (flags & kRawText) {
@@ -494,6 +342,116 @@ void ShapeScanner::StartTag(const std::string& name, bool selfClosing,
     else
       *rawText = true;
   }
+}
+
+// The namespace a start tag's element opens in. An HTML element named in
+// SVG or MathML content first closes that content.
+Space ShapeScanner::EnterSpace(const std::string& name, unsigned flags) {
+  const OpenElement* top = m_open.empty() ? nullptr : &m_open.back();
+  if (top != nullptr && top->space == Space::kForeign &&
+      !(top->flags & kIntegrationPoint) && (flags & kBreakout)) {
+    while (!m_open.empty() && m_open.back().space == Space::kForeign &&
+           !(m_open.back().flags & kIntegrationPoint))
+      m_open.pop_back();
+    top = m_open.empty() ? nullptr : &m_open.back();
+  }
+  if (name == "svg" || name == "math") return Space::kForeign;
+  if (top != nullptr && top->space == Space::kForeign) {
+    if (!(top->flags & kIntegrationPoint)) return Space::kForeign;
+    if (top->name == "annotation-xml") return Space::kUnsure;
+    if (name == "mglyph" || name == "malignmark") return Space::kForeign;
+    return Space::kHtml;
+  }
+  if (top != nullptr && top->space == Space::kUnsure) return Space::kUnsure;
+  return Space::kHtml;
+}
+
+// Whether the tag is inside a <select> (*inSelect), once a select,
+// textarea, input or keygen there has closed it; false when that is all
+// the tag does (a <select> inside one).
+bool ShapeScanner::LeaveSelectFor(const std::string& name, bool* inSelect) {
+  *inSelect = FindInScope("select") >= 0;
+  if (*inSelect && (name == "select" || name == "textarea" || name == "input" ||
+                    name == "keygen")) {
+    PopTo(FindOpen("select", [](const OpenElement&) { return false; }));
+    if (name == "select") return false;
+    *inSelect = false;
+  }
+  return true;
+}
+
+// What a start tag closes before it opens: a <p>, a heading under a
+// heading, a list item, an option.
+void ShapeScanner::CloseImpliedBy(const std::string& name, unsigned flags,
+                                  bool inSelect) {
+  if (flags & kClosesP) CloseP();
+  if ((flags & kHeading) && !m_open.empty() &&
+      (m_open.back().flags & kHeading) && m_open.back().space == Space::kHtml)
+    m_open.pop_back();
+  if (name == "li" || name == "dd" || name == "dt") CloseListItemFor(name);
+  if ((name == "option" || name == "optgroup") && !m_open.empty() &&
+      m_open.back().name == "option")
+    m_open.pop_back();
+  if (name == "optgroup" && inSelect && !m_open.empty() &&
+      m_open.back().name == "optgroup")
+    m_open.pop_back();
+}
+
+// An <li> closes the open <li>, a <dd> or <dt> the open <dd> or <dt>,
+// unless a special element other than address, div or p is in the way.
+void ShapeScanner::CloseListItemFor(const std::string& name) {
+  for (size_t i = m_open.size(); i > 0; --i) {
+    const OpenElement& element = m_open[i - 1];
+    bool closes = name == "li" ? element.name == "li"
+                               : element.name == "dd" || element.name == "dt";
+    if (closes && element.space == Space::kHtml) {
+      PopTo(static_cast<long>(i - 1));
+      return;
+    }
+    if ((element.flags & kSpecial) && element.name != "address" &&
+        element.name != "div" && element.name != "p")
+      return;
+  }
+}
+
+// A cell, row or table section closes the open one of its kind in the
+// table; a second <a>, <nobr> or <button> closes the first.
+void ShapeScanner::CloseRepeated(const std::string& name) {
+  long open = -1;
+  if (name == "td" || name == "th") {
+    open = FindInTableScope({"td", "th"});
+  } else if (name == "tr") {
+    open = FindInTableScope({"tr"});
+  } else if (name == "tbody" || name == "thead" || name == "tfoot") {
+    open = FindInTableScope({"tbody", "thead", "tfoot"});
+  } else if (name == "a" || name == "nobr") {
+    // By the adoption agency.
+    long first = FindOpen(name, [](const OpenElement& element) {
+      return (element.flags & kMarker) != 0;
+    });
+    if (first >= 0) Adopt(first);
+    return;
+  } else if (name == "button") {
+    open = FindInScope("button");
+  }
+  if (open >= 0) PopTo(open);
+}
+
+// The topmost open HTML element with one of the names, below no table,
+// html or template element; -1 if none.
+long ShapeScanner::FindInTableScope(
+    std::initializer_list<const char*> names) const {
+  for (size_t i = m_open.size(); i > 0; --i) {
+    const OpenElement& element = m_open[i - 1];
+    if (element.name == "table" || element.name == "html" ||
+        element.name == "template")
+      return -1;
+    for (const char* candidate : names) {
+      if (element.name == candidate && element.space == Space::kHtml)
+        return static_cast<long>(i - 1);
+    }
+  }
+  return -1;
 }
 
 void ShapeScanner::EndTag(const std::string& name) {
@@ -507,7 +465,7 @@ void ShapeScanner::EndTag(const std::string& name) {
       return;
     }
   }
-  EndTagInHtml(name, FlagsOf(name));
+  EndTagInHtml(name, ElementFlagsOf(name));
 }
 
 void ShapeScanner::EndTagInHtml(const std::string& name, unsigned flags) {
@@ -525,14 +483,7 @@ void ShapeScanner::EndTagInHtml(const std::string& name, unsigned flags) {
     return;
   }
   if (flags & kHeading) {
-    for (size_t i = m_open.size(); i > 0; --i) {
-      const OpenElement& element = m_open[i - 1];
-      if ((element.flags & kHeading) && element.space == Space::kHtml) {
-        PopTo(static_cast<long>(i - 1));
-        return;
-      }
-      if (IsBoundary(element)) return;
-    }
+    EndHeading();
     return;
   }
   if (name == "form") {
@@ -542,15 +493,7 @@ void ShapeScanner::EndTagInHtml(const std::string& name, unsigned flags) {
     return;
   }
   if (flags & kFormatting) {
-    long open = FindInScope(name);
-    if (open < 0) {
-      // Perhaps one closed earlier by another end tag: gumbo forgets it.
-      if (FindOpen(name, [](const OpenElement&) { return false; }) < 0 &&
-          m_reopenable > 0)
-        --m_reopenable;
-      return;
-    }
-    Adopt(open);
+    EndFormatting(name);
     return;
   }
   if (name == "table" || name == "tbody" || name == "thead" ||
@@ -574,6 +517,30 @@ void ShapeScanner::EndTagInHtml(const std::string& name, unsigned flags) {
     return (element.flags & kSpecial) != 0 && element.space == Space::kHtml;
   });
   if (open >= 0) PopTo(open);
+}
+
+// Any heading's end tag closes the open heading in scope.
+void ShapeScanner::EndHeading() {
+  for (size_t i = m_open.size(); i > 0; --i) {
+    const OpenElement& element = m_open[i - 1];
+    if ((element.flags & kHeading) && element.space == Space::kHtml) {
+      PopTo(static_cast<long>(i - 1));
+      return;
+    }
+    if (IsBoundary(element)) return;
+  }
+}
+
+void ShapeScanner::EndFormatting(const std::string& name) {
+  long open = FindInScope(name);
+  if (open >= 0) {
+    Adopt(open);
+    return;
+  }
+  // Perhaps one closed earlier by another end tag: gumbo forgets it.
+  if (FindOpen(name, [](const OpenElement&) { return false; }) < 0 &&
+      m_reopenable > 0)
+    --m_reopenable;
 }
 
 }  // namespace
