@@ -94,6 +94,61 @@ bool TakeValue(int argc, char** argv, int* index, const std::string& name,
   return true;
 }
 
+// An option that takes a value, and how it reads the value into the
+// options; false with *error when the value is not one.
+struct ValuedOption {
+  const char* name;
+  bool (*read)(const std::string& value, HostOptions* options,
+               std::string* error);
+};
+
+const ValuedOption kValuedOptions[] = {
+    {"--registry",
+     [](const std::string& value, HostOptions* options, std::string* error) {
+       if (value.empty()) {
+         *error = "option --registry needs a file name";
+         return false;
+       }
+       options->registryPath = value;
+       return true;
+     }},
+    {"--acp",
+     [](const std::string& value, HostOptions* options, std::string* error) {
+       if (ParseNumber(value, kCodePageDigits, &options->codePage)) return true;
+       *error = "code page '" + value + "' is not a number";
+       return false;
+     }},
+    {"--os",
+     [](const std::string& value, HostOptions* options, std::string* error) {
+       if (ParseSystem(value, &options->system)) return true;
+       *error =
+           "system '" + value + "' is not nt-MAJOR.MINOR or 9x-MAJOR.MINOR";
+       return false;
+     }},
+    {"--processors",
+     [](const std::string& value, HostOptions* options, std::string* error) {
+       if (ParseNumber(value, kSmallNumberDigits,
+                       &options->system.processors) &&
+           options->system.processors != 0)
+         return true;
+       *error = "processor count '" + value + "' is not a number from 1";
+       return false;
+     }},
+};
+
+// The valued option argv[*index] names, if any (*matched), read into the
+// options; false with *error when it is named without a usable value.
+bool TakeValuedOption(int argc, char** argv, int* index, HostOptions* options,
+                      bool* matched, std::string* error) {
+  for (const ValuedOption& option : kValuedOptions) {
+    std::string value;
+    if (!TakeValue(argc, argv, index, option.name, &value, matched, error))
+      return false;
+    if (*matched) return option.read(value, options, error);
+  }
+  return true;
+}
+
 }  // namespace
 
 const std::string& UsageText() {
@@ -117,47 +172,9 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* options,
       continue;
     }
     bool matched = false;
-    std::string value;
-    if (!TakeValue(argc, argv, &index, "--registry", &value, &matched, error))
+    if (!TakeValuedOption(argc, argv, &index, options, &matched, error))
       return false;
-    if (matched) {
-      if (value.empty()) {
-        *error = "option --registry needs a file name";
-        return false;
-      }
-      options->registryPath = value;
-      continue;
-    }
-    if (!TakeValue(argc, argv, &index, "--acp", &value, &matched, error))
-      return false;
-    if (matched) {
-      if (!ParseNumber(value, kCodePageDigits, &options->codePage)) {
-        *error = "code page '" + value + "' is not a number";
-        return false;
-      }
-      continue;
-    }
-    if (!TakeValue(argc, argv, &index, "--os", &value, &matched, error))
-      return false;
-    if (matched) {
-      if (!ParseSystem(value, &options->system)) {
-        *error =
-            "system '" + value + "' is not nt-MAJOR.MINOR or 9x-MAJOR.MINOR";
-        return false;
-      }
-      continue;
-    }
-    if (!TakeValue(argc, argv, &index, "--processors", &value, &matched, error))
-      return false;
-    if (matched) {
-      if (!ParseNumber(value, kSmallNumberDigits,
-                       &options->system.processors) ||
-          options->system.processors == 0) {
-        *error = "processor count '" + value + "' is not a number from 1";
-        return false;
-      }
-      continue;
-    }
+    if (matched) continue;
     *error = "unknown option '" + word + "'";
     return false;
   }

@@ -95,11 +95,10 @@ bool AddTrustFile(const std::string& file, std::string* bundle,
   return true;
 }
 
-}  // namespace
-
-bool ParseRunArguments(const std::vector<std::string>& words,
-                       RunRequest* request, std::string* error) {
-  size_t index = 0;
+// The run options before the file; *index ends at the file's word.
+bool ReadRunOptions(const std::vector<std::string>& words, size_t* at,
+                    RunRequest* request, std::string* error) {
+  size_t& index = *at;
   for (; index < words.size(); ++index) {
     const std::string& word = words[index];
     if (word == "--untrusted") {
@@ -137,6 +136,30 @@ bool ParseRunArguments(const std::vector<std::string>& words,
       break;
     }
   }
+  return true;
+}
+
+// The script or page, read (and a page parsed) before the registry is
+// opened; request->readError says why it cannot be run.
+void ReadRunInput(RunRequest* request) {
+  if (ReadInputFile(request->file, &request->text, &request->readError) &&
+      request->page) {
+    std::string parseError;
+    try {
+      if (!ParsePage(request->text, &request->document, &parseError))
+        request->readError = request->file + ": " + parseError;
+    } catch (const std::bad_alloc&) {
+      request->readError = request->file + ": out of memory reading the page";
+    }
+  }
+}
+
+}  // namespace
+
+bool ParseRunArguments(const std::vector<std::string>& words,
+                       RunRequest* request, std::string* error) {
+  size_t index = 0;
+  if (!ReadRunOptions(words, &index, request, error)) return false;
   if (index >= words.size() || words[index].empty()) {
     *error =
         "usage: run [--untrusted] [--timeout SECONDS] [--trust FILE.pem]... "
@@ -148,16 +171,7 @@ bool ParseRunArguments(const std::vector<std::string>& words,
                             words.end());
   request->page = IsPage(request->file);
   if (request->page) request->install.pageFolder = PageFolderOf(request->file);
-  if (ReadInputFile(request->file, &request->text, &request->readError) &&
-      request->page) {
-    std::string parseError;
-    try {
-      if (!ParsePage(request->text, &request->document, &parseError))
-        request->readError = request->file + ": " + parseError;
-    } catch (const std::bad_alloc&) {
-      request->readError = request->file + ": out of memory reading the page";
-    }
-  }
+  ReadRunInput(request);
   return true;
 }
 

@@ -53,6 +53,36 @@ gboolean AllowChecked(GCabFile* file, gpointer data) {
   return FALSE;
 }
 
+// Checks one entry against the names and sizes before it and, when it
+// passes, sets it to be extracted under its checked name.
+bool TakeEntry(GCabFile* file, ExtractNames* checked,
+               unsigned long long* content, std::vector<std::string>* names,
+               std::string* why) {
+  const char* rawName = gcab_file_get_name(file);
+  std::string name = rawName != nullptr ? rawName : "";
+  std::string problem = NameProblem(name);
+  if (!problem.empty()) {
+    *why = "its entry " + Quoted(name) + " " + problem;
+    return false;
+  }
+  for (const std::string& earlier : *names) {
+    if (SameInfName(earlier, name)) {
+      *why = "it holds " + Quoted(name) + " twice";
+      return false;
+    }
+  }
+  *content += gcab_file_get_size(file);
+  if (names->size() >= kMaxCabinetEntries || *content > kMaxCabinetContent) {
+    *why = "it holds more than " + std::to_string(kMaxCabinetEntries) +
+           " files or " + std::to_string(kMaxCabinetContent >> 20) + " MiB";
+    return false;
+  }
+  gcab_file_set_extract_name(file, name.c_str());
+  names->push_back(name);
+  checked->allowed.push_back(file);
+  return true;
+}
+
 }  // namespace
 
 bool UnpackCabinet(const std::string& bytes, const std::string& folder,
@@ -72,36 +102,12 @@ bool UnpackCabinet(const std::string& bytes, const std::string& folder,
   names->clear();
   for (guint f = 0; folders != nullptr && f < folders->len; ++f) {
     auto* cabFolder = static_cast<GCabFolder*>(g_ptr_array_index(folders, f));
-    GSList* files = gcab_folder_get_files(cabFolder);
-    for (GSList* item = files; item != nullptr; item = item->next) {
-      auto* file = static_cast<GCabFile*>(item->data);
-      const char* rawName = gcab_file_get_name(file);
-      std::string name = rawName != nullptr ? rawName : "";
-      std::string problem = NameProblem(name);
-      if (!problem.empty()) {
-        g_slist_free(files);
-        *why = "its entry " + Quoted(name) + " " + problem;
+    UniqueGSList files(gcab_folder_get_files(cabFolder));
+    for (GSList* item = files.get(); item != nullptr; item = item->next) {
+      if (!TakeEntry(static_cast<GCabFile*>(item->data), &checked, &content,
+                     names, why))
         return false;
-      }
-      for (const std::string& earlier : *names) {
-        if (SameInfName(earlier, name)) {
-          g_slist_free(files);
-          *why = "it holds " + Quoted(name) + " twice";
-          return false;
-        }
-      }
-      content += gcab_file_get_size(file);
-      if (names->size() >= kMaxCabinetEntries || content > kMaxCabinetContent) {
-        g_slist_free(files);
-        *why = "it holds more than " + std::to_string(kMaxCabinetEntries) +
-               " files or " + std::to_string(kMaxCabinetContent >> 20) + " MiB";
-        return false;
-      }
-      gcab_file_set_extract_name(file, name.c_str());
-      names->push_back(name);
-      checked.allowed.push_back(file);
     }
-    g_slist_free(files);
   }
   if (names->empty()) {
     *why = "it holds no files";

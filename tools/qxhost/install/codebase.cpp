@@ -5,23 +5,19 @@
 // than resolved, so that no spelling of it can climb out of the folder,
 // and links are checked once the file is resolved.
 #include "tools/qxhost/install/codebase.h"
-#include "tools/qxhost/text/ascii_text.h"
 
 #include <stdlib.h>
-#include <strings.h>
 
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
+#include "tools/qxhost/text/ascii_text.h"
+
 namespace qxhost {
 namespace {
 
 constexpr char kVersionFragment[] = "version=";
-
-bool IsAsciiSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
 
 bool IsSchemeCharacter(char c, bool first) {
   bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -61,33 +57,29 @@ bool DecodeSegment(const std::string& segment, std::string* decoded) {
   return true;
 }
 
-}  // namespace
-
-bool ParseCodebase(const std::string& attribute, Codebase* codebase,
-                   std::string* why) {
-  size_t first = 0;
-  size_t last = attribute.size();
-  while (first < last && IsAsciiSpace(attribute[first])) ++first;
-  while (last > first && IsAsciiSpace(attribute[last - 1])) --last;
-  std::string text = attribute.substr(first, last - first);
-
-  Codebase parsed;
-  size_t hash = text.find('#');
-  if (hash != std::string::npos) {
-    std::string fragment = text.substr(hash + 1);
-    text.erase(hash);
-    if (strncasecmp(fragment.c_str(), kVersionFragment,
-                    std::strlen(kVersionFragment)) == 0) {
-      if (!ParseFileVersion(fragment.substr(std::strlen(kVersionFragment)),
-                            &parsed.version)) {
-        *why = "its #version is not four numbers from 0 to 65535";
-        return false;
-      }
-      parsed.hasVersion = true;
-    }
+// Takes "#fragment" off text; a "#version=a,b,c,d" fragment is the version
+// the page asks for, any other is ignored.
+bool TakeFragment(std::string* text, Codebase* parsed, std::string* why) {
+  size_t hash = text->find('#');
+  if (hash == std::string::npos) return true;
+  std::string fragment = text->substr(hash + 1);
+  text->erase(hash);
+  const size_t prefix = std::strlen(kVersionFragment);
+  if (!EqualsIgnoringAsciiCase(fragment.substr(0, prefix), kVersionFragment))
+    return true;
+  if (!ParseFileVersion(fragment.substr(prefix), &parsed->version)) {
+    *why = "its #version is not four numbers from 0 to 65535";
+    return false;
   }
-  size_t query = text.find('?');
-  if (query != std::string::npos) text.erase(query);
+  parsed->hasVersion = true;
+  return true;
+}
+
+// The reference as a path of decoded segments, '/' between them: a file
+// below the page's folder, named without a scheme, a leading separator or
+// "..".
+bool ReadRelativePath(const std::string& text, std::string* relativePath,
+                      std::string* why) {
   if (text.empty()) {
     *why = "it names no file";
     return false;
@@ -125,10 +117,24 @@ bool ParseCodebase(const std::string& attribute, Codebase* codebase,
     *why = "it names a folder, not a file";
     return false;
   }
+  relativePath->clear();
   for (const std::string& segment : segments) {
-    if (!parsed.relativePath.empty()) parsed.relativePath += '/';
-    parsed.relativePath += segment;
+    if (!relativePath->empty()) *relativePath += '/';
+    *relativePath += segment;
   }
+  return true;
+}
+
+}  // namespace
+
+bool ParseCodebase(const std::string& attribute, Codebase* codebase,
+                   std::string* why) {
+  std::string text = Trimmed(attribute, kAsciiWhitespace);
+  Codebase parsed;
+  if (!TakeFragment(&text, &parsed, why)) return false;
+  size_t query = text.find('?');
+  if (query != std::string::npos) text.erase(query);
+  if (!ReadRelativePath(text, &parsed.relativePath, why)) return false;
   *codebase = parsed;
   return true;
 }

@@ -5,6 +5,7 @@
 // no INF carries them, and a value with a hidden byte must not pass for a
 // name it only looks like.
 #include "tools/qxhost/install/inf_reader.h"
+
 #include "tools/qxhost/text/ascii_text.h"
 
 namespace qxhost {

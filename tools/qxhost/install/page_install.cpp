@@ -238,6 +238,49 @@ bool StageAndCheck(const InstallSettings& settings, const CLSID& clsid,
          CheckLibrary(names, *staging, trust, download, why);
 }
 
+// Moves the checked library into its cache folder and has it register
+// itself; a library that fails, or registers some other class, is taken
+// back out.
+bool CommitAndRegister(const CLSID& clsid, const CodeDownload& download,
+                       StagingFolder* staging, std::string* why) {
+  std::string installed;
+  std::string versionFolder = download.version.Text();
+  for (char& c : versionFolder) {
+    if (c == ',') c = '.';
+  }
+  if (!staging->Commit(GuidText(clsid), versionFolder, &installed, why))
+    return false;
+  std::string ansiLibrary;
+  std::string library = installed + "/" + download.fileName;
+  if (!ArgumentToAnsi(library, &ansiLibrary)) {
+    staging->Withdraw();
+    *why = NoAnsiForm(library);
+    return false;
+  }
+  HRESULT status = S_OK;
+  RegistrationStep step =
+      CallServerRegistration(ansiLibrary, /*unregister=*/false, &status);
+  if (step != RegistrationStep::kCalled || FAILED(status)) {
+    staging->Withdraw();
+    *why = "the library " + Quoted(download.fileName) +
+           (step == RegistrationStep::kNotLoaded ? " cannot be loaded ("
+            : step == RegistrationStep::kNoExport
+                ? " has no DllRegisterServer ("
+                : " failed to register itself (") +
+           StatusText(status) + ")";
+    return false;
+  }
+  std::string server;
+  if (!RegisteredServerPath(clsid, &server)) {
+    CallServerRegistration(ansiLibrary, /*unregister=*/true, &status);
+    staging->Withdraw();
+    *why = "the library " + Quoted(download.fileName) +
+           " registered itself but not the object's class";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 InstallOutcome InstallIfNeeded(const InstallSettings& settings,
@@ -252,52 +295,13 @@ InstallOutcome InstallIfNeeded(const InstallSettings& settings,
   if (AlreadyInstalled(clsid, codebase)) return InstallOutcome::kNotNeeded;
   const std::string prefix =
       "not installed from codebase " + Quoted(*codebaseText) + ": ";
-  if (!readable) {
-    *why = prefix + problem;
-    return InstallOutcome::kRefused;
-  }
   StagingFolder staging;
   CodeDownload download;
-  if (!StageAndCheck(settings, clsid, codebase, &staging, &download,
-                     &problem)) {
+  if (!readable ||
+      !StageAndCheck(settings, clsid, codebase, &staging, &download,
+                     &problem) ||
+      !CommitAndRegister(clsid, download, &staging, &problem)) {
     *why = prefix + problem;
-    return InstallOutcome::kRefused;
-  }
-  std::string installed;
-  std::string versionFolder = download.version.Text();
-  for (char& c : versionFolder) {
-    if (c == ',') c = '.';
-  }
-  if (!staging.Commit(GuidText(clsid), versionFolder, &installed, &problem)) {
-    *why = prefix + problem;
-    return InstallOutcome::kRefused;
-  }
-  std::string ansiLibrary;
-  std::string library = installed + "/" + download.fileName;
-  if (!ArgumentToAnsi(library, &ansiLibrary)) {
-    staging.Withdraw();
-    *why = prefix + NoAnsiForm(library);
-    return InstallOutcome::kRefused;
-  }
-  HRESULT status = S_OK;
-  RegistrationStep step =
-      CallServerRegistration(ansiLibrary, /*unregister=*/false, &status);
-  if (step != RegistrationStep::kCalled || FAILED(status)) {
-    staging.Withdraw();
-    *why = prefix + "the library " + Quoted(download.fileName) +
-           (step == RegistrationStep::kNotLoaded ? " cannot be loaded ("
-            : step == RegistrationStep::kNoExport
-                ? " has no DllRegisterServer ("
-                : " failed to register itself (") +
-           StatusText(status) + ")";
-    return InstallOutcome::kRefused;
-  }
-  std::string server;
-  if (!RegisteredServerPath(clsid, &server)) {
-    CallServerRegistration(ansiLibrary, /*unregister=*/true, &status);
-    staging.Withdraw();
-    *why = prefix + "the library " + Quoted(download.fileName) +
-           " registered itself but not the object's class";
     return InstallOutcome::kRefused;
   }
   return InstallOutcome::kInstalled;

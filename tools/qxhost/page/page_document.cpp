@@ -95,6 +95,75 @@ size_t NoscriptTextEnd(const std::string& html, size_t from) {
   return html.size();
 }
 
+// gumbo parses <noscript> as a browser that runs no scripts does, and in
+// <head> moves elements it does not allow there out of it. A browser that
+// runs scripts reads its content as text: whatever starts in that text is
+// left out, wherever gumbo put it. Such spans never overlap, so the last
+// one is all the walk needs, and each search for an end starts past the
+// previous one.
+struct InertText {
+  size_t from = 0;
+  size_t to = 0;
+  bool Holds(size_t offset) const { return offset > from && offset < to; }
+};
+
+// Takes the element into page when it is an <object> or a <script> that
+// counts (*enclosingObject becomes the object's index for what is inside
+// it); the children to walk, or null for content a browser keeps inert.
+const GumboVector* VisitElement(const std::string& html,
+                                const GumboElement& element, InertText* text,
+                                long* enclosingObject, PageDocument* page) {
+  // A <template> node (GUMBO_NODE_TEMPLATE) holds inert contents and is
+  // not walked; neither is <noscript>.
+  size_t offset = element.start_pos.offset;
+  bool inert = text->Holds(offset);
+  if (element.tag == GUMBO_TAG_NOSCRIPT &&
+      element.tag_namespace == GUMBO_NAMESPACE_HTML) {
+    if (!inert && element.original_tag.length != 0) {
+      text->from = offset;
+      text->to = NoscriptTextEnd(html, offset + element.original_tag.length);
+    }
+    return nullptr;
+  }
+  // What starts in the text is left out; what gumbo put inside it from
+  // past the text's end still counts.
+  if (!inert && element.tag == GUMBO_TAG_OBJECT &&
+      element.tag_namespace == GUMBO_NAMESPACE_HTML) {
+    page->objects.push_back(ReadObject(element));
+    page->objects.back().fallbackOf = *enclosingObject;
+    *enclosingObject = static_cast<long>(page->objects.size()) - 1;
+  }
+  if (!inert && element.tag == GUMBO_TAG_SCRIPT &&
+      element.tag_namespace != GUMBO_NAMESPACE_MATHML)
+    page->scripts.push_back(ReadScript(element));
+  return &element.children;
+}
+
+// The document's objects and scripts, in document order.
+void WalkDocument(const std::string& html, const GumboNode* document,
+                  PageDocument* page) {
+  InertText inert;
+  // Each node with the index of the <object> it is inside, or -1.
+  std::vector<std::pair<const GumboNode*, long>> pending = {{document, -1}};
+  while (!pending.empty()) {
+    auto [node, enclosingObject] = pending.back();
+    pending.pop_back();
+    const GumboVector* children = nullptr;
+    if (node->type == GUMBO_NODE_DOCUMENT) {
+      children = &node->v.document.children;
+    } else if (node->type == GUMBO_NODE_ELEMENT) {
+      children =
+          VisitElement(html, node->v.element, &inert, &enclosingObject, page);
+    }
+    if (children == nullptr) continue;
+    // Last child first, so the walk pops them in document order.
+    for (unsigned i = children->length; i > 0; --i) {
+      pending.emplace_back(static_cast<const GumboNode*>(children->data[i - 1]),
+                           enclosingObject);
+    }
+  }
+}
+
 }  // namespace
 
 bool ParsePage(const std::string& html, PageDocument* page,
@@ -115,58 +184,7 @@ bool ParsePage(const std::string& html, PageDocument* page,
   if (!output->document->v.document.has_doctype && page->parseErrors > 0)
     --page->parseErrors;
 
-  // gumbo parses <noscript> as a browser that runs no scripts does, and in
-  // <head> moves elements it does not allow there out of it. A browser that
-  // runs scripts reads its content as text: whatever starts in that text is
-  // left out, wherever gumbo put it. Such spans never overlap, so the last
-  // one is all the walk needs, and each search for an end starts past the
-  // previous one.
-  size_t inertFrom = 0;
-  size_t inertTo = 0;
-
-  // Each node with the index of the <object> it is inside, or -1.
-  std::vector<std::pair<const GumboNode*, long>> pending = {
-      {output->document, -1}};
-  while (!pending.empty()) {
-    auto [node, enclosingObject] = pending.back();
-    pending.pop_back();
-    const GumboVector* children = nullptr;
-    if (node->type == GUMBO_NODE_DOCUMENT) {
-      children = &node->v.document.children;
-    } else if (node->type == GUMBO_NODE_ELEMENT) {
-      // A <template> node (GUMBO_NODE_TEMPLATE) holds inert contents and is
-      // not walked; neither is <noscript>.
-      const GumboElement& element = node->v.element;
-      size_t offset = element.start_pos.offset;
-      bool inert = offset > inertFrom && offset < inertTo;
-      if (element.tag == GUMBO_TAG_NOSCRIPT &&
-          element.tag_namespace == GUMBO_NAMESPACE_HTML) {
-        if (!inert && element.original_tag.length != 0) {
-          inertFrom = offset;
-          inertTo = NoscriptTextEnd(html, offset + element.original_tag.length);
-        }
-        continue;
-      }
-      // What starts in the text is left out; what gumbo put inside it from
-      // past the text's end still counts.
-      if (!inert && element.tag == GUMBO_TAG_OBJECT &&
-          element.tag_namespace == GUMBO_NAMESPACE_HTML) {
-        page->objects.push_back(ReadObject(element));
-        page->objects.back().fallbackOf = enclosingObject;
-        enclosingObject = static_cast<long>(page->objects.size()) - 1;
-      }
-      if (!inert && element.tag == GUMBO_TAG_SCRIPT &&
-          element.tag_namespace != GUMBO_NAMESPACE_MATHML)
-        page->scripts.push_back(ReadScript(element));
-      children = &element.children;
-    }
-    if (children == nullptr) continue;
-    // Last child first, so the walk pops them in document order.
-    for (unsigned i = children->length; i > 0; --i) {
-      pending.emplace_back(static_cast<const GumboNode*>(children->data[i - 1]),
-                           enclosingObject);
-    }
-  }
+  WalkDocument(html, output->document, page);
   gumbo_destroy_output(&options, output);
   return true;
 }

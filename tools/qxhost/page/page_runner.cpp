@@ -35,21 +35,18 @@ const char* const kScriptTypes[] = {"application/ecmascript",
                                     "text/x-ecmascript",
                                     "text/x-javascript"};
 
-// HTML's ASCII whitespace.
-constexpr char kHtmlSpaces[] = " \t\n\f\r";
-
 // The script's type as a browser takes it: the type attribute trimmed of
 // spaces; without one, "text/" and the language attribute (language=
 // "vbscript" is VBScript); without either, JavaScript, written "".
 std::string ScriptTypeOf(const PageScript& script) {
-  if (script.hasType) return Trimmed(script.type, kHtmlSpaces);
+  if (script.hasType) return Trimmed(script.type, kAsciiWhitespace);
   if (!script.language.empty()) return "text/" + script.language;
   return std::string();
 }
 
 bool IsJavaScript(const std::string& type) {
   if (type.empty()) return true;
-  std::string base = Trimmed(type.substr(0, type.find(';')), kHtmlSpaces);
+  std::string base = Trimmed(type.substr(0, type.find(';')), kAsciiWhitespace);
   for (const char* known : kScriptTypes) {
     if (EqualsIgnoringAsciiCase(base, known)) return true;
   }
@@ -60,8 +57,8 @@ bool IsJavaScript(const std::string& type) {
 // as the window's onload, and then at once.
 bool IsEventHandler(const PageScript& script) {
   if (!script.hasForEvent) return false;
-  std::string event = Trimmed(script.event, kHtmlSpaces);
-  return !EqualsIgnoringAsciiCase(Trimmed(script.forName, kHtmlSpaces),
+  std::string event = Trimmed(script.event, kAsciiWhitespace);
+  return !EqualsIgnoringAsciiCase(Trimmed(script.forName, kAsciiWhitespace),
                                   "window") ||
          (!EqualsIgnoringAsciiCase(event, "onload") &&
           !EqualsIgnoringAsciiCase(event, "onload()"));

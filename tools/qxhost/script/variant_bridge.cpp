@@ -99,6 +99,41 @@ bool PushConvertedToText(duk_context* context, const VARIANT& variant,
   return pushed;
 }
 
+// Integral numbers within int32 as VT_I4, any other as VT_R8.
+void NumberToVariant(double number, VARIANT* variant) {
+  if (std::isfinite(number) && number == std::trunc(number) &&
+      number >= INT32_MIN && number <= INT32_MAX) {
+    variant->vt = VT_I4;
+    variant->lVal = static_cast<LONG>(number);
+  } else {
+    variant->vt = VT_R8;
+    variant->dblVal = number;
+  }
+}
+
+// The string at index as a BSTR, charged to the call's *textUnits.
+bool StringToVariant(duk_context* context, duk_idx_t index, VARIANT* variant,
+                     size_t* textUnits, BridgeFailure* failure) {
+  duk_size_t length = 0;
+  const char* text = duk_get_lstring(context, index, &length);
+  size_t units = EngineTextUtf16Length(text, length);
+  if (units > *textUnits)
+    return Fail(failure, E_OUTOFMEMORY,
+                "arguments too large: one call passes at most " +
+                    std::to_string(kMaxCallTextUnits) + " characters of text");
+  // Converted straight into the BSTR, with no copy in between.
+  BSTR bstr = SysAllocStringLen(nullptr, static_cast<UINT>(units));
+  if (bstr == nullptr)
+    return Fail(failure, E_OUTOFMEMORY,
+                "out of memory for a string argument of " +
+                    std::to_string(units) + " characters");
+  EngineTextToUtf16(text, length, reinterpret_cast<char16_t*>(bstr));
+  *textUnits -= units;
+  variant->vt = VT_BSTR;
+  variant->bstrVal = bstr;
+  return true;
+}
+
 }  // namespace
 
 bool ScriptValueToVariant(duk_context* context, duk_idx_t index,
@@ -117,39 +152,11 @@ bool ScriptValueToVariant(duk_context* context, duk_idx_t index,
       variant->boolVal =
           duk_get_boolean(context, index) ? VARIANT_TRUE : VARIANT_FALSE;
       return true;
-    case DUK_TYPE_NUMBER: {
-      double number = duk_get_number(context, index);
-      if (std::isfinite(number) && number == std::trunc(number) &&
-          number >= INT32_MIN && number <= INT32_MAX) {
-        variant->vt = VT_I4;
-        variant->lVal = static_cast<LONG>(number);
-      } else {
-        variant->vt = VT_R8;
-        variant->dblVal = number;
-      }
+    case DUK_TYPE_NUMBER:
+      NumberToVariant(duk_get_number(context, index), variant);
       return true;
-    }
-    case DUK_TYPE_STRING: {
-      duk_size_t length = 0;
-      const char* text = duk_get_lstring(context, index, &length);
-      size_t units = EngineTextUtf16Length(text, length);
-      if (units > *textUnits)
-        return Fail(failure, E_OUTOFMEMORY,
-                    "arguments too large: one call passes at most " +
-                        std::to_string(kMaxCallTextUnits) +
-                        " characters of text");
-      // Converted straight into the BSTR, with no copy in between.
-      BSTR bstr = SysAllocStringLen(nullptr, static_cast<UINT>(units));
-      if (bstr == nullptr)
-        return Fail(failure, E_OUTOFMEMORY,
-                    "out of memory for a string argument of " +
-                        std::to_string(units) + " characters");
-      EngineTextToUtf16(text, length, reinterpret_cast<char16_t*>(bstr));
-      *textUnits -= units;
-      variant->vt = VT_BSTR;
-      variant->bstrVal = bstr;
-      return true;
-    }
+    case DUK_TYPE_STRING:
+      return StringToVariant(context, index, variant, textUnits, failure);
     case DUK_TYPE_OBJECT: {
       IDispatch* dispatch = DispatchOfScriptValue(context, index);
       if (dispatch == nullptr) break;

@@ -5,6 +5,9 @@
 
 namespace qxhost {
 
+// ASCII whitespace as HTML and URLs define it.
+constexpr char kAsciiWhitespace[] = " \t\n\f\r";
+
 // The value of a hex digit of either case; -1 for any other character.
 int HexDigitValue(char c);
 

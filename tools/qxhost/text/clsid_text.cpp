@@ -1,5 +1,6 @@
 // Brace-enclosed class ids: parsed strictly, written as the system writes them.
 #include "tools/qxhost/text/clsid_text.h"
+
 #include "tools/qxhost/text/ascii_text.h"
 
 namespace qxhost {
