@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "tools/qxhost/page_document.h"
-#include "tools/qxhost/page_shape.h"
+#include "tools/qxhost/page/page_document.h"
+#include "tools/qxhost/page/page_shape.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <qxplatform/controls.h>
 
 #include "base/holders.h"
-#include "tools/qxhost/script_objects.h"
-#include "tools/qxhost/script_session.h"
+#include "tools/qxhost/script/script_objects.h"
+#include "tools/qxhost/script/script_session.h"
 
 namespace {
 

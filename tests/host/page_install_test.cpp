@@ -9,6 +9,7 @@
 #include <stdint.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -100,12 +101,34 @@ class PageInstall : public ::testing::Test {
     HostRun run = RunPage(page, trust);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "created: false\n");
-    EXPECT_EQ(Lines(run.err),
-              std::vector<std::string>{page.string() + ":" +
-                                       std::to_string(kObjectLine) +
-                                       ": object 'korvex': " + reason})
+    EXPECT_EQ(Lines(run.err), std::vector<std::string>{Line(page) + reason})
         << run.err;
     EXPECT_EQ(State(), before);
+  }
+
+  // As ExpectRefused, for a signature the checker refused: the reason is
+  // followed by the checker's own words, in parentheses, which hold
+  // checkerSays (the rest, a digest or a path, differs from run to run).
+  void ExpectSignatureRefused(const fs::path& page, const std::string& reason,
+                              const std::string& checkerSays,
+                              bool trust = true) {
+    std::string before = State();
+    HostRun run = RunPage(page, trust);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "created: false\n");
+    std::vector<std::string> lines = Lines(run.err);
+    ASSERT_EQ(lines.size(), 1u) << run.err;
+    const std::string expected = Line(page) + reason + " (";
+    EXPECT_EQ(lines[0].substr(0, expected.size()), expected) << run.err;
+    std::string detail = lines[0].substr(std::min(expected.size(), lines[0].size()));
+    EXPECT_EQ(detail.back(), ')') << run.err;
+    EXPECT_NE(detail.find(checkerSays), std::string::npos) << run.err;
+    EXPECT_EQ(State(), before);
+  }
+
+  std::string Line(const fs::path& page) const {
+    return page.string() + ":" + std::to_string(kObjectLine) +
+           ": object 'korvex': ";
   }
 
   std::string Refusal(const std::string& codebase, const std::string& why) {
@@ -126,32 +149,37 @@ TEST_F(PageInstall, ChangedCabinetIsRefused) {
   // A cache that holds something already keeps it.
   fs::create_directories(Cache() / "other");
   std::ofstream(Cache() / "other" / "kept.txt") << "kept";
-  ExpectRefused(Page(ObjectTag("korvex", "qx.cab#version=1,0,0,6")),
-                Refusal("qx.cab#version=1,0,0,6",
-                        "the cabinet was changed after it was signed"));
+  ExpectSignatureRefused(Page(ObjectTag("korvex", "qx.cab#version=1,0,0,6")),
+                         Refusal("qx.cab#version=1,0,0,6",
+                                 "the cabinet was changed after it was signed"),
+                         "MISMATCH");
 }
 
 TEST_F(PageInstall, UnsignedCabinetIsRefused) {
   Cabinet("qx.cab", m_goodInf, "library", /*sign=*/false);
-  ExpectRefused(Page(ObjectTag("korvex", "qx.cab")),
-                Refusal("qx.cab", "the cabinet is not signed"));
+  ExpectSignatureRefused(Page(ObjectTag("korvex", "qx.cab")),
+                         Refusal("qx.cab", "the cabinet is not signed"),
+                         "No signature found");
 }
 
 TEST_F(PageInstall, CabinetOfAnUntrustedSignerIsRefused) {
   Cabinet("qx.cab", m_goodInf, "library", /*sign=*/true, /*rogue=*/true);
-  ExpectRefused(Page(ObjectTag("korvex", "qx.cab")),
-                Refusal("qx.cab",
-                        "the cabinet's signature does not chain to a --trust "
-                        "certificate"));
+  ExpectSignatureRefused(
+      Page(ObjectTag("korvex", "qx.cab")),
+      Refusal("qx.cab",
+              "the cabinet's signature does not chain to a --trust "
+              "certificate"),
+      "Error: self-signed certificate");
 }
 
 TEST_F(PageInstall, WithoutTrustOnlyTheSystemsCertificatesCount) {
   Cabinet("qx.cab", m_goodInf, "library");
-  ExpectRefused(Page(ObjectTag("korvex", "qx.cab")),
-                Refusal("qx.cab",
-                        "the cabinet's signature does not chain to a "
-                        "certificate the system trusts (no --trust given)"),
-                /*trust=*/false);
+  ExpectSignatureRefused(
+      Page(ObjectTag("korvex", "qx.cab")),
+      Refusal("qx.cab",
+              "the cabinet's signature does not chain to a "
+              "certificate the system trusts (no --trust given)"),
+      "Error: unable to get local issuer certificate", /*trust=*/false);
 }
 
 TEST_F(PageInstall, InfForAnotherClassIsRefused) {
@@ -214,8 +242,10 @@ TEST_F(PageInstall, InfsThisHostCannotFollowAreRefused) {
 
 TEST_F(PageInstall, UnsignedLibraryInASignedCabinetIsRefused) {
   Cabinet("qx.cab", m_goodInf, "this is no signed library");
-  ExpectRefused(Page(ObjectTag("korvex", "qx.cab")),
-                Refusal("qx.cab", "the library 'qxKorvex.dll' is not signed"));
+  ExpectSignatureRefused(
+      Page(ObjectTag("korvex", "qx.cab")),
+      Refusal("qx.cab", "the library 'qxKorvex.dll' is not signed"),
+      "unsupported input file type");
 }
 
 // gcab writes only plain names, so the entry's name bytes are patched into

@@ -5,6 +5,7 @@
 // library reported with the runtime's status.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "host/host_runner.h"
@@ -182,6 +183,24 @@ TEST(HostTypelib, NullObjectDefaultsPrintAsIdlWritesThem) {
             std::string::npos)
       << run.out;
   EXPECT_TRUE(run.err.empty()) << run.err;
+}
+
+// Printing a library only reads: a registry database that does not exist
+// is not made, whether the library prints or not.
+TEST(HostTypelib, MakesNoRegistryDatabase) {
+  HostSandbox sandbox;
+  HostRun printed = sandbox.RunWithRegistry({"typelib", kProductLibrary});
+  EXPECT_EQ(printed.exitCode, 0) << printed.err;
+  EXPECT_TRUE(HasLine(printed.out, "library QXKORVEXLib {")) << printed.out;
+  EXPECT_FALSE(std::filesystem::exists(sandbox.registry()));
+  HostRun missing = sandbox.RunWithRegistry(
+      {"typelib", (sandbox.root() / "none.tlb").string()});
+  EXPECT_EQ(missing.exitCode, kExitFailure);
+  EXPECT_FALSE(std::filesystem::exists(sandbox.registry()));
+  // Nor the default one under the user's state folder.
+  EXPECT_EQ(sandbox.Run({"typelib", kProductLibrary}).exitCode, 0);
+  EXPECT_FALSE(std::filesystem::exists(sandbox.root() / "state" /
+                                       "qxkorvex" / "registry.db"));
 }
 
 TEST(HostTypelib, UnreadableFileIsTheRuntimesStatus) {

@@ -14,10 +14,10 @@
 #include <qxplatform/controls.h>
 
 #include "base/result_macros.h"
-#include "tools/qxhost/command_table.h"
-#include "tools/qxhost/host_output.h"
-#include "tools/qxhost/options.h"
-#include "tools/qxhost/registry_session.h"
+#include "tools/qxhost/commands/command_table.h"
+#include "tools/qxhost/commands/options.h"
+#include "tools/qxhost/system/host_output.h"
+#include "tools/qxhost/system/registry_session.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
   // Progress lines reach a pipe even if the library brings the process down.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   HostOptions options;
-  Requests requests;
+  Request request;
   std::string error;
   if (!ParseHostOptions(argc, argv, &options, &error)) return UsageError(error);
   if (options.help) {
@@ -49,12 +49,13 @@ int main(int argc, char** argv) {
     return UsageError("unsupported code page " +
                       std::to_string(options.codePage) + " (1252 or 932)");
   const Command* command = FindCommand(options.command);
-  if (!command->parse(options.arguments, &requests, &error))
+  if (!command->parse(options.arguments, &request, &error))
     return UsageError(error);
   // An input that cannot be read is a failure, not a usage error, and is
   // reported before the registry is opened.
-  if (command->readError != nullptr && !command->readError(requests).empty())
-    return Failure(command->readError(requests));
+  const std::string* readError =
+      command->readError != nullptr ? command->readError(request) : nullptr;
+  if (readError != nullptr && !readError->empty()) return Failure(*readError);
 
   if (options.system.setVersion) {
     qxplatform::SetVersion(options.system.platformId, options.system.major,
@@ -64,12 +65,11 @@ int main(int argc, char** argv) {
     qxplatform::SetProcessorCount(options.system.processors);
   }
 
-  RegistrySession registry;
   // A command that only reads makes no database where there is none.
   const bool readOnly =
-      command->readsOnly != nullptr && command->readsOnly(requests);
-  if (!registry.Open(options.registryPath, /*create=*/!readOnly, &error))
+      command->readsOnly != nullptr && command->readsOnly(request);
+  if (!OpenRegistrySession(options.registryPath, /*create=*/!readOnly, &error))
     return Failure(error);
 
-  return command->run(requests);
+  return command->run(request);
 }
