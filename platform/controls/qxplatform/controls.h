@@ -75,6 +75,18 @@ QXCONTROL void CheckImportStacks(bool on);
 // Mismatches found by all stubs since the process started.
 QXCONTROL long ImportStackMismatches();
 
+// ---- loader ------------------------------------------------------------------
+// Why the calling thread's last refused LoadLibraryA / LoadLibraryExA was
+// refused, in full, where GetLastError has only the code (ERROR_MOD_NOT_FOUND,
+// ERROR_PROC_NOT_FOUND, ERROR_BAD_EXE_FORMAT, ERROR_DLL_INIT_FAILED, ...):
+// "cannot load <library>: <reason>". For a Windows image whose imports
+// cannot be bound the reason names every missing import in table order, each
+// marked "(no such library)" when the platform does not stand in for the
+// library it names, or "(no such function)" when it does but lacks the
+// function. A load that succeeds leaves the text alone, as it leaves the last
+// error; ResetControls empties it (for the calling thread).
+QXCONTROL std::string LastLoadFailure();
+
 // ---- shell launch -----------------------------------------------------------
 // What the last ShellExecuteA call asked for, whatever came of it (a forced
 // result, a failure or a start). Texts are kept as passed, in the ANSI code

@@ -148,6 +148,8 @@ DWORD LoadPeModule(const std::string& path, bool resolveImports,
   if (status == ERROR_SUCCESS && resolveImports) {
     status =
         BindPeImports(&loaded->image, ResolveSystemImport, nullptr, failure);
+    if (status == ERROR_MOD_NOT_FOUND || status == ERROR_PROC_NOT_FOUND)
+      *failure = "it imports what the platform does not provide: " + *failure;
     loaded->importsBound = status == ERROR_SUCCESS;
     // Before the protections: the index may lie in read-only data.
     if (status == ERROR_SUCCESS)
