@@ -19,7 +19,6 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <windows.h>
@@ -28,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "ascii_text.h"
 #include "kernel_internal.h"
 #include "load_failure.h"
 #include "pe_exports.h"
@@ -54,10 +54,7 @@ constexpr uintptr_t kDataHandleBit = 1;
 // ending rather than the library being freed.
 const LPVOID kProcessEnding = reinterpret_cast<LPVOID>(1);
 
-// The system libraries this platform library stands in for.
-constexpr const char* kSystemLibraries[] = {"kernel32", "user32",   "advapi32",
-                                            "ole32",    "oleaut32", "shell32"};
-
+using qxplatform::internal::EqualIgnoringAsciiCase;
 using qxplatform::internal::PeModule;
 using qxplatform::internal::RefuseLoad;
 
@@ -175,14 +172,14 @@ Module* Platform(Loader& loader) {
   return loader.platform;
 }
 
+// A system library this platform library stands in for, by the names an
+// import may give it. msvcrt's table serves only Windows images: a native
+// caller has the C runtime of its own system, and msvcrt.dll by name is a
+// library like any other for it.
 bool IsSystemLibraryName(const std::string& name) {
-  for (const char* system : kSystemLibraries) {
-    size_t length = strlen(system);
-    if (strncasecmp(name.c_str(), system, length) != 0) continue;
-    const char* rest = name.c_str() + length;
-    if (*rest == '\0' || strcasecmp(rest, ".dll") == 0) return true;
-  }
-  return false;
+  const qxplatform::internal::SystemExportTable* table =
+      qxplatform::internal::FindSystemLibrary(name);
+  return table != nullptr && table != &qxplatform::internal::kMsvcrtExports;
 }
 
 Module* FindImage(Loader& loader, void* library) {
@@ -201,7 +198,7 @@ Module* FindImageByPath(Loader& loader, const std::string& path) {
 // loader finds an already-loaded library by name alone.
 Module* FindImageByBaseName(Loader& loader, const std::string& name) {
   for (Module* module : loader.images)
-    if (strcasecmp(BaseName(module->path).c_str(), name.c_str()) == 0)
+    if (EqualIgnoringAsciiCase(BaseName(module->path), name))
       return module;
   return nullptr;
 }
@@ -640,8 +637,8 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
     module = FindImageByBaseName(loader, name);
     const std::string executable = BaseName(Executable(loader)->path);
     if (module == nullptr &&
-        (strcasecmp(executable.c_str(), name.utf8.c_str()) == 0 ||
-         strcasecmp(executable.c_str(), name.bytes.c_str()) == 0))
+        (EqualIgnoringAsciiCase(executable, name.utf8) ||
+         EqualIgnoringAsciiCase(executable, name.bytes)))
       module = Executable(loader);
   }
   if (module == nullptr) {
