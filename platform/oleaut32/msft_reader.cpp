@@ -584,14 +584,27 @@ class Reader {
     // helpstringcontext, custom data, then custom data per parameter.
     const int64_t words = (size - fixed) / 4;
     auto word = [&](int64_t index, int32_t absent) {
-      return index < words ? RecordI32(record, kFunctionFixedSize + 4 * index)
-                           : absent;
+      return OptionalWord(record, kFunctionFixedSize, words, index, absent);
     };
     function->helpContext = static_cast<DWORD>(word(0, 0));
     function->docString = StringAt(word(1, kNone));
     function->helpStringContext = static_cast<DWORD>(word(5, 0));
     function->custom = CustomChain(word(6, kNone));
+    ReadParams(record, params, hasDefaults, words, function);
+  }
 
+  // A record's optional word by its index after the fixed part; absent past
+  // the words it has.
+  int32_t OptionalWord(const ByteView& record, int64_t fixedSize,
+                       int64_t words, int64_t index, int32_t absent) {
+    return index < words ? RecordI32(record, fixedSize + 4 * index) : absent;
+  }
+
+  // A function record's parameters, at its end; their defaults, when it has
+  // any, after its optional words; their custom data among those words.
+  void ReadParams(const ByteView& record, int16_t params, bool hasDefaults,
+                  int64_t words, Function* function) {
+    const int64_t size = static_cast<int64_t>(record.size());
     const int64_t defaults = kFunctionFixedSize + 4 * words;
     const int64_t paramBase = size - int64_t(params) * kParamSize;
     for (int16_t p = 0; p < params && !m_failed; ++p) {
@@ -609,7 +622,8 @@ class Reader {
       }
       // A default announced but not stored is no default at all.
       if (!param.hasDefault) param.flags &= ~PARAMFLAG_FHASDEFAULT;
-      param.custom = CustomChain(word(7 + p, kNone));
+      param.custom = CustomChain(
+          OptionalWord(record, kFunctionFixedSize, words, 7 + p, kNone));
       function->params.push_back(std::move(param));
     }
   }
