@@ -216,22 +216,25 @@ class Reader {
     return static_cast<int32_t>(m_model->texts.size() - 1);
   }
 
+  // length ANSI bytes at offset of a segment, as a text of the model; kNone
+  // when they lie outside it.
+  int32_t TextAt(Segment segment, int64_t offset, size_t length) {
+    std::string bytes(length, '\0');
+    if (!Check(Seg(segment).Bytes(offset, &bytes[0], length))) return kNone;
+    return AddText(AnsiToWide(bytes));
+  }
+
   // Name table entry: href, next, length byte, kind, hash, the bytes.
   int32_t NameAt(int32_t offset) {
     if (offset == kNone) return kNone;
     auto found = m_names.find(offset);
     if (found != m_names.end()) return found->second;
     uint8_t length = 0;
-    std::string bytes;
     if (!Check(Seg(kNameTable).U8(static_cast<int64_t>(offset) + 8, &length)))
       return kNone;
-    bytes.resize(length);
-    if (!Check(
-            Seg(kNameTable)
-                .Bytes(static_cast<int64_t>(offset) + 12, &bytes[0], length)))
-      return kNone;
-    int32_t index = AddText(AnsiToWide(bytes));
-    m_names[offset] = index;
+    const int32_t index =
+        TextAt(kNameTable, static_cast<int64_t>(offset) + 12, length);
+    if (index != kNone) m_names[offset] = index;
     return index;
   }
 
@@ -240,13 +243,10 @@ class Reader {
     if (offset == kNone) return kNone;
     auto found = m_strings.find(offset);
     if (found != m_strings.end()) return found->second;
-    uint16_t length = SegU16(kStringTable, offset);
-    std::string bytes(length, '\0');
-    if (!Check(Seg(kStringTable)
-                   .Bytes(static_cast<int64_t>(offset) + 2, &bytes[0], length)))
-      return kNone;
-    int32_t index = AddText(AnsiToWide(bytes));
-    m_strings[offset] = index;
+    const uint16_t length = SegU16(kStringTable, offset);
+    const int32_t index =
+        TextAt(kStringTable, static_cast<int64_t>(offset) + 2, length);
+    if (index != kNone) m_strings[offset] = index;
     return index;
   }
 
