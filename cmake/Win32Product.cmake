@@ -64,6 +64,7 @@ qx_pe_fixture(pe_probe_refuses BASE 0x63500000 DEFINITIONS PROBE_REFUSES_ATTACH
               SOURCES ${QX_PE_FIXTURE_DIR}/pe_probe.c ${QX_PE_FIXTURE_DIR}/pe_probe.def)
 qx_pe_fixture(pe_missing_import BASE 0x63600000
               SOURCES ${QX_PE_FIXTURE_DIR}/pe_missing_import.c)
+target_link_libraries(pe_missing_import PRIVATE version)
 
 # The release package: signed DLL, code-download INF, signed cabinet.
 include(cmake/Win32Package.cmake)

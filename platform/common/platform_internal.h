@@ -58,8 +58,9 @@ bool AnsiToWideExact(std::string_view text, std::u16string* wide);
 // another system) is still reached, through the ANSI code page it was named
 // in. Where both files exist, the UTF-8 one is meant.
 //
-// The bytes to open for an ANSI or a UTF-16 name, by the rule above.
-std::string AnsiFileName(std::string_view ansi);
+// The bytes to open for a UTF-16 name, by the rule above. (An ANSI name is
+// tried both ways by its caller, as the loader does: it may have to search
+// for either file.)
 std::string WideFileName(std::u16string_view wide);
 // A file name on disk as a name that the functions above map back to it.
 // A UTF-8 name is its text; in ANSI, when the code page lacks one of its

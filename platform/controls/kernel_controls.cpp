@@ -1,9 +1,11 @@
 // ResetControls: puts every platform control back to its default, the
-// kernel's own and those of the registry and shell areas; and the checking
-// of a Windows image's calls into the platform.
+// kernel's own and those of the registry and shell areas; the checking of a
+// Windows image's calls into the platform; and the reason for the last
+// refused load.
 #include <qxplatform/controls.h>
 
 #include "kernel_internal.h"
+#include "load_failure.h"
 #include "platform_internal.h"
 #include "thread_environment.h"
 
@@ -16,6 +18,7 @@ void ResetKernelControls() {
   ResetSystemInfoControls();
   ResetCodePageControls();
   ResetImportStackChecking();
+  ForgetLoadFailure();
 }
 
 }  // namespace internal
@@ -23,6 +26,8 @@ void ResetKernelControls() {
 void CheckImportStacks(bool on) { internal::SetImportStackChecking(on); }
 
 long ImportStackMismatches() { return internal::CountImportStackMismatches(); }
+
+std::string LastLoadFailure() { return internal::LastLoadFailureText(); }
 
 void ResetControls() {
   internal::ResetKernelControls();

@@ -29,10 +29,6 @@ std::string Choose(std::string utf8, std::string bytes) {
 
 }  // namespace
 
-std::string AnsiFileName(std::string_view ansi) {
-  return Choose(WideToUtf8(AnsiToWide(ansi)), std::string(ansi));
-}
-
 std::string WideFileName(std::u16string_view wide) {
   std::string ansi;
   if (!WideToAnsiExact(wide, &ansi)) ansi.clear();

@@ -6,19 +6,12 @@
 // could hold make the file damaged, which bounds the work by its size.
 #include <unordered_set>
 
+#include "pe_format.h"
 #include "resource_set.h"
 
 namespace qxplatform {
 namespace internal {
 namespace {
-
-constexpr size_t kDosHeaderLength = 64;
-constexpr size_t kNewHeaderOffsetField = 0x3C;
-constexpr size_t kFileHeaderLength = 20;
-constexpr size_t kSectionHeaderLength = 40;
-constexpr WORD kPe32Magic = 0x10B;
-constexpr WORD kPe64Magic = 0x20B;
-constexpr DWORD kResourceDirectoryIndex = 2;
 
 constexpr size_t kDirectoryLength = 16;
 constexpr size_t kDirectoryEntryLength = 8;
@@ -39,16 +32,17 @@ bool ResourceDirectory(const std::vector<BYTE>& optional, DWORD* rva,
   const WORD magic = ReadWord(optional.data());
   size_t countField, directories;
   if (magic == kPe32Magic) {
-    countField = 92;
-    directories = 96;
+    countField = kPe32DirectoryCountField;
+    directories = kPe32DirectoriesOffset;
   } else if (magic == kPe64Magic) {
-    countField = 108;
-    directories = 112;
+    countField = kPe64DirectoryCountField;
+    directories = kPe64DirectoriesOffset;
   } else {
     return false;
   }
-  const size_t entry = directories + kResourceDirectoryIndex * 8;
-  if (optional.size() < entry + 8 ||
+  const size_t entry =
+      directories + kResourceDirectoryIndex * kDataDirectoryLength;
+  if (optional.size() < entry + kDataDirectoryLength ||
       ReadDword(&optional[countField]) <= kResourceDirectoryIndex)
     return false;
   *rva = ReadDword(&optional[entry]);

@@ -2,6 +2,7 @@
 #include "resource_set.h"
 
 #include <string.h>
+#include "pe_format.h"
 
 namespace qxplatform {
 namespace internal {
@@ -11,7 +12,8 @@ DWORD ReadResourceSet(const ByteSource& file, ResourceSet* set) {
   if (!file.Read(0, sizeof(magic), magic)) return ERROR_BAD_EXE_FORMAT;
   set->bytes.clear();
   set->entries.clear();
-  if (magic[0] == 'M' && magic[1] == 'Z') return ReadPeResources(file, set);
+  if (StartsLikeDosHeader(magic, sizeof(magic)))
+    return ReadPeResources(file, set);
   if (memcmp(magic,
              "\x7f"
              "ELF",

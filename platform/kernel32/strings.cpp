@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "ascii_text.h"
 #include "platform_internal.h"
 
 namespace qxplatform {
@@ -29,12 +30,8 @@ char16_t SimpleUpper(char16_t unit) {
 
 namespace {
 
+using qxplatform::internal::AsciiUpper;
 using qxplatform::internal::SimpleUpper;
-
-unsigned char AsciiUpper(unsigned char byte) {
-  return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - 0x20)
-                                    : byte;
-}
 
 // Both texts are compared as whole characters: each is read in the ANSI
 // code page first, so a double-byte character is never compared by halves.

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "kernel_internal.h"
+#include "pe_format.h"
 
 static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA is 148 bytes");
 static_assert(sizeof(OSVERSIONINFOEXA) == 156, "OSVERSIONINFOEXA is 156 bytes");
@@ -49,8 +50,9 @@ constexpr BYTE kWorkstationProduct = 1;  // VER_NT_WORKSTATION
 
 constexpr WORD kIntelArchitecture = 0;  // PROCESSOR_ARCHITECTURE_INTEL
 constexpr DWORD kPentiumProcessorType = 586;
-constexpr DWORD kPageSize = 4096;
-constexpr DWORD kAllocationGranularity = 65536;
+constexpr DWORD kPageSize = qxplatform::internal::kWindowsPageSize;
+constexpr DWORD kAllocationGranularity =
+    qxplatform::internal::kWindowsAllocationGranularity;
 constexpr ULONG_PTR kLowestApplicationAddress = 0x00010000;
 constexpr ULONG_PTR kHighestApplicationAddress = 0x7FFEFFFF;
 constexpr WORD kProcessorLevel = 6;

@@ -249,6 +249,79 @@ void DescribeFree(uintptr_t base, uintptr_t regionEnd,
   info->Type = 0;
 }
 
+// An image's region: Windows keeps an image's pages of one protection in one
+// region, however the kernel has split them.
+void DescribeImagePages(const std::vector<Mapping>& mappings, size_t index,
+                        uintptr_t base, const ImageRange& image,
+                        PMEMORY_BASIC_INFORMATION info) {
+  const DWORD protect = WindowsProtection(mappings[index].protection);
+  uintptr_t regionEnd = mappings[index].end;
+  for (size_t next = index + 1;
+       next < mappings.size() && mappings[next].start == regionEnd &&
+       regionEnd < image.end &&
+       WindowsProtection(mappings[next].protection) == protect;
+       ++next) {
+    regionEnd = mappings[next].end;
+  }
+  if (regionEnd > image.end) regionEnd = image.end;
+  info->BaseAddress = reinterpret_cast<PVOID>(base);
+  info->AllocationBase = reinterpret_cast<PVOID>(image.base);
+  info->AllocationProtect = PAGE_EXECUTE_WRITECOPY;
+  info->RegionSize = regionEnd - base;
+  info->State = MEM_COMMIT;
+  info->Protect = protect;
+  info->Type = MEM_IMAGE;
+}
+
+// Any other mapping: a file's view or private memory, one region to the
+// mapping's end, allocated where its allocation starts.
+void DescribeMappedPages(const std::vector<Mapping>& mappings, size_t index,
+                         uintptr_t base, PMEMORY_BASIC_INFORMATION info) {
+  const Mapping& mapping = mappings[index];
+  uintptr_t allocation = AllocationStart(mappings, index);
+  size_t first = index;
+  while (first > 0 && mappings[first].start != allocation) --first;
+  info->BaseAddress = reinterpret_cast<PVOID>(base);
+  info->AllocationBase = reinterpret_cast<PVOID>(allocation);
+  info->AllocationProtect = WindowsProtection(mappings[first].protection);
+  info->RegionSize = mapping.end - base;
+  info->State = MEM_COMMIT;
+  info->Protect = WindowsProtection(mapping.protection);
+  info->Type = mapping.inode != 0 ? MEM_MAPPED : MEM_PRIVATE;
+}
+
+// Every page of [start, end) must be mapped: the first page's mapping, then
+// mappings that follow without a gap up to the end. ERROR_SUCCESS with the
+// first page's protection, else ERROR_INVALID_ADDRESS.
+DWORD ProtectionOfMappedRange(const std::vector<Mapping>& mappings,
+                              uintptr_t start, uintptr_t end,
+                              DWORD* oldProtect) {
+  size_t index = 0;
+  while (index < mappings.size() && mappings[index].end <= start) ++index;
+  if (index == mappings.size() || mappings[index].start > start)
+    return ERROR_INVALID_ADDRESS;
+  uintptr_t covered = mappings[index].end;
+  for (size_t next = index + 1; covered < end; ++next) {
+    if (next == mappings.size() || mappings[next].start != covered)
+      return ERROR_INVALID_ADDRESS;
+    covered = mappings[next].end;
+  }
+  *oldProtect = WindowsProtection(mappings[index].protection);
+  return ERROR_SUCCESS;
+}
+
+// Why mprotect refused, as VirtualProtect reports it.
+DWORD ProtectFailure(int error) {
+  switch (error) {
+    case EACCES:  // e.g. writing a file opened only for reading
+      return ERROR_ACCESS_DENIED;
+    case ENOMEM:  // unmapped meanwhile, or too many mappings
+      return ERROR_INVALID_ADDRESS;
+    default:
+      return ERROR_INVALID_PARAMETER;
+  }
+}
+
 }  // namespace
 
 namespace qxplatform {
@@ -310,41 +383,11 @@ SIZE_T WINAPI VirtualQuery(LPCVOID lpAddress,
     return sizeof(MEMORY_BASIC_INFORMATION);
   }
 
-  const Mapping& mapping = mappings[index];
-  DWORD protect = WindowsProtection(mapping.protection);
   ImageRange image;
-  if (FindImage(base, &image)) {
-    // Windows keeps an image's pages of one protection in one region,
-    // however the kernel has split them.
-    uintptr_t regionEnd = mapping.end;
-    for (size_t next = index + 1;
-         next < mappings.size() && mappings[next].start == regionEnd &&
-         regionEnd < image.end &&
-         WindowsProtection(mappings[next].protection) == protect;
-         ++next) {
-      regionEnd = mappings[next].end;
-    }
-    if (regionEnd > image.end) regionEnd = image.end;
-    lpBuffer->BaseAddress = reinterpret_cast<PVOID>(base);
-    lpBuffer->AllocationBase = reinterpret_cast<PVOID>(image.base);
-    lpBuffer->AllocationProtect = PAGE_EXECUTE_WRITECOPY;
-    lpBuffer->RegionSize = regionEnd - base;
-    lpBuffer->State = MEM_COMMIT;
-    lpBuffer->Protect = protect;
-    lpBuffer->Type = MEM_IMAGE;
-    return sizeof(MEMORY_BASIC_INFORMATION);
-  }
-
-  uintptr_t allocation = AllocationStart(mappings, index);
-  size_t first = index;
-  while (first > 0 && mappings[first].start != allocation) --first;
-  lpBuffer->BaseAddress = reinterpret_cast<PVOID>(base);
-  lpBuffer->AllocationBase = reinterpret_cast<PVOID>(allocation);
-  lpBuffer->AllocationProtect = WindowsProtection(mappings[first].protection);
-  lpBuffer->RegionSize = mapping.end - base;
-  lpBuffer->State = MEM_COMMIT;
-  lpBuffer->Protect = protect;
-  lpBuffer->Type = mapping.inode != 0 ? MEM_MAPPED : MEM_PRIVATE;
+  if (FindImage(base, &image))
+    DescribeImagePages(mappings, index, base, image, lpBuffer);
+  else
+    DescribeMappedPages(mappings, index, base, lpBuffer);
   return sizeof(MEMORY_BASIC_INFORMATION);
 }
 
@@ -388,36 +431,15 @@ BOOL WINAPI VirtualProtect(LPVOID lpAddress, SIZE_T dwSize, DWORD flNewProtect,
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  // Every page of the range must be mapped: the first page's mapping, then
-  // mappings that follow without a gap up to the end.
-  size_t index = 0;
-  while (index < mappings.size() && mappings[index].end <= start) ++index;
-  if (index == mappings.size() || mappings[index].start > start) {
-    SetLastError(ERROR_INVALID_ADDRESS);
+  DWORD oldProtect = 0;
+  const DWORD status =
+      ProtectionOfMappedRange(mappings, start, end, &oldProtect);
+  if (status != ERROR_SUCCESS) {
+    SetLastError(status);
     return FALSE;
   }
-  DWORD oldProtect = WindowsProtection(mappings[index].protection);
-  uintptr_t covered = mappings[index].end;
-  for (size_t next = index + 1; covered < end; ++next) {
-    if (next == mappings.size() || mappings[next].start != covered) {
-      SetLastError(ERROR_INVALID_ADDRESS);
-      return FALSE;
-    }
-    covered = mappings[next].end;
-  }
-
   if (mprotect(reinterpret_cast<void*>(start), end - start, protection) != 0) {
-    switch (errno) {
-      case EACCES:  // e.g. writing a file opened only for reading
-        SetLastError(ERROR_ACCESS_DENIED);
-        break;
-      case ENOMEM:  // unmapped meanwhile, or too many mappings
-        SetLastError(ERROR_INVALID_ADDRESS);
-        break;
-      default:
-        SetLastError(ERROR_INVALID_PARAMETER);
-        break;
-    }
+    SetLastError(ProtectFailure(errno));
     return FALSE;
   }
   *lpflOldProtect = oldProtect;

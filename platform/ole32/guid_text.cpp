@@ -5,6 +5,7 @@
 // runtime answers it.
 #include <stdio.h>
 
+#include "ascii_text.h"
 #include "ole32_internal.h"
 
 namespace {
@@ -12,13 +13,6 @@ namespace {
 // "{" 8 "-" 4 "-" 4 "-" 4 "-" 12 "}"
 constexpr int kGuidTextLength = 38;
 constexpr int kDashPositions[] = {9, 14, 19, 24};
-
-int HexValue(OLECHAR c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
-}
 
 bool IsDashPosition(int index) {
   for (int dash : kDashPositions) {
@@ -38,7 +32,7 @@ bool ParseGuid(LPCOLESTR text, GUID* guid) {
       if (text[i] != u'-') return false;
       continue;
     }
-    int value = HexValue(text[i]);
+    int value = qxplatform::internal::HexDigitValue(text[i]);
     if (value < 0) return false;
     bytes[digit / 2] = static_cast<uint8_t>(bytes[digit / 2] << 4 | value);
     ++digit;

@@ -21,6 +21,42 @@ using qxplatform::internal::FrameTypeOf;
 
 constexpr size_t kLocalArguments = 16;
 
+// The frame's description: the instance first for a method, then each
+// argument as its type says it travels.
+HRESULT DescribeFrame(void** instance, UINT cActuals, const VARTYPE* prgvt,
+                      VARIANTARG** prgpvarg, ffi_type** types, void** values) {
+  size_t next = 0;
+  if (*instance != nullptr) {
+    types[next] = &ffi_type_pointer;
+    values[next++] = instance;
+  }
+  for (UINT i = 0; i < cActuals; ++i, ++next) {
+    types[next] = FrameTypeOf(prgvt[i]);
+    if (types[next] == nullptr) return DISP_E_BADVARTYPE;
+    VARIANTARG* argument = prgpvarg[i];
+    if (argument == nullptr) return E_INVALIDARG;
+    // A variant travels whole; everything else is read from the union.
+    values[next] = prgvt[i] == VT_VARIANT ? static_cast<void*>(argument)
+                                          : &argument->llVal;
+  }
+  return S_OK;
+}
+
+// The function called: the vtable entry at byte offset oVft of a method's
+// instance, or oVft itself for a plain function.
+HRESULT FindCallTarget(void* instance, ULONG_PTR oVft, void** function) {
+  *function = nullptr;
+  if (instance != nullptr) {
+    if (oVft % sizeof(void*) != 0) return E_INVALIDARG;
+    void** vtable = *static_cast<void***>(instance);
+    if (vtable == nullptr) return E_INVALIDARG;
+    *function = vtable[oVft / sizeof(void*)];
+  } else {
+    *function = reinterpret_cast<void*>(oVft);
+  }
+  return *function != nullptr ? S_OK : E_INVALIDARG;
+}
+
 }  // namespace
 
 HRESULT WINAPI DispCallFunc(void* pvInstance, ULONG_PTR oVft, CALLCONV cc,
@@ -50,31 +86,12 @@ HRESULT WINAPI DispCallFunc(void* pvInstance, ULONG_PTR oVft, CALLCONV cc,
     types = heapTypes.data();
     values = heapValues.data();
   }
-  size_t next = 0;
-  if (isMethod) {
-    types[next] = &ffi_type_pointer;
-    values[next++] = &pvInstance;
-  }
-  for (UINT i = 0; i < cActuals; ++i, ++next) {
-    types[next] = FrameTypeOf(prgvt[i]);
-    if (types[next] == nullptr) return DISP_E_BADVARTYPE;
-    VARIANTARG* argument = prgpvarg[i];
-    if (argument == nullptr) return E_INVALIDARG;
-    // A variant travels whole; everything else is read from the union.
-    values[next] = prgvt[i] == VT_VARIANT ? static_cast<void*>(argument)
-                                          : &argument->llVal;
-  }
-
+  HRESULT hr =
+      DescribeFrame(&pvInstance, cActuals, prgvt, prgpvarg, types, values);
+  if (FAILED(hr)) return hr;
   void* function = nullptr;
-  if (isMethod) {
-    if (oVft % sizeof(void*) != 0) return E_INVALIDARG;
-    void** vtable = *static_cast<void***>(pvInstance);
-    if (vtable == nullptr) return E_INVALIDARG;
-    function = vtable[oVft / sizeof(void*)];
-  } else {
-    function = reinterpret_cast<void*>(oVft);
-  }
-  if (function == nullptr) return E_INVALIDARG;
+  hr = FindCallTarget(pvInstance, oVft, &function);
+  if (FAILED(hr)) return hr;
 
   ffi_cif cif;
   if (ffi_prep_cif(&cif, AbiOf(cc), static_cast<unsigned>(count), resultType,

@@ -152,20 +152,23 @@ std::unique_ptr<InvokePlan> BuildInvokePlan(ITypeInfo* types,
   return plan;
 }
 
-HRESULT RunInvokePlan(const InvokePlan& plan, const InvokeRequest& request) {
-  if (plan.failure == InvokePlan::Failure::kBeforeArguments)
-    return plan.failureStatus;
+namespace {
+
+using ArgumentSources = SmallBuffer<UINT, kLocalParams>;
+using ParamSlots = SmallBuffer<Slot, kLocalParams>;
+
+// Which rgvarg entry each visible parameter takes: positional arguments in
+// order, then the named ones by their member ids (a property put's value by
+// DISPID_PROPERTYPUT); kNoArgument where the caller gave none.
+HRESULT MatchArguments(const InvokePlan& plan, const InvokeRequest& request,
+                       ArgumentSources* sourceOf) {
   const DISPPARAMS& params = *request.params;
   const UINT visibleCount = static_cast<UINT>(plan.visible.size());
-  const UINT paramCount = static_cast<UINT>(plan.params.size());
-
-  // Which rgvarg entry each visible parameter takes.
   const UINT named = params.cNamedArgs;
   const UINT positional = params.cArgs - named;
   if (positional > visibleCount) return DISP_E_BADPARAMCOUNT;
-  SmallBuffer<UINT, kLocalParams> sourceOf(visibleCount);
   for (UINT j = 0; j < visibleCount; ++j)
-    sourceOf[j] = j < positional ? params.cArgs - 1 - j : kNoArgument;
+    (*sourceOf)[j] = j < positional ? params.cArgs - 1 - j : kNoArgument;
   const bool isPut =
       (plan.invkind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF)) != 0;
   for (UINT i = 0; i < named; ++i) {
@@ -173,25 +176,34 @@ HRESULT RunInvokePlan(const InvokePlan& plan, const InvokeRequest& request) {
     if (id == DISPID_PROPERTYPUT && isPut && visibleCount != 0)
       id = static_cast<DISPID>(visibleCount - 1);
     if (id < 0 || static_cast<UINT>(id) >= visibleCount ||
-        sourceOf[id] != kNoArgument) {
+        (*sourceOf)[id] != kNoArgument) {
       if (request.argErr != nullptr) *request.argErr = i;
       return DISP_E_PARAMNOTFOUND;
     }
-    sourceOf[id] = i;
+    (*sourceOf)[id] = i;
   }
+  return S_OK;
+}
 
-  const UINT bound = plan.failure == InvokePlan::Failure::kAtParameter
+// Binds each visible parameter to its argument, its default or nothing, up
+// to the one the plan could not prepare (whose status is then the call's);
+// *argErr names the argument that failed.
+HRESULT BindArguments(const InvokePlan& plan, const InvokeRequest& request,
+                      ArgumentSources& sourceOf, ParamSlots* slots) {
+  const DISPPARAMS& params = *request.params;
+  const UINT named = params.cNamedArgs;
+  const bool planFailsAtParameter =
+      plan.failure == InvokePlan::Failure::kAtParameter;
+  const UINT bound = planFailsAtParameter
                          ? plan.failedParam + 1
-                         : visibleCount;
-  SmallBuffer<Slot, kLocalParams> slots(paramCount);
+                         : static_cast<UINT>(plan.visible.size());
   for (UINT j = 0; j < bound; ++j) {
     const PlannedParam& param = plan.params[plan.visible[j]];
-    Slot& slot = slots[plan.visible[j]];
+    Slot& slot = (*slots)[plan.visible[j]];
     const VARIANT* source =
         sourceOf[j] == kNoArgument ? nullptr : &params.rgvarg[sourceOf[j]];
     const bool omitted = source == nullptr || IsMissingMarker(*source);
-    if (j == plan.failedParam &&
-        plan.failure == InvokePlan::Failure::kAtParameter) {
+    if (j == plan.failedParam && planFailsAtParameter) {
       // Its default or an argument stands in for it, but it cannot travel.
       if (source == nullptr && param.defaultValue == nullptr &&
           (param.flags & PARAMFLAG_FOPT) == 0)
@@ -219,16 +231,14 @@ HRESULT RunInvokePlan(const InvokePlan& plan, const InvokeRequest& request) {
       return hr;
     }
   }
-  if (plan.failure == InvokePlan::Failure::kAfterArguments)
-    return plan.failureStatus;
-  for (UINT index : plan.lcids) {
-    slots[index].frameType = VT_I4;
-    slots[index].frame.vt = VT_I4;
-    slots[index].frame.lVal = LOCALE_USER_DEFAULT;
-  }
-  if (plan.retval != InvokePlan::kNoRetval)
-    BindResult(plan.params[plan.retval].shape, &slots[plan.retval]);
+  return S_OK;
+}
 
+// Calls the method through the instance's vtable with the bound slots and
+// hands its result (or its failure, as an exception) to the caller.
+HRESULT CallThroughVtable(const InvokePlan& plan, const InvokeRequest& request,
+                          ParamSlots& slots) {
+  const UINT paramCount = static_cast<UINT>(plan.params.size());
   void* instance = request.instance;
   void** vtable = *static_cast<void***>(instance);
   if (vtable == nullptr) return E_INVALIDARG;
@@ -262,6 +272,29 @@ HRESULT RunInvokePlan(const InvokePlan& plan, const InvokeRequest& request) {
       plan.retval != InvokePlan::kNoRetval ? &slots[plan.retval] : nullptr,
       request.result);
   return S_OK;
+}
+
+}  // namespace
+
+HRESULT RunInvokePlan(const InvokePlan& plan, const InvokeRequest& request) {
+  if (plan.failure == InvokePlan::Failure::kBeforeArguments)
+    return plan.failureStatus;
+  ArgumentSources sourceOf(plan.visible.size());
+  HRESULT hr = MatchArguments(plan, request, &sourceOf);
+  if (FAILED(hr)) return hr;
+  ParamSlots slots(plan.params.size());
+  hr = BindArguments(plan, request, sourceOf, &slots);
+  if (FAILED(hr)) return hr;
+  if (plan.failure == InvokePlan::Failure::kAfterArguments)
+    return plan.failureStatus;
+  for (UINT index : plan.lcids) {
+    slots[index].frameType = VT_I4;
+    slots[index].frame.vt = VT_I4;
+    slots[index].frame.lVal = LOCALE_USER_DEFAULT;
+  }
+  if (plan.retval != InvokePlan::kNoRetval)
+    BindResult(plan.params[plan.retval].shape, &slots[plan.retval]);
+  return CallThroughVtable(plan, request, slots);
 }
 
 }  // namespace internal

@@ -216,22 +216,25 @@ class Reader {
     return static_cast<int32_t>(m_model->texts.size() - 1);
   }
 
+  // length ANSI bytes at offset of a segment, as a text of the model; kNone
+  // when they lie outside it.
+  int32_t TextAt(Segment segment, int64_t offset, size_t length) {
+    std::string bytes(length, '\0');
+    if (!Check(Seg(segment).Bytes(offset, &bytes[0], length))) return kNone;
+    return AddText(AnsiToWide(bytes));
+  }
+
   // Name table entry: href, next, length byte, kind, hash, the bytes.
   int32_t NameAt(int32_t offset) {
     if (offset == kNone) return kNone;
     auto found = m_names.find(offset);
     if (found != m_names.end()) return found->second;
     uint8_t length = 0;
-    std::string bytes;
     if (!Check(Seg(kNameTable).U8(static_cast<int64_t>(offset) + 8, &length)))
       return kNone;
-    bytes.resize(length);
-    if (!Check(
-            Seg(kNameTable)
-                .Bytes(static_cast<int64_t>(offset) + 12, &bytes[0], length)))
-      return kNone;
-    int32_t index = AddText(AnsiToWide(bytes));
-    m_names[offset] = index;
+    const int32_t index =
+        TextAt(kNameTable, static_cast<int64_t>(offset) + 12, length);
+    if (index != kNone) m_names[offset] = index;
     return index;
   }
 
@@ -240,13 +243,10 @@ class Reader {
     if (offset == kNone) return kNone;
     auto found = m_strings.find(offset);
     if (found != m_strings.end()) return found->second;
-    uint16_t length = SegU16(kStringTable, offset);
-    std::string bytes(length, '\0');
-    if (!Check(Seg(kStringTable)
-                   .Bytes(static_cast<int64_t>(offset) + 2, &bytes[0], length)))
-      return kNone;
-    int32_t index = AddText(AnsiToWide(bytes));
-    m_strings[offset] = index;
+    const uint16_t length = SegU16(kStringTable, offset);
+    const int32_t index =
+        TextAt(kStringTable, static_cast<int64_t>(offset) + 2, length);
+    if (index != kNone) m_strings[offset] = index;
     return index;
   }
 
@@ -584,14 +584,27 @@ class Reader {
     // helpstringcontext, custom data, then custom data per parameter.
     const int64_t words = (size - fixed) / 4;
     auto word = [&](int64_t index, int32_t absent) {
-      return index < words ? RecordI32(record, kFunctionFixedSize + 4 * index)
-                           : absent;
+      return OptionalWord(record, kFunctionFixedSize, words, index, absent);
     };
     function->helpContext = static_cast<DWORD>(word(0, 0));
     function->docString = StringAt(word(1, kNone));
     function->helpStringContext = static_cast<DWORD>(word(5, 0));
     function->custom = CustomChain(word(6, kNone));
+    ReadParams(record, params, hasDefaults, words, function);
+  }
 
+  // A record's optional word by its index after the fixed part; absent past
+  // the words it has.
+  int32_t OptionalWord(const ByteView& record, int64_t fixedSize,
+                       int64_t words, int64_t index, int32_t absent) {
+    return index < words ? RecordI32(record, fixedSize + 4 * index) : absent;
+  }
+
+  // A function record's parameters, at its end; their defaults, when it has
+  // any, after its optional words; their custom data among those words.
+  void ReadParams(const ByteView& record, int16_t params, bool hasDefaults,
+                  int64_t words, Function* function) {
+    const int64_t size = static_cast<int64_t>(record.size());
     const int64_t defaults = kFunctionFixedSize + 4 * words;
     const int64_t paramBase = size - int64_t(params) * kParamSize;
     for (int16_t p = 0; p < params && !m_failed; ++p) {
@@ -609,7 +622,8 @@ class Reader {
       }
       // A default announced but not stored is no default at all.
       if (!param.hasDefault) param.flags &= ~PARAMFLAG_FHASDEFAULT;
-      param.custom = CustomChain(word(7 + p, kNone));
+      param.custom = CustomChain(
+          OptionalWord(record, kFunctionFixedSize, words, 7 + p, kNone));
       function->params.push_back(std::move(param));
     }
   }

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <system_error>
 
+#include "ascii_text.h"
+
 namespace qxplatform {
 namespace internal {
 namespace {
@@ -25,13 +27,7 @@ bool IsBlank(OLECHAR c) {
 bool IsDigit(OLECHAR c) { return c >= u'0' && c <= u'9'; }
 
 int DigitValue(OLECHAR c, int radix) {
-  int value = 99;
-  if (c >= u'0' && c <= u'9')
-    value = c - u'0';
-  else if (c >= u'a' && c <= u'f')
-    value = c - u'a' + 10;
-  else if (c >= u'A' && c <= u'F')
-    value = c - u'A' + 10;
+  const int value = qxplatform::internal::HexDigitValue(c);
   return value < radix ? value : -1;
 }
 
@@ -206,8 +202,7 @@ bool ParseBoolWord(const OLECHAR* text, size_t length, bool* value) {
   for (const OLECHAR* c = start; c < at.p; ++c) {
     if (*c > 0x7F) return false;
     char letter = static_cast<char>(*c);
-    word.push_back(letter >= 'A' && letter <= 'Z' ? letter - 'A' + 'a'
-                                                  : letter);
+    word.push_back(qxplatform::internal::AsciiLower(letter));
   }
   at.SkipBlanks();
   if (!at.AtEnd()) return false;

@@ -24,11 +24,10 @@
 // that version, locale and platform gives TYPE_E_REGISTRYACCESS.
 #include <oleauto.h>
 
-#include <strings.h>
-
 #include <cstdio>
 #include <string>
 
+#include "ascii_text.h"
 #include "type_lib.h"
 #include "typelib_internal.h"
 #include "typelib_registry.h"
@@ -223,8 +222,8 @@ HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor,
       DeleteClassesTree(localeKey) != ERROR_SUCCESS)
     return TYPE_E_REGISTRYACCESS;
   for (const std::string& name : ClassesSubkeys(versionKey)) {
-    if (strcasecmp(name.c_str(), kFlagsKey) != 0 &&
-        strcasecmp(name.c_str(), kHelpDirKey) != 0)
+    if (!EqualIgnoringAsciiCase(name, kFlagsKey) &&
+        !EqualIgnoringAsciiCase(name, kHelpDirKey))
       return S_OK;  // other locales stay registered
   }
   if (DeleteClassesTree(versionKey) != ERROR_SUCCESS)

@@ -24,6 +24,7 @@
 
 #include <cstdio>
 
+#include "ascii_text.h"
 #include "type_lib.h"
 #include "typelib_internal.h"
 #include "typelib_registry.h"
@@ -55,10 +56,7 @@ bool ParseHexWord(const std::string& text, WORD* value) {
   if (text.empty() || text.size() > 4) return false;
   unsigned parsed = 0;
   for (char c : text) {
-    int digit = -1;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    const int digit = HexDigitValue(c);
     if (digit < 0) return false;
     parsed = parsed * 16 + static_cast<unsigned>(digit);
   }

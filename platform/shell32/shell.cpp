@@ -31,7 +31,6 @@
 #include <signal.h>
 #include <stdint.h>
 #include <string.h>
-#include <strings.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -43,6 +42,7 @@
 #include <string>
 #include <vector>
 
+#include "ascii_text.h"
 #include "platform_internal.h"
 #include "shell_state.h"
 
@@ -482,7 +482,8 @@ INT_PTR Execute(LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters,
 
   // Only the default verb has a handler for programs.
   if (lpOperation != nullptr && lpOperation[0] != '\0' &&
-      strcasecmp(lpOperation, kDefaultVerb) != 0) {
+      !qxplatform::internal::EqualIgnoringAsciiCase(lpOperation,
+                                                    kDefaultVerb)) {
     return SE_ERR_NOASSOC;
   }
   if (lpFile == nullptr || lpFile[0] == '\0') return SE_ERR_FNF;

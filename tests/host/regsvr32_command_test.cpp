@@ -41,6 +41,11 @@ TEST(HostRegsvr32, LibraryThatCannotBeLoadedIsAUsageError) {
       {"regsvr32", (sandbox.root() / "nothing.so").string()});
   EXPECT_EQ(run.exitCode, kExitUsage);
   EXPECT_EQ(run.err.rfind("error: 0x8007007E", 0), 0u) << run.err;
+  // The loader's reason, not only its code.
+  EXPECT_NE(run.err.find("cannot load " + (sandbox.root() / "nothing.so").string() +
+                         ": there is no such file"),
+            std::string::npos)
+      << run.err;
 }
 
 // The library's own registration makes its class creatable by ProgID, and

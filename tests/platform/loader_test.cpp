@@ -204,6 +204,60 @@ TEST_F(LoaderTest, NotALibraryIsABadImage) {
       std::string(QX_SOURCE_DIR) + "/tests/platform/loader_test.cpp";
   EXPECT_EQ(LoadLibraryA(source.c_str()), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
+  const std::string said = qxplatform::LastLoadFailure();
+  EXPECT_EQ(said.rfind("cannot load " + source + ": ", 0), 0u) << said;
+  EXPECT_GT(said.size(), ("cannot load " + source + ": ").size()) << said;
+}
+
+TEST_F(LoaderTest, RefusedLoadsSayWhyThroughTheControl) {
+  EXPECT_EQ(qxplatform::LastLoadFailure(), "");
+  EXPECT_EQ(LoadLibraryA("/nonexistent/libnothing.so"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  EXPECT_EQ(qxplatform::LastLoadFailure(),
+            "cannot load /nonexistent/libnothing.so: there is no such file");
+
+  EXPECT_EQ(LoadLibraryA("libqx_surely_missing.so"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  EXPECT_EQ(qxplatform::LastLoadFailure().rfind(
+                "cannot load libqx_surely_missing.so: there is no such file", 0),
+            0u)
+      << qxplatform::LastLoadFailure();
+
+  EXPECT_EQ(LoadLibraryA(kRefusingProbePath), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
+  const std::string refused = qxplatform::LastLoadFailure();
+  const std::string probe = kRefusingProbePath;
+  EXPECT_NE(refused.find(probe.substr(probe.rfind('/') + 1)),
+            std::string::npos)
+      << refused;
+  EXPECT_NE(refused.find("refused to start"), std::string::npos) << refused;
+
+  // A load that works leaves the last refusal as it is, as it leaves the
+  // last error; ResetControls forgets it.
+  HMODULE module = LoadLibraryA(kProbePath);
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(qxplatform::LastLoadFailure(), refused);
+  FreeLibrary(module);
+  qxplatform::ResetControls();
+  EXPECT_EQ(qxplatform::LastLoadFailure(), "");
+
+  EXPECT_EQ(LoadLibraryA(""), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(qxplatform::LastLoadFailure(),
+            "cannot load a library: no name was given");
+}
+
+TEST_F(LoaderTest, TheLastRefusalBelongsToTheThreadThatAsked) {
+  EXPECT_EQ(LoadLibraryA("/nonexistent/libnothing.so"), nullptr);
+  std::string onWorker = "unset";
+  std::thread worker([&onWorker] {
+    onWorker = qxplatform::LastLoadFailure();
+    LoadLibraryA("/nonexistent/libother.so");
+  });
+  worker.join();
+  EXPECT_EQ(onWorker, "");
+  EXPECT_EQ(qxplatform::LastLoadFailure(),
+            "cannot load /nonexistent/libnothing.so: there is no such file");
 }
 
 TEST_F(LoaderTest, HandlesThatAreNotModulesAreRefused) {

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <cstdint>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -192,13 +193,13 @@ class Occupied {
 };
 
 // A resolver that records every request as "LIBRARY!name" or "LIBRARY!#7"
-// and answers each with an address of its own, or refuses one of them (or
-// every import of a library, "LIBRARY!*").
+// and answers each with an address of its own, or refuses those named in
+// refuse (an import, or every import of a library as "LIBRARY!*") with the
+// error given there.
 struct Requests {
   static constexpr uintptr_t kFirstAddress = 0x10000000;
   std::vector<std::string> asked;
-  std::string refuse;
-  DWORD refusal = ERROR_PROC_NOT_FOUND;
+  std::map<std::string, DWORD> refuse;
 
   static uintptr_t AddressOf(size_t request) {
     return kFirstAddress + 16 * request;
@@ -214,8 +215,11 @@ struct Requests {
         (import.name != nullptr ? std::string(import.name)
                                 : "#" + std::to_string(import.ordinal));
     requests->asked.push_back(key);
-    if (key == requests->refuse || library + "!*" == requests->refuse) {
-      *error = requests->refusal;
+    auto refused = requests->refuse.find(key);
+    if (refused == requests->refuse.end())
+      refused = requests->refuse.find(library + "!*");
+    if (refused != requests->refuse.end()) {
+      *error = refused->second;
       return false;
     }
     *address = AddressOf(requests->asked.size() - 1);

@@ -232,32 +232,63 @@ TEST(PeImageTest, RealDllAsksForEachImportOnceAndStoresEachAnswer) {
   ExpectAddressTable(file, image, requests);
 }
 
-TEST(PeImageTest, BindingStopsAtTheFirstImportThatCannotBeResolvedAndNamesIt) {
+TEST(PeImageTest, BindingNamesEveryImportThatCannotBeResolved) {
   PeFile file = RealDll();
   SKIP_WITHOUT(file);
-  {
-    Mapped image;
-    std::string failure;
-    ASSERT_EQ(
-        MapPeImage(file.bytes.data(), file.bytes.size(), &image, &failure),
-        ERROR_SUCCESS);
-    Requests requests;
-    requests.refuse = "KERNEL32.dll!Sleep";
-    EXPECT_EQ(BindPeImports(&image, Requests::Resolve, &requests, &failure),
-              static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
-    EXPECT_EQ(failure, "KERNEL32.dll!Sleep");
-    EXPECT_EQ(requests.asked.back(), "KERNEL32.dll!Sleep");
-  }
   Mapped image;
   std::string failure;
   ASSERT_EQ(MapPeImage(file.bytes.data(), file.bytes.size(), &image, &failure),
             ERROR_SUCCESS);
   Requests requests;
-  requests.refuse = "SHELL32.dll!*";
-  requests.refusal = ERROR_MOD_NOT_FOUND;
+  requests.refuse = {{"KERNEL32.dll!Sleep", ERROR_PROC_NOT_FOUND},
+                     {"SHELL32.dll!*", ERROR_MOD_NOT_FOUND},
+                     {"OLEAUT32.dll!RegisterTypeLib", ERROR_PROC_NOT_FOUND}};
+  const DWORD status =
+      BindPeImports(&image, Requests::Resolve, &requests, &failure);
+  // Every import is still asked for, once, and the walk reports them all
+  // in table order, each for what it lacks.
+  const std::set<std::string> asked(requests.asked.begin(),
+                                    requests.asked.end());
+  EXPECT_EQ(asked.size(), requests.asked.size());
+  EXPECT_EQ(asked.count("USER32.dll!CharNextA"), 1u);
+  std::string expected;
+  DWORD first = ERROR_SUCCESS;
+  for (const std::string& key : requests.asked) {
+    DWORD error = ERROR_SUCCESS;
+    if (key == "KERNEL32.dll!Sleep" || key == "OLEAUT32.dll!RegisterTypeLib")
+      error = ERROR_PROC_NOT_FOUND;
+    else if (key.rfind("SHELL32.dll!", 0) == 0)
+      error = ERROR_MOD_NOT_FOUND;
+    if (error == ERROR_SUCCESS) continue;
+    if (first == ERROR_SUCCESS) first = error;
+    if (!expected.empty()) expected += "; ";
+    expected += key + (error == ERROR_MOD_NOT_FOUND ? " (no such library)"
+                                                    : " (no such function)");
+  }
+  EXPECT_EQ(failure, expected);
+  EXPECT_EQ(status, first);
+  EXPECT_NE(failure.find("KERNEL32.dll!Sleep (no such function)"),
+            std::string::npos);
+  EXPECT_NE(failure.find("SHELL32.dll!ShellExecuteA (no such library)"),
+            std::string::npos);
+  EXPECT_NE(failure.find("OLEAUT32.dll!RegisterTypeLib (no such function)"),
+            std::string::npos);
+}
+
+TEST(PeImageTest, BindingStopsAtAnErrorThatIsNoMissingImport) {
+  PeFile file = FeaturesDll();
+  ASSERT_FALSE(file.bytes.empty()) << pe_test::kFeaturesDll;
+  Mapped image;
+  std::string failure;
+  ASSERT_EQ(MapPeImage(file.bytes.data(), file.bytes.size(), &image, &failure),
+            ERROR_SUCCESS);
+  Requests requests;
+  requests.refuse = {{"OLEAUT32.dll!#7", ERROR_NOT_ENOUGH_MEMORY},
+                     {"KERNEL32.dll!GetTickCount", ERROR_PROC_NOT_FOUND}};
   EXPECT_EQ(BindPeImports(&image, Requests::Resolve, &requests, &failure),
-            static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
-  EXPECT_EQ(failure, "SHELL32.dll!ShellExecuteA");
+            static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+  EXPECT_EQ(failure, "OLEAUT32.dll!#7");
+  EXPECT_EQ(requests.asked, std::vector<std::string>{"OLEAUT32.dll!#7"});
 }
 
 TEST(PeImageTest, RealDllExportsItsFourFunctionsByNameAndByOrdinal) {
@@ -333,10 +364,10 @@ TEST(PeImageTest, TlsCallbacksOrdinalImportsAndForwardersAreReported) {
       MapPeImage(file.bytes.data(), file.bytes.size(), &refused, &failure),
       ERROR_SUCCESS);
   requests = Requests();
-  requests.refuse = "OLEAUT32.dll!#7";
+  requests.refuse = {{"OLEAUT32.dll!#7", ERROR_PROC_NOT_FOUND}};
   EXPECT_EQ(BindPeImports(&refused, Requests::Resolve, &requests, &failure),
             static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
-  EXPECT_EQ(failure, "OLEAUT32.dll!#7");
+  EXPECT_EQ(failure, "OLEAUT32.dll!#7 (no such function)");
 }
 
 TEST(PeImageTest, TlsCallbacksMoveWithTheImage) {

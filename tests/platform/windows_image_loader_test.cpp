@@ -2,8 +2,9 @@
 // counts (TLS callbacks and the entry point, process and thread events),
 // one mapping shared by repeated loads, relocation when the preferred base
 // is taken, the thread environment the image reads through %fs, exports by
-// name and ordinal with forwarders refused, an import nobody provides
-// named in the refusal, and damaged files refused with nothing mapped.
+// name and ordinal with forwarders refused, every import nobody provides
+// named in the refusal (LastLoadFailure), and damaged files refused with
+// nothing mapped.
 // Images run in the 32-bit build only; a 64-bit process refuses them as
 // 64-bit Windows refuses a 32-bit library.
 #include <sys/mman.h>
@@ -80,6 +81,9 @@ TEST(WindowsImageIn64BitProcess, IsRefusedAsTheWrongFormat) {
   if (sizeof(void*) != 8 || kFixtures.empty()) GTEST_SKIP();
   EXPECT_EQ(LoadLibraryA(kProbe.c_str()), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
+  EXPECT_EQ(qxplatform::LastLoadFailure(),
+            "cannot load " + kProbe +
+                ": a 32-bit Windows image cannot run in a 64-bit process");
 }
 
 TEST_F(WindowsImageLoader, LoadsFreesAndHearsOfThreadsInOrder) {
@@ -237,14 +241,30 @@ TEST_F(WindowsImageLoader, ImageThatRefusesToStartIsUnloaded) {
   if (base != MAP_FAILED) munmap(base, 0x1000);
 }
 
-TEST_F(WindowsImageLoader, ImportNobodyProvidesIsNamedInTheRefusal) {
-  testing::internal::CaptureStderr();
+TEST_F(WindowsImageLoader, EveryImportNobodyProvidesIsNamedInTheRefusal) {
+  SetLastError(0);
   HMODULE image = LoadLibraryA(kMissingImport.c_str());
-  const std::string said = testing::internal::GetCapturedStderr();
   EXPECT_EQ(image, nullptr);
+  // The first import the loader cannot bind is a function kernel32 lacks.
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
-  EXPECT_NE(said.find("KERNEL32.dll!Beep"), std::string::npos) << said;
-  EXPECT_NE(said.find("pe_missing_import.dll"), std::string::npos) << said;
+  const std::string said = qxplatform::LastLoadFailure();
+  EXPECT_EQ(said.rfind("cannot load " + kMissingImport + ": ", 0), 0u) << said;
+  // Every one of them, and whether the function or its library is missing.
+  for (const char* missing :
+       {"KERNEL32.dll!Beep (no such function)",
+        "KERNEL32.dll!SetConsoleTitleA (no such function)",
+        "VERSION.dll!GetFileVersionInfoSizeA (no such library)"})
+    EXPECT_NE(said.find(missing), std::string::npos) << missing << "\n" << said;
+  EXPECT_EQ(GetModuleHandleA("pe_missing_import.dll"), nullptr);
+}
+
+TEST_F(WindowsImageLoader, ImageThatRefusesToStartSaysSo) {
+  EXPECT_EQ(LoadLibraryA(kRefusingProbe.c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
+  EXPECT_EQ(qxplatform::LastLoadFailure(),
+            "cannot load " + kRefusingProbe +
+                ": its entry point refused to start (DLL_PROCESS_ATTACH "
+                "answered FALSE)");
 }
 
 TEST_F(WindowsImageLoader, DamagedImageIsRefusedAndNothingStaysMapped) {
@@ -257,6 +277,8 @@ TEST_F(WindowsImageLoader, DamagedImageIsRefusedAndNothingStaysMapped) {
   std::ofstream(cut, std::ios::binary).write(bytes.data(), 0x180);
   EXPECT_EQ(LoadLibraryA(cut.c_str()), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
+  const std::string said = qxplatform::LastLoadFailure();
+  EXPECT_EQ(said.rfind("cannot load " + cut + ": ", 0), 0u) << said;
   void* base = mmap(reinterpret_cast<void*>(kProbeBase), 0x1000, PROT_NONE,
                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
   EXPECT_EQ(base, reinterpret_cast<void*>(kProbeBase));

@@ -1,6 +1,7 @@
 // Controls of the native platform that have no Win32 counterpart: what a host
 // sets up before it loads a library (code page, registry database, reported
-// version) and what tests use to reach failure paths (fail the Nth heap or
+// version), what it reads when a load is refused (the reason behind the last
+// error), and what tests use to reach failure paths (fail the Nth heap or
 // task allocation, a registry create or close, a conversion to UTF-16, make
 // a key refuse full access, force a launch result) and to check that nothing
 // leaked.
@@ -19,18 +20,18 @@ namespace qxplatform {
 
 #define QXCONTROL __attribute__((visibility("default")))
 
-// ---- system information ---------------------------------------------------
+// ---- system information -----------------------------------------------------
 // What GetVersionExA reports (default: NT family 6.1) and what GetSystemInfo
 // reports as the processor count (default: the machine's).
 QXCONTROL void SetVersion(DWORD platformId, DWORD major, DWORD minor);
 QXCONTROL void SetProcessorCount(DWORD count);
 
-// ---- code page -----------------------------------------------------------
+// ---- code page --------------------------------------------------------------
 // Chooses the ANSI code page (CP_ACP). 1252 and 932 are supported; returns
 // false and keeps the current one for any other.
 QXCONTROL bool SetAnsiCodePage(UINT codePage);
 
-// ---- failure injection ----------------------------------------------------
+// ---- failure injection ------------------------------------------------------
 QXCONTROL void FailHeapAllocAt(long n);   // HeapAlloc and HeapReAlloc
 QXCONTROL void FailHeapCreateAt(long n);  // HeapCreate
 QXCONTROL void FailTaskAllocAt(long n);   // CoTaskMem*, SysAlloc*
@@ -66,14 +67,14 @@ QXCONTROL void ForceShellExecuteResult(INT_PTR result);
 // Clears every control above and restores the defaults.
 QXCONTROL void ResetControls();
 
-// ---- leak accounting -------------------------------------------------------
+// ---- leak accounting --------------------------------------------------------
 QXCONTROL long LiveHeapBlocks();  // blocks allocated in private heaps
 QXCONTROL long LiveHeaps();       // heaps created and not destroyed
 QXCONTROL long LiveTaskBlocks();  // task allocator blocks and BSTRs
 QXCONTROL long OpenRegistryHandles();
 QXCONTROL long ShellLaunchCount();  // programs actually started
 
-// ---- Windows images ----------------------------------------------------------
+// ---- Windows images ---------------------------------------------------------
 // While on, the loader binds a Windows image's calls into the platform
 // through stubs that check, after each call, that the callee popped the
 // argument bytes the image pushed (a function declared with the wrong
@@ -84,6 +85,18 @@ QXCONTROL long ShellLaunchCount();  // programs actually started
 QXCONTROL void CheckImportStacks(bool on);
 // Mismatches found by all stubs since the process started.
 QXCONTROL long ImportStackMismatches();
+
+// ---- loader -----------------------------------------------------------------
+// Why the calling thread's last refused LoadLibraryA / LoadLibraryExA was
+// refused, in full, where GetLastError has only the code (ERROR_MOD_NOT_FOUND,
+// ERROR_PROC_NOT_FOUND, ERROR_BAD_EXE_FORMAT, ERROR_DLL_INIT_FAILED, ...):
+// "cannot load <library>: <reason>". For a Windows image whose imports
+// cannot be bound the reason names every missing import in table order, each
+// marked "(no such library)" when the platform does not stand in for the
+// library it names, or "(no such function)" when it does but lacks the
+// function. A load that succeeds leaves the text alone, as it leaves the last
+// error; ResetControls empties it (for the calling thread).
+QXCONTROL std::string LastLoadFailure();
 
 // ---- shell launch -----------------------------------------------------------
 // What the last ShellExecuteA call asked for, whatever came of it (a forced
@@ -139,11 +152,10 @@ QXCONTROL bool RegistryChanged();
 // opening the file again is what a restart of the system does to it.
 QXCONTROL void SetRegistryBootId(const char* boot);
 
-// ---- type libraries
-// ---------------------------------------------------------- A type library
-// from bytes in memory, as LoadTypeLib reads a .tlb file or a TYPELIB resource,
-// with the same statuses; for fuzzing and for tests that damage a library on
-// purpose.
+// ---- type libraries --------------------------------------------------------
+// A type library from bytes in memory, as LoadTypeLib reads a .tlb file or a
+// TYPELIB resource, with the same statuses; for fuzzing and for tests that
+// damage a library on purpose.
 QXCONTROL HRESULT LoadTypeLibFromMemory(const void* data, size_t size,
                                         ITypeLib** library);
 // Calls of LoadRegTypeLib, and of ITypeInfo::GetIDsOfNames on any type

@@ -8,6 +8,7 @@
 
 #include <objbase.h>
 #include <oaidl.h>
+#include <qxplatform/controls.h>
 
 #include <cstdio>
 
@@ -73,7 +74,9 @@ int CreateFromLibrary(GetClassObjectFunction getClassObject,
 int CallThroughLibrary(const CallRequest& request, LONG* status) {
   UniqueLibrary library(LoadLibraryA(request.ansiLibrary.c_str()));
   if (!library)
-    return HresultError(LastErrorStatus(), "LoadLibrary " + request.library);
+    return HresultError(LastErrorStatus(), "LoadLibrary " + request.library +
+                                               ": " +
+                                               qxplatform::LastLoadFailure());
   std::printf("loaded %s\n", request.library.c_str());
 
   auto getClassObject =

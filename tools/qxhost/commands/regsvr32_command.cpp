@@ -5,6 +5,8 @@
 // roll back either.
 #include "tools/qxhost/commands/regsvr32_command.h"
 
+#include <qxplatform/controls.h>
+
 #include <cstdio>
 
 #include "tools/qxhost/system/host_output.h"
@@ -56,7 +58,8 @@ int RunRegsvr32Command(const Regsvr32Request& request) {
       request.ansiLibrary, request.unregister, &status,
       [&] { std::printf("%s of %s\n", exportName, request.library.c_str()); });
   if (step == RegistrationStep::kNotLoaded)
-    return UnusableLibrary(status, "LoadLibrary " + request.library);
+    return UnusableLibrary(status, "LoadLibrary " + request.library + ": " +
+                                       qxplatform::LastLoadFailure());
   if (step == RegistrationStep::kNoExport)
     return UnusableLibrary(status, request.library + " has no " + exportName);
   std::printf("0x%08X\n", static_cast<unsigned>(status));

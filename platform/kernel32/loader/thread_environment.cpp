@@ -55,17 +55,17 @@ namespace {
 enum CheckingState { kUnread = -1, kOff = 0, kOn = 1 };
 std::atomic<int> g_checking{kUnread};
 
-bool CheckingByEnvironment() {
+}  // namespace
+
+bool ImportStackCheckingByEnvironment() {
   const char* value = getenv("QX_CHECK_IMPORT_STACKS");
   return value != nullptr && value[0] == '1' && value[1] == '\0';
 }
 
-}  // namespace
-
 bool ImportStackCheckingEnabled() {
   int state = g_checking.load(std::memory_order_acquire);
   if (state == kUnread) {
-    int read = CheckingByEnvironment() ? kOn : kOff;
+    int read = ImportStackCheckingByEnvironment() ? kOn : kOff;
     // A CheckImportStacks call in between wins over the environment.
     g_checking.compare_exchange_strong(state, read, std::memory_order_acq_rel);
     state = g_checking.load(std::memory_order_acquire);
@@ -78,7 +78,7 @@ void SetImportStackChecking(bool on) {
 }
 
 void ResetImportStackChecking() {
-  g_checking.store(CheckingByEnvironment() ? kOn : kOff,
+  g_checking.store(ImportStackCheckingByEnvironment() ? kOn : kOff,
                    std::memory_order_release);
 }
 
@@ -383,15 +383,6 @@ void** ThreadLocalStorageSlots() {
   return reinterpret_cast<void**>(t_block + QX_TEB_TLS_SLOTS);
 }
 
-bool SetThreadLocalStoragePointer(void** array) {
-  DWORD error;
-  if (!EnsureThreadEnvironment(&error)) return false;
-  Field<uint32_t>(t_block, QX_TEB_TLS_POINTER) = Address(
-      array != nullptr ? array
-                       : reinterpret_cast<void**>(t_block + QX_TEB_TLS_SLOTS));
-  return true;
-}
-
 void SetThreadStartHooks(void (*started)(), void (*ending)()) {
   static std::mutex lock;
   std::lock_guard<std::mutex> guard(lock);
@@ -486,7 +477,6 @@ bool EnsureThreadEnvironment(DWORD* error) {
 void* CurrentThreadEnvironment() { return nullptr; }
 void* ProcessEnvironment() { return nullptr; }
 void** ThreadLocalStorageSlots() { return nullptr; }
-bool SetThreadLocalStoragePointer(void**) { return false; }
 void SetThreadStartHooks(void (*)(), void (*)()) {}
 void* MakeCheckedImportThunk(void* target, WORD) { return target; }
 long CountImportStackMismatches() { return 0; }

@@ -23,8 +23,9 @@ bool IsPeFile(const std::string& path);
 
 // Reads and maps the image at path. With resolveImports its imports are
 // bound (each by library and name or ordinal, or the load fails with
-// ERROR_PROC_NOT_FOUND / ERROR_MOD_NOT_FOUND and *failure naming the
-// import); without, it is mapped only, as DONT_RESOLVE_DLL_REFERENCES asks.
+// ERROR_PROC_NOT_FOUND / ERROR_MOD_NOT_FOUND and *failure naming every
+// import nobody provides, as BindPeImports does); without, it is mapped
+// only, as DONT_RESOLVE_DLL_REFERENCES asks.
 // Nothing of the image runs yet. On failure nothing stays mapped.
 DWORD LoadPeModule(const std::string& path, bool resolveImports,
                    PeModule** module, std::string* failure);

@@ -3,6 +3,8 @@
 // (by ordinal when the high bit is set, else the RVA of a hint and a name)
 // and the address table the bound addresses go to. MapPeImage walks them
 // once to check them; BindPeImports walks them again asking the resolver.
+// An import nobody provides does not end the binding walk: every one is
+// named, so that whoever reads the refusal can fix them all at once.
 // Every loop is bounded by the image: descriptors and lookup entries cannot
 // outnumber the bytes they take, and the names read cost a budget of twice
 // the image, however often the tables point at the same bytes.
@@ -29,7 +31,17 @@ class ImportWalk {
         m_entries(image->imageSize / 4),
         m_nameBytes(2 * uint64_t{image->imageSize}) {}
 
+  // The tables' status; when they are sound but imports are missing, the
+  // first missing one's status, with every missing one named.
   DWORD Run() {
+    const DWORD status = Descriptors();
+    if (status != ERROR_SUCCESS || m_missing.empty()) return status;
+    *m_failure = m_missing;
+    return m_firstMissing;
+  }
+
+ private:
+  DWORD Descriptors() {
     if (m_image.imports.size == 0) return ERROR_SUCCESS;
     for (uint64_t at = m_image.imports.rva;; at += kDescriptorLength) {
       if (!ImageHolds(m_image, at, kDescriptorLength))
@@ -56,7 +68,6 @@ class ImportWalk {
     }
   }
 
- private:
   DWORD Library(const char* library, uint32_t lookup, uint32_t addresses) {
     for (uint64_t index = 0;; ++index) {
       const uint64_t entryRva = lookup + 4 * index;
@@ -102,16 +113,36 @@ class ImportWalk {
     uintptr_t address = 0;
     DWORD error = ERROR_PROC_NOT_FOUND;
     if (!m_resolver(m_context, import, &address, &error)) {
-      *m_failure =
-          std::string(import.library) + "!" +
-          (import.name != nullptr ? std::string(import.name)
-                                  : "#" + std::to_string(import.ordinal));
-      return error != ERROR_SUCCESS ? error : ERROR_PROC_NOT_FOUND;
+      if (error == ERROR_SUCCESS) error = ERROR_PROC_NOT_FOUND;
+      // Anything but a missing import (no memory for a stub) ends the walk.
+      if (error != ERROR_MOD_NOT_FOUND && error != ERROR_PROC_NOT_FOUND) {
+        *m_failure = ImportName(import);
+        return error;
+      }
+      NoteMissing(import, error);
+      return ERROR_SUCCESS;
     }
     // The image's pointers are 32 bits wide.
     const uint32_t stored = static_cast<uint32_t>(address);
     memcpy(slot, &stored, 4);
     return ERROR_SUCCESS;
+  }
+
+  static std::string ImportName(const PeImport& import) {
+    return std::string(import.library) + "!" +
+           (import.name != nullptr ? std::string(import.name)
+                                   : "#" + std::to_string(import.ordinal));
+  }
+
+  void NoteMissing(const PeImport& import, DWORD error) {
+    if (m_missing.empty()) {
+      m_firstMissing = error;
+    } else {
+      m_missing += "; ";
+    }
+    m_missing += ImportName(import);
+    m_missing += error == ERROR_MOD_NOT_FOUND ? " (no such library)"
+                                              : " (no such function)";
   }
 
   const PeImage& m_image;
@@ -120,6 +151,8 @@ class ImportWalk {
   std::string* m_failure;
   uint64_t m_entries;    // lookup entries still allowed
   uint64_t m_nameBytes;  // name bytes still allowed
+  std::string m_missing;  // every import the resolver had no answer for
+  DWORD m_firstMissing = ERROR_SUCCESS;
 };
 
 }  // namespace

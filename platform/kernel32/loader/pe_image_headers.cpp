@@ -4,34 +4,25 @@
 // bits, so no sum of an offset and a size can wrap.
 #include <string.h>
 
+#include "pe_format.h"
 #include "pe_image_parts.h"
 
 namespace qxplatform {
 namespace internal {
 namespace {
 
-constexpr size_t kDosHeaderLength = 64;
-constexpr size_t kNewHeaderOffsetField = 0x3C;
-constexpr DWORD kPeSignature = 0x00004550;  // "PE\0\0"
-constexpr size_t kFileHeaderLength = 20;
-constexpr size_t kSectionHeaderLength = 40;
 constexpr WORD kMachineI386 = 0x14C;
-constexpr WORD kPe32Magic = 0x10B;
-constexpr size_t kOptionalFixedLength = 96;  // PE32, before the directories
+// PE32, before the directories.
+constexpr size_t kOptionalFixedLength = kPe32DirectoriesOffset;
 constexpr DWORD kMaxDirectories = 16;
 constexpr WORD kMaxSections = 96;
 constexpr uint32_t kMaxImageSize = 256u << 20;
 // The format's own rules speak of the i386 page and of 64 KiB.
-constexpr uint32_t kFormatPageSize = 0x1000;
-constexpr uint32_t kBaseGranularity = 0x10000;
+constexpr uint32_t kFormatPageSize = kWindowsPageSize;
+constexpr uint32_t kBaseGranularity = kWindowsAllocationGranularity;
 constexpr uint32_t kMaxFileAlignment = 0x10000;
 constexpr WORD kExecutableImage = 0x0002;  // IMAGE_FILE_EXECUTABLE_IMAGE
 constexpr WORD kDllImage = 0x2000;         // IMAGE_FILE_DLL
-
-constexpr size_t kExportIndex = 0;
-constexpr size_t kImportIndex = 1;
-constexpr size_t kRelocationIndex = 5;
-constexpr size_t kTlsIndex = 9;
 constexpr uint32_t kExportDirectoryLength = 40;
 constexpr uint32_t kTlsDirectoryLength = 24;
 
@@ -168,24 +159,24 @@ DWORD ReadOptionalHeader(const BYTE* optional, size_t size, PeImage* image,
 
 DWORD ReadDirectories(const BYTE* optional, size_t optionalLength,
                       PeImage* image, std::string* failure) {
-  DWORD present = ReadDword(optional + 92);
+  DWORD present = ReadDword(optional + kPe32DirectoryCountField);
   if (present > kMaxDirectories) present = kMaxDirectories;
-  if (optionalLength < kOptionalFixedLength + present * 8)
+  if (optionalLength < kOptionalFixedLength + present * kDataDirectoryLength)
     return Damaged(
         failure, "the optional header is too short for its %u data directories",
         present);
   const BYTE* directories = optional + kOptionalFixedLength;
   DWORD status =
-      ReadDirectory(directories, present, kExportIndex, "export",
+      ReadDirectory(directories, present, kExportDirectoryIndex, "export",
                     kExportDirectoryLength, image, &image->exports, failure);
   if (status == ERROR_SUCCESS)
-    status = ReadDirectory(directories, present, kImportIndex, "import", 0,
+    status = ReadDirectory(directories, present, kImportDirectoryIndex, "import", 0,
                            image, &image->imports, failure);
   if (status == ERROR_SUCCESS)
-    status = ReadDirectory(directories, present, kRelocationIndex, "relocation",
+    status = ReadDirectory(directories, present, kRelocationDirectoryIndex, "relocation",
                            0, image, &image->relocations, failure);
   if (status == ERROR_SUCCESS)
-    status = ReadDirectory(directories, present, kTlsIndex, "TLS",
+    status = ReadDirectory(directories, present, kTlsDirectoryIndex, "TLS",
                            kTlsDirectoryLength, image, &image->tls, failure);
   return status;
 }
@@ -193,8 +184,8 @@ DWORD ReadDirectories(const BYTE* optional, size_t optionalLength,
 }  // namespace
 
 bool LooksLikePeImage(const BYTE* file, size_t size) {
-  if (file == nullptr || size < kDosHeaderLength || file[0] != 'M' ||
-      file[1] != 'Z')
+  if (file == nullptr || size < kDosHeaderLength ||
+      !StartsLikeDosHeader(file, size))
     return false;
   const uint64_t peOffset = ReadDword(file + kNewHeaderOffsetField);
   return peOffset <= size && size - peOffset >= 4 &&

@@ -257,11 +257,23 @@ bool FormatPointer(const Conversion& conversion, va_list* args,
   return true;
 }
 
-// Reads flags, width, precision and size of the conversion at *format (just
-// past its '%'); false for what msvcrt does not know.
-bool ParseConversion(const char** format, va_list* args,
-                     Conversion* conversion) {
-  const char* p = *format;
+// A width or precision written as digits; false when it overflows an int.
+bool ParseCount(const char** p, int* count) {
+  int64_t value = 0;
+  while (**p >= '0' && **p <= '9') {
+    value = value * 10 + (*(*p)++ - '0');
+    if (value > INT32_MAX) return false;
+  }
+  *count = static_cast<int>(value);
+  return true;
+}
+
+// The flags, the width and the precision; a '*' takes its number from the
+// arguments, where a negative width justifies left and a negative precision
+// is none.
+bool ParseFlagsWidthPrecision(const char** format, va_list* args,
+                              Conversion* conversion) {
+  const char*& p = *format;
   for (;; ++p) {
     if (*p == '-') {
       conversion->leftJustify = true;
@@ -281,58 +293,112 @@ bool ParseConversion(const char** format, va_list* args,
     }
     conversion->width = width;
     ++p;
-  } else {
-    int64_t width = 0;
-    while (*p >= '0' && *p <= '9') {
-      width = width * 10 + (*p++ - '0');
-      if (width > INT32_MAX) return false;
+  } else if (!ParseCount(&p, &conversion->width)) {
+    return false;
+  }
+  if (*p != '.') return true;
+  ++p;
+  if (*p != '*') return ParseCount(&p, &conversion->precision);
+  const int precision = va_arg(*args, int);
+  conversion->precision = precision < 0 ? -1 : precision;
+  ++p;
+  return true;
+}
+
+// The size prefix msvcrt knows: I64, I32, I, ll, l, L, h or w.
+Size ParseSize(const char** format) {
+  struct Prefix {
+    const char* text;
+    Size size;
+  };
+  // Longer prefixes first, so that "I64" is not read as "I".
+  static constexpr Prefix kPrefixes[] = {
+      {"I64", Size::kLongLong}, {"I32", Size::kInt32}, {"I", Size::kPointer},
+      {"ll", Size::kLongLong},  {"l", Size::kLong},    {"L", Size::kLongDouble},
+      {"h", Size::kShort},      {"w", Size::kWide},
+  };
+  for (const Prefix& prefix : kPrefixes) {
+    const size_t length = ::strlen(prefix.text);
+    if (::strncmp(*format, prefix.text, length) == 0) {
+      *format += length;
+      return prefix.size;
     }
-    conversion->width = static_cast<int>(width);
   }
-  if (*p == '.') {
-    ++p;
-    if (*p == '*') {
-      int precision = va_arg(*args, int);
-      conversion->precision = precision < 0 ? -1 : precision;
-      ++p;
-    } else {
-      int64_t precision = 0;
-      while (*p >= '0' && *p <= '9') {
-        precision = precision * 10 + (*p++ - '0');
-        if (precision > INT32_MAX) return false;
-      }
-      conversion->precision = static_cast<int>(precision);
-    }
-  }
-  if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
-    conversion->size = Size::kLongLong;
-    p += 3;
-  } else if (p[0] == 'I' && p[1] == '3' && p[2] == '2') {
-    conversion->size = Size::kInt32;
-    p += 3;
-  } else if (p[0] == 'I') {
-    conversion->size = Size::kPointer;
-    p += 1;
-  } else if (p[0] == 'l' && p[1] == 'l') {
-    conversion->size = Size::kLongLong;
-    p += 2;
-  } else if (p[0] == 'l') {
-    conversion->size = Size::kLong;
-    p += 1;
-  } else if (p[0] == 'L') {
-    conversion->size = Size::kLongDouble;
-    p += 1;
-  } else if (p[0] == 'h') {
-    conversion->size = Size::kShort;
-    p += 1;
-  } else if (p[0] == 'w') {
-    conversion->size = Size::kWide;
-    p += 1;
-  }
+  return Size::kDefault;
+}
+
+// Reads flags, width, precision and size of the conversion at *format (just
+// past its '%'); false for what msvcrt does not know.
+bool ParseConversion(const char** format, va_list* args,
+                     Conversion* conversion) {
+  const char* p = *format;
+  if (!ParseFlagsWidthPrecision(&p, args, conversion)) return false;
+  conversion->size = ParseSize(&p);
   conversion->type = *p;
   if (*p == '\0') return false;
   *format = p + 1;
   return true;
+}
+
+// One conversion's output; false with errno set when it is refused (a size
+// its type does not take, %n, an unknown type) or its text cannot be made.
+bool FormatConversion(const Conversion& conversion, va_list* args,
+                      std::string* out) {
+  const Size size = conversion.size;
+  // A character or string takes h, l or w; an integer any size but w and
+  // L; a floating point number only l or L, both a plain double.
+  const bool charSize = size == Size::kDefault || size == Size::kShort ||
+                        size == Size::kLong || size == Size::kWide;
+  const bool integerSize = size != Size::kWide && size != Size::kLongDouble;
+  const bool floatingSize = size == Size::kDefault || size == Size::kLong ||
+                            size == Size::kLongDouble;
+  // Upper case is the other width; h and l/w choose explicitly.
+  const bool wide =
+      size == Size::kLong || size == Size::kWide ||
+      ((conversion.type == 'C' || conversion.type == 'S') &&
+       size != Size::kShort);
+  bool allowed = true;
+  switch (conversion.type) {
+    case '%':
+      out->push_back('%');
+      return true;
+    case 'c':
+    case 'C':
+      allowed = charSize;
+      if (allowed) return FormatCharacter(conversion, wide, args, out);
+      break;
+    case 's':
+    case 'S':
+      allowed = charSize;
+      if (allowed) return FormatString(conversion, wide, args, out);
+      break;
+    case 'd':
+    case 'i':
+    case 'o':
+    case 'u':
+    case 'x':
+    case 'X':
+      allowed = integerSize;
+      if (allowed) return FormatInteger(conversion, args, out);
+      break;
+    case 'e':
+    case 'E':
+    case 'f':
+    case 'g':
+    case 'G':
+      allowed = floatingSize;
+      if (allowed) return FormatFloating(conversion, args, out);
+      break;
+    case 'p':
+      allowed = size == Size::kDefault;
+      if (allowed) return FormatPointer(conversion, args, out);
+      break;
+    default:  // %n among them
+      allowed = false;
+      break;
+  }
+  errno = EINVAL;
+  return false;
 }
 
 // Formats into *out; false with errno set when the format is refused or wide
@@ -353,65 +419,7 @@ bool FormatMsvcrt(const char* format, va_list* args, std::string* out) {
       errno = EINVAL;
       return false;
     }
-    Size size = conversion.size;
-    // A character or string takes h, l or w; an integer any size but w and
-    // L; a floating point number only l or L, both a plain double.
-    bool charSize = size == Size::kDefault || size == Size::kShort ||
-                    size == Size::kLong || size == Size::kWide;
-    bool integerSize = size != Size::kWide && size != Size::kLongDouble;
-    bool floatingSize = size == Size::kDefault || size == Size::kLong ||
-                        size == Size::kLongDouble;
-    bool refused = false;
-    bool ok = true;
-    switch (conversion.type) {
-      case '%':
-        out->push_back('%');
-        break;
-      case 'c':
-      case 'C': {
-        // Upper case is the other width; h and l/w choose explicitly.
-        bool wide = size == Size::kLong || size == Size::kWide ||
-                    (conversion.type == 'C' && size != Size::kShort);
-        refused = !charSize;
-        ok = !refused && FormatCharacter(conversion, wide, args, out);
-        break;
-      }
-      case 's':
-      case 'S': {
-        bool wide = size == Size::kLong || size == Size::kWide ||
-                    (conversion.type == 'S' && size != Size::kShort);
-        refused = !charSize;
-        ok = !refused && FormatString(conversion, wide, args, out);
-        break;
-      }
-      case 'd':
-      case 'i':
-      case 'o':
-      case 'u':
-      case 'x':
-      case 'X':
-        refused = !integerSize;
-        ok = !refused && FormatInteger(conversion, args, out);
-        break;
-      case 'e':
-      case 'E':
-      case 'f':
-      case 'g':
-      case 'G':
-        refused = !floatingSize;
-        ok = !refused && FormatFloating(conversion, args, out);
-        break;
-      case 'p':
-        refused = size != Size::kDefault;
-        ok = !refused && FormatPointer(conversion, args, out);
-        break;
-      default:  // %n among them
-        refused = true;
-        ok = false;
-        break;
-    }
-    if (refused) errno = EINVAL;
-    if (!ok) return false;
+    if (!FormatConversion(conversion, args, out)) return false;
   }
   return true;
 }

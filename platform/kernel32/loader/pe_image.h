@@ -92,10 +92,14 @@ DWORD MapPeImage(const BYTE* file, size_t size, PeImage* image,
 
 // Asks the resolver for every import, in table order, and stores each
 // address in the import address table; before ProtectPeImage, which may
-// leave that table read-only. ERROR_SUCCESS; the resolver's error
-// with *failure naming the import ("KERNEL32.dll!Beep", "OLEAUT32.dll!#9");
-// or ERROR_BAD_EXE_FORMAT for damaged tables. Bound and delayed imports are
-// left alone.
+// leave that table read-only. ERROR_SUCCESS; or, when the resolver has no
+// answer for some imports, the first one's error (ERROR_MOD_NOT_FOUND or
+// ERROR_PROC_NOT_FOUND) with *failure naming every one of them in table
+// order, each with what is missing: "KERNEL32.dll!Beep (no such function);
+// VERSION.dll!GetFileVersionInfoSizeA (no such library); OLEAUT32.dll!#9 (no
+// such function)"; any other resolver error at once, with *failure naming
+// that import; or ERROR_BAD_EXE_FORMAT for damaged tables. Bound and
+// delayed imports are left alone.
 DWORD BindPeImports(PeImage* image, PeImportResolver resolver, void* context,
                     std::string* failure);
 

@@ -15,9 +15,11 @@
 #include "byte_source.h"
 #include "kernel_internal.h"
 #include "pe_exports.h"
+#include "pe_format.h"
 #include "pe_image.h"
 #include "pe_thread_data.h"
 #include "thread_environment.h"
+#include "thread_environment_layout.h"
 
 namespace qxplatform {
 namespace internal {
@@ -56,21 +58,18 @@ void ReportUnbalancedCallsAtExit() {
 
 void WatchCheckedRun() {
   static bool watching = false;
-  const char* variable = getenv("QX_CHECK_IMPORT_STACKS");
-  if (watching || variable == nullptr || strcmp(variable, "1") != 0) return;
+  if (watching || !ImportStackCheckingByEnvironment()) return;
   watching = true;
   atexit(ReportUnbalancedCallsAtExit);
 }
 
 // What an image may read of the process without asking: its heap, in the
 // process environment block, where GetProcessHeap reads it on Windows.
-constexpr size_t kPebProcessHeap = 0x18;
-
 void DescribeProcess() {
   auto* peb = static_cast<BYTE*>(ProcessEnvironment());
   if (peb == nullptr) return;
   HANDLE heap = GetProcessHeap();
-  memcpy(peb + kPebProcessHeap, &heap, sizeof(heap));
+  memcpy(peb + QX_PEB_PROCESS_HEAP, &heap, sizeof(heap));
 }
 
 // Binds an import to the platform's own function or data; while import
@@ -114,8 +113,8 @@ bool IsPeFile(const std::string& path) {
   FileSource file;
   BYTE magic[2];
   return file.Open(path) == ERROR_SUCCESS &&
-         file.Read(0, sizeof(magic), magic) && magic[0] == 'M' &&
-         magic[1] == 'Z';
+         file.Read(0, sizeof(magic), magic) &&
+         StartsLikeDosHeader(magic, sizeof(magic));
 }
 
 DWORD LoadPeModule(const std::string& path, bool resolveImports,
@@ -148,6 +147,8 @@ DWORD LoadPeModule(const std::string& path, bool resolveImports,
   if (status == ERROR_SUCCESS && resolveImports) {
     status =
         BindPeImports(&loaded->image, ResolveSystemImport, nullptr, failure);
+    if (status == ERROR_MOD_NOT_FOUND || status == ERROR_PROC_NOT_FOUND)
+      *failure = "it imports what the platform does not provide: " + *failure;
     loaded->importsBound = status == ERROR_SUCCESS;
     // Before the protections: the index may lie in read-only data.
     if (status == ERROR_SUCCESS)

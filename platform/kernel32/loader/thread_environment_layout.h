@@ -14,6 +14,9 @@
 #define QX_TEB_TLS_POINTER 0x2C
 #define QX_TEB_PEB 0x30
 
+/* The one field of the process environment block the loader fills. */
+#define QX_PEB_PROCESS_HEAP 0x18
+
 /* The platform's page, after the one Windows code sees. */
 #define QX_TEB_PRIVATE 0x1000
 /* The glibc thread pointer (%gs:0) of the thread the block belongs to; 0

@@ -43,21 +43,20 @@ QX_THREAD_ENVIRONMENT_API bool EnsureThreadEnvironment(DWORD* error);
 QX_THREAD_ENVIRONMENT_API void* CurrentThreadEnvironment();
 
 // The process's one PEB page (zeroed, BeingDebugged 0), for the loader to
-// fill the fields it wants an image to see (ImageBaseAddress at 0x08,
-// ProcessHeap at 0x18). Null in a 64-bit process or when it cannot be made.
+// fill the fields it wants an image to see: only ProcessHeap (at 0x18,
+// QX_PEB_PROCESS_HEAP), which GetProcessHeap reads on Windows. The rest stays
+// zero; ImageBaseAddress (0x08) is the executable's base on Windows, and this
+// process's executable is no Windows image, so it stays null. Null in a
+// 64-bit process or when it cannot be made.
 QX_THREAD_ENVIRONMENT_API void* ProcessEnvironment();
 
-// ThreadLocalStoragePointer starts out pointing at an array of
-// kThreadLocalStorageSlots null pointers that lives as long as the block: a
-// loader running an image's implicit TLS stores the thread's copy of the
-// image's data at [the image's _tls_index]. A loader that needs more slots
-// points 0x2C at its own array with SetThreadLocalStoragePointer (and owns
-// it); the block goes back to its own array when the thread ends, so the
-// loader frees its array in its thread-ending hook. Both act on the calling
-// thread, making its block first; null / false when that fails.
+// ThreadLocalStoragePointer points at an array of kThreadLocalStorageSlots
+// null pointers that lives as long as the block: a loader running an image's
+// implicit TLS stores the thread's copy of the image's data at [the image's
+// _tls_index]. The calling thread's array, making its block first; null when
+// that fails.
 constexpr DWORD kThreadLocalStorageSlots = 16;
 QX_THREAD_ENVIRONMENT_API void** ThreadLocalStorageSlots();
-QX_THREAD_ENVIRONMENT_API bool SetThreadLocalStoragePointer(void** array);
 
 // The loader's thread notifications, set once it has an image that wants to
 // hear of threads. Every thread started afterwards with pthread_create (and
@@ -89,6 +88,9 @@ QX_THREAD_ENVIRONMENT_API void* MakeCheckedImportThunk(void* target,
 // Whether the loader binds imports through checked stubs: CheckImportStacks,
 // or by default QX_CHECK_IMPORT_STACKS=1 in the environment.
 QX_THREAD_ENVIRONMENT_API bool ImportStackCheckingEnabled();
+// Whether the environment asks for the whole run to be checked
+// (QX_CHECK_IMPORT_STACKS=1), whatever CheckImportStacks said since.
+bool ImportStackCheckingByEnvironment();
 void SetImportStackChecking(bool on);
 void ResetImportStackChecking();  // back to the environment's default
 // Mismatches every checked stub of the process has found so far.

@@ -6,7 +6,9 @@
 // callbacks and entry point. A native library's handle is its record, a
 // Windows image's the address it is mapped at, as on Windows. Files loaded
 // as data are only opened, never mapped as code; their handles carry the low
-// bit, as data-file handles do on Windows. The names of the system libraries
+// bit, as data-file handles do on Windows. A refused load sets its code as
+// the last error and its reason, in full, as the thread's last load failure
+// (load_failure.h). The names of the system libraries
 // (kernel32.dll, oleaut32.dll, ...) stand for this platform library, which
 // implements them. A name reaches a file by the platform's rule for file
 // names (platform_internal.h): the file named by its text in UTF-8, else the
@@ -17,18 +19,17 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <windows.h>
-
-#include <stdio.h>
 
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "ascii_text.h"
 #include "kernel_internal.h"
+#include "load_failure.h"
 #include "pe_exports.h"
 #include "pe_module.h"
 #include "platform_internal.h"
@@ -53,11 +54,9 @@ constexpr uintptr_t kDataHandleBit = 1;
 // ending rather than the library being freed.
 const LPVOID kProcessEnding = reinterpret_cast<LPVOID>(1);
 
-// The system libraries this platform library stands in for.
-constexpr const char* kSystemLibraries[] = {"kernel32", "user32",   "advapi32",
-                                            "ole32",    "oleaut32", "shell32"};
-
+using qxplatform::internal::EqualIgnoringAsciiCase;
 using qxplatform::internal::PeModule;
+using qxplatform::internal::RefuseLoad;
 
 struct Module {
   void* library = nullptr;    // dlopen handle; null for a data file or image
@@ -173,14 +172,14 @@ Module* Platform(Loader& loader) {
   return loader.platform;
 }
 
+// A system library this platform library stands in for, by the names an
+// import may give it. msvcrt's table serves only Windows images: a native
+// caller has the C runtime of its own system, and msvcrt.dll by name is a
+// library like any other for it.
 bool IsSystemLibraryName(const std::string& name) {
-  for (const char* system : kSystemLibraries) {
-    size_t length = strlen(system);
-    if (strncasecmp(name.c_str(), system, length) != 0) continue;
-    const char* rest = name.c_str() + length;
-    if (*rest == '\0' || strcasecmp(rest, ".dll") == 0) return true;
-  }
-  return false;
+  const qxplatform::internal::SystemExportTable* table =
+      qxplatform::internal::FindSystemLibrary(name);
+  return table != nullptr && table != &qxplatform::internal::kMsvcrtExports;
 }
 
 Module* FindImage(Loader& loader, void* library) {
@@ -199,7 +198,7 @@ Module* FindImageByPath(Loader& loader, const std::string& path) {
 // loader finds an already-loaded library by name alone.
 Module* FindImageByBaseName(Loader& loader, const std::string& name) {
   for (Module* module : loader.images)
-    if (strcasecmp(BaseName(module->path).c_str(), name.c_str()) == 0)
+    if (EqualIgnoringAsciiCase(BaseName(module->path), name))
       return module;
   return nullptr;
 }
@@ -340,8 +339,11 @@ bool Attach(Loader& loader, Module* module) {
   InstallExitHook(loader);
   if (Notify(module, DLL_PROCESS_ATTACH, nullptr)) return true;
   Notify(module, DLL_PROCESS_DETACH, nullptr);
+  const std::string path = module->path;
   Unload(loader, module);
-  SetLastError(ERROR_DLL_INIT_FAILED);
+  RefuseLoad(ERROR_DLL_INIT_FAILED, path,
+             "its entry point refused to start (DLL_PROCESS_ATTACH answered "
+             "FALSE)");
   return false;
 }
 
@@ -358,12 +360,10 @@ HMODULE LoadWindowsImage(Loader& loader, const std::string& path,
   DWORD status =
       qxplatform::internal::LoadPeModule(path, callEntry, &image, &failure);
   if (status != ERROR_SUCCESS) {
-    // As the system's loader reports an import nobody provides or a damaged
-    // image, so that the reason is not lost behind the error code.
-    if (!failure.empty())
-      fprintf(stderr, "qxplatform: cannot load %s: %s\n", path.c_str(),
-              failure.c_str());
-    SetLastError(status);
+    // The reason goes with the code, so that it is not lost behind it.
+    if (failure.empty())
+      failure = "the file cannot be read (error " + std::to_string(status) + ")";
+    RefuseLoad(status, path, failure);
     return nullptr;
   }
   Module* module = new Module;
@@ -404,15 +404,25 @@ std::string LocateFile(const Name& name) {
   return path;
 }
 
-// Why dlopen refused a file that exists, in the loader's terms.
-DWORD LoadFailure() {
-  const char* reason = dlerror();
-  if (reason == nullptr) return ERROR_BAD_EXE_FORMAT;
-  if (strstr(reason, "cannot open shared object file") != nullptr)
-    return ERROR_MOD_NOT_FOUND;  // a library it depends on is missing
-  if (strstr(reason, "undefined symbol") != nullptr)
-    return ERROR_PROC_NOT_FOUND;  // an import it needs is missing
-  return ERROR_BAD_EXE_FORMAT;
+// Refuses a file that exists but that dlopen refused, with the code for its
+// reason and the dynamic linker's own words.
+void RefuseNativeLoad(const std::string& path) {
+  const char* said = dlerror();
+  const std::string reason =
+      said != nullptr ? said : "the system's dynamic linker refused it";
+  DWORD status = ERROR_BAD_EXE_FORMAT;
+  if (reason.find("cannot open shared object file") != std::string::npos)
+    status = ERROR_MOD_NOT_FOUND;  // a library it depends on is missing
+  else if (reason.find("undefined symbol") != std::string::npos)
+    status = ERROR_PROC_NOT_FOUND;  // an import it needs is missing
+  RefuseLoad(status, path, reason);
+}
+
+std::string NotFoundReason(const Name& name) {
+  return name.IsPath() ? "there is no such file"
+                       : "there is no such file beside the executable, in "
+                         "the current directory or on the system's library "
+                         "path";
 }
 
 HMODULE LoadImage(Loader& loader, const Name& name, bool callEntry) {
@@ -423,7 +433,7 @@ HMODULE LoadImage(Loader& loader, const Name& name, bool callEntry) {
   if (!path.empty()) {
     library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) {
-      SetLastError(LoadFailure());
+      RefuseNativeLoad(path);
       return nullptr;
     }
   } else if (!name.IsPath()) {
@@ -436,7 +446,7 @@ HMODULE LoadImage(Loader& loader, const Name& name, bool callEntry) {
   }
   if (library == nullptr || path.empty()) {
     if (library != nullptr) dlclose(library);
-    SetLastError(ERROR_MOD_NOT_FOUND);
+    RefuseLoad(ERROR_MOD_NOT_FOUND, name.utf8, NotFoundReason(name));
     return nullptr;
   }
   if (Module* existing = FindImage(loader, library)) {
@@ -460,8 +470,12 @@ HMODULE LoadImage(Loader& loader, const Name& name, bool callEntry) {
 // The file is opened to check that it can be read; no code in it runs.
 HMODULE LoadDataFile(Loader& loader, const Name& name) {
   std::string path = LocateFile(name);
-  if (path.empty() || access(path.c_str(), R_OK) != 0) {
-    SetLastError(ERROR_MOD_NOT_FOUND);
+  if (path.empty()) {
+    RefuseLoad(ERROR_MOD_NOT_FOUND, name.utf8, NotFoundReason(name));
+    return nullptr;
+  }
+  if (access(path.c_str(), R_OK) != 0) {
+    RefuseLoad(ERROR_MOD_NOT_FOUND, path, "the file cannot be read");
     return nullptr;
   }
   // A library already loaded as code serves data requests as well.
@@ -481,9 +495,13 @@ HMODULE LoadDataFile(Loader& loader, const Name& name) {
 
 HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile,
                               DWORD dwFlags) {
-  if (lpLibFileName == nullptr || lpLibFileName[0] == '\0' ||
-      hFile != nullptr || (dwFlags & ~kLoadFlags) != 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+  if (lpLibFileName == nullptr || lpLibFileName[0] == '\0') {
+    RefuseLoad(ERROR_INVALID_PARAMETER, "a library", "no name was given");
+    return nullptr;
+  }
+  if (hFile != nullptr || (dwFlags & ~kLoadFlags) != 0) {
+    RefuseLoad(ERROR_INVALID_PARAMETER, lpLibFileName,
+               "hFile must be null and the flags LoadLibraryExA's own");
     return nullptr;
   }
   Loader& loader = State();
@@ -619,8 +637,8 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
     module = FindImageByBaseName(loader, name);
     const std::string executable = BaseName(Executable(loader)->path);
     if (module == nullptr &&
-        (strcasecmp(executable.c_str(), name.utf8.c_str()) == 0 ||
-         strcasecmp(executable.c_str(), name.bytes.c_str()) == 0))
+        (EqualIgnoringAsciiCase(executable, name.utf8) ||
+         EqualIgnoringAsciiCase(executable, name.bytes)))
       module = Executable(loader);
   }
   if (module == nullptr) {

@@ -10,6 +10,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "pe_format.h"
 #include "pe_image_parts.h"
 
 #ifndef MAP_FIXED_NOREPLACE
@@ -27,10 +28,8 @@ constexpr uint32_t kRelocationBlockHeader = 8;
 constexpr DWORD kSectionExecute = 0x20000000;  // IMAGE_SCN_MEM_EXECUTE
 constexpr DWORD kSectionRead = 0x40000000;     // IMAGE_SCN_MEM_READ
 constexpr DWORD kSectionWrite = 0x80000000;    // IMAGE_SCN_MEM_WRITE
-constexpr size_t kImageBaseField = 28;         // in the optional header
-constexpr size_t kNewHeaderOffsetField = 0x3C;
-constexpr size_t kFileHeaderLength = 20;
-constexpr size_t kAllocationGranularity = 0x10000;
+// Where Windows places every image.
+constexpr size_t kAllocationGranularity = kWindowsAllocationGranularity;
 
 size_t PageSize() {
   const long page = sysconf(_SC_PAGESIZE);

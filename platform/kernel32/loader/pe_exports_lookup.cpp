@@ -2,6 +2,7 @@
 // and an export in its table.
 #include <string.h>
 
+#include "ascii_text.h"
 #include "pe_exports.h"
 
 namespace qxplatform {
@@ -12,16 +13,6 @@ const SystemExportTable* const kTables[] = {
     &kKernel32Exports, &kAdvapi32Exports, &kOle32Exports,  &kOleaut32Exports,
     &kShell32Exports,  &kUser32Exports,   &kMsvcrtExports,
 };
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
-
-bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
