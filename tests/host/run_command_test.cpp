@@ -272,14 +272,14 @@ TEST_F(HostRunScript, DroppedObjectsAreReleasedAsTheScriptGoes) {
   m_sandbox.environment().erase("QXHOST_FIXTURE_LOG");
   HostRun run = RunFile("many.js", R"(
 var peak = 0;
-for (var i = 0; i < 100000; ++i) {
+for (var i = 0; i < 20000; ++i) {
   var o = new ActiveXObject('QxHostTest.Safe');
   o.install();
   peak = Math.max(peak, o.live);
 }
 WScript.Echo('dropped', peak <= 2 ? 'at once' : peak);
 peak = 0;
-for (var i = 0; i < 100000; ++i) {
+for (var i = 0; i < 20000; ++i) {
   var cycle = { o: new ActiveXObject('QxHostTest.Safe') };
   cycle.self = cycle;
   cycle.install = cycle.o.install;
