@@ -93,7 +93,8 @@ class ScratchFolder {
                        S_IRUSR | S_IWUSR));
     size_t done = 0;
     while (file && done < bytes.size()) {
-      ssize_t wrote = write(file.get(), bytes.data() + done, bytes.size() - done);
+      ssize_t wrote =
+          write(file.get(), bytes.data() + done, bytes.size() - done);
       if (wrote <= 0) break;
       done += static_cast<size_t>(wrote);
     }
@@ -148,7 +149,8 @@ bool CheckTrustBundle(const std::string& file, const std::string& text,
   std::string error;
   std::string bundle;
   bool ran = false;
-  if (!scratch.Open(&error) || !scratch.Write("bundle.pem", text, &bundle, &error)) {
+  if (!scratch.Open(&error) ||
+      !scratch.Write("bundle.pem", text, &bundle, &error)) {
     *problem = named + ": its certificates cannot be checked: " + error;
     return false;
   }
@@ -160,8 +162,8 @@ bool CheckTrustBundle(const std::string& file, const std::string& text,
   // Some block did not read: each on its own says which.
   for (size_t i = 0; i < blocks.size(); ++i) {
     std::string path;
-    if (!scratch.Write("block" + std::to_string(i + 1) + ".pem",
-                       blocks[i].text, &path, &error)) {
+    if (!scratch.Write("block" + std::to_string(i + 1) + ".pem", blocks[i].text,
+                       &path, &error)) {
       *problem = named + ": its certificates cannot be checked: " + error;
       return false;
     }

@@ -163,8 +163,7 @@ int ScriptSession::Finish(int runStatus) {
   Close();
   // A run that failed keeps its failure: the error was reported, and a
   // finalizer's Quit(0) must not make it a success.
-  if (!quitBefore && m_quitting && runStatus == kExitSuccess)
-    return m_quitCode;
+  if (!quitBefore && m_quitting && runStatus == kExitSuccess) return m_quitCode;
   return runStatus;
 }
 

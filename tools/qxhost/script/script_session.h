@@ -121,7 +121,7 @@ class ScriptSession {
   duk_context* m_context = nullptr;
   std::unordered_set<DispatchHandle*> m_handles;
   size_t m_collectAt = kCollectAfterHandles;  // live handles
-  bool m_closing = false;  // the heap is being destroyed
+  bool m_closing = false;                     // the heap is being destroyed
   bool m_quitting = false;
   int m_quitCode = 0;
   bool m_running = false;    // inside CallGuarded: Quit can jump
