@@ -239,6 +239,59 @@ TEST_F(HostRunScript, QuitEndsTheRunWhateverTheScriptCatches) {
   ExpectAllReleasedAndUnloaded();
 }
 
+// A finalizer the engine runs as the heap goes, once the script has ended,
+// may still quit: its code is the run's exit status, and the objects are
+// released all the same. A run that failed stays a failure.
+TEST_F(HostRunScript, QuitFromAFinalizerAsTheScriptEndsSetsTheStatus) {
+  HostRun run = RunFile("finalizer.js", R"(
+var o = { kept: new ActiveXObject('QxHostTest.Safe') };
+Duktape.fin(o, function () { WScript.Quit(11); });
+WScript.Echo('end');
+)");
+  EXPECT_EQ(run.exitCode, 11) << run.err;
+  EXPECT_EQ(run.out, "end\n");
+  EXPECT_EQ(run.err, "");
+  ExpectAllReleasedAndUnloaded();
+
+  run = RunFile("failed.js", R"(
+var o = {};
+Duktape.fin(o, function () { WScript.Quit(0); });
+throw new Error('failed');
+)");
+  EXPECT_EQ(run.exitCode, kExitFailure) << run.err;
+  EXPECT_EQ(run.err, m_path + ":4: failed\n");
+}
+
+// Objects script drops are released as it goes, not when the run ends: at
+// once when nothing else holds them (an object and the methods read from it
+// hold no cycle), and, when script leaves them in cycles of its own, by the
+// collector, which the host runs as they pile up. The server counts the
+// objects alive.
+TEST_F(HostRunScript, DroppedObjectsAreReleasedAsTheScriptGoes) {
+  // Not logged: the log would be hundreds of thousands of lines.
+  m_sandbox.environment().erase("QXHOST_FIXTURE_LOG");
+  HostRun run = RunFile("many.js", R"(
+var peak = 0;
+for (var i = 0; i < 20000; ++i) {
+  var o = new ActiveXObject('QxHostTest.Safe');
+  o.install();
+  peak = Math.max(peak, o.live);
+}
+WScript.Echo('dropped', peak <= 2 ? 'at once' : peak);
+peak = 0;
+for (var i = 0; i < 20000; ++i) {
+  var cycle = { o: new ActiveXObject('QxHostTest.Safe') };
+  cycle.self = cycle;
+  cycle.install = cycle.o.install;
+  peak = Math.max(peak, cycle.o.live);
+}
+WScript.Echo('in cycles', peak <= 1100 ? 'bounded' : peak);
+)");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Lines(run.out),
+            (std::vector<std::string>{"dropped at once", "in cycles bounded"}));
+}
+
 TEST_F(HostRunScript, QuitCodesOutsideAnExitStatusAreFailures) {
   // An exit status has 8 bits; a code that does not fit must not come out
   // as 0, success.

@@ -11,6 +11,7 @@
 #include <new>
 
 #include "tools/qxhost/install/codebase.h"
+#include "tools/qxhost/install/trust_bundle.h"
 #include "tools/qxhost/page/page_document.h"
 #include "tools/qxhost/page/page_runner.h"
 #include "tools/qxhost/script/script_globals.h"
@@ -70,8 +71,7 @@ int RunInSession(const RunRequest& request) {
   int exitCode = request.page ? RunPage(&session, request.file,
                                         request.document, request.install)
                               : RunScriptFile(&session, request, request.text);
-  session.Close();
-  return exitCode;
+  return session.Finish(exitCode);
 }
 
 constexpr char kCertificateMarker[] = "-----BEGIN CERTIFICATE-----";
@@ -90,6 +90,7 @@ bool AddTrustFile(const std::string& file, std::string* bundle,
     *error = "--trust: " + file + " holds no PEM certificate";
     return false;
   }
+  if (!CheckTrustBundle(file, text, error)) return false;
   if (!bundle->empty() && bundle->back() != '\n') *bundle += '\n';
   *bundle += text;
   return true;

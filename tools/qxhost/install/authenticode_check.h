@@ -9,7 +9,8 @@ namespace qxhost {
 enum class SignatureCheck {
   kVerified,   // signed, unchanged, and chained to a trusted certificate
   kUnsigned,   // carries no signature, or is no file type that can
-  kChanged,    // signed, but the bytes are not those that were signed
+  kChanged,    // signed, but the bytes are not those that were signed, or
+               // a cabinet does not end where its signature does
   kUntrusted,  // signed, but the signature does not verify against caFile
   kNotRun,     // the checker could not be run (*detail says why)
 };

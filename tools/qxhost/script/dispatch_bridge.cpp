@@ -24,9 +24,6 @@ namespace {
 constexpr char kHandleKey[] =
     "\xFF"
     "qxDispatch";
-constexpr char kTargetKey[] =
-    "\xFF"
-    "qxTarget";
 constexpr char kDispidKey[] =
     "\xFF"
     "qxDispid";
@@ -34,6 +31,7 @@ constexpr char kMethodKeyPrefix[] =
     "\xFF"
     "qxMethod";
 constexpr char kHandlerKey[] = "qxhost.dispatchHandler";
+constexpr char kFinalizerKey[] = "qxhost.dispatchFinalizer";
 
 // Far longer than any member name; a longer one is not looked up.
 constexpr size_t kMaxMemberNameLength = 1024;
@@ -232,6 +230,7 @@ constexpr int kDispidInProperty = -32768;
 
 duk_ret_t CallMethod(duk_context* context) {
   ThrowIfQuitting(context);
+  ScriptSession::From(context)->CollectIfDue();
   duk_idx_t count = duk_get_top(context);
   DISPID id = duk_get_current_magic(context);
   duk_push_current_function(context);
@@ -253,11 +252,16 @@ duk_ret_t CallMethod(duk_context* context) {
   return 1;
 }
 
+// Gives the object on top of the stack the handle, as one of its holders,
+// and the finalizer that lets go of it.
+void HoldHandle(duk_context* context, DispatchHandle* handle);
+
 // Pushes the script function of a method of the target at index 0. One
 // function serves every call of a member, since making one per call is most
 // of what a call from script would cost. The target keeps it under the
-// member's id and it keeps the target; the collector breaks the cycle once
-// script lets go of both.
+// member's id; it holds the handle, not the target, so that no cycle keeps
+// either once script lets go of them, and the object stays alive while
+// script holds only the method.
 void PushMethod(duk_context* context, DispatchHandle* handle,
                 DispatchMember* member) {
   if (member->method != nullptr) {
@@ -268,12 +272,7 @@ void PushMethod(duk_context* context, DispatchHandle* handle,
   if (!duk_get_prop_string(context, 0, key.c_str())) {
     duk_pop(context);
     duk_push_c_function(context, HostFunction<CallMethod>, DUK_VARARGS);
-    // The target keeps the object alive while script holds the method; the
-    // handle is the target's, read without going through it.
-    duk_dup(context, 0);
-    duk_put_prop_string(context, -2, kTargetKey);
-    duk_push_pointer(context, handle);
-    duk_put_prop_string(context, -2, kHandleKey);
+    HoldHandle(context, handle);
     if (member->id > kDispidInProperty && member->id <= 32767) {
       duk_set_magic(context, -1, static_cast<int>(member->id));
     } else {
@@ -347,6 +346,7 @@ bool GetMember(duk_context* context, DispatchHandle* handle) {
 
 duk_ret_t TrapGet(duk_context* context) {
   ThrowIfQuitting(context);
+  ScriptSession::From(context)->CollectIfDue();
   DispatchHandle* handle = HandleOf(context, 0);
   if (handle == nullptr || duk_is_symbol(context, 1) ||
       !duk_is_string(context, 1))
@@ -380,16 +380,38 @@ duk_ret_t TrapSet(duk_context* context) {
   return 1;
 }
 
-// Runs when the engine collects the object (or destroys the heap).
-duk_ret_t FinalizeTarget(duk_context* context) {
+// Runs when the engine frees a holder of a handle (or destroys the heap):
+// the last holder to go drops the handle, releasing the object.
+duk_ret_t FinalizeHolder(duk_context* context) {
   duk_get_prop_string(context, 0, kHandleKey);
   auto* handle = static_cast<DispatchHandle*>(duk_get_pointer(context, -1));
   duk_pop(context);
-  if (handle != nullptr) {
-    ScriptSession::From(context)->Drop(handle);
+  ScriptSession* session = ScriptSession::From(context);
+  if (handle != nullptr && session->Owns(handle)) {
     duk_del_prop_string(context, 0, kHandleKey);
+    // The methods the target kept go with it.
+    if (duk_is_function(context, 0) == 0) {
+      for (auto& member : handle->members) member.second.method = nullptr;
+    }
+    if (--handle->holders == 0) session->Drop(handle);
   }
   return 0;
+}
+
+void HoldHandle(duk_context* context, DispatchHandle* handle) {
+  duk_push_pointer(context, handle);
+  duk_put_prop_string(context, -2, kHandleKey);
+  ++handle->holders;
+  // One finalizer serves every holder.
+  duk_push_global_stash(context);
+  if (!duk_get_prop_string(context, -1, kFinalizerKey)) {
+    duk_pop(context);
+    duk_push_c_function(context, HostFunction<FinalizeHolder>, 2);
+    duk_dup_top(context);
+    duk_put_prop_string(context, -3, kFinalizerKey);
+  }
+  duk_remove(context, -2);
+  duk_set_finalizer(context, -2);
 }
 
 void PushHandler(duk_context* context) {
@@ -421,10 +443,7 @@ void PushDispatchObject(duk_context* context, IDispatch* dispatch,
   // Adopted first: whatever happens below, the session releases it.
   ScriptSession::From(context)->Adopt(handle);
   duk_push_object(context);
-  duk_push_pointer(context, handle);
-  duk_put_prop_string(context, -2, kHandleKey);
-  duk_push_c_function(context, HostFunction<FinalizeTarget>, 2);
-  duk_set_finalizer(context, -2);
+  HoldHandle(context, handle);
   PushHandler(context);
   duk_push_proxy(context, /*proxy_flags=*/0);
 }

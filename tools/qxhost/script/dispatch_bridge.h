@@ -22,13 +22,19 @@ struct DispatchMember {
   DISPID id = DISPID_UNKNOWN;
   MemberKind kind = MemberKind::kUnknown;
   // A method's script function, made on first use and kept by the
-  // object's script target (so valid while the handle is).
+  // object's script target (so valid while the target is; only the
+  // target's traps read it).
   void* method = nullptr;
 };
 
 // What the session holds for one object handed to script.
 struct DispatchHandle {
   ComPtr<IDispatch> dispatch;
+  // The script objects that hold this handle: the object's target and its
+  // methods' functions. None holds another, so that plain reference
+  // counting frees each as soon as script lets go of it; the handle goes
+  // with the last.
+  size_t holders = 0;
   std::unordered_map<std::string, DispatchMember> members;  // by script name
   bool kindsRead = false;
   std::unordered_map<DISPID, int> invokeKinds;  // from type information

@@ -67,6 +67,7 @@ bool CreateNamed(duk_context* context, const std::string& name) {
 
 duk_ret_t ConstructActiveXObject(duk_context* context) {
   ThrowIfQuitting(context);
+  ScriptSession::From(context)->CollectIfDue();
   if (!duk_is_constructor_call(context)) {
     duk_push_error_object_raw(context, DUK_ERR_TYPE_ERROR,
                               /*filename=*/nullptr, 0,

@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -147,12 +148,23 @@ void ScriptSession::Close() {
       FreeAbandonedHeap();
     } else {
       // Finalizers run here and drop what the engine still held.
+      m_closing = true;
       duk_destroy_heap(m_context);
+      m_closing = false;
     }
     m_context = nullptr;
   }
   for (DispatchHandle* handle : m_handles) delete handle;
   m_handles.clear();
+}
+
+int ScriptSession::Finish(int runStatus) {
+  const bool quitBefore = m_quitting;
+  Close();
+  // A run that failed keeps its failure: the error was reported, and a
+  // finalizer's Quit(0) must not make it a success.
+  if (!quitBefore && m_quitting && runStatus == kExitSuccess) return m_quitCode;
+  return runStatus;
 }
 
 // The heap Quit left is not entered again: its finalizers do not run, and
@@ -174,6 +186,13 @@ ScriptSession* ScriptSession::From(duk_context* context) {
 
 void ScriptSession::Drop(DispatchHandle* handle) {
   if (m_handles.erase(handle) != 0) delete handle;
+}
+
+void ScriptSession::CollectIfDue() {
+  if (m_closing || m_abandoned || m_handles.size() < m_collectAt) return;
+  duk_gc(m_context, /*flags=*/0);
+  m_collectAt =
+      m_handles.size() + std::max(kCollectAfterHandles, m_handles.size());
 }
 
 void ScriptSession::Quit(int code) {

@@ -26,6 +26,12 @@ constexpr size_t kScriptHeapLimit = size_t{512} << 20;
 // its blocks times its lines.
 constexpr size_t kMaxLinePadding = size_t{16} << 20;
 
+// Live handles a session lets grow before it asks the collector, and the
+// least growth it allows after a collection. Past this, it lets them double,
+// so that a script holding many objects does not pay a collection every few
+// objects it makes.
+constexpr size_t kCollectAfterHandles = 1000;
+
 class ScriptSession {
  public:
   // An untrusted session's global object holds the standard language only:
@@ -40,6 +46,11 @@ class ScriptSession {
   bool Open(std::string* error);
   // Destroys the heap, then releases whatever script still held.
   void Close();
+  // Closes the session and gives the run's exit status: runStatus, unless a
+  // finalizer that ran as the heap went called WScript.Quit after a run
+  // that completed; that code is the script's last word, as it would have
+  // been had the collector reached the object while the script ran.
+  [[nodiscard]] int Finish(int runStatus);
 
   duk_context* context() const { return m_context; }
   bool untrusted() const { return m_untrusted; }
@@ -73,6 +84,16 @@ class ScriptSession {
   }
   // Releases and frees one handle (its script object was collected).
   void Drop(DispatchHandle* handle);
+  // How many objects script holds now, collected or not.
+  size_t liveHandles() const { return m_handles.size(); }
+
+  // Runs the engine's collector once the handles have grown well past what
+  // it left last time. The objects they hold live outside the engine's
+  // heap, so its own schedule cannot see them: a loop that makes objects
+  // script drops in cycles would otherwise keep them all. Call only where
+  // no frame between the engine and here holds anything with a destructor
+  // (the top of a host function): a finalizer the collector runs may quit.
+  void CollectIfDue();
 
   // The engine's allocations, bounded so that a runaway script gets an
   // out-of-memory error instead of taking the machine. Every block is kept
@@ -99,6 +120,8 @@ class ScriptSession {
   bool m_untrusted;
   duk_context* m_context = nullptr;
   std::unordered_set<DispatchHandle*> m_handles;
+  size_t m_collectAt = kCollectAfterHandles;  // live handles
+  bool m_closing = false;                     // the heap is being destroyed
   bool m_quitting = false;
   int m_quitCode = 0;
   bool m_running = false;    // inside CallGuarded: Quit can jump
