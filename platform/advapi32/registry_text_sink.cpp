@@ -3,7 +3,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace qxplatform {
@@ -21,6 +23,21 @@ bool StringSink::Take(std::string_view piece, std::string* error) {
     *error = "the text is larger than 256 MiB, too large to be held in "
              "memory; export it to a file";
     return false;
+  }
+  const size_t needed = m_text->size() + piece.size();
+  if (needed > m_text->capacity()) {
+    const size_t doubled = m_text->capacity() * 2;
+    const size_t room = std::min<size_t>(std::max(needed, doubled),
+                                         kMaxInMemoryExportBytes);
+    // Asked of malloc first: without exceptions, a string that cannot grow
+    // ends the process, while a refusal here is a message.
+    void* probe = std::malloc(room + 1);
+    if (probe == nullptr) {
+      *error = "not enough memory to hold the text; export it to a file";
+      return false;
+    }
+    std::free(probe);
+    m_text->reserve(room);
   }
   m_text->append(piece.data(), piece.size());
   return true;

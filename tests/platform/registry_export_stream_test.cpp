@@ -133,7 +133,8 @@ TEST_F(RegistryExportStreamTest, NoDescriptorOrAClosedOneIsAMessage) {
 }
 
 // In a child whose address space cannot take the text: the text in
-// pieces still goes out whole, in little memory.
+// pieces still goes out whole, in little memory, and the text asked for in
+// memory is refused with a message rather than ending the process.
 TEST_F(RegistryExportStreamTest, TextLargerThanTheMemoryLeftStillGoesOut) {
   std::string error;
   ASSERT_TRUE(qxplatform::OpenRegistryDatabase((m_dir / "r.db").c_str(),
@@ -141,35 +142,50 @@ TEST_F(RegistryExportStreamTest, TextLargerThanTheMemoryLeftStillGoesOut) {
       << error;
   ImportDeepTrees(/*chains=*/40, /*depth=*/500);
   const fs::path out = m_dir / "export.reg";
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    // A connection of its own: the parent's is not to be shared.
-    std::string message;
-    if (!qxplatform::OpenRegistryDatabase((m_dir / "r.db").c_str(), &message))
-      _exit(2);
-    // What the process maps now, and room for the database's pages and a
-    // few pieces, not for the text (several times larger) held whole.
-    std::ifstream statm("/proc/self/statm");
-    unsigned long long pages = 0;
-    statm >> pages;
-    const rlim_t limit = static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE)) +
-                         static_cast<rlim_t>(fs::file_size(m_dir / "r.db")) +
-                         (rlim_t{4} << 20);
-    const struct rlimit bound = {limit, limit};
-    if (setrlimit(RLIMIT_AS, &bound) != 0) _exit(3);
-    int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) _exit(4);
-    uint64_t bytes = 0;
-    const bool written = qxplatform::ExportRegistryTextTo(
-        nullptr, fd, &bytes, nullptr, &message);
-    close(fd);
-    _exit(written ? 0 : 1);
+  const fs::path message = m_dir / "message.txt";
+  for (bool inPieces : {true, false}) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // A connection of its own: the parent's is not to be shared.
+      std::string what;
+      if (!qxplatform::OpenRegistryDatabase((m_dir / "r.db").c_str(), &what))
+        _exit(2);
+      // What the process maps now, and room for the database's pages and
+      // a few pieces, not for the text (several times larger) held whole.
+      std::ifstream statm("/proc/self/statm");
+      unsigned long long pages = 0;
+      statm >> pages;
+      const rlim_t limit =
+          static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE)) +
+          static_cast<rlim_t>(fs::file_size(m_dir / "r.db")) +
+          (rlim_t{4} << 20);
+      const struct rlimit bound = {limit, limit};
+      if (setrlimit(RLIMIT_AS, &bound) != 0) _exit(3);
+      bool written = false;
+      if (inPieces) {
+        int fd =
+            open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd < 0) _exit(4);
+        written = qxplatform::ExportRegistryTextTo(nullptr, fd, nullptr,
+                                                   nullptr, &what);
+        close(fd);
+      } else {
+        std::string text;
+        written = qxplatform::ExportRegistryText(nullptr, &text, &what);
+        std::ofstream(message) << what;
+      }
+      _exit(written ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status))
+        << (inPieces ? "in pieces" : "in memory")
+        << ": the export died, status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), inPieces ? 0 : 1);
   }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status)) << "the export died: status " << status;
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_NE(Contents(message).find("not enough memory"), std::string::npos)
+      << Contents(message);
   std::string whole;
   ASSERT_TRUE(qxplatform::ExportRegistryText(nullptr, &whole, &error))
       << error;
