@@ -26,9 +26,9 @@ class RegistryDb {
   // waiting up to busyTimeoutMs for other processes' locks. The file must
   // be empty or this registry's database; it is looked at read-only first,
   // and nothing is written into any other. *error says why not.
-  bool OpenMemory(std::string* error);
-  bool OpenFile(const std::string& path, int busyTimeoutMs,
-                std::string* error);
+  [[nodiscard]] bool OpenMemory(std::string* error);
+  [[nodiscard]] bool OpenFile(const std::string& path, int busyTimeoutMs,
+                              std::string* error);
 
   bool IsOpen() const { return static_cast<bool>(m_db); }
   sqlite3* get() const { return m_db.get(); }
@@ -42,7 +42,7 @@ class RegistryDb {
   // it out makes the next try without waiting (BeginWrite).
   void SetBusyTimeout(int ms);
   // Begins a write transaction: the SQLite result.
-  int BeginWrite();
+  [[nodiscard]] int BeginWrite();
   // The page cache's bound, in KiB; best effort.
   void SetCacheKib(long long kib);
   // Writes the log into the database and cuts it back; best effort: a
@@ -52,13 +52,13 @@ class RegistryDb {
  private:
   // One try at opening the file: the SQLite result, SQLITE_BUSY when
   // another process's lock was in the way.
-  int TryOpenFile(const std::string& path, std::string* error);
+  [[nodiscard]] int TryOpenFile(const std::string& path, std::string* error);
   // Connects to name (a path, or ":memory:") with flags and this
   // connection's settings.
-  int Connect(const char* name, int flags, std::string* error);
-  int MakeOrCheckSchema(std::string* error);
-  int UseWriteAheadLog(std::string* error);
-  int Exec(const char* sql, std::string* error);
+  [[nodiscard]] int Connect(const char* name, int flags, std::string* error);
+  [[nodiscard]] int MakeOrCheckSchema(std::string* error);
+  [[nodiscard]] int UseWriteAheadLog(std::string* error);
+  [[nodiscard]] int Exec(const char* sql, std::string* error);
 
   UniqueSqlite m_db;
   int m_busyTimeoutMs = kRegistryBusyTimeoutMs;

@@ -1,10 +1,11 @@
 // Naming the registry's database file, and .reg text in and out of it: an
 // import is one write transaction, all or nothing; an export reads one
 // committed state of the database, whatever other processes write
-// meanwhile.
+// meanwhile, and hands its text on in pieces as it goes.
 //
-// Bound: one import takes at most kMaxImportBytes of text. The database
-// itself has no bound of its own.
+// Bounds: one import takes at most kMaxImportBytes of text; an export held
+// in memory at most kMaxInMemoryExportBytes, one written to a file any
+// size. The database itself has no bound of its own.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
