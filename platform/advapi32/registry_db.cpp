@@ -1,35 +1,11 @@
-// Opening and configuring the registry's database, its cached statements
-// and its transactions.
+// The registry database's cached statements and transactions, and how
+// names are kept in it. Opening it is registry_db_open.cpp's.
 #include "registry_db.h"
 
-#include <cstring>
-
 #include "platform_internal.h"
-#include "registry_time.h"
 
 namespace qxplatform {
 namespace internal {
-namespace {
-
-// How long a writer waits for another process's write to end before the
-// call fails with ERROR_LOCK_VIOLATION. One call's write takes far less.
-constexpr int kBusyTimeoutMs = 20000;
-
-std::string SqliteError(sqlite3* db, const char* what) {
-  return std::string(what) + ": " +
-         (db != nullptr ? sqlite3_errmsg(db) : "out of memory");
-}
-
-bool QueryInt(sqlite3* db, const char* sql, long long* value) {
-  UniqueStatement statement;
-  if (sqlite3_prepare_v2(db, sql, -1, statement.put(), nullptr) != SQLITE_OK)
-    return false;
-  int rc = sqlite3_step(statement.get());
-  *value = rc == SQLITE_ROW ? sqlite3_column_int64(statement.get(), 0) : 0;
-  return rc == SQLITE_ROW || rc == SQLITE_DONE;
-}
-
-}  // namespace
 
 int BindBlob(sqlite3_stmt* statement, int index, const void* data,
              size_t size) {
@@ -119,104 +95,19 @@ LSTATUS StatusOfSqlite(int code) {
   }
 }
 
-bool RegistryDb::Exec(const char* sql, std::string* error) {
-  char* message = nullptr;
-  int rc = sqlite3_exec(m_db.get(), sql, nullptr, nullptr, &message);
-  if (rc == SQLITE_OK) return true;
-  *error = std::string(message != nullptr ? message : sqlite3_errstr(rc));
-  sqlite3_free(message);
-  return false;
+namespace {
+
+// Runs one of the cached statements that take no row: the transaction's
+// own, prepared once rather than parsed on every call.
+int RunCached(RegistryDb& db, Sql which) {
+  sqlite3_stmt* statement = db.Statement(which);
+  if (statement == nullptr) return sqlite3_errcode(db.get());
+  int rc = sqlite3_step(statement);
+  sqlite3_reset(statement);
+  return rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
-bool RegistryDb::OpenMemory(std::string* error) {
-  return Open(":memory:", /*file=*/false, "cannot make the registry", error);
-}
-
-bool RegistryDb::OpenFile(const std::string& path, std::string* error) {
-  return Open(path.c_str(), /*file=*/true, "cannot open the database", error);
-}
-
-bool RegistryDb::Open(const char* name, bool file, const char* failure,
-                      std::string* error) {
-  UniqueSqlite db;
-  // The store's mutex serializes every use of the connection, so SQLite's
-  // own locking of it would only cost.
-  int rc = sqlite3_open_v2(
-      name, db.put(),
-      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-      nullptr);
-  if (rc != SQLITE_OK) {
-    *error = SqliteError(db.get(), failure);
-    return false;
-  }
-  RegistryDb fresh;
-  fresh.m_db = std::move(db);
-  if (!fresh.Configure(file, error)) return false;
-  Swap(fresh);
-  return true;
-}
-
-void RegistryDb::Swap(RegistryDb& other) {
-  std::swap(m_db, other.m_db);
-  for (int i = 0; i < static_cast<int>(Sql::kCount); ++i)
-    std::swap(m_statements[i], other.m_statements[i]);
-}
-
-bool RegistryDb::Configure(bool file, std::string* error) {
-  sqlite3_extended_result_codes(m_db.get(), 1);
-  sqlite3_busy_timeout(m_db.get(), kBusyTimeoutMs);
-  if (file && !UseWriteAheadLog(error)) return false;
-  return Exec(ConnectionSettings().c_str(), error) &&
-         MakeOrCheckSchema(error);
-}
-
-// The journal mode is the file's; asking for it is a read, and it answers
-// the mode in force.
-bool RegistryDb::UseWriteAheadLog(std::string* error) {
-  UniqueStatement mode;
-  if (sqlite3_prepare_v2(m_db.get(), "PRAGMA journal_mode = WAL", -1,
-                         mode.put(), nullptr) != SQLITE_OK ||
-      sqlite3_step(mode.get()) != SQLITE_ROW) {
-    *error = SqliteError(m_db.get(), "cannot use the write-ahead log");
-    return false;
-  }
-  const unsigned char* answer = sqlite3_column_text(mode.get(), 0);
-  if (answer == nullptr ||
-      std::strcmp(reinterpret_cast<const char*>(answer), "wal") != 0) {
-    *error = "the database cannot use a write-ahead log";
-    return false;
-  }
-  return true;
-}
-
-// An empty database gets the registry's tables and roots; any other must
-// carry the registry's marks.
-bool RegistryDb::MakeOrCheckSchema(std::string* error) {
-  sqlite3* db = m_db.get();
-  long long applicationId = 0, schemaVersion = 0, tables = 0;
-  if (!QueryInt(db, "PRAGMA application_id", &applicationId) ||
-      !QueryInt(db, "PRAGMA user_version", &schemaVersion) ||
-      !QueryInt(db, "SELECT count(*) FROM sqlite_schema", &tables)) {
-    *error = SqliteError(db, "cannot read the database");
-    return false;
-  }
-  if (tables != 0) {
-    if (applicationId == kApplicationId && schemaVersion == kSchemaVersion)
-      return true;
-    *error = "it is an SQLite database, but not a registry";
-    return false;
-  }
-  const std::string sql = "BEGIN IMMEDIATE;" +
-                          SchemaScript(FileTimeTicks(CurrentFileTime())) + "COMMIT;";
-  if (!Exec(sql.c_str(), error)) {
-    // The first failure is the one to tell; the rollback's own is not.
-    std::string ignored;
-    Exec("ROLLBACK", &ignored);
-    *error = "cannot make the registry's tables: " + *error;
-    return false;
-  }
-  return true;
-}
+}  // namespace
 
 sqlite3_stmt* RegistryDb::Statement(Sql which) {
   UniqueStatement& slot = m_statements[static_cast<int>(which)];
@@ -237,25 +128,31 @@ void RegistryDb::Checkpoint() {
                             nullptr, nullptr);
 }
 
+void RegistryDb::SetBusyTimeout(int ms) {
+  m_busyTimeoutMs = ms;
+  m_lockTimedOut = false;
+  if (m_db) sqlite3_busy_timeout(m_db.get(), ms);
+}
+
+// Once a write has waited the whole busy timeout for another process's
+// lock, the next tries once without waiting and fails at once while the
+// lock is still held: a command of many writes fails within one timeout,
+// not one per write. The first write that gets the lock brings the wait
+// back.
+int RegistryDb::BeginWrite() {
+  const bool waitedOut = m_lockTimedOut;
+  if (waitedOut) sqlite3_busy_timeout(m_db.get(), 0);
+  const int rc = RunCached(*this, Sql::kBeginWrite);
+  if (waitedOut) sqlite3_busy_timeout(m_db.get(), m_busyTimeoutMs);
+  m_lockTimedOut = (rc & 0xFF) == SQLITE_BUSY;
+  return rc;
+}
+
 bool RegistryDb::DataVersion(unsigned* version) {
   return m_db && sqlite3_file_control(m_db.get(), "main",
                                       SQLITE_FCNTL_DATA_VERSION,
                                       version) == SQLITE_OK;
 }
-
-namespace {
-
-// Runs one of the cached statements that take no row: the transaction's
-// own, prepared once rather than parsed on every call.
-int RunCached(RegistryDb& db, Sql which) {
-  sqlite3_stmt* statement = db.Statement(which);
-  if (statement == nullptr) return sqlite3_errcode(db.get());
-  int rc = sqlite3_step(statement);
-  sqlite3_reset(statement);
-  return rc == SQLITE_DONE ? SQLITE_OK : rc;
-}
-
-}  // namespace
 
 Transaction::~Transaction() {
   if (m_open && RunCached(m_db, Sql::kRollback) != SQLITE_OK)
@@ -264,8 +161,8 @@ Transaction::~Transaction() {
 
 LSTATUS Transaction::Begin(Kind kind) {
   if (!m_db.IsOpen()) return ERROR_REGISTRY_IO_FAILED;
-  int rc = RunCached(m_db, kind == Kind::kWrite ? Sql::kBeginWrite
-                                                 : Sql::kBeginRead);
+  int rc = kind == Kind::kWrite ? m_db.BeginWrite()
+                                 : RunCached(m_db, Sql::kBeginRead);
   if (rc != SQLITE_OK) return StatusOfSqlite(rc);
   m_open = true;
   return ERROR_SUCCESS;

@@ -16,12 +16,19 @@
 namespace qxplatform {
 namespace internal {
 
+// How long a write waits for another process's write to end before the
+// call fails with ERROR_LOCK_VIOLATION. One call's write takes far less.
+constexpr int kRegistryBusyTimeoutMs = 20000;
+
 class RegistryDb {
  public:
-  // A private in-memory database, or the file at path (made when missing).
-  // The file must be an SQLite database or empty; *error says why not.
-  bool OpenMemory(std::string* error);
-  bool OpenFile(const std::string& path, std::string* error);
+  // A private in-memory database, or the file at path (made when missing),
+  // waiting up to busyTimeoutMs for other processes' locks. The file must
+  // be empty or this registry's database; it is looked at read-only first,
+  // and nothing is written into any other. *error says why not.
+  [[nodiscard]] bool OpenMemory(std::string* error);
+  [[nodiscard]] bool OpenFile(const std::string& path, int busyTimeoutMs,
+                              std::string* error);
 
   bool IsOpen() const { return static_cast<bool>(m_db); }
   sqlite3* get() const { return m_db.get(); }
@@ -31,6 +38,11 @@ class RegistryDb {
   bool DataVersion(unsigned* version);
   // Takes over another connection (the old one closes).
   void Swap(RegistryDb& other);
+  // How long a write waits for another process's lock; a write that waited
+  // it out makes the next try without waiting (BeginWrite).
+  void SetBusyTimeout(int ms);
+  // Begins a write transaction: the SQLite result.
+  [[nodiscard]] int BeginWrite();
   // The page cache's bound, in KiB; best effort.
   void SetCacheKib(long long kib);
   // Writes the log into the database and cuts it back; best effort: a
@@ -38,16 +50,20 @@ class RegistryDb {
   void Checkpoint();
 
  private:
-  bool Configure(bool file, std::string* error);
-  bool UseWriteAheadLog(std::string* error);
-  bool MakeOrCheckSchema(std::string* error);
-  // Opens name (a path, or ":memory:") as the database; failure heads the
-  // message when it cannot be opened.
-  bool Open(const char* name, bool file, const char* failure,
-            std::string* error);
-  bool Exec(const char* sql, std::string* error);
+  // One try at opening the file: the SQLite result, SQLITE_BUSY when
+  // another process's lock was in the way.
+  [[nodiscard]] int TryOpenFile(const std::string& path, std::string* error);
+  // Connects to name (a path, or ":memory:") with flags and this
+  // connection's settings.
+  [[nodiscard]] int Connect(const char* name, int flags, std::string* error);
+  [[nodiscard]] int MakeOrCheckSchema(std::string* error);
+  [[nodiscard]] int UseWriteAheadLog(std::string* error);
+  [[nodiscard]] int Exec(const char* sql, std::string* error);
 
   UniqueSqlite m_db;
+  int m_busyTimeoutMs = kRegistryBusyTimeoutMs;
+  // The last write waited the whole busy timeout and did not begin.
+  bool m_lockTimedOut = false;
   UniqueStatement m_statements[static_cast<int>(Sql::kCount)];
 };
 

@@ -1,10 +1,11 @@
 // Naming the registry's database file, and .reg text in and out of it: an
 // import is one write transaction, all or nothing; an export reads one
 // committed state of the database, whatever other processes write
-// meanwhile.
+// meanwhile, and hands its text on in pieces as it goes.
 //
-// Bound: one import takes at most kMaxImportBytes of text. The database
-// itself has no bound of its own.
+// Bounds: one import takes at most kMaxImportBytes of text; an export held
+// in memory at most kMaxInMemoryExportBytes, one written to a file any
+// size. The database itself has no bound of its own.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -157,8 +158,7 @@ LSTATUS FindKeyByName(RegistryDb& db, std::string_view name, KeyInfo* key,
 
 // The whole store as .reg text: a root's own section only when it holds
 // values, then every key below it.
-bool FormatStore(RegistryDb& db, std::string* text, std::string* error) {
-  *text = RegTextHeader();
+bool FormatStore(RegistryDb& db, TextOut& text, std::string* error) {
   for (const RootInfo& info : kRoots) {
     KeyCounts counts;
     KeyId root = RootKey(info.id).id;
@@ -259,22 +259,25 @@ bool ImportText(const std::string& text, std::string* error) {
   return true;
 }
 
-bool ExportText(const char* key, std::string* out, std::string* error) {
-  if (out == nullptr) {
-    Report(error, "no output");
-    return false;
-  }
+namespace {
+
+// One committed state of the store as text, handed to sink in pieces;
+// *bytes gets how much it took.
+bool ExportTextTo(const char* key, TextSink& sink, uint64_t* bytes,
+                  std::string* error) {
+  if (bytes != nullptr) *bytes = 0;
   RegistryReader door;
   LSTATUS status = door.status();
   if (status != ERROR_SUCCESS) {
     Report(error, DatabaseFailure("read", status, door.db()));
     return false;
   }
-  std::string text;
+  TextOut text(sink);
+  *text.buffer() = RegTextHeader();
   std::string what;
   bool written = false;
   if (key == nullptr || *key == '\0') {
-    written = FormatStore(door.db(), &text, &what);
+    written = FormatStore(door.db(), text, &what);
   } else {
     std::u16string path;
     KeyInfo found;
@@ -282,15 +285,44 @@ bool ExportText(const char* key, std::string* out, std::string* error) {
       Report(error, std::string(key) + ": " + what);
       return false;
     }
-    text = RegTextHeader();
     written = AppendKeySections(door.db(), found.id, path, /*writeSelf=*/true,
-                                &text, &what);
+                                text, &what);
   }
-  if (!written) {
+  if (!written || !text.Pass(/*whole=*/true, &what)) {
     Report(error, what);
     return false;
   }
+  if (bytes != nullptr) *bytes = text.bytes();
+  return true;
+}
+
+}  // namespace
+
+bool ExportText(const char* key, std::string* out, std::string* error) {
+  if (out == nullptr) {
+    Report(error, "no output");
+    return false;
+  }
+  std::string text;
+  StringSink sink(&text);
+  if (!ExportTextTo(key, sink, nullptr, error)) return false;
   *out = std::move(text);
+  return true;
+}
+
+bool ExportTextToFile(const char* key, int fd, uint64_t* bytes,
+                      bool* fitsImport, std::string* error) {
+  if (bytes != nullptr) *bytes = 0;
+  if (fitsImport != nullptr) *fitsImport = true;
+  if (fd < 0) {
+    Report(error, "no output");
+    return false;
+  }
+  FdSink sink(fd);
+  uint64_t written = 0;
+  if (!ExportTextTo(key, sink, &written, error)) return false;
+  if (bytes != nullptr) *bytes = written;
+  if (fitsImport != nullptr) *fitsImport = written <= kMaxImportBytes;
   return true;
 }
 

@@ -1,6 +1,7 @@
 // The registry's database file and .reg text in and out of it, as the host
 // controls offer them (qxplatform/controls.h says what each does).
 #pragma once
+#include <cstdint>
 #include <string>
 
 namespace qxplatform {
@@ -13,6 +14,10 @@ bool OpenDatabaseFile(const char* path, std::string* error);
 bool ImportText(const std::string& text, std::string* error);
 // The whole store (key null or empty) or one key's tree as .reg text.
 bool ExportText(const char* key, std::string* out, std::string* error);
+// The same text written to fd in pieces as it is made; *bytes gets its
+// size, *fitsImport whether an import takes that much back.
+bool ExportTextToFile(const char* key, int fd, uint64_t* bytes,
+                      bool* fitsImport, std::string* error);
 
 }  // namespace internal
 }  // namespace qxplatform

@@ -96,13 +96,15 @@ LSTATUS RegistryStore::CloseHandle(HKEY handle) {
 
 bool RegistryStore::UseDatabaseFile(const std::string& path,
                                     std::string* error) {
-  RegistryDb fresh;
-  if (!fresh.OpenFile(path, error)) return false;
   std::string boot;
+  int busyTimeoutMs = 0;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     boot = CurrentBoot();
+    busyTimeoutMs = m_busyTimeoutMs;
   }
+  RegistryDb fresh;
+  if (!fresh.OpenFile(path, busyTimeoutMs, error)) return false;
   const LSTATUS status = ClearVolatileKeysOfEarlierBoots(fresh, boot);
   if (status != ERROR_SUCCESS) {
     *error = "cannot remove the volatile keys of the last boot (error " +

@@ -57,6 +57,9 @@ class RegistryStore {
   // tells an enumeration cursor that its place may have moved.
   uint64_t m_writes = 0;
   std::string m_bootOverride;
+  // How long a write waits for another process's lock; a test control
+  // shortens it.
+  int m_busyTimeoutMs = kRegistryBusyTimeoutMs;
   FailureCountdown m_failCreate;
   FailureCountdown m_failClose;
   FailureCountdown m_failTransaction;

@@ -77,11 +77,19 @@ void RegistryTestHooks::SetBoot(std::string boot) {
   store.m_bootOverride = std::move(boot);
 }
 
+void RegistryTestHooks::SetBusyTimeout(int ms) {
+  RegistryStore& store = RegistryStore::Instance();
+  std::lock_guard<std::mutex> lock(store.m_mutex);
+  store.m_busyTimeoutMs = ms;
+  store.m_db.SetBusyTimeout(ms);
+}
+
 void RegistryTestHooks::ResetFaults() {
   RegistryStore& store = RegistryStore::Instance();
   store.m_failCreate.Arm(0);
   store.m_failClose.Arm(0);
   store.m_failTransaction.Arm(0);
+  SetBusyTimeout(kRegistryBusyTimeoutMs);
   std::lock_guard<std::mutex> lock(store.m_mutex);
   store.m_denied.clear();
   store.m_bootOverride.clear();

@@ -30,7 +30,11 @@ class RegistryTestHooks {
   // The boot this process reports for the volatile keys; empty: the
   // kernel's.
   static void SetBoot(std::string boot);
-  // Every failure and mark above off, the kernel's boot again.
+  // How long a write waits for another process's lock before it fails
+  // with ERROR_LOCK_VIOLATION, instead of kRegistryBusyTimeoutMs.
+  static void SetBusyTimeout(int ms);
+  // Every failure and mark above off, the kernel's boot and the usual busy
+  // timeout again.
   static void ResetFaults();
   static long OpenHandles();
   static bool Changed();

@@ -180,7 +180,8 @@ bool DatabaseFailed(RegistryDb& db, int rc, std::string* error) {
 // A key's own section: its path, then its values in the order they were
 // first set.
 bool AppendSection(RegistryDb& db, KeyId key, const std::string& path,
-                   std::string* out, std::string* error) {
+                   TextOut& text, std::string* error) {
+  std::string* out = text.buffer();
   out->push_back('[');
   *out += path;
   out->push_back(']');
@@ -204,7 +205,7 @@ bool AppendSection(RegistryDb& db, KeyId key, const std::string& path,
   }
   if (rc != SQLITE_DONE) return DatabaseFailed(db, rc, error);
   *out += kNewline;
-  return true;
+  return text.Pass(/*whole=*/false, error);
 }
 
 struct Child {
@@ -217,7 +218,7 @@ struct Child {
 // read whole before the walk goes into them, as one statement cannot serve
 // two levels at once.
 bool AppendSections(RegistryDb& db, KeyId key, std::string* path,
-                    bool writeSelf, std::string* out, std::string* error) {
+                    bool writeSelf, TextOut& out, std::string* error) {
   if (writeSelf && !AppendSection(db, key, *path, out, error)) return false;
   std::vector<Child> children;
   {
@@ -263,7 +264,7 @@ std::string RegTextHeader() {
 }
 
 bool AppendKeySections(RegistryDb& db, KeyId key, const std::u16string& path,
-                       bool writeSelf, std::string* out, std::string* error) {
+                       bool writeSelf, TextOut& out, std::string* error) {
   std::string utf8Path = WideToUtf8(path);
   utf8Path.reserve(utf8Path.size() + 1024);
   return AppendSections(db, key, &utf8Path, writeSelf, out, error);

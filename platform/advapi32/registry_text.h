@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "registry_rows.h"
+#include "registry_text_sink.h"
 
 namespace qxplatform {
 namespace internal {
@@ -31,12 +32,13 @@ bool IsWritableName(std::u16string_view name);
 // The header line and the blank line after it, as an export starts.
 std::string RegTextHeader();
 
-// Appends the section of key (named by path, "HKEY_...\\A\\B") and those of
-// everything below it, read inside the caller's transaction. With
-// writeSelf false only the sections below are written. Fails on a name the
-// format cannot carry (a line break in it) and on a failed read.
+// Writes the section of key (named by path, "HKEY_...\\A\\B") and those of
+// everything below it, read inside the caller's transaction, handing the
+// text on in pieces as it goes. With writeSelf false only the sections
+// below are written. Fails on a name the format cannot carry (a line break
+// in it), on a failed read and on a sink that takes no more.
 bool AppendKeySections(RegistryDb& db, KeyId key, const std::u16string& path,
-                       bool writeSelf, std::string* out, std::string* error);
+                       bool writeSelf, TextOut& out, std::string* error);
 
 }  // namespace internal
 }  // namespace qxplatform

@@ -31,6 +31,12 @@ LSTATUS DenyWriteAccess(HKEY root, const char* path, bool deny) {
       root, internal::AnsiToWide(path == nullptr ? "" : path), deny);
 }
 
+void SetRegistryBusyTimeout(DWORD ms) {
+  // SQLite counts the wait in an int.
+  RegistryTestHooks::SetBusyTimeout(ms > 0x7FFFFFFF ? 0x7FFFFFFF
+                                                    : static_cast<int>(ms));
+}
+
 void SetRegistryBootId(const char* boot) {
   RegistryTestHooks::SetBoot(boot == nullptr ? std::string() : boot);
 }
@@ -52,6 +58,11 @@ bool ImportRegistryText(const std::string& text, std::string* error) {
 bool ExportRegistryText(const char* key, std::string* out,
                         std::string* error) {
   return internal::ExportText(key, out, error);
+}
+
+bool ExportRegistryTextTo(const char* key, int fd, uint64_t* bytes,
+                          bool* fitsImport, std::string* error) {
+  return internal::ExportTextToFile(key, fd, bytes, fitsImport, error);
 }
 
 }  // namespace qxplatform

@@ -13,6 +13,7 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -57,6 +58,14 @@ QXCONTROL LSTATUS DenyWriteAccess(HKEY root, const char* path, bool deny);
 // with status, as when the database is locked past its timeout
 // (ERROR_LOCK_VIOLATION) or damaged (ERROR_BADDB).
 QXCONTROL void FailRegistryTransactionAt(long n, LSTATUS status);
+// How long, in milliseconds, a registry write waits for another process
+// that holds the database's write lock (20 s unless set; 0: not at all)
+// before it fails with ERROR_LOCK_VIOLATION. A process whose write waited
+// that long and failed tries its next write once without waiting, so a
+// command of many writes fails within one wait, not one per write; the
+// first write that gets the lock brings the wait back. Opening a database
+// file waits as long for the lock of another process making it.
+QXCONTROL void SetRegistryBusyTimeout(DWORD ms);
 // MultiByteToWideChar: the failing call converts nothing, returns 0 and
 // sets lastError as the last error, 0 included: a failure that gives no
 // reason, which a caller must still report as a failure.
@@ -124,7 +133,10 @@ QXCONTROL void ResetRegistry();
 // empty registry); an empty file becomes one. Refused, with *error saying
 // why and nothing written: a directory, FIFO, device or socket, a .reg text
 // file (the message says how to import it), or any other file that is not
-// this registry's database. Handles opened before answer ERROR_KEY_DELETED.
+// this registry's database, whatever its tables or marks (an existing file
+// is looked at read-only first, so its bytes stay as they were). Processes
+// making one new file at once all end up with the same registry. Handles
+// opened before answer ERROR_KEY_DELETED.
 QXCONTROL bool OpenRegistryDatabase(const char* path, std::string* error);
 // Merges .reg text into the store, as importing it with regedit does. The
 // text is a .reg file's bytes as they are: UTF-8 with or without a byte-order
@@ -139,9 +151,18 @@ QXCONTROL bool OpenRegistryDatabase(const char* path, std::string* error);
 QXCONTROL bool ImportRegistryText(const std::string& text, std::string* error);
 // The whole store, or one key and everything below it (for example
 // "HKEY_CLASSES_ROOT\\CLSID"; the short root names work too), as .reg text
-// in UTF-8.
+// in UTF-8. Held in memory whole, so refused (with a message) beyond
+// 256 MiB: larger registries go to a file with ExportRegistryTextTo.
 QXCONTROL bool ExportRegistryText(const char* key, std::string* out,
                                   std::string* error);
+// The same text written to the open file descriptor fd in pieces as it is
+// made, whatever its size, in little memory. A failed write (a full disk)
+// stops it with *error saying why; what was written stays. *bytes (may be
+// null) gets the text's size; *fitsImport (may be null) is false when the
+// text is larger than ImportRegistryText takes (1 GiB), so it cannot be
+// imported back whole.
+QXCONTROL bool ExportRegistryTextTo(const char* key, int fd, uint64_t* bytes,
+                                    bool* fitsImport, std::string* error);
 // True when this process changed the store since it named its database or
 // reset it.
 QXCONTROL bool RegistryChanged();
