@@ -3,6 +3,8 @@
 // read in one transaction.
 #include "tools/qxhost/commands/reg_commands.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 
 #include <qxplatform/controls.h>
@@ -59,18 +61,24 @@ int Import(const RegRequest& request) {
   return kExitSuccess;
 }
 
+// The text goes to standard output in pieces as the store writes it, so an
+// export of any size needs little memory; one larger than an import takes
+// is written all the same, with a warning that it cannot come back whole.
 int Export(const RegRequest& request) {
-  std::string text;
   std::string error;
   const char* key = request.wholeStore ? nullptr : request.key.c_str();
-  if (!qxplatform::ExportRegistryText(key, &text, &error))
+  bool fitsImport = true;
+  std::fflush(stdout);
+  if (!qxplatform::ExportRegistryTextTo(key, STDOUT_FILENO, nullptr,
+                                        &fitsImport, &error))
     return Failure(
         "cannot export " +
         (request.wholeStore ? std::string("the registry") : request.keyText) +
         ": " + error);
-  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
-      std::fflush(stdout) != 0) {
-    return Failure("cannot write to standard output");
+  if (!fitsImport) {
+    std::fprintf(stderr,
+                 "qxhost: warning: the exported text is larger than reg "
+                 "import takes (1 GiB); it cannot be imported back whole\n");
   }
   return kExitSuccess;
 }
