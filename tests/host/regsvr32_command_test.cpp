@@ -96,7 +96,9 @@ TEST(HostRegsvr32, TwoRegistrationsAtOnceBothSucceed) {
   };
   for (int round = 0; round < 30; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
-    fs::remove(shared.registry());
+    // The database with its write-ahead log, as a new user has none.
+    for (const char* suffix : {"", "-wal", "-shm"})
+      fs::remove(shared.registry().string() + suffix);
     HostRun a;
     HostRun b;
     std::thread other([&] { b = registration(second); });
