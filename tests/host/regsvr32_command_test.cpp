@@ -11,6 +11,11 @@
 
 namespace {
 
+// A registry with one key of no one's, so that it exists.
+constexpr char kSeed[] =
+    "Windows Registry Editor Version 5.00\r\n\r\n"
+    "[HKEY_CURRENT_USER\\Software\\QxHostTestSeed]\r\n";
+
 namespace fs = std::filesystem;
 using hosttest::HostRun;
 using hosttest::HostSandbox;
@@ -99,6 +104,9 @@ TEST(HostRegsvr32, TwoRegistrationsAtOnceBothSucceed) {
     // The database with its write-ahead log, as a new user has none.
     for (const char* suffix : {"", "-wal", "-shm"})
       fs::remove(shared.registry().string() + suffix);
+    // Made before the hosts start: two hosts making one database at once
+    // is not what this test is about.
+    ASSERT_TRUE(shared.SeedRegistry(kSeed));
     HostRun a;
     HostRun b;
     std::thread other([&] { b = registration(second); });
