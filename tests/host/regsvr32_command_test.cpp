@@ -1,12 +1,20 @@
 // qxhost regsvr32: a library that cannot be loaded or has no registration
 // export is a usage error; the server's status is the last line of stdout.
+// Hosts registering one library at once take turns.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <thread>
 
 #include "host/host_runner.h"
 
 namespace {
+
+// A registry with one key of no one's, so that it exists.
+constexpr char kSeed[] =
+    "Windows Registry Editor Version 5.00\r\n\r\n"
+    "[HKEY_CURRENT_USER\\Software\\QxHostTestSeed]\r\n";
 
 namespace fs = std::filesystem;
 using hosttest::HostRun;
@@ -80,6 +88,42 @@ TEST(HostRegsvr32, UnregisteringAnUnregisteredLibrarySucceeds) {
   HostRun run = sandbox.RunWithRegistry({"regsvr32", "-u", QX_LIBRARY_PATH});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(LastLine(run.out), "0x00000000");
+}
+
+// Two hosts, in sandboxes of their own but with one registry, register the
+// library at once, round after round: the server's script removes its keys
+// before it writes them again, so two at once would remove each other's
+// half-written keys. Both succeed and the class is creatable after.
+TEST(HostRegsvr32, TwoRegistrationsAtOnceBothSucceed) {
+  HostSandbox shared;
+  fs::create_directory(shared.root() / "bin");
+  shared.environment()["PATH"] = (shared.root() / "bin").string();
+  HostSandbox first;
+  HostSandbox second;
+  auto registration = [&](const HostSandbox& host) {
+    return host.Run({"--registry", shared.registry().string(), "regsvr32",
+                     QX_LIBRARY_PATH});
+  };
+  for (int round = 0; round < 30; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    // The database with its write-ahead log, as a new user has none.
+    for (const char* suffix : {"", "-wal", "-shm"})
+      fs::remove(shared.registry().string() + suffix);
+    // Made before the hosts start: two hosts making one database at once
+    // is not what this test is about.
+    ASSERT_TRUE(shared.SeedRegistry(kSeed));
+    HostRun a;
+    HostRun b;
+    std::thread other([&] { b = registration(second); });
+    a = registration(first);
+    other.join();
+    EXPECT_EQ(LastLine(a.out), "0x00000000") << a.err;
+    EXPECT_EQ(LastLine(b.out), "0x00000000") << b.err;
+    HostRun call =
+        shared.RunWithRegistry({"call", "QxKorvex.InstallKorvex", "install"});
+    EXPECT_EQ(LastLine(call.out), "-2") << call.err;
+    if (HasFailure()) break;
+  }
 }
 
 }  // namespace

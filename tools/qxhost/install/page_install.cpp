@@ -4,7 +4,11 @@
 // same bytes are unpacked, the INF read and checked against the object, the
 // library's own signature and version checked; only then does the library
 // move into its cache folder and register itself. A failed registration
-// takes the library back out of the cache.
+// takes the library back out of the cache. From the staging folder's
+// creation on the class is locked against other hosts' installs, and once
+// it holds the lock a host looks again whether another has installed the
+// class meanwhile: it then uses that install and touches nothing. Each
+// step is recorded, so that a --timeout names it and removes the staging.
 #include "tools/qxhost/install/page_install.h"
 
 #include <fcntl.h>
@@ -23,6 +27,7 @@
 #include "tools/qxhost/install/inf_reader.h"
 #include "tools/qxhost/install/install_cache.h"
 #include "tools/qxhost/system/input_file.h"
+#include "tools/qxhost/system/interrupted_work.h"
 #include "tools/qxhost/system/posix_holders.h"
 #include "tools/qxhost/system/server_registration.h"
 #include "tools/qxhost/text/argument_text.h"
@@ -214,28 +219,39 @@ bool CheckLibrary(const std::vector<std::string>& names,
   return true;
 }
 
-// From the codebase to a checked library in the staging folder.
+// A staging folder, recorded for a stop to remove, and the class locked.
+bool OpenStagingAndLock(const InstallSettings& settings, const CLSID& clsid,
+                        StagingFolder* staging, std::string* why) {
+  SetInterruptibleStep("while preparing the cache");
+  if (!staging->Open(CacheFolder(settings.cacheFolder), why)) return false;
+  SetInterruptibleFolder(staging->path());
+  SetInterruptibleStep("while waiting for another install of the class");
+  return staging->LockClass(GuidText(clsid), why);
+}
+
+// From the cabinet's bytes to a checked library in the staging folder.
 bool StageAndCheck(const InstallSettings& settings, const CLSID& clsid,
-                   const Codebase& codebase, StagingFolder* staging,
-                   CodeDownload* download, std::string* why) {
-  std::string cabinet;
+                   const Codebase& codebase, const std::string& cabinet,
+                   StagingFolder* staging, CodeDownload* download,
+                   std::string* why) {
   Trust trust;
-  if (!ReadCabinet(settings, codebase, &cabinet, why) ||
-      !staging->Open(CacheFolder(settings.cacheFolder), why) ||
-      !ChooseTrust(settings, *staging, &trust, why))
-    return false;
+  if (!ChooseTrust(settings, *staging, &trust, why)) return false;
   // The signature is checked on a private copy of the very bytes that are
   // then unpacked: the page's folder may change meanwhile.
   std::string cabinetCopy = staging->path() + kCabinetCopy;
+  SetInterruptibleStep("while checking the cabinet's signature");
   if (!WriteNewFile(cabinetCopy, cabinet, why) ||
       !SignatureTrusted(cabinetCopy, trust.caFile, trust.named, "the cabinet",
                         why))
     return false;
   std::vector<std::string> names;
   InfFile inf;
-  return UnpackAndReadInf(cabinet, *staging, &names, &inf, why) &&
-         ReadCodeDownload(inf, clsid, codebase, download, why) &&
-         CheckLibrary(names, *staging, trust, download, why);
+  SetInterruptibleStep("while unpacking the cabinet");
+  if (!UnpackAndReadInf(cabinet, *staging, &names, &inf, why) ||
+      !ReadCodeDownload(inf, clsid, codebase, download, why))
+    return false;
+  SetInterruptibleStep("while checking the library");
+  return CheckLibrary(names, *staging, trust, download, why);
 }
 
 // Moves the checked library into its cache folder and has it register
@@ -248,8 +264,10 @@ bool CommitAndRegister(const CLSID& clsid, const CodeDownload& download,
   for (char& c : versionFolder) {
     if (c == ',') c = '.';
   }
+  SetInterruptibleStep("while moving the library into the cache");
   if (!staging->Commit(GuidText(clsid), versionFolder, &installed, why))
     return false;
+  SetInterruptibleStep("while registering the library");
   std::string ansiLibrary;
   std::string library = installed + "/" + download.fileName;
   if (!ArgumentToAnsi(library, &ansiLibrary)) {
@@ -295,10 +313,19 @@ InstallOutcome InstallIfNeeded(const InstallSettings& settings,
   if (AlreadyInstalled(clsid, codebase)) return InstallOutcome::kNotNeeded;
   const std::string prefix =
       "not installed from codebase " + Quoted(*codebaseText) + ": ";
+  InterruptibleWork work("the install of " + Quoted(*codebaseText));
+  std::string cabinet;
   StagingFolder staging;
   CodeDownload download;
-  if (!readable ||
-      !StageAndCheck(settings, clsid, codebase, &staging, &download,
+  if (readable) SetInterruptibleStep("while reading the cabinet");
+  if (!readable || !ReadCabinet(settings, codebase, &cabinet, &problem) ||
+      !OpenStagingAndLock(settings, clsid, &staging, &problem)) {
+    *why = prefix + problem;
+    return InstallOutcome::kRefused;
+  }
+  // Another host may have installed the class while this one waited.
+  if (AlreadyInstalled(clsid, codebase)) return InstallOutcome::kNotNeeded;
+  if (!StageAndCheck(settings, clsid, codebase, cabinet, &staging, &download,
                      &problem) ||
       !CommitAndRegister(clsid, download, &staging, &problem)) {
     *why = prefix + problem;

@@ -1,6 +1,7 @@
 // The deadline is an ITIMER_REAL timer, which a started program does not
-// inherit across fork; the handler only calls write and _exit, both safe
-// in a signal handler, with a message built before arming.
+// inherit across fork; the handler only calls functions safe in a signal
+// handler (write, _exit, and an install's clean-up), with a message built
+// before arming.
 #include "tools/qxhost/script/script_watchdog.h"
 
 #include <signal.h>
@@ -12,15 +13,21 @@
 #include <cstring>
 
 #include "tools/qxhost/system/host_output.h"
+#include "tools/qxhost/system/interrupted_work.h"
 
 namespace qxhost {
 namespace {
 
 char g_message[512];
 size_t g_messageLength = 0;
+constexpr char kScriptDidNotEnd[] = "the script did not end\n";
 
+// An install the page started says itself what did not end, and removes
+// what it had staged; otherwise the script is what did not end.
 void OnDeadline(int /*signal*/) {
   ssize_t ignored = write(STDERR_FILENO, g_message, g_messageLength);
+  if (!StopInterruptedWork(STDERR_FILENO))
+    ignored = write(STDERR_FILENO, kScriptDidNotEnd, sizeof kScriptDidNotEnd - 1);
   (void)ignored;
   _exit(kExitFailure);
 }
@@ -30,8 +37,7 @@ void OnDeadline(int /*signal*/) {
 void ArmScriptWatchdog(double seconds, const std::string& fileName) {
   int length = std::snprintf(
       g_message, sizeof g_message,
-      "qxhost: %s: stopped after %g seconds (--timeout); the script did not "
-      "end\n",
+      "qxhost: %s: stopped after %g seconds (--timeout); ",
       fileName.c_str(), seconds);
   g_messageLength =
       length < 0 ? 0
