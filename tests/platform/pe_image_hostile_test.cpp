@@ -219,10 +219,10 @@ std::vector<Damage> Rows() {
        "address table"},
       {"library name outside",
        [](PeFile* f) { f->Set32(ImportDescriptor(*f) + 12, f->ImageSize()); },
-       "library outside"},
+       "names a library outside the image"},
       {"function name outside",
        [](PeFile* f) { f->Set32(FirstLookupEntry(*f), f->ImageSize() - 1); },
-       "name outside"},
+       "has its name outside the image"},
       {"ordinal with stray bits",
        [](PeFile* f) { f->Set32(FirstLookupEntry(*f), 0x80010007); },
        "bad ordinal"},
@@ -259,14 +259,14 @@ std::vector<Damage> Rows() {
          FillText(f, tail);
          f->Set32(ImportDescriptor(*f) + 12, tail.rva);
        },
-       "library outside"},
+       "names a library that does not end inside the image"},
       {"unterminated function name",
        [](PeFile* f) {
          const Tail tail = pe_test::MakeTail(f);
          FillText(f, tail);
          f->Set32(FirstLookupEntry(*f), tail.rva);
        },
-       "name outside"},
+       "has its name that does not end inside the image"},
       {"unterminated TLS callbacks",
        [](PeFile* f) {
          const uint32_t base = f->PreferredBase();

@@ -275,6 +275,50 @@ TEST(PeImageTest, BindingNamesEveryImportThatCannotBeResolved) {
             std::string::npos);
 }
 
+// An import whose name, or whose library's name, is empty is missing like
+// any other, and the refusal says the name is empty rather than printing a
+// name that looks cut short.
+TEST(PeImageTest, EmptyImportNamesAreSpelledOutInTheRefusal) {
+  PeFile file = FeaturesDll();
+  ASSERT_FALSE(file.bytes.empty()) << pe_test::kFeaturesDll;
+  // The first import by name, and the descriptor of its library.
+  size_t descriptor = file.Offset(file.Get32(file.Directory(1)));
+  uint32_t entry = 0;
+  for (; file.Get32(descriptor + 12) != 0 && entry == 0; descriptor += 20) {
+    for (size_t at = file.Offset(file.Get32(descriptor));
+         (entry = file.Get32(at)) != 0 && (entry & 0x80000000) != 0; at += 4) {
+    }
+    if (entry != 0) break;
+  }
+  ASSERT_NE(entry, 0u) << "the fixture imports by ordinal only";
+  const std::string library(reinterpret_cast<const char*>(
+      &file.bytes[file.Offset(file.Get32(descriptor + 12))]));
+  file.bytes[file.Offset(entry + 2)] = 0;
+  Mapped image;
+  std::string failure;
+  ASSERT_EQ(MapPeImage(file.bytes.data(), file.bytes.size(), &image, &failure),
+            ERROR_SUCCESS);
+  Requests requests;
+  requests.refuse = {{library + "!", ERROR_PROC_NOT_FOUND}};
+  EXPECT_EQ(BindPeImports(&image, Requests::Resolve, &requests, &failure),
+            static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+  EXPECT_EQ(failure,
+            library + "!(an empty function name) (no such function)");
+
+  PeFile noLibrary = FeaturesDll();
+  noLibrary.bytes[noLibrary.Offset(noLibrary.Get32(descriptor + 12))] = 0;
+  Mapped second;
+  ASSERT_EQ(MapPeImage(noLibrary.bytes.data(), noLibrary.bytes.size(), &second,
+                       &failure),
+            ERROR_SUCCESS);
+  Requests none;
+  none.refuse = {{"!*", ERROR_MOD_NOT_FOUND}};
+  EXPECT_EQ(BindPeImports(&second, Requests::Resolve, &none, &failure),
+            static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  EXPECT_EQ(failure.rfind("(a library with an empty name)!", 0), 0u) << failure;
+  EXPECT_NE(failure.find("(no such library)"), std::string::npos) << failure;
+}
+
 TEST(PeImageTest, BindingStopsAtAnErrorThatIsNoMissingImport) {
   PeFile file = FeaturesDll();
   ASSERT_FALSE(file.bytes.empty()) << pe_test::kFeaturesDll;

@@ -236,19 +236,22 @@ DWORD Damaged(std::string* failure, const char* format, ...) {
   return ERROR_BAD_EXE_FORMAT;
 }
 
-bool ImageString(const PeImage& image, uint32_t rva, const char** text,
-                 uint64_t* budget) {
-  if (rva >= image.imageSize || *budget == 0) return false;
+ImageStringRead ImageString(const PeImage& image, uint32_t rva,
+                            const char** text, uint64_t* budget) {
+  if (rva >= image.imageSize) return ImageStringRead::kOutside;
+  if (*budget == 0) return ImageStringRead::kBudgetSpent;
   uint64_t span = image.imageSize - rva;
-  if (span > *budget) span = *budget;
+  const bool budgetShorter = span > *budget;
+  if (budgetShorter) span = *budget;
   const void* end = memchr(image.base + rva, 0, static_cast<size_t>(span));
   if (end == nullptr) {
     *budget -= span;
-    return false;
+    return budgetShorter ? ImageStringRead::kBudgetSpent
+                         : ImageStringRead::kUnended;
   }
   *budget -= static_cast<const BYTE*>(end) - (image.base + rva) + 1;
   *text = reinterpret_cast<const char*>(image.base + rva);
-  return true;
+  return ImageStringRead::kRead;
 }
 
 DWORD MapPeImage(const BYTE* file, size_t size, PeImage* image,

@@ -53,11 +53,12 @@ class ImportWalk {
       const uint32_t addresses = ReadDword(descriptor + 16);
       if (name == 0 && addresses == 0) return ERROR_SUCCESS;
       const char* library = nullptr;
-      if (!ImageString(m_image, name, &library, &m_nameBytes))
-        return Damaged(
-            m_failure,
-            "the import descriptor at 0x%llX names a library outside the image",
-            static_cast<unsigned long long>(at));
+      const ImageStringRead read =
+          ImageString(m_image, name, &library, &m_nameBytes);
+      if (read != ImageStringRead::kRead)
+        return Damaged(m_failure,
+                       "the import descriptor at 0x%llX names a library %s",
+                       static_cast<unsigned long long>(at), WhyUnread(read));
       if (addresses == 0)
         return Damaged(m_failure,
                        "the imports from %.64s have no address table", library);
@@ -94,12 +95,14 @@ class ImportWalk {
               static_cast<unsigned long long>(index + 1), library, entry);
         import.ordinal = static_cast<WORD>(entry);
       } else {
-        if (!ImageHolds(m_image, entry, 2) ||
-            !ImageString(m_image, entry + 2, &import.name, &m_nameBytes))
-          return Damaged(
-              m_failure,
-              "import %llu from %.64s has its name outside the image",
-              static_cast<unsigned long long>(index + 1), library);
+        const ImageStringRead read =
+            ImageHolds(m_image, entry, 2)
+                ? ImageString(m_image, entry + 2, &import.name, &m_nameBytes)
+                : ImageStringRead::kOutside;
+        if (read != ImageStringRead::kRead)
+          return Damaged(m_failure, "import %llu from %.64s has its name %s",
+                         static_cast<unsigned long long>(index + 1), library,
+                         WhyUnread(read));
         import.hint = ReadWord(m_image.base + entry);
       }
       if (m_resolver != nullptr) {
@@ -128,10 +131,29 @@ class ImportWalk {
     return ERROR_SUCCESS;
   }
 
+  // What a name that could not be read is, for the refusal's text.
+  static const char* WhyUnread(ImageStringRead read) {
+    switch (read) {
+      case ImageStringRead::kOutside:
+        return "outside the image";
+      case ImageStringRead::kUnended:
+        return "that does not end inside the image";
+      default:
+        return "past what the import tables may read (names read add up to "
+               "twice the image)";
+    }
+  }
+
+  // LIBRARY!Name, LIBRARY!#ordinal; an empty name is spelled out, so that
+  // the text never reads as a name cut short.
   static std::string ImportName(const PeImport& import) {
-    return std::string(import.library) + "!" +
-           (import.name != nullptr ? std::string(import.name)
-                                   : "#" + std::to_string(import.ordinal));
+    const std::string library =
+        import.library[0] != '\0' ? import.library : "(a library with an empty name)";
+    if (import.name == nullptr)
+      return library + "!#" + std::to_string(import.ordinal);
+    return library + "!" +
+           (import.name[0] != '\0' ? std::string(import.name)
+                                    : std::string("(an empty function name)"));
   }
 
   void NoteMissing(const PeImport& import, DWORD error) {

@@ -26,8 +26,10 @@ inline uint32_t ImageAddress(const PeImage& image, uint32_t rva) {
 // the bytes it scans from *budget and fails once that is spent, so that
 // tables pointing many times into one long run of bytes cost no more than
 // a bounded multiple of the image.
-bool ImageString(const PeImage& image, uint32_t rva, const char** text,
-                 uint64_t* budget);
+// How reading a string of the image went: read, or why not.
+enum class ImageStringRead { kRead, kOutside, kUnended, kBudgetSpent };
+ImageStringRead ImageString(const PeImage& image, uint32_t rva,
+                            const char** text, uint64_t* budget);
 
 // Formats *failure (printf style) and returns ERROR_BAD_EXE_FORMAT.
 DWORD Damaged(std::string* failure, const char* format, ...)

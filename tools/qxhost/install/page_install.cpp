@@ -19,6 +19,8 @@
 #include <cstring>
 #include <vector>
 
+#include <qxplatform/controls.h>
+
 #include "tools/qxhost/install/authenticode_check.h"
 #include "tools/qxhost/install/cabinet_reader.h"
 #include "tools/qxhost/install/code_download_inf.h"
@@ -286,6 +288,9 @@ bool CommitAndRegister(const CLSID& clsid, const CodeDownload& download,
                 ? " has no DllRegisterServer ("
                 : " failed to register itself (") +
            StatusText(status) + ")";
+    // The loader's own words say what in the library it could not take.
+    if (step == RegistrationStep::kNotLoaded)
+      *why += ": " + qxplatform::LastLoadFailure();
     return false;
   }
   std::string server;
