@@ -23,6 +23,15 @@ std::string SqliteError(sqlite3* db, const char* what) {
          (db != nullptr ? sqlite3_errmsg(db) : "out of memory");
 }
 
+// Reading a database's marks failed: a file SQLite finds damaged (cut
+// short, overwritten) is said to be so, apart from other failures.
+std::string ReadFailure(sqlite3* db, int rc) {
+  const int primary = rc & 0xFF;
+  if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB)
+    return SqliteError(db, "the database is damaged or cut short");
+  return SqliteError(db, "cannot read the database");
+}
+
 bool IsBusy(int rc) {
   return (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED;
 }
@@ -95,7 +104,7 @@ int LookBeforeWriting(const std::string& path, int busyTimeoutMs,
   Marks marks;
   rc = ReadMarks(look.get(), &marks);
   if (rc != SQLITE_OK) {
-    *error = SqliteError(look.get(), "cannot read the database");
+    *error = ReadFailure(look.get(), rc);
     return rc;
   }
   if (marks.IsRegistry() || marks.IsBlank()) return SQLITE_OK;
@@ -192,7 +201,7 @@ int RegistryDb::MakeOrCheckSchema(std::string* error) {
   Marks marks;
   int rc = ReadMarks(db, &marks);
   if (rc != SQLITE_OK) {
-    *error = SqliteError(db, "cannot read the database");
+    *error = ReadFailure(db, rc);
     return rc;
   }
   if (marks.IsRegistry()) return SQLITE_OK;

@@ -425,4 +425,30 @@ TEST(HostRegistryDatabase, RegTextFileAsTheRegistryIsRefusedWithHowToImport) {
   }
 }
 
+// A registry file cut short is refused as damaged, named once, and kept as
+// it was for whoever can mend it.
+TEST(HostRegistryDatabase, RegistryCutShortIsRefusedAsDamaged) {
+  HostSandbox sandbox;
+  std::string text = kHeader;
+  for (int i = 0; i < 300; ++i)
+    text += "[HKEY_CURRENT_USER\\Software\\QxCut\\K" + std::to_string(i) +
+            "]\r\n\"V\"=\"" + std::string(200, 'v') + "\"\r\n";
+  const fs::path whole = sandbox.root() / "whole.db";
+  fs::path file = sandbox.Write("cut.reg", text);
+  HostRun made = sandbox.Run(
+      {"--registry", whole.string(), "reg", "import", file.string()});
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  const std::string bytes = ReadFile(whole);
+  ASSERT_GT(bytes.size(), 8192u);
+  const fs::path cut = sandbox.Write("cut.db", bytes.substr(0, bytes.size() / 2));
+  HostRun run =
+      sandbox.Run({"--registry", cut.string(), "reg", "export"});
+  EXPECT_EQ(run.exitCode, hosttest::kExitFailure);
+  EXPECT_NE(run.err.find("cannot open the registry " + cut.string() +
+                         ": the database is damaged or cut short"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(ReadFile(cut), bytes.substr(0, bytes.size() / 2));
+}
+
 }  // namespace

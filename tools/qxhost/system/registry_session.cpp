@@ -84,6 +84,10 @@ bool OpenRegistrySession(const std::string& explicitPath, bool create,
     return true;
   std::string reason;
   if (!qxplatform::OpenRegistryDatabase(database.c_str(), &reason)) {
+    // The platform may name the file itself; the message names it once.
+    const std::string named = database + ": ";
+    if (reason.compare(0, named.size(), named) == 0)
+      reason.erase(0, named.size());
     *error = "cannot open the registry " + database + ": " + reason;
     return false;
   }
