@@ -98,15 +98,23 @@ STDAPI DllRegisterServer(void) {
   return RegisterFrom(CurrentModule().objectMap);
 }
 
-// Takes away whatever can be taken; nothing here fails the call.
+// Takes away whatever can be taken. A script that the registry itself
+// failed (its status a Win32 one: a lock held past the wait, a full disk, a
+// damaged database) fails the call with the first such status, so that
+// nobody takes a registration that stayed for one that went; anything
+// else, a script the registrar could not read or a type library that was
+// not registered, is passed over as before.
 STDAPI DllUnregisterServer(void) {
   ServerModule& module = CurrentModule();
+  HRESULT first = S_OK;
   for (ObjectMapEntry* entry = module.objectMap;
        entry != nullptr && entry->classId != nullptr; ++entry) {
-    if (entry->registrationHook != nullptr) {
-      entry->registrationHook(/*doRegister=*/FALSE, /*then=*/nullptr);
-    }
+    if (entry->registrationHook == nullptr) continue;
+    const HRESULT hr =
+        entry->registrationHook(/*doRegister=*/FALSE, /*then=*/nullptr);
+    if (FAILED(hr) && HRESULT_FACILITY(hr) == FACILITY_WIN32 && first == S_OK)
+      first = hr;
   }
   UnregisterModuleTypeLib(module.instance);
-  return S_OK;
+  return first;
 }

@@ -38,6 +38,7 @@
 #define ERROR_CANTOPEN 1011L
 #define ERROR_CANTREAD 1012L
 #define ERROR_CANTWRITE 1013L
+#define ERROR_REGISTRY_CORRUPT 1015L
 #define ERROR_REGISTRY_IO_FAILED 1016L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_CHILD_MUST_BE_VOLATILE 1021L
@@ -110,6 +111,8 @@
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
 #define FACILITY_WIN32 7
+#define HRESULT_CODE(hr) ((hr)&0xFFFF)
+#define HRESULT_FACILITY(hr) (((hr) >> 16) & 0x1fff)
 #define HRESULT_FROM_WIN32(x) \
   ((HRESULT)(x) <= 0          \
        ? ((HRESULT)(x))       \

@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <qxplatform/controls.h>
@@ -449,6 +450,71 @@ TEST(HostRegistryDatabase, RegistryCutShortIsRefusedAsDamaged) {
             std::string::npos)
       << run.err;
   EXPECT_EQ(ReadFile(cut), bytes.substr(0, bytes.size() / 2));
+}
+
+// Another program holding the registry's write lock: a registration, an
+// unregistration and an import, run together, each fail with the lock's
+// status and say so, the registry as it was; once the lock goes, each
+// succeeds. A registration never reports success for writes it did not
+// make.
+TEST(HostRegistryDatabase, HeldWriteLockFailsEachCommandAndLeavesTheRegistry) {
+  HostSandbox empty;
+  HostSandbox registered;
+  ASSERT_TRUE(empty.SeedRegistry(std::string(kHeader) +
+                                 "[HKEY_CURRENT_USER\\Software\\QxKept]\r\n"));
+  HostRun made = registered.RunWithRegistry({"regsvr32", QX_LIBRARY_PATH});
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  const fs::path file = empty.Write(
+      "more.reg", std::string(kHeader) +
+                      "[HKEY_CURRENT_USER\\Software\\QxMore]\r\n\"V\"=\"v\"\r\n");
+  const std::string emptyBefore = empty.RegistryText();
+  const std::string registeredBefore = registered.RegistryText();
+
+  sqlite3* holders[2] = {nullptr, nullptr};
+  const fs::path paths[2] = {empty.registry(), registered.registry()};
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(sqlite3_open(paths[i].c_str(), &holders[i]), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holders[i], "BEGIN IMMEDIATE", nullptr, nullptr,
+                           nullptr),
+              SQLITE_OK);
+  }
+  HostRun runs[3];
+  std::thread hosts[3] = {
+      std::thread([&] {
+        runs[0] = empty.RunWithRegistry({"regsvr32", QX_LIBRARY_PATH});
+      }),
+      std::thread([&] {
+        runs[1] =
+            registered.RunWithRegistry({"regsvr32", "-u", QX_LIBRARY_PATH});
+      }),
+      std::thread([&] {
+        runs[2] = empty.RunWithRegistry({"reg", "import", file.string()});
+      })};
+  for (std::thread& host : hosts) host.join();
+  for (const HostRun& run : runs) {
+    EXPECT_EQ(run.exitCode, hosttest::kExitFailure) << run.out << run.err;
+  }
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(LastLine(runs[i].out), "0x80070021") << runs[i].out;
+    EXPECT_NE(runs[i].err.find("another program holds the registry"),
+              std::string::npos)
+        << runs[i].err;
+  }
+  EXPECT_NE(runs[2].err.find("nothing was imported"), std::string::npos)
+      << runs[2].err;
+  EXPECT_EQ(empty.RegistryText(), emptyBefore);
+  EXPECT_EQ(registered.RegistryText(), registeredBefore);
+
+  for (sqlite3* holder : holders) {
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+  }
+  EXPECT_EQ(empty.RunWithRegistry({"regsvr32", QX_LIBRARY_PATH}).exitCode, 0);
+  EXPECT_EQ(
+      registered.RunWithRegistry({"regsvr32", "-u", QX_LIBRARY_PATH}).exitCode,
+      0);
+  EXPECT_EQ(empty.RunWithRegistry({"reg", "import", file.string()}).exitCode,
+            0);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "tools/qxhost/system/host_output.h"
 #include "tools/qxhost/system/server_registration.h"
 #include "tools/qxhost/text/argument_text.h"
+#include "tools/qxhost/text/status_text.h"
 
 namespace qxhost {
 namespace {
@@ -64,6 +65,9 @@ int RunRegsvr32Command(const Regsvr32Request& request) {
     return UnusableLibrary(status, request.library + " has no " + exportName);
   std::printf("0x%08X\n", static_cast<unsigned>(status));
   std::fflush(stdout);
+  if (const char* words = RegistryFailureWords(status))
+    Failure(std::string(exportName) + " of " + request.library +
+            " failed: " + words);
   return status == S_OK ? kExitSuccess : kExitFailure;
 }
 

@@ -291,6 +291,8 @@ bool CommitAndRegister(const CLSID& clsid, const CodeDownload& download,
     // The loader's own words say what in the library it could not take.
     if (step == RegistrationStep::kNotLoaded)
       *why += ": " + qxplatform::LastLoadFailure();
+    else if (const char* words = RegistryFailureWords(status))
+      *why += ": " + std::string(words);
     return false;
   }
   std::string server;

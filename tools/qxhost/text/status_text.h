@@ -9,4 +9,9 @@ namespace qxhost {
 
 std::string StatusText(HRESULT hr);
 
+// What a status that says the registry itself failed means, in words (for
+// example that another program holds its write lock); null for any other
+// status.
+const char* RegistryFailureWords(HRESULT hr);
+
 }  // namespace qxhost
