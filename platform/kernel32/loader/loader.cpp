@@ -13,7 +13,8 @@
 // implements them. A name reaches a file by the platform's rule for file
 // names (platform_internal.h): the file named by its text in UTF-8, else the
 // one named by its ANSI bytes as they are; GetModuleFileNameA gives back a
-// name that reaches the same file.
+// name that reaches the same file. A name without an extension means a
+// ".dll" file, as on Windows (library_names.h).
 #include <dlfcn.h>
 #include <link.h>
 #include <limits.h>
@@ -29,6 +30,7 @@
 
 #include "ascii_text.h"
 #include "kernel_internal.h"
+#include "library_names.h"
 #include "load_failure.h"
 #include "pe_exports.h"
 #include "pe_module.h"
@@ -215,7 +217,7 @@ struct Name {
 
 Name NameOf(LPCSTR ansi) {
   Name name;
-  name.bytes = ansi;
+  name.bytes = qxplatform::internal::LibraryFileName(ansi);
   name.utf8 = qxplatform::internal::WideToUtf8(
       qxplatform::internal::AnsiToWide(name.bytes));
   return name;
