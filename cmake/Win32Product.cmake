@@ -59,7 +59,8 @@ function(qx_pe_fixture name)
   target_link_libraries(${name} PRIVATE kernel32)
 endfunction()
 qx_pe_fixture(pe_probe BASE 0x63400000
-              SOURCES ${QX_PE_FIXTURE_DIR}/pe_probe.c ${QX_PE_FIXTURE_DIR}/pe_probe.def)
+              SOURCES ${QX_PE_FIXTURE_DIR}/pe_probe.c ${QX_PE_FIXTURE_DIR}/pe_probe.def
+                      ${QX_PE_FIXTURE_DIR}/pe_probe.rc)
 qx_pe_fixture(pe_probe_refuses BASE 0x63500000 DEFINITIONS PROBE_REFUSES_ATTACH
               SOURCES ${QX_PE_FIXTURE_DIR}/pe_probe.c ${QX_PE_FIXTURE_DIR}/pe_probe.def)
 qx_pe_fixture(pe_missing_import BASE 0x63600000

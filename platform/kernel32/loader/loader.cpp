@@ -14,7 +14,10 @@
 // names (platform_internal.h): the file named by its text in UTF-8, else the
 // one named by its ANSI bytes as they are; GetModuleFileNameA gives back a
 // name that reaches the same file. A name without an extension means a
-// ".dll" file, as on Windows (library_names.h).
+// ".dll" file, as on Windows (library_names.h). An export that forwards to
+// another library ("LIB.Function", "LIB.#ordinal") is followed: LIB is
+// loaded by the usual rules and stays loaded as long as the image whose
+// export named it.
 #include <dlfcn.h>
 #include <link.h>
 #include <limits.h>
@@ -24,6 +27,7 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -69,7 +73,14 @@ struct Module {
   bool threadCallsDisabled = false;
   bool detached = false;
   DllEntryPoint entry = nullptr;
+  // Libraries loaded to follow this image's forwarders: one reference
+  // each, given back when this one is unloaded.
+  std::vector<HMODULE> forwardTargets;
 };
+
+// Forwarders may lead on to forwarders; a chain longer than this is taken
+// for a loop.
+constexpr int kLongestForwarderChain = 16;
 
 // The loader lock is recursive: DllMain runs under it and may call back into
 // the loader (or anything else) on the same thread.
@@ -322,7 +333,8 @@ void InstallExitHook(Loader& loader) {
   }
 }
 
-// Takes a library that has been told it is detached out of the process.
+// Takes a library that has been told it is detached out of the process,
+// then lets go of what its forwarders loaded.
 void Unload(Loader& loader, Module* module) {
   qxplatform::internal::ReleaseModuleResources(Handle(module));
   Forget(&loader.images, module);
@@ -331,7 +343,10 @@ void Unload(Loader& loader, Module* module) {
   } else {
     dlclose(module->library);
   }
+  const std::vector<HMODULE> targets = module->forwardTargets;
   delete module;
+  for (auto it = targets.rbegin(); it != targets.rend(); ++it)
+    FreeLibrary(*it);
 }
 
 // Tells a library that has just been loaded that it is attached. One that
@@ -554,11 +569,38 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
   return TRUE;
 }
 
-FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
-  Loader& loader = State();
-  std::lock_guard<std::recursive_mutex> guard(loader.lock);
-  Module* module = hModule == nullptr ? Executable(loader)
-                                      : ImageFromHandle(loader, hModule);
+namespace {
+
+FARPROC FindExport(Loader& loader, HMODULE handle, LPCSTR name, int chain);
+
+// The function a forwarder of module names, loading its library by the
+// usual rules (the name without an extension means a .dll file) and
+// keeping it loaded for module.
+FARPROC FollowForwarder(Loader& loader, Module* module,
+                        const qxplatform::internal::PeModuleForwarder& to,
+                        int chain) {
+  if (chain >= kLongestForwarderChain) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  const HMODULE target = LoadLibraryA((to.library + ".dll").c_str());
+  if (target == nullptr) return nullptr;  // the load set the last error
+  // One reference per target is enough; none to itself, which would keep
+  // it loaded for ever.
+  std::vector<HMODULE>& held = module->forwardTargets;
+  if (target == Handle(module) ||
+      std::find(held.begin(), held.end(), target) != held.end())
+    FreeLibrary(target);
+  else
+    held.push_back(target);
+  const LPCSTR name =
+      to.name.empty() ? MAKEINTRESOURCEA(to.ordinal) : to.name.c_str();
+  return FindExport(loader, target, name, chain + 1);
+}
+
+FARPROC FindExport(Loader& loader, HMODULE handle, LPCSTR name, int chain) {
+  Module* module =
+      handle == nullptr ? Executable(loader) : ImageFromHandle(loader, handle);
   if (module == nullptr ||
       (module->library == nullptr && module->image == nullptr)) {
     SetLastError(ERROR_MOD_NOT_FOUND);
@@ -566,16 +608,19 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
   }
   if (module->image != nullptr) {
     DWORD error = ERROR_SUCCESS;
+    qxplatform::internal::PeModuleForwarder forwarder;
     FARPROC found = qxplatform::internal::FindPeModuleExport(
-        module->image, lpProcName, &error);
+        module->image, name, &error, &forwarder);
+    if (found == nullptr && error == ERROR_SUCCESS)
+      return FollowForwarder(loader, module, forwarder, chain);
     if (found == nullptr) SetLastError(error);
     return found;
   }
-  if (lpProcName != nullptr && IS_INTRESOURCE(lpProcName) &&
+  if (name != nullptr && IS_INTRESOURCE(name) &&
       module == loader.platform) {
     // The system libraries' ordinals, where the platform knows them.
     const WORD ordinal =
-        static_cast<WORD>(reinterpret_cast<uintptr_t>(lpProcName));
+        static_cast<WORD>(reinterpret_cast<uintptr_t>(name));
     for (const auto* table : qxplatform::internal::AllSystemLibraries()) {
       const auto* entry =
           qxplatform::internal::FindSystemExport(*table, nullptr, ordinal);
@@ -584,16 +629,24 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     }
   }
   // Shared objects export by name only; there are no ordinals to look up.
-  if (lpProcName == nullptr || IS_INTRESOURCE(lpProcName)) {
+  if (name == nullptr || IS_INTRESOURCE(name)) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
-  void* address = dlsym(module->library, lpProcName);
+  void* address = dlsym(module->library, name);
   if (address == nullptr) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
   return reinterpret_cast<FARPROC>(address);
+}
+
+}  // namespace
+
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+  Loader& loader = State();
+  std::lock_guard<std::recursive_mutex> guard(loader.lock);
+  return FindExport(loader, hModule, lpProcName, /*chain=*/0);
 }
 
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename,

@@ -198,13 +198,26 @@ BOOL NotifyPeModule(PeModule* module, DWORD reason, LPVOID reserved) {
   return result;
 }
 
-FARPROC FindPeModuleExport(const PeModule* module, LPCSTR name, DWORD* error) {
+FARPROC FindPeModuleExport(const PeModule* module, LPCSTR name, DWORD* error,
+                           PeModuleForwarder* forwarder) {
   void* address = nullptr;
   const bool byOrdinal = IS_INTRESOURCE(name);
   const PeExportLookup found = FindPeExport(
       module->image, byOrdinal ? nullptr : name,
       byOrdinal ? static_cast<WORD>(reinterpret_cast<uintptr_t>(name)) : 0,
       &address);
+  if (found == PeExportLookup::kForwarded) {
+    PeForwarder read;
+    if (!ReadPeForwarder(module->image, address, &read)) {
+      *error = ERROR_PROC_NOT_FOUND;
+      return nullptr;
+    }
+    forwarder->library = read.library;
+    forwarder->name = read.name;
+    forwarder->ordinal = read.ordinal;
+    *error = ERROR_SUCCESS;
+    return nullptr;
+  }
   if (found != PeExportLookup::kFound) {
     *error = ERROR_PROC_NOT_FOUND;
     return nullptr;

@@ -50,9 +50,17 @@ bool GivePeThreadData(PeModule* module);
 void TakePeThreadData(PeModule* module);
 
 // An export by name or, for an integer name (MAKEINTRESOURCEA), by ordinal.
-// Null with *error ERROR_PROC_NOT_FOUND when there is none or it forwards
-// to another library, which this loader does not follow.
-FARPROC FindPeModuleExport(const PeModule* module, LPCSTR name, DWORD* error);
+// Null with *error ERROR_PROC_NOT_FOUND when there is none. An export that
+// forwards to another library gives null with *error ERROR_SUCCESS and
+// *forwarder naming the library and function (or ordinal), for the loader
+// to follow; a forwarder that cannot be read is ERROR_PROC_NOT_FOUND.
+struct PeModuleForwarder {
+  std::string library;  // as written, without an extension
+  std::string name;     // empty when by ordinal
+  WORD ordinal = 0;
+};
+FARPROC FindPeModuleExport(const PeModule* module, LPCSTR name, DWORD* error,
+                           PeModuleForwarder* forwarder);
 
 // Unmaps the image and frees the record.
 void UnloadPeModule(PeModule* module);
