@@ -66,6 +66,10 @@ qx_pe_fixture(pe_probe_refuses BASE 0x63500000 DEFINITIONS PROBE_REFUSES_ATTACH
 qx_pe_fixture(pe_missing_import BASE 0x63600000
               SOURCES ${QX_PE_FIXTURE_DIR}/pe_missing_import.c)
 target_link_libraries(pe_missing_import PRIVATE version)
+# Imports from pe_probe.dll, through its forwarders.
+qx_pe_fixture(pe_forward_user BASE 0x63700000
+              SOURCES ${QX_PE_FIXTURE_DIR}/pe_forward_user.c)
+target_link_libraries(pe_forward_user PRIVATE pe_probe)
 
 # The release package: signed DLL, code-download INF, signed cabinet.
 include(cmake/Win32Package.cmake)

@@ -30,6 +30,7 @@ const std::string kFixtures;
 const std::string kProbe = kFixtures + "/pe_probe.dll";
 const std::string kRefusingProbe = kFixtures + "/pe_probe_refuses.dll";
 const std::string kMissingImport = kFixtures + "/pe_missing_import.dll";
+const std::string kForwardUser = kFixtures + "/pe_forward_user.dll";
 // The probe's preferred base, as its build sets it.
 constexpr uintptr_t kProbeBase = 0x63400000;
 
@@ -42,6 +43,7 @@ typedef DWORD(WINAPI* CallProc)();
 typedef LONG(WINAPI* TripleProc)(LONG);
 typedef DWORD(WINAPI* ThreadWordProc)(LONG);
 typedef void(WINAPI* SetThreadWordProc)(LONG, DWORD);
+typedef void*(WINAPI* ImportProc)(LONG);
 
 template <typename Proc>
 Proc Lookup(HMODULE module, LPCSTR name) {
@@ -228,6 +230,34 @@ TEST_F(WindowsImageLoader, ForwardersLeadToTheFunctionTheyName) {
 
   // Following its own forwarders holds no reference that keeps it loaded.
   ASSERT_TRUE(FreeLibrary(probe));
+  EXPECT_EQ(GetModuleHandleA("pe_probe"), nullptr);
+}
+
+// An image importing through another image's forwarders is bound to the
+// functions they name, and holds that image loaded until it goes itself.
+TEST_F(WindowsImageLoader, ImportsThroughForwardersAreBoundToWhatTheyName) {
+  HMODULE probe = LoadProbe();
+  ASSERT_NE(probe, nullptr);
+  HMODULE user = LoadLibraryA(kForwardUser.c_str());
+  ASSERT_NE(user, nullptr) << GetLastError() << " "
+                           << qxplatform::LastLoadFailure();
+  auto bound = Lookup<ImportProc>(user, "ForwardUserImport");
+  ASSERT_NE(bound, nullptr);
+  HMODULE kernel32 = GetModuleHandleA("kernel32");
+  EXPECT_EQ(bound(0), reinterpret_cast<void*>(
+                          GetProcAddress(probe, "ProbeAttaches")));
+  EXPECT_EQ(bound(1), reinterpret_cast<void*>(
+                          GetProcAddress(kernel32, "GetCurrentProcessId")));
+  EXPECT_EQ(bound(2), reinterpret_cast<void*>(
+                          GetProcAddress(probe, "ProbeAttaches")));
+  EXPECT_EQ(bound(3), reinterpret_cast<void*>(
+                          GetProcAddress(probe, MAKEINTRESOURCEA(9))));
+
+  // The probe stays while the image that imports from it is loaded.
+  ASSERT_TRUE(FreeLibrary(probe));
+  EXPECT_EQ(GetModuleHandleA("pe_probe"), probe);
+  ASSERT_TRUE(FreeLibrary(user));
+  EXPECT_EQ(GetModuleHandleA("pe_forward_user"), nullptr);
   EXPECT_EQ(GetModuleHandleA("pe_probe"), nullptr);
 }
 

@@ -91,6 +91,10 @@ struct Loader {
   Module* executable = nullptr;
   Module* platform = nullptr;
   bool exitHookInstalled = false;
+  // Windows images being mapped and bound, so that a chain of imports that
+  // leads back to one of them is refused instead of loading it again and
+  // again.
+  std::vector<std::string> binding;
 };
 
 Loader& State() {
@@ -372,10 +376,19 @@ HMODULE LoadWindowsImage(Loader& loader, const std::string& path,
     if (!existing->pinned) ++existing->references;
     return Handle(existing);
   }
+  if (std::find(loader.binding.begin(), loader.binding.end(), path) !=
+      loader.binding.end()) {
+    RefuseLoad(ERROR_MOD_NOT_FOUND, path,
+               "its imports lead back to it through other libraries, which "
+               "this loader does not bind");
+    return nullptr;
+  }
   PeModule* image = nullptr;
   std::string failure;
+  loader.binding.push_back(path);
   DWORD status =
       qxplatform::internal::LoadPeModule(path, callEntry, &image, &failure);
+  loader.binding.pop_back();
   if (status != ERROR_SUCCESS) {
     // The reason goes with the code, so that it is not lost behind it.
     if (failure.empty())
