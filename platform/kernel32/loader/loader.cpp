@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "ascii_text.h"
+#include "held_libraries.h"
 #include "kernel_internal.h"
 #include "library_names.h"
 #include "load_failure.h"
@@ -349,8 +350,7 @@ void Unload(Loader& loader, Module* module) {
   }
   const std::vector<HMODULE> targets = module->forwardTargets;
   delete module;
-  for (auto it = targets.rbegin(); it != targets.rend(); ++it)
-    FreeLibrary(*it);
+  qxplatform::internal::ReleaseLibraries(targets);
 }
 
 // Tells a library that has just been loaded that it is attached. One that
@@ -598,14 +598,8 @@ FARPROC FollowForwarder(Loader& loader, Module* module,
   }
   const HMODULE target = LoadLibraryA((to.library + ".dll").c_str());
   if (target == nullptr) return nullptr;  // the load set the last error
-  // One reference per target is enough; none to itself, which would keep
-  // it loaded for ever.
-  std::vector<HMODULE>& held = module->forwardTargets;
-  if (target == Handle(module) ||
-      std::find(held.begin(), held.end(), target) != held.end())
-    FreeLibrary(target);
-  else
-    held.push_back(target);
+  qxplatform::internal::HoldLibrary(Handle(module), target,
+                                    &module->forwardTargets);
   const LPCSTR name =
       to.name.empty() ? MAKEINTRESOURCEA(to.ordinal) : to.name.c_str();
   return FindExport(loader, target, name, chain + 1);

@@ -12,10 +12,10 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <vector>
 
 #include "byte_source.h"
+#include "held_libraries.h"
 #include "kernel_internal.h"
 #include "pe_exports.h"
 #include "pe_format.h"
@@ -89,12 +89,7 @@ bool ResolveLibraryImport(PeModule* module, const PeImport& import,
     *error = status == ERROR_SUCCESS ? ERROR_MOD_NOT_FOUND : status;
     return false;
   }
-  std::vector<HMODULE>& held = module->libraries;
-  if (library == PeModuleHandle(module) ||
-      std::find(held.begin(), held.end(), library) != held.end())
-    FreeLibrary(library);
-  else
-    held.push_back(library);
+  HoldLibrary(PeModuleHandle(module), library, &module->libraries);
   const LPCSTR name = import.name != nullptr ? import.name
                                              : MAKEINTRESOURCEA(import.ordinal);
   const FARPROC found = GetProcAddress(library, name);
@@ -276,8 +271,7 @@ void UnloadPeModule(PeModule* module) {
   UnmapPeImage(&module->image);
   const std::vector<HMODULE> libraries = module->libraries;
   delete module;
-  for (auto it = libraries.rbegin(); it != libraries.rend(); ++it)
-    FreeLibrary(*it);
+  ReleaseLibraries(libraries);
 }
 
 }  // namespace internal
