@@ -59,12 +59,17 @@ function(qx_pe_fixture name)
   target_link_libraries(${name} PRIVATE kernel32)
 endfunction()
 qx_pe_fixture(pe_probe BASE 0x63400000
-              SOURCES ${QX_PE_FIXTURE_DIR}/pe_probe.c ${QX_PE_FIXTURE_DIR}/pe_probe.def)
+              SOURCES ${QX_PE_FIXTURE_DIR}/pe_probe.c ${QX_PE_FIXTURE_DIR}/pe_probe.def
+                      ${QX_PE_FIXTURE_DIR}/pe_probe.rc)
 qx_pe_fixture(pe_probe_refuses BASE 0x63500000 DEFINITIONS PROBE_REFUSES_ATTACH
               SOURCES ${QX_PE_FIXTURE_DIR}/pe_probe.c ${QX_PE_FIXTURE_DIR}/pe_probe.def)
 qx_pe_fixture(pe_missing_import BASE 0x63600000
               SOURCES ${QX_PE_FIXTURE_DIR}/pe_missing_import.c)
 target_link_libraries(pe_missing_import PRIVATE version)
+# Imports from pe_probe.dll, through its forwarders.
+qx_pe_fixture(pe_forward_user BASE 0x63700000
+              SOURCES ${QX_PE_FIXTURE_DIR}/pe_forward_user.c)
+target_link_libraries(pe_forward_user PRIVATE pe_probe)
 
 # The release package: signed DLL, code-download INF, signed cabinet.
 include(cmake/Win32Package.cmake)

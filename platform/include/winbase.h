@@ -200,6 +200,10 @@ QXPLATFORM_API int WINAPI lstrlenW(LPCWSTR lpString);
 QXPLATFORM_API int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2);
 QXPLATFORM_API int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2);
 
+// ---- environment ----------------------------------------------------------
+QXPLATFORM_API DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst,
+                                                      DWORD nSize);
+
 // ---- threads and time -----------------------------------------------------
 QXPLATFORM_API DWORD WINAPI GetCurrentThreadId(void);
 QXPLATFORM_API DWORD WINAPI GetCurrentProcessId(void);

@@ -37,6 +37,9 @@ bool OtherThreadsMayRun();
 // allocated at the image base, with runs of equal protection as one region.
 void NoteImageMapping(const void* base, size_t size);
 void ForgetImageMapping(const void* base);
+// The size of the Windows image mapped at module's address; 0 when no image
+// is mapped there.
+size_t MappedImageSize(HMODULE module);
 
 }  // namespace internal
 }  // namespace qxplatform

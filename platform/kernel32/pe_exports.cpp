@@ -58,6 +58,8 @@ const SystemExport kEntries[] = {
     QX_SYSTEM_EXPORT(lstrlenW),
     QX_SYSTEM_EXPORT(lstrcmpiA),
     QX_SYSTEM_EXPORT(lstrcmpA),
+    // environment
+    QX_SYSTEM_EXPORT(ExpandEnvironmentStringsA),
     // threads and time
     QX_SYSTEM_EXPORT(GetCurrentThreadId),
     QX_SYSTEM_EXPORT(GetCurrentProcessId),

@@ -170,13 +170,23 @@ DWORD ReadPeResources(const ByteSource& file, ResourceSet* set) {
     span.virtualAddress = ReadDword(header + 12);
     span.rawSize = ReadDword(header + 16);
     span.rawOffset = ReadDword(header + 20);
+    const DWORD virtualSize = ReadDword(header + 8);
     if (rva < span.virtualAddress || rva - span.virtualAddress >= span.rawSize)
       continue;
     if (!file.ReadBlock(span.rawOffset, span.rawSize, &set->bytes))
       return ERROR_BAD_EXE_FORMAT;
     TreeReader reader(set, rva - span.virtualAddress, span.virtualAddress);
     const DWORD status = reader.Read();
-    if (status != ERROR_SUCCESS) set->entries.clear();
+    if (status != ERROR_SUCCESS) {
+      set->entries.clear();
+      return status;
+    }
+    // A mapped section holds its raw data up to its virtual size (a size
+    // of 0 means the raw size); past that it is zeros.
+    set->sectionAddress = span.virtualAddress;
+    set->sectionMappedSize =
+        virtualSize != 0 && virtualSize < span.rawSize ? virtualSize
+                                                       : span.rawSize;
     return status;
   }
   return ERROR_BAD_EXE_FORMAT;  // the directory lies in no section

@@ -22,7 +22,8 @@ Cache& TheCache() {
   return cache;
 }
 
-std::unique_ptr<ModuleResources> ReadModule(const std::string& path) {
+std::unique_ptr<ModuleResources> ReadModule(HMODULE module,
+                                            const std::string& path) {
   auto resources = std::make_unique<ModuleResources>();
   FileSource file;
   resources->status = file.Open(path);
@@ -35,7 +36,23 @@ std::unique_ptr<ModuleResources> ReadModule(const std::string& path) {
   for (const ResourceEntry& entry : resources->set.entries)
     resources->dataOffsets.push_back(entry.offset);
   std::sort(resources->dataOffsets.begin(), resources->dataOffsets.end());
+  const ResourceSet& set = resources->set;
+  const size_t imageSize = MappedImageSize(module);
+  if (set.sectionMappedSize != 0 &&
+      uint64_t{set.sectionAddress} + set.sectionMappedSize <= imageSize)
+    resources->mapped =
+        reinterpret_cast<const BYTE*>(module) + set.sectionAddress;
   return resources;
+}
+
+// Whether address is the start of an entry's data in bytes at start.
+bool IsDataIn(const ModuleResources& resources, const BYTE* start,
+              size_t length, uintptr_t address) {
+  const uintptr_t first = reinterpret_cast<uintptr_t>(start);
+  if (start == nullptr || address < first || address - first > length)
+    return false;
+  const std::vector<size_t>& offsets = resources.dataOffsets;
+  return std::binary_search(offsets.begin(), offsets.end(), address - first);
 }
 
 }  // namespace
@@ -50,7 +67,7 @@ const ModuleResources* ResourcesOfModule(HMODULE module, DWORD* error) {
     *error = ERROR_MOD_NOT_FOUND;
     return nullptr;
   }
-  auto inserted = cache.emplace(module, ReadModule(path));
+  auto inserted = cache.emplace(module, ReadModule(module, path));
   return inserted.first->second.get();
 }
 
@@ -61,16 +78,23 @@ const ModuleResources* CachedResources(HMODULE module) {
   return found == cache.end() ? nullptr : found->second.get();
 }
 
+const BYTE* ResourceData(const ModuleResources& resources,
+                         const ResourceEntry& entry) {
+  if (resources.mapped != nullptr &&
+      entry.offset <= resources.set.sectionMappedSize &&
+      entry.size <= resources.set.sectionMappedSize - entry.offset)
+    return resources.mapped + entry.offset;
+  return resources.set.bytes.data() + entry.offset;
+}
+
 bool IsHeldResourceData(const void* data) {
   const uintptr_t address = reinterpret_cast<uintptr_t>(data);
   for (const auto& record : TheCache()) {
-    const ResourceSet& set = record.second->set;
-    const uintptr_t start = reinterpret_cast<uintptr_t>(set.bytes.data());
-    if (set.bytes.empty() || address < start ||
-        address - start > set.bytes.size())
-      continue;
-    const std::vector<size_t>& offsets = record.second->dataOffsets;
-    if (std::binary_search(offsets.begin(), offsets.end(), address - start))
+    const ModuleResources& resources = *record.second;
+    const ResourceSet& set = resources.set;
+    if (set.bytes.empty()) continue;
+    if (IsDataIn(resources, set.bytes.data(), set.bytes.size(), address) ||
+        IsDataIn(resources, resources.mapped, set.sectionMappedSize, address))
       return true;
   }
   return false;

@@ -10,8 +10,7 @@ namespace internal {
 DWORD ReadResourceSet(const ByteSource& file, ResourceSet* set) {
   BYTE magic[4];
   if (!file.Read(0, sizeof(magic), magic)) return ERROR_BAD_EXE_FORMAT;
-  set->bytes.clear();
-  set->entries.clear();
+  *set = ResourceSet();
   if (StartsLikeDosHeader(magic, sizeof(magic)))
     return ReadPeResources(file, set);
   if (memcmp(magic,

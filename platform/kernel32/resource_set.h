@@ -33,6 +33,11 @@ struct ResourceEntry {
 struct ResourceSet {
   std::vector<BYTE> bytes;
   std::vector<ResourceEntry> entries;  // in file order
+  // A PE image's bytes are its resource section's: where the section lies
+  // in the image once mapped (RVA), and how much of it is mapped from the
+  // file. Both 0 for any other kind of file.
+  DWORD sectionAddress = 0;
+  DWORD sectionMappedSize = 0;
 };
 
 // Reads the resources of a PE image or of an ELF file carrying a compiled

@@ -1,7 +1,8 @@
 // The resource functions over the per-module cache. A resource handle
 // (HRSRC) is the address of an entry of its module's index and a data
-// handle (HGLOBAL) the address of the data itself, as on Windows, where
-// LockResource hands the handle back. Both are checked against what is held
+// handle (HGLOBAL) the address of the data itself (in a mapped image, the
+// image's own bytes), as on Windows, where LockResource hands the handle
+// back. Both are checked against what is held
 // before use, so a forged or stale handle is refused, never followed.
 #include <windows.h>
 
@@ -63,7 +64,8 @@ HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
-  const BYTE* data = CachedResources(hModule)->set.bytes.data() + entry->offset;
+  const BYTE* data =
+      qxplatform::internal::ResourceData(*CachedResources(hModule), *entry);
   return const_cast<BYTE*>(data);
 }
 

@@ -48,13 +48,24 @@ constexpr DWORD kDefaultMajor = 6;
 constexpr DWORD kDefaultMinor = 1;
 constexpr BYTE kWorkstationProduct = 1;  // VER_NT_WORKSTATION
 
-constexpr WORD kIntelArchitecture = 0;  // PROCESSOR_ARCHITECTURE_INTEL
-constexpr DWORD kPentiumProcessorType = 586;
+// A process reports the processor its own code runs on: a 32-bit one an
+// x86 (PROCESSOR_ARCHITECTURE_INTEL, PROCESSOR_INTEL_PENTIUM), a 64-bit one
+// an x64 (PROCESSOR_ARCHITECTURE_AMD64, PROCESSOR_AMD_X8664).
+// The highest address of user space is the 64-bit system's in a 64-bit
+// process.
+#if defined(__x86_64__) || defined(_WIN64)
+constexpr WORD kProcessArchitecture = 9;
+constexpr DWORD kProcessProcessorType = 8664;
+constexpr ULONG_PTR kHighestApplicationAddress = 0x00007FFFFFFEFFFF;
+#else
+constexpr WORD kProcessArchitecture = 0;
+constexpr DWORD kProcessProcessorType = 586;
+constexpr ULONG_PTR kHighestApplicationAddress = 0x7FFEFFFF;
+#endif
 constexpr DWORD kPageSize = qxplatform::internal::kWindowsPageSize;
 constexpr DWORD kAllocationGranularity =
     qxplatform::internal::kWindowsAllocationGranularity;
 constexpr ULONG_PTR kLowestApplicationAddress = 0x00010000;
-constexpr ULONG_PTR kHighestApplicationAddress = 0x7FFEFFFF;
 constexpr WORD kProcessorLevel = 6;
 constexpr WORD kProcessorRevision = 0x3A09;
 
@@ -135,7 +146,7 @@ void WINAPI GetSystemInfo(LPSYSTEM_INFO lpSystemInfo) {
   }
   if (count == 0) count = MachineProcessorCount();
   memset(lpSystemInfo, 0, sizeof(*lpSystemInfo));
-  lpSystemInfo->wProcessorArchitecture = kIntelArchitecture;
+  lpSystemInfo->wProcessorArchitecture = kProcessArchitecture;
   lpSystemInfo->dwPageSize = kPageSize;
   lpSystemInfo->lpMinimumApplicationAddress =
       reinterpret_cast<LPVOID>(kLowestApplicationAddress);
@@ -145,7 +156,7 @@ void WINAPI GetSystemInfo(LPSYSTEM_INFO lpSystemInfo) {
   lpSystemInfo->dwActiveProcessorMask =
       count >= kMaskBits ? ~DWORD_PTR{0} : (DWORD_PTR{1} << count) - 1;
   lpSystemInfo->dwNumberOfProcessors = count;
-  lpSystemInfo->dwProcessorType = kPentiumProcessorType;
+  lpSystemInfo->dwProcessorType = kProcessProcessorType;
   lpSystemInfo->dwAllocationGranularity = kAllocationGranularity;
   lpSystemInfo->wProcessorLevel = kProcessorLevel;
   lpSystemInfo->wProcessorRevision = kProcessorRevision;

@@ -334,6 +334,15 @@ void NoteImageMapping(const void* base, size_t size) {
   images.ranges.push_back({start, start + size});
 }
 
+size_t MappedImageSize(HMODULE module) {
+  ImageRanges& images = Images();
+  std::lock_guard<std::mutex> guard(images.lock);
+  const uintptr_t start = reinterpret_cast<uintptr_t>(module);
+  for (const ImageRange& range : images.ranges)
+    if (range.base == start) return range.end - range.base;
+  return 0;
+}
+
 void ForgetImageMapping(const void* base) {
   ImageRanges& images = Images();
   std::lock_guard<std::mutex> guard(images.lock);

@@ -1,8 +1,10 @@
 // GUIDs as text: the braced 8-4-4-4-12 form that StringFromGUID2 writes and
-// CLSIDFromString reads back. Only that exact form is accepted; anything
-// else, a trailing character included, is CO_E_CLASSSTRING and leaves
-// CLSID_NULL behind. A null string is CLSID_NULL and S_OK, as the system's
-// runtime answers it.
+// CLSIDFromString reads back. Only that exact form is read as a GUID; text
+// that does not start with a brace is a ProgID, whose class CLSIDFromString
+// answers as CLSIDFromProgID does. Anything else, a brace string with a
+// trailing character included, and an unknown ProgID, are CO_E_CLASSSTRING
+// and leave CLSID_NULL behind. A null string is CLSID_NULL and S_OK, as the
+// system's runtime answers it.
 #include <stdio.h>
 
 #include "ascii_text.h"
@@ -52,6 +54,10 @@ bool ParseGuid(LPCOLESTR text, GUID* guid) {
 namespace qxplatform {
 namespace internal {
 
+bool ParseGuidText(LPCOLESTR text, GUID* guid) {
+  return text != nullptr && ParseGuid(text, guid);
+}
+
 std::string GuidText(const GUID& guid) {
   char text[kGuidTextLength + 1];
   snprintf(text, sizeof(text),
@@ -69,6 +75,7 @@ HRESULT WINAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
   if (pclsid == nullptr) return E_INVALIDARG;
   *pclsid = GUID{};
   if (lpsz == nullptr) return S_OK;
+  if (lpsz[0] != u'{') return CLSIDFromProgID(lpsz, pclsid);
   GUID parsed;
   if (!ParseGuid(lpsz, &parsed)) return CO_E_CLASSSTRING;
   *pclsid = parsed;

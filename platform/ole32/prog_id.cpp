@@ -27,7 +27,13 @@ HRESULT WINAPI CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
   if (ReadClassesRootString(name + "\\CLSID", &clsidText) !=
       RegistryString::kFound)
     return CO_E_CLASSSTRING;
-  return CLSIDFromString(AnsiToWide(clsidText).c_str(), lpclsid);
+  // Read as a GUID only: a ProgID naming another ProgID would otherwise
+  // lead CLSIDFromString back here, round and round.
+  GUID parsed;
+  if (!ParseGuidText(AnsiToWide(clsidText).c_str(), &parsed))
+    return CO_E_CLASSSTRING;
+  *lpclsid = parsed;
+  return S_OK;
 }
 
 HRESULT WINAPI ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID) {

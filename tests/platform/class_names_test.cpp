@@ -71,4 +71,29 @@ TEST_F(ClassNamesTest, ProgIdsBothWays) {
   EXPECT_EQ(progId, nullptr);
 }
 
+// CLSIDFromString reads text without a leading brace as a ProgID, as the
+// system's runtime does, through HKEY_CLASSES_ROOT\<ProgID>\CLSID.
+TEST_F(ClassNamesTest, ClassIdFromStringAnswersARegisteredProgId) {
+  Import(
+      "[HKEY_CLASSES_ROOT\\QxKorvex.InstallKorvex\\CLSID]\r\n"
+      "@=\"{EC68AD82-001E-4396-9CDC-ED264E512EE4}\"\r\n"
+      "[HKEY_CLASSES_ROOT\\Loop.A\\CLSID]\r\n@=\"Loop.B\"\r\n"
+      "[HKEY_CLASSES_ROOT\\Loop.B\\CLSID]\r\n@=\"Loop.A\"\r\n");
+  CLSID clsid{};
+  ASSERT_EQ(CLSIDFromString(u"QxKorvex.InstallKorvex", &clsid), S_OK);
+  EXPECT_EQ(clsid.Data1, 0xEC68AD82u);
+  EXPECT_EQ(clsid.Data4[7], 0xE4);
+
+  // A ProgID whose class is named by another ProgID names no class, and
+  // is not followed round.
+  EXPECT_EQ(CLSIDFromString(u"Loop.A", &clsid), CO_E_CLASSSTRING);
+  EXPECT_EQ(clsid, GUID{});
+  clsid.Data1 = 1;
+  EXPECT_EQ(CLSIDFromString(u"Unknown.Class", &clsid), CO_E_CLASSSTRING);
+  EXPECT_EQ(clsid, GUID{});
+  // A brace string is never a ProgID, even a malformed one.
+  EXPECT_EQ(CLSIDFromString(u"{QxKorvex.InstallKorvex}", &clsid),
+            CO_E_CLASSSTRING);
+}
+
 }  // namespace

@@ -3,6 +3,8 @@
 // CoFreeUnusedLibraries frees exactly the libraries that agree to go.
 #include <dlfcn.h>
 #include <objbase.h>
+#include <stdio.h>
+#include <stdlib.h>
 
 #include <string>
 
@@ -43,6 +45,21 @@ class ComActivationTest : public PlatformTest {
   static void RegisterServer(const char* clsid, const std::string& library) {
     Import(std::string("[HKEY_CLASSES_ROOT\\CLSID\\") + clsid +
            "\\InprocServer32]\r\n@=\"" + library + "\"\r\n");
+  }
+
+  // The server's path as a REG_EXPAND_SZ value, in the hex(2) form of a
+  // registry file: UTF-16LE bytes, terminator included.
+  static void RegisterExpandableServer(const char* clsid,
+                                       const std::string& library) {
+    std::string bytes;
+    for (size_t i = 0; i <= library.size(); ++i) {
+      char pair[8];
+      snprintf(pair, sizeof(pair), "%s%02x,00", i == 0 ? "" : ",",
+               static_cast<unsigned char>(i < library.size() ? library[i] : 0));
+      bytes += pair;
+    }
+    Import(std::string("[HKEY_CLASSES_ROOT\\CLSID\\") + clsid +
+           "\\InprocServer32]\r\n@=hex(2):" + bytes + "\r\n");
   }
 
   static HRESULT GetFactory(const char* clsid, IClassFactory** factory) {
@@ -86,6 +103,30 @@ TEST_F(ComActivationTest, UnusableRegistrationsHaveTheirOwnStatus) {
                              reinterpret_cast<void**>(&factory)),
             REGDB_E_CLASSNOTREG);
   EXPECT_FALSE(IsMapped(kBusyProbePath));
+}
+
+// An expandable server path names the library its expansion names; a
+// variable that is not set stays as written, so that path names nothing.
+TEST_F(ComActivationTest, ExpandableServerPathIsExpandedFromTheEnvironment) {
+  const std::string path = kBusyProbePath;
+  const size_t slash = path.rfind('/');
+  ASSERT_NE(slash, std::string::npos);
+  ASSERT_EQ(setenv("QX_CLASS_PROBE_DIR", path.substr(0, slash).c_str(), 1), 0);
+  unsetenv("QX_CLASS_PROBE_UNSET");
+
+  RegisterExpandableServer(kBusyClass,
+                           "%QX_CLASS_PROBE_DIR%" + path.substr(slash));
+  IUnknown* object = Create(kBusyClass);
+  ASSERT_NE(object, nullptr);
+  object->Release();
+  EXPECT_TRUE(IsMapped(kBusyProbePath));
+
+  RegisterExpandableServer(kIdleClass,
+                           "%QX_CLASS_PROBE_UNSET%" + path.substr(slash));
+  IClassFactory* factory = reinterpret_cast<IClassFactory*>(1);
+  EXPECT_EQ(GetFactory(kIdleClass, &factory), CO_E_DLLNOTFOUND);
+  EXPECT_EQ(factory, nullptr);
+  unsetenv("QX_CLASS_PROBE_DIR");
 }
 
 TEST_F(ComActivationTest, ActivationNeedsInitialisation) {

@@ -128,4 +128,36 @@ TEST_F(LoaderNamesTest, NameWithoutAnAnsiFormIsGivenBackAsItsBytes) {
   FreeLibrary(module);
 }
 
+// A name without an extension means a ".dll" file; a final dot says the
+// name has no extension, so nothing is added; any extension stands.
+TEST_F(LoaderNamesTest, NameWithoutExtensionMeansADllFile) {
+  const fs::path folder = m_scratch.path() / "plain.d";
+  fs::create_directory(folder);
+  fs::copy_file(kProbePath, folder / "probe.dll");
+  fs::copy_file(kProbePath, folder / "bare");
+  const std::string stem = (folder / "probe").string();
+
+  HMODULE module = LoadLibraryA(stem.c_str());
+  ASSERT_NE(module, nullptr) << GetLastError();
+  EXPECT_EQ(FileName(module), stem + ".dll");
+  EXPECT_EQ(GetModuleHandleA("probe"), module);
+  EXPECT_EQ(GetModuleHandleA("PROBE.DLL"), module);
+  EXPECT_EQ(GetModuleHandleA(stem.c_str()), module);
+  SetLastError(0);
+  EXPECT_EQ(GetModuleHandleA("probe."), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+
+  // "bare" means bare.dll, which is not there; "bare." is the file itself.
+  const std::string bare = (folder / "bare").string();
+  EXPECT_EQ(LoadLibraryA(bare.c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  HMODULE bareModule = LoadLibraryA((bare + ".").c_str());
+  ASSERT_NE(bareModule, nullptr) << GetLastError();
+  EXPECT_EQ(FileName(bareModule), bare);
+  EXPECT_EQ(GetModuleHandleA("bare."), bareModule);
+  EXPECT_EQ(GetModuleHandleA("bare"), nullptr);
+  FreeLibrary(bareModule);
+  FreeLibrary(module);
+}
+
 }  // namespace

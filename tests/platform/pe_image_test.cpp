@@ -398,6 +398,14 @@ TEST(PeImageTest, TlsCallbacksOrdinalImportsAndForwardersAreReported) {
   ASSERT_EQ(FindPeExport(image, "Gamma", 0, &address),
             PeExportLookup::kForwarded);
   EXPECT_STREQ(static_cast<const char*>(address), "KERNEL32.GetTickCount");
+  qxplatform::internal::PeForwarder forwarder;
+  ASSERT_TRUE(qxplatform::internal::ReadPeForwarder(image, address, &forwarder));
+  EXPECT_EQ(forwarder.library, "KERNEL32");
+  EXPECT_EQ(forwarder.name, "GetTickCount");
+  EXPECT_EQ(forwarder.ordinal, 0);
+  // Text that is not inside the export directory is no forwarder.
+  EXPECT_FALSE(qxplatform::internal::ReadPeForwarder(image, image.base,
+                                                     &forwarder));
   EXPECT_EQ(FindPeExport(image, nullptr, 3, &address),
             PeExportLookup::kForwarded);
   EXPECT_EQ(FindPeExport(image, "Alpha", 0, &address), PeExportLookup::kFound);

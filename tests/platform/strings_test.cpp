@@ -83,9 +83,65 @@ TEST_F(StringsTest, AsciiStartThenWesternCharactersComparesByCharacter) {
   EXPECT_LT(lstrcmpiA("abc", "ABC\xe9"), 0);
   EXPECT_GT(lstrcmpiA("ab\xe9", "AB"), 0);
   EXPECT_LT(lstrcmpiA("aB", "a\xe9"), 0);
-  // "€" is 0x80 but U+20AC; "ÿ" is 0xFF but folds to U+0178.
-  EXPECT_GT(lstrcmpiA("a\x80", "A\xff"), 0);
-  EXPECT_GT(lstrcmpA("a\x80", "a\xff"), 0);
+  // "€" (0x80) is a symbol and sorts before the letter "ÿ" (0xFF), which
+  // folds to "Ÿ" (U+0178).
+  EXPECT_LT(lstrcmpiA("a\x80", "A\xff"), 0);
+  EXPECT_LT(lstrcmpA("a\x80", "a\xff"), 0);
+  EXPECT_EQ(lstrcmpiA("\xff", "\x9f"), 0);
+}
+
+// The user locale's word sort, not byte order: letters by letter first,
+// case and accents only to break a tie, lower case before upper case.
+TEST_F(StringsTest, ComparisonFollowsTheLocalesWordSort) {
+  // By bytes "B" (0x42) comes before "a" (0x61).
+  EXPECT_LT(lstrcmpA("a", "B"), 0);
+  EXPECT_LT(lstrcmpA("abc", "ABD"), 0);
+  // Case breaks a tie only, lower case first.
+  EXPECT_LT(lstrcmpA("a", "A"), 0);
+  EXPECT_LT(lstrcmpA("ab", "Ab"), 0);
+  EXPECT_LT(lstrcmpA("Ab", "ac"), 0);
+  EXPECT_EQ(lstrcmpiA("Ab", "aB"), 0);
+  // Accents too: "é" (0xE9) sorts with "e", after it and before "f".
+  EXPECT_LT(lstrcmpA("e", "\xe9"), 0);
+  EXPECT_LT(lstrcmpA("\xe9", "f"), 0);
+  EXPECT_LT(lstrcmpA("\xe9" "a", "eb"), 0);
+  EXPECT_LT(lstrcmpiA("\xc9" "a", "eB"), 0);
+  // Punctuation before digits before letters.
+  EXPECT_LT(lstrcmpA("_", "0"), 0);  // by bytes "_" (0x5F) is after "0"
+  EXPECT_LT(lstrcmpA("9", "a"), 0);
+  EXPECT_LT(lstrcmpA("~", "1"), 0);
+  EXPECT_LT(lstrcmpA("a!", "a0"), 0);
+  // The hyphen and the apostrophe are left out, so that "co-op" sorts
+  // beside "coop"; they only break a tie.
+  EXPECT_LT(lstrcmpA("co-op", "coop2"), 0);
+  EXPECT_GT(lstrcmpA("co-op", "coo"), 0);
+  EXPECT_LT(lstrcmpA("can't", "cant2"), 0);
+  EXPECT_NE(lstrcmpA("co-op", "coop"), 0);
+  EXPECT_GT(lstrcmpA("co-op", "coop"), 0);
+  EXPECT_NE(lstrcmpiA("co-op", "COOP"), 0);
+  // Letters the locale expands sort as their expansion: "ß" as "ss".
+  EXPECT_LT(lstrcmpA("s\xdf", "sst"), 0);
+  EXPECT_GT(lstrcmpA("s\xdf", "ssa"), 0);
+  // "þ" (0xFE) after "z".
+  EXPECT_GT(lstrcmpA("\xfe", "z"), 0);
+}
+
+// In code page 932 double-byte characters sort after the single-byte ones,
+// by their code; the single-byte ones keep word sort.
+TEST_F(StringsTest, WordSortUnderCodePage932) {
+  ASSERT_TRUE(qxplatform::SetAnsiCodePage(932));
+  EXPECT_LT(lstrcmpA("a", "B"), 0);
+  EXPECT_LT(lstrcmpA("_", "0"), 0);
+  EXPECT_LT(lstrcmpA("co-op", "coop2"), 0);
+  // "ｱ" (0xB1) after the Latin letters; "ア" (0x83 0x41) after "ｱ".
+  EXPECT_LT(lstrcmpA("z", "\xb1"), 0);
+  EXPECT_LT(lstrcmpA("\xb1", "\x83\x41"), 0);
+  // "ア" (0x83 0x41) before "ソ" (0x83 0x5C) before "亜" (0x88 0x9F).
+  EXPECT_LT(lstrcmpA("\x83\x41", "\x83\x5c"), 0);
+  EXPECT_LT(lstrcmpA("\x83\x5c", "\x88\x9f"), 0);
+  // Full-width "ａ" before "Ａ", and equal ignoring case.
+  EXPECT_LT(lstrcmpA("\x82\x81", "\x82\x60"), 0);
+  EXPECT_LT(lstrcmpA("\x82\x81", "\x82\x61"), 0);  // "ａ" before "Ｂ"
 }
 
 TEST_F(StringsTest, AsciiStartThenJapaneseCharactersComparesByCharacter) {

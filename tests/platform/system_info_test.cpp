@@ -1,5 +1,6 @@
 // Version and processor information and their controls, the last error,
 // critical sections and interlocked counters.
+#include <string.h>
 #include <windows.h>
 
 #include <thread>
@@ -60,6 +61,25 @@ TEST_F(SystemInfoTest, ProcessorCountDefaultsToTheMachineAndCanBeSet) {
   EXPECT_EQ(info.dwNumberOfProcessors, 3u);
   EXPECT_EQ(info.dwActiveProcessorMask, 7u);
   EXPECT_EQ(info.dwPageSize, 4096u);
+}
+
+// A process is told of the processor its own code runs on.
+TEST_F(SystemInfoTest, ArchitectureIsTheProcesss) {
+  SYSTEM_INFO info;
+  memset(&info, 0xAB, sizeof(info));
+  GetSystemInfo(&info);
+  if (sizeof(void*) == 8) {
+    EXPECT_EQ(info.wProcessorArchitecture, 9);  // AMD64
+    EXPECT_EQ(info.dwProcessorType, 8664u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(info.lpMaximumApplicationAddress),
+              static_cast<uintptr_t>(0x00007FFFFFFEFFFFull));
+  } else {
+    EXPECT_EQ(info.wProcessorArchitecture, 0);  // Intel x86
+    EXPECT_EQ(info.dwProcessorType, 586u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(info.lpMaximumApplicationAddress),
+              static_cast<uintptr_t>(0x7FFEFFFFu));
+  }
+  EXPECT_EQ(info.wReserved, 0);
 }
 
 TEST_F(SystemInfoTest, LastErrorIsPerThread) {

@@ -2,7 +2,8 @@
 // counts (TLS callbacks and the entry point, process and thread events),
 // one mapping shared by repeated loads, relocation when the preferred base
 // is taken, the thread environment the image reads through %fs, exports by
-// name and ordinal with forwarders refused, every import nobody provides
+// name and ordinal with forwarders followed, resources read in the mapped
+// image, every import nobody provides
 // named in the refusal (LastLoadFailure), and damaged files refused with
 // nothing mapped.
 // Images run in the 32-bit build only; a 64-bit process refuses them as
@@ -29,6 +30,7 @@ const std::string kFixtures;
 const std::string kProbe = kFixtures + "/pe_probe.dll";
 const std::string kRefusingProbe = kFixtures + "/pe_probe_refuses.dll";
 const std::string kMissingImport = kFixtures + "/pe_missing_import.dll";
+const std::string kForwardUser = kFixtures + "/pe_forward_user.dll";
 // The probe's preferred base, as its build sets it.
 constexpr uintptr_t kProbeBase = 0x63400000;
 
@@ -41,6 +43,7 @@ typedef DWORD(WINAPI* CallProc)();
 typedef LONG(WINAPI* TripleProc)(LONG);
 typedef DWORD(WINAPI* ThreadWordProc)(LONG);
 typedef void(WINAPI* SetThreadWordProc)(LONG, DWORD);
+typedef void*(WINAPI* ImportProc)(LONG);
 
 template <typename Proc>
 Proc Lookup(HMODULE module, LPCSTR name) {
@@ -181,7 +184,7 @@ TEST_F(WindowsImageLoader, RelocatesWhenItsPreferredBaseIsTaken) {
   munmap(occupied, 0x10000);
 }
 
-TEST_F(WindowsImageLoader, ExportsByNameAndOrdinalButNotByForwarding) {
+TEST_F(WindowsImageLoader, ExportsByNameAndByOrdinal) {
   HMODULE probe = LoadProbe();
   ASSERT_NE(probe, nullptr);
   auto triple = Lookup<TripleProc>(probe, MAKEINTRESOURCEA(9));
@@ -189,10 +192,91 @@ TEST_F(WindowsImageLoader, ExportsByNameAndOrdinalButNotByForwarding) {
   EXPECT_EQ(triple(14), 42);
   EXPECT_EQ(Lookup<CountProc>(probe, MAKEINTRESOURCEA(2)),
             Lookup<CountProc>(probe, "ProbeAttaches"));
-  EXPECT_EQ(GetProcAddress(probe, "ProbeForwarded"), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+  SetLastError(0);
   EXPECT_EQ(GetProcAddress(probe, "probeattaches"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
   EXPECT_EQ(GetProcAddress(probe, MAKEINTRESOURCEA(77)), nullptr);
+  FreeLibrary(probe);
+}
+
+// A forwarder ("KERNEL32.GetCurrentProcessId", "pe_probe.ProbeAttaches",
+// "pe_probe.#9") is the function it names, its library found by the usual
+// rules (the name without an extension is a .dll file).
+TEST_F(WindowsImageLoader, ForwardersLeadToTheFunctionTheyName) {
+  HMODULE probe = LoadProbe();
+  ASSERT_NE(probe, nullptr);
+  HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+  ASSERT_NE(kernel32, nullptr);
+  FARPROC forwarded = GetProcAddress(probe, "ProbeForwarded");
+  ASSERT_NE(forwarded, nullptr) << GetLastError();
+  EXPECT_EQ(forwarded, GetProcAddress(kernel32, "GetCurrentProcessId"));
+  EXPECT_EQ(Lookup<CallProc>(probe, "ProbeForwarded")(), GetCurrentProcessId());
+  EXPECT_EQ(GetProcAddress(probe, MAKEINTRESOURCEA(10)), forwarded);
+
+  EXPECT_EQ(Lookup<CountProc>(probe, "ProbeForwardedHere"),
+            Lookup<CountProc>(probe, "ProbeAttaches"));
+  auto triple = Lookup<TripleProc>(probe, "ProbeForwardedByOrdinal");
+  ASSERT_NE(triple, nullptr) << GetLastError();
+  EXPECT_EQ(triple, Lookup<TripleProc>(probe, MAKEINTRESOURCEA(9)));
+
+  // A forwarder to itself ends, and one to a library nobody has is refused
+  // as that library's load is.
+  SetLastError(0);
+  EXPECT_EQ(GetProcAddress(probe, "ProbeForwardLoop"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+  SetLastError(0);
+  EXPECT_EQ(GetProcAddress(probe, "ProbeForwardedNowhere"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+
+  // Following its own forwarders holds no reference that keeps it loaded.
+  ASSERT_TRUE(FreeLibrary(probe));
+  EXPECT_EQ(GetModuleHandleA("pe_probe"), nullptr);
+}
+
+// An image importing through another image's forwarders is bound to the
+// functions they name, and holds that image loaded until it goes itself.
+TEST_F(WindowsImageLoader, ImportsThroughForwardersAreBoundToWhatTheyName) {
+  HMODULE probe = LoadProbe();
+  ASSERT_NE(probe, nullptr);
+  HMODULE user = LoadLibraryA(kForwardUser.c_str());
+  ASSERT_NE(user, nullptr) << GetLastError() << " "
+                           << qxplatform::LastLoadFailure();
+  auto bound = Lookup<ImportProc>(user, "ForwardUserImport");
+  ASSERT_NE(bound, nullptr);
+  HMODULE kernel32 = GetModuleHandleA("kernel32");
+  EXPECT_EQ(bound(0), reinterpret_cast<void*>(
+                          GetProcAddress(probe, "ProbeAttaches")));
+  EXPECT_EQ(bound(1), reinterpret_cast<void*>(
+                          GetProcAddress(kernel32, "GetCurrentProcessId")));
+  EXPECT_EQ(bound(2), reinterpret_cast<void*>(
+                          GetProcAddress(probe, "ProbeAttaches")));
+  EXPECT_EQ(bound(3), reinterpret_cast<void*>(
+                          GetProcAddress(probe, MAKEINTRESOURCEA(9))));
+
+  // The probe stays while the image that imports from it is loaded.
+  ASSERT_TRUE(FreeLibrary(probe));
+  EXPECT_EQ(GetModuleHandleA("pe_probe"), probe);
+  ASSERT_TRUE(FreeLibrary(user));
+  EXPECT_EQ(GetModuleHandleA("pe_forward_user"), nullptr);
+  EXPECT_EQ(GetModuleHandleA("pe_probe"), nullptr);
+}
+
+// LockResource points into the image itself, as on Windows: the data lies
+// inside the mapping.
+TEST_F(WindowsImageLoader, ResourceDataIsTheMappedImagesOwn) {
+  HMODULE probe = LoadProbe();
+  ASSERT_NE(probe, nullptr);
+  HRSRC found = FindResourceA(probe, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(10));
+  ASSERT_NE(found, nullptr) << GetLastError();
+  const char* data =
+      static_cast<const char*>(LockResource(LoadResource(probe, found)));
+  ASSERT_NE(data, nullptr);
+  EXPECT_STREQ(data, "probe resource");
+  EXPECT_EQ(SizeofResource(probe, found), sizeof("probe resource"));
+  MEMORY_BASIC_INFORMATION region = {};
+  ASSERT_EQ(VirtualQuery(data, &region, sizeof(region)), sizeof(region));
+  EXPECT_EQ(region.AllocationBase, probe);
+  EXPECT_EQ(region.Type, static_cast<DWORD>(MEM_IMAGE));
   FreeLibrary(probe);
 }
 

@@ -13,7 +13,11 @@
 // implements them. A name reaches a file by the platform's rule for file
 // names (platform_internal.h): the file named by its text in UTF-8, else the
 // one named by its ANSI bytes as they are; GetModuleFileNameA gives back a
-// name that reaches the same file.
+// name that reaches the same file. A name without an extension means a
+// ".dll" file, as on Windows (library_names.h). An export that forwards to
+// another library ("LIB.Function", "LIB.#ordinal") is followed: LIB is
+// loaded by the usual rules and stays loaded as long as the image whose
+// export named it.
 #include <dlfcn.h>
 #include <link.h>
 #include <limits.h>
@@ -23,12 +27,15 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "ascii_text.h"
+#include "held_libraries.h"
 #include "kernel_internal.h"
+#include "library_names.h"
 #include "load_failure.h"
 #include "pe_exports.h"
 #include "pe_module.h"
@@ -67,7 +74,14 @@ struct Module {
   bool threadCallsDisabled = false;
   bool detached = false;
   DllEntryPoint entry = nullptr;
+  // Libraries loaded to follow this image's forwarders: one reference
+  // each, given back when this one is unloaded.
+  std::vector<HMODULE> forwardTargets;
 };
+
+// Forwarders may lead on to forwarders; a chain longer than this is taken
+// for a loop.
+constexpr int kLongestForwarderChain = 16;
 
 // The loader lock is recursive: DllMain runs under it and may call back into
 // the loader (or anything else) on the same thread.
@@ -78,6 +92,10 @@ struct Loader {
   Module* executable = nullptr;
   Module* platform = nullptr;
   bool exitHookInstalled = false;
+  // Windows images being mapped and bound, so that a chain of imports that
+  // leads back to one of them is refused instead of loading it again and
+  // again.
+  std::vector<std::string> binding;
 };
 
 Loader& State() {
@@ -215,7 +233,7 @@ struct Name {
 
 Name NameOf(LPCSTR ansi) {
   Name name;
-  name.bytes = ansi;
+  name.bytes = qxplatform::internal::LibraryFileName(ansi);
   name.utf8 = qxplatform::internal::WideToUtf8(
       qxplatform::internal::AnsiToWide(name.bytes));
   return name;
@@ -320,7 +338,8 @@ void InstallExitHook(Loader& loader) {
   }
 }
 
-// Takes a library that has been told it is detached out of the process.
+// Takes a library that has been told it is detached out of the process,
+// then lets go of what its forwarders loaded.
 void Unload(Loader& loader, Module* module) {
   qxplatform::internal::ReleaseModuleResources(Handle(module));
   Forget(&loader.images, module);
@@ -329,7 +348,9 @@ void Unload(Loader& loader, Module* module) {
   } else {
     dlclose(module->library);
   }
+  const std::vector<HMODULE> targets = module->forwardTargets;
   delete module;
+  qxplatform::internal::ReleaseLibraries(targets);
 }
 
 // Tells a library that has just been loaded that it is attached. One that
@@ -355,10 +376,19 @@ HMODULE LoadWindowsImage(Loader& loader, const std::string& path,
     if (!existing->pinned) ++existing->references;
     return Handle(existing);
   }
+  if (std::find(loader.binding.begin(), loader.binding.end(), path) !=
+      loader.binding.end()) {
+    RefuseLoad(ERROR_MOD_NOT_FOUND, path,
+               "its imports lead back to it through other libraries, which "
+               "this loader does not bind");
+    return nullptr;
+  }
   PeModule* image = nullptr;
   std::string failure;
+  loader.binding.push_back(path);
   DWORD status =
       qxplatform::internal::LoadPeModule(path, callEntry, &image, &failure);
+  loader.binding.pop_back();
   if (status != ERROR_SUCCESS) {
     // The reason goes with the code, so that it is not lost behind it.
     if (failure.empty())
@@ -552,11 +582,32 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
   return TRUE;
 }
 
-FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
-  Loader& loader = State();
-  std::lock_guard<std::recursive_mutex> guard(loader.lock);
-  Module* module = hModule == nullptr ? Executable(loader)
-                                      : ImageFromHandle(loader, hModule);
+namespace {
+
+FARPROC FindExport(Loader& loader, HMODULE handle, LPCSTR name, int chain);
+
+// The function a forwarder of module names, loading its library by the
+// usual rules (the name without an extension means a .dll file) and
+// keeping it loaded for module.
+FARPROC FollowForwarder(Loader& loader, Module* module,
+                        const qxplatform::internal::PeModuleForwarder& to,
+                        int chain) {
+  if (chain >= kLongestForwarderChain) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  const HMODULE target = LoadLibraryA((to.library + ".dll").c_str());
+  if (target == nullptr) return nullptr;  // the load set the last error
+  qxplatform::internal::HoldLibrary(Handle(module), target,
+                                    &module->forwardTargets);
+  const LPCSTR name =
+      to.name.empty() ? MAKEINTRESOURCEA(to.ordinal) : to.name.c_str();
+  return FindExport(loader, target, name, chain + 1);
+}
+
+FARPROC FindExport(Loader& loader, HMODULE handle, LPCSTR name, int chain) {
+  Module* module =
+      handle == nullptr ? Executable(loader) : ImageFromHandle(loader, handle);
   if (module == nullptr ||
       (module->library == nullptr && module->image == nullptr)) {
     SetLastError(ERROR_MOD_NOT_FOUND);
@@ -564,16 +615,19 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
   }
   if (module->image != nullptr) {
     DWORD error = ERROR_SUCCESS;
+    qxplatform::internal::PeModuleForwarder forwarder;
     FARPROC found = qxplatform::internal::FindPeModuleExport(
-        module->image, lpProcName, &error);
+        module->image, name, &error, &forwarder);
+    if (found == nullptr && error == ERROR_SUCCESS)
+      return FollowForwarder(loader, module, forwarder, chain);
     if (found == nullptr) SetLastError(error);
     return found;
   }
-  if (lpProcName != nullptr && IS_INTRESOURCE(lpProcName) &&
+  if (name != nullptr && IS_INTRESOURCE(name) &&
       module == loader.platform) {
     // The system libraries' ordinals, where the platform knows them.
     const WORD ordinal =
-        static_cast<WORD>(reinterpret_cast<uintptr_t>(lpProcName));
+        static_cast<WORD>(reinterpret_cast<uintptr_t>(name));
     for (const auto* table : qxplatform::internal::AllSystemLibraries()) {
       const auto* entry =
           qxplatform::internal::FindSystemExport(*table, nullptr, ordinal);
@@ -582,16 +636,24 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     }
   }
   // Shared objects export by name only; there are no ordinals to look up.
-  if (lpProcName == nullptr || IS_INTRESOURCE(lpProcName)) {
+  if (name == nullptr || IS_INTRESOURCE(name)) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
-  void* address = dlsym(module->library, lpProcName);
+  void* address = dlsym(module->library, name);
   if (address == nullptr) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
   return reinterpret_cast<FARPROC>(address);
+}
+
+}  // namespace
+
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+  Loader& loader = State();
+  std::lock_guard<std::recursive_mutex> guard(loader.lock);
+  return FindExport(loader, hModule, lpProcName, /*chain=*/0);
 }
 
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename,

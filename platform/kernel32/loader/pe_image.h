@@ -119,6 +119,19 @@ enum class PeExportLookup { kFound, kNotFound, kForwarded };
 PeExportLookup FindPeExport(const PeImage& image, const char* name,
                             WORD ordinal, void** address);
 
+// What a forwarder names: "LIBRARY.Function" or "LIBRARY.#ordinal". The
+// library is named without its extension, as the format writes it.
+struct PeForwarder {
+  std::string library;
+  std::string name;  // empty when by ordinal
+  WORD ordinal = 0;
+};
+
+// Reads the forwarder text FindPeExport pointed at. False when it does not
+// end inside the export directory or is not of either form.
+bool ReadPeForwarder(const PeImage& image, const void* text,
+                     PeForwarder* forwarder);
+
 // Releases the mapping and empties *image. Safe on an empty image.
 void UnmapPeImage(PeImage* image);
 

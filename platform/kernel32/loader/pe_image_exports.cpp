@@ -1,7 +1,8 @@
 // The export tables of a mapped image: the address table indexed by ordinal
 // minus Base, and the name table (sorted, so searched by halves) with its
 // parallel table of address-table indexes. An address inside the export
-// directory is no code but the "LIBRARY.Function" text of a forwarder.
+// directory is no code but the "LIBRARY.Function" (or "LIBRARY.#ordinal")
+// text of a forwarder, which must end inside the directory.
 // MapPeImage checks that the tables lie inside the image; the names are
 // checked as a lookup reads them.
 #include <string.h>
@@ -115,6 +116,41 @@ PeExportLookup FindPeExport(const PeImage& image, const char* name,
   return rva - image.exports.rva < image.exports.size
              ? PeExportLookup::kForwarded
              : PeExportLookup::kFound;
+}
+
+bool ReadPeForwarder(const PeImage& image, const void* text,
+                     PeForwarder* forwarder) {
+  const BYTE* start = static_cast<const BYTE*>(text);
+  const BYTE* directory = image.base + image.exports.rva;
+  if (image.base == nullptr || start < directory ||
+      start >= directory + image.exports.size)
+    return false;
+  const size_t room = static_cast<size_t>(directory + image.exports.size - start);
+  const void* end = memchr(start, 0, room);
+  if (end == nullptr) return false;
+  const std::string whole(reinterpret_cast<const char*>(start),
+                          static_cast<const BYTE*>(end) - start);
+  // A function's name holds no dot; a library's may.
+  const size_t dot = whole.rfind('.');
+  if (dot == std::string::npos || dot == 0 || dot + 1 == whole.size())
+    return false;
+  PeForwarder read;
+  read.library = whole.substr(0, dot);
+  const std::string target = whole.substr(dot + 1);
+  if (target[0] == '#') {
+    unsigned long value = 0;
+    if (target.size() < 2 || target.size() > 6) return false;
+    for (size_t i = 1; i < target.size(); ++i) {
+      if (target[i] < '0' || target[i] > '9') return false;
+      value = value * 10 + static_cast<unsigned long>(target[i] - '0');
+    }
+    if (value == 0 || value > 0xFFFF) return false;
+    read.ordinal = static_cast<WORD>(value);
+  } else {
+    read.name = target;
+  }
+  *forwarder = read;
+  return true;
 }
 
 }  // namespace internal

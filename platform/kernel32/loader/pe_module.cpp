@@ -1,6 +1,8 @@
 // Windows images in the loader: the file is read whole (it is small, and the
 // mapper validates every structure against what it read), mapped, its
-// imports bound to the platform's export tables, and then protected. Calls
+// imports bound to the platform's export tables (an import from any other
+// library loads that library by the usual rules and takes what its
+// GetProcAddress answers, forwarders followed), and then protected. Calls
 // into the image always come with the calling thread's thread environment in
 // place, since the image's start-up code reads it through %fs.
 #include "pe_module.h"
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "byte_source.h"
+#include "held_libraries.h"
 #include "kernel_internal.h"
 #include "pe_exports.h"
 #include "pe_format.h"
@@ -28,6 +31,9 @@ struct PeModule {
   PeImage image;
   bool importsBound = false;
   int threadDataSlot = -1;  // its implicit thread-local data's; -1: none
+  // The libraries loaded for its imports, one reference each, freed after
+  // it is unmapped, the last loaded first.
+  std::vector<HMODULE> libraries;
 };
 
 namespace {
@@ -72,15 +78,40 @@ void DescribeProcess() {
   memcpy(peb + QX_PEB_PROCESS_HEAP, &heap, sizeof(heap));
 }
 
-// Binds an import to the platform's own function or data; while import
-// stacks are checked, functions go through a checking thunk.
-bool ResolveSystemImport(void* /*context*/, const PeImport& import,
-                         uintptr_t* address, DWORD* error) {
-  const SystemExportTable* table = FindSystemLibrary(import.library);
-  if (table == nullptr) {
-    *error = ERROR_MOD_NOT_FOUND;
+// An import from a library the platform does not stand in for: the library
+// is loaded by the usual rules (held for the module) and the import is what
+// GetProcAddress finds there, following forwarders.
+bool ResolveLibraryImport(PeModule* module, const PeImport& import,
+                          uintptr_t* address, DWORD* error) {
+  const HMODULE library = LoadLibraryA(import.library);
+  if (library == nullptr) {
+    const DWORD status = GetLastError();
+    *error = status == ERROR_SUCCESS ? ERROR_MOD_NOT_FOUND : status;
     return false;
   }
+  HoldLibrary(PeModuleHandle(module), library, &module->libraries);
+  const LPCSTR name = import.name != nullptr ? import.name
+                                             : MAKEINTRESOURCEA(import.ordinal);
+  const FARPROC found = GetProcAddress(library, name);
+  if (found == nullptr) {
+    // A forwarder to a library that is missing says so; anything else is a
+    // missing function.
+    *error = GetLastError() == ERROR_MOD_NOT_FOUND ? ERROR_MOD_NOT_FOUND
+                                                   : ERROR_PROC_NOT_FOUND;
+    return false;
+  }
+  *address = reinterpret_cast<uintptr_t>(found);
+  return true;
+}
+
+// Binds an import to the platform's own function or data; while import
+// stacks are checked, functions go through a checking thunk.
+bool ResolveImport(void* context, const PeImport& import, uintptr_t* address,
+                   DWORD* error) {
+  const SystemExportTable* table = FindSystemLibrary(import.library);
+  if (table == nullptr)
+    return ResolveLibraryImport(static_cast<PeModule*>(context), import,
+                                address, error);
   const SystemExport* entry =
       FindSystemExport(*table, import.name, import.ordinal);
   if (entry == nullptr) {
@@ -145,8 +176,7 @@ DWORD LoadPeModule(const std::string& path, bool resolveImports,
   PeModule* loaded = new PeModule;
   status = MapPeImage(bytes.data(), bytes.size(), &loaded->image, failure);
   if (status == ERROR_SUCCESS && resolveImports) {
-    status =
-        BindPeImports(&loaded->image, ResolveSystemImport, nullptr, failure);
+    status = BindPeImports(&loaded->image, ResolveImport, loaded, failure);
     if (status == ERROR_MOD_NOT_FOUND || status == ERROR_PROC_NOT_FOUND)
       *failure = "it imports what the platform does not provide: " + *failure;
     loaded->importsBound = status == ERROR_SUCCESS;
@@ -198,13 +228,26 @@ BOOL NotifyPeModule(PeModule* module, DWORD reason, LPVOID reserved) {
   return result;
 }
 
-FARPROC FindPeModuleExport(const PeModule* module, LPCSTR name, DWORD* error) {
+FARPROC FindPeModuleExport(const PeModule* module, LPCSTR name, DWORD* error,
+                           PeModuleForwarder* forwarder) {
   void* address = nullptr;
   const bool byOrdinal = IS_INTRESOURCE(name);
   const PeExportLookup found = FindPeExport(
       module->image, byOrdinal ? nullptr : name,
       byOrdinal ? static_cast<WORD>(reinterpret_cast<uintptr_t>(name)) : 0,
       &address);
+  if (found == PeExportLookup::kForwarded) {
+    PeForwarder read;
+    if (!ReadPeForwarder(module->image, address, &read)) {
+      *error = ERROR_PROC_NOT_FOUND;
+      return nullptr;
+    }
+    forwarder->library = read.library;
+    forwarder->name = read.name;
+    forwarder->ordinal = read.ordinal;
+    *error = ERROR_SUCCESS;
+    return nullptr;
+  }
   if (found != PeExportLookup::kFound) {
     *error = ERROR_PROC_NOT_FOUND;
     return nullptr;
@@ -226,7 +269,9 @@ void UnloadPeModule(PeModule* module) {
   ReleaseThreadDataSlot(module->threadDataSlot);
   if (module->image.base != nullptr) ForgetImageMapping(module->image.base);
   UnmapPeImage(&module->image);
+  const std::vector<HMODULE> libraries = module->libraries;
   delete module;
+  ReleaseLibraries(libraries);
 }
 
 }  // namespace internal

@@ -22,7 +22,9 @@ struct PeModule;
 bool IsPeFile(const std::string& path);
 
 // Reads and maps the image at path. With resolveImports its imports are
-// bound (each by library and name or ordinal, or the load fails with
+// bound (each by library and name or ordinal: from a system library to the
+// platform's own, from any other to what GetProcAddress finds in it once
+// LoadLibraryA has loaded it, the module holding it; or the load fails with
 // ERROR_PROC_NOT_FOUND / ERROR_MOD_NOT_FOUND and *failure naming every
 // import nobody provides, as BindPeImports does); without, it is mapped
 // only, as DONT_RESOLVE_DLL_REFERENCES asks.
@@ -50,11 +52,20 @@ bool GivePeThreadData(PeModule* module);
 void TakePeThreadData(PeModule* module);
 
 // An export by name or, for an integer name (MAKEINTRESOURCEA), by ordinal.
-// Null with *error ERROR_PROC_NOT_FOUND when there is none or it forwards
-// to another library, which this loader does not follow.
-FARPROC FindPeModuleExport(const PeModule* module, LPCSTR name, DWORD* error);
+// Null with *error ERROR_PROC_NOT_FOUND when there is none. An export that
+// forwards to another library gives null with *error ERROR_SUCCESS and
+// *forwarder naming the library and function (or ordinal), for the loader
+// to follow; a forwarder that cannot be read is ERROR_PROC_NOT_FOUND.
+struct PeModuleForwarder {
+  std::string library;  // as written, without an extension
+  std::string name;     // empty when by ordinal
+  WORD ordinal = 0;
+};
+FARPROC FindPeModuleExport(const PeModule* module, LPCSTR name, DWORD* error,
+                           PeModuleForwarder* forwarder);
 
-// Unmaps the image and frees the record.
+// Unmaps the image, frees the record, then the libraries its imports
+// loaded.
 void UnloadPeModule(PeModule* module);
 
 }  // namespace internal
