@@ -93,26 +93,15 @@ std::u16string StoredText(const RegValue& value) {
   return text;
 }
 
-// %NAME% is replaced by the variable's value where it is set and left as it
-// stands where it is not, as ExpandEnvironmentStrings does.
+// %NAME% references expanded by the kernel's own rule; the text as it
+// stands when it cannot be.
 std::string ExpandVariables(const std::string& text) {
-  std::string result;
-  size_t position = 0;
-  while (position < text.size()) {
-    size_t open = text.find('%', position);
-    size_t close = open == std::string::npos ? open : text.find('%', open + 1);
-    if (close == std::string::npos) break;
-    result.append(text, position, open - position);
-    std::string name = text.substr(open + 1, close - open - 1);
-    const char* value = name.empty() ? nullptr : getenv(name.c_str());
-    if (value != nullptr) {
-      result += value;
-    } else {
-      result.append(text, open, close + 1 - open);
-    }
-    position = close + 1;
-  }
-  result.append(text, position, std::string::npos);
+  const DWORD size = ExpandEnvironmentStringsA(text.c_str(), nullptr, 0);
+  if (size == 0) return text;
+  std::string result(size, '\0');
+  const DWORD written = ExpandEnvironmentStringsA(text.c_str(), &result[0], size);
+  if (written == 0 || written > size) return text;
+  result.resize(written - 1);
   return result;
 }
 
