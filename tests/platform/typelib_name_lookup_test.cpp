@@ -1,0 +1,317 @@
+// Name and member-id lookups of ITypeInfo: GetIDsOfNames finds members of
+// every kind whatever the case, a type's own member before an inherited one
+// of the same name unless the parameter names fit the other better, sets
+// every id it cannot find to DISPID_UNKNOWN; and the by-id calls (GetNames,
+// GetDocumentation, GetFuncIndexOfMemId, GetVarIndexOfMemId) agree with
+// GetFuncDesc and GetVarDesc on every member, also when the first lookups
+// of a type come from several threads at once.
+#include <cctype>
+#include <thread>
+
+#include "typelib_support.h"
+
+namespace {
+
+using namespace typelib_test;
+
+constexpr GUID NamesGuid(uint8_t last) {
+  return {0x5E1AE1D0,
+          0x3F41,
+          0x4C69,
+          {0x9B, 0x0A, 0x2B, 0x1D, 0x0E, 0x6A, 0x03, last}};
+}
+constexpr uint8_t kDerived = 0x02;
+constexpr uint8_t kDual = 0x03;
+constexpr uint8_t kDispatch = 0x04;
+
+// The ids GetIDsOfNames gives for names, the first one the member's; ids
+// start at a value no lookup gives, so that each one is seen to be set.
+struct Lookup {
+  HRESULT hr = E_FAIL;
+  std::vector<MEMBERID> ids;
+};
+Lookup LookUp(ITypeInfo* info, std::vector<std::u16string> names) {
+  std::vector<LPOLESTR> pointers;
+  for (std::u16string& name : names) pointers.push_back(&name[0]);
+  Lookup lookup;
+  lookup.ids.assign(names.size(), 0x4242);
+  lookup.hr = info->GetIDsOfNames(pointers.data(),
+                                  static_cast<UINT>(pointers.size()),
+                                  lookup.ids.data());
+  return lookup;
+}
+
+std::u16string Lower(const std::string& text) {
+  std::u16string lower;
+  for (char c : text)
+    lower += static_cast<char16_t>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+bool SameIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(a[i])) !=
+        std::toupper(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+class NameLookup : public TypeLibTest {
+ protected:
+  void SetUp() override {
+    TypeLibTest::SetUp();
+    ASSERT_EQ(LoadFile(TypelibPath("typelib_names.tlb"), m_lib.put()), S_OK);
+  }
+  void TearDown() override {
+    m_lib.reset();
+    TypeLibTest::TearDown();
+  }
+  void Type(uint8_t last, ITypeInfo** info) {
+    ASSERT_EQ(m_lib->GetTypeInfoOfGuid(NamesGuid(last), info), S_OK);
+  }
+
+  ComPtr<ITypeLib> m_lib;
+};
+
+TEST_F(NameLookup, EveryKindOfMemberIsFoundWhateverTheCase) {
+  ComPtr<ITypeInfo> dual;
+  ComPtr<ITypeInfo> dispatch;
+  ComPtr<ITypeInfo> derived;
+  Type(kDual, dual.put());
+  Type(kDispatch, dispatch.put());
+  Type(kDerived, derived.put());
+  const struct {
+    ITypeInfo* info;
+    const char16_t* name;
+    MEMBERID id;
+  } cases[] = {
+      {dual.get(), u"value", 1},                 // a property's get and put
+      {dual.get(), u"VALUE", 1},
+      {dual.get(), u"rUn", 2},                   // a method
+      {dual.get(), u"invoke", 0x60010003},       // IDispatch's
+      {dual.get(), u"QUERYINTERFACE", 0x60000000},  // IUnknown's
+      {dispatch.get(), u"count", 1},             // a variable
+      {dispatch.get(), u"Label", 2},
+      {dispatch.get(), u"FLASH", 3},
+      {derived.get(), u"onlybase", 0x60010001},  // a base's method
+      {derived.get(), u"size", 0x60020001},
+  };
+  for (const auto& c : cases) {
+    Lookup lookup = LookUp(c.info, {c.name});
+    const std::u16string name(c.name);
+    EXPECT_EQ(lookup.hr, S_OK) << std::string(name.begin(), name.end());
+    EXPECT_EQ(lookup.ids, std::vector<MEMBERID>{c.id})
+        << std::string(name.begin(), name.end());
+  }
+}
+
+// The derived interface's Shared hides its base's, unless the parameter
+// names asked for are the base's.
+TEST_F(NameLookup, OwnMemberComesBeforeTheInheritedOneOfTheSameName) {
+  ComPtr<ITypeInfo> derived;
+  Type(kDerived, derived.put());
+  Lookup own = LookUp(derived.get(), {u"shared"});
+  EXPECT_EQ(own.hr, S_OK);
+  EXPECT_EQ(own.ids, std::vector<MEMBERID>{0x60020000});
+  Lookup ownParam = LookUp(derived.get(), {u"SHARED", u"fromderived"});
+  EXPECT_EQ(ownParam.hr, S_OK);
+  EXPECT_EQ(ownParam.ids, (std::vector<MEMBERID>{0x60020000, 0}));
+  Lookup baseParam = LookUp(derived.get(), {u"shared", u"FROMBASE"});
+  EXPECT_EQ(baseParam.hr, S_OK);
+  EXPECT_EQ(baseParam.ids, (std::vector<MEMBERID>{0x60010000, 0}));
+  // Neither fits: the first by that name answers, with the name it lacks.
+  Lookup neither = LookUp(derived.get(), {u"shared", u"other"});
+  EXPECT_EQ(neither.hr, DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(neither.ids, (std::vector<MEMBERID>{0x60020000, DISPID_UNKNOWN}));
+  EXPECT_EQ(NamesOf(derived.get(), 0x60010000),
+            (std::vector<std::string>{"Shared", "fromBase"}));
+  EXPECT_EQ(NamesOf(derived.get(), 0x60020000),
+            (std::vector<std::string>{"Shared", "fromDerived"}));
+}
+
+TEST_F(NameLookup, MissingNamesAreUnknownAndEveryOtherIdToo) {
+  ComPtr<ITypeInfo> dual;
+  ComPtr<ITypeInfo> dispatch;
+  Type(kDual, dual.put());
+  Type(kDispatch, dispatch.put());
+  for (ITypeInfo* info : {dual.get(), dispatch.get()}) {
+    Lookup missing = LookUp(info, {u"nothing", u"times", u"tag"});
+    EXPECT_EQ(missing.hr, DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(missing.ids, std::vector<MEMBERID>(3, DISPID_UNKNOWN));
+    // Part of a name, or more than it, is another name.
+    for (const char16_t* name : {u"", u"Ru", u"Runs", u"Coun"}) {
+      Lookup partial = LookUp(info, {name});
+      EXPECT_EQ(partial.hr, DISP_E_UNKNOWNNAME);
+      EXPECT_EQ(partial.ids, std::vector<MEMBERID>{DISPID_UNKNOWN});
+    }
+  }
+  Lookup oneMissing = LookUp(dual.get(), {u"run", u"times", u"nope"});
+  EXPECT_EQ(oneMissing.hr, DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(oneMissing.ids, (std::vector<MEMBERID>{2, 0, DISPID_UNKNOWN}));
+  // A variable has no parameters to name.
+  Lookup variable = LookUp(dispatch.get(), {u"count", u"times"});
+  EXPECT_EQ(variable.hr, DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(variable.ids, (std::vector<MEMBERID>{1, DISPID_UNKNOWN}));
+}
+
+TEST_F(NameLookup, ParameterNamesInAnyOrderAndCase) {
+  ComPtr<ITypeInfo> dual;
+  ComPtr<ITypeInfo> vtable;
+  ComPtr<ITypeInfo> derived;
+  Type(kDual, dual.put());
+  Type(kDerived, derived.put());
+  ASSERT_EQ(Follow(dual.get(), static_cast<UINT>(-1), vtable.put()), S_OK);
+  Lookup run = LookUp(dual.get(), {u"run", u"TAG", u"Times"});
+  EXPECT_EQ(run.hr, S_OK);
+  EXPECT_EQ(run.ids, (std::vector<MEMBERID>{2, 1, 0}));
+  // Of a property's accessors, the one whose parameters fit.
+  Lookup get = LookUp(dual.get(), {u"value", u"SLOT"});
+  EXPECT_EQ(get.hr, S_OK);
+  EXPECT_EQ(get.ids, (std::vector<MEMBERID>{1, 0}));
+  Lookup put = LookUp(dual.get(), {u"value", u"Position"});
+  EXPECT_EQ(put.hr, S_OK);
+  EXPECT_EQ(put.ids, (std::vector<MEMBERID>{1, 0}));
+  // The value a put assigns has no name in the library.
+  Lookup value = LookUp(dual.get(), {u"value", u"newvalue"});
+  EXPECT_EQ(value.hr, DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(value.ids, (std::vector<MEMBERID>{1, DISPID_UNKNOWN}));
+  // A retval parameter has its name only in the vtable view.
+  EXPECT_EQ(LookUp(dual.get(), {u"run", u"done"}).hr, DISP_E_UNKNOWNNAME);
+  Lookup done = LookUp(vtable.get(), {u"run", u"done"});
+  EXPECT_EQ(done.hr, S_OK);
+  EXPECT_EQ(done.ids, (std::vector<MEMBERID>{2, 2}));
+  Lookup base = LookUp(derived.get(), {u"onlybase", u"second", u"first"});
+  EXPECT_EQ(base.hr, S_OK);
+  EXPECT_EQ(base.ids, (std::vector<MEMBERID>{0x60010001, 1, 0}));
+}
+
+TEST_F(NameLookup, VariablesByIdAndByName) {
+  ComPtr<ITypeInfo> dispatch;
+  Type(kDispatch, dispatch.put());
+  ComPtr<ITypeInfo2> dispatch2;
+  ASSERT_EQ(dispatch->QueryInterface(IID_ITypeInfo2,
+                                     reinterpret_cast<void**>(dispatch2.put())),
+            S_OK);
+  UINT index = 99;
+  ASSERT_EQ(dispatch2->GetVarIndexOfMemId(2, &index), S_OK);
+  EXPECT_EQ(index, 1u);
+  EXPECT_EQ(dispatch2->GetVarIndexOfMemId(3, &index), TYPE_E_ELEMENTNOTFOUND);
+  EXPECT_EQ(NamesOf(dispatch.get(), 2), std::vector<std::string>{"Label"});
+  EXPECT_EQ(NameOf(dispatch.get(), 2), "Label");
+  EXPECT_EQ(NamesOf(dispatch.get(), 3),
+            (std::vector<std::string>{"Flash", "times"}));
+  BSTR name = nullptr;
+  EXPECT_EQ(dispatch->GetDocumentation(4, &name, nullptr, nullptr, nullptr),
+            TYPE_E_ELEMENTNOTFOUND);
+  EXPECT_EQ(name, nullptr);
+  UINT count = 5;
+  EXPECT_EQ(dispatch->GetNames(4, &name, 1, &count), TYPE_E_ELEMENTNOTFOUND);
+  EXPECT_EQ(count, 0u);
+}
+
+// Every member of every view of a library, as GetFuncDesc and GetVarDesc
+// number them, is what the lookups by id and by name lead back to.
+void ExpectLookupsAgree(ITypeInfo* info) {
+  ComPtr<ITypeInfo2> info2;
+  ASSERT_EQ(
+      info->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(info2.put())),
+      S_OK);
+  TYPEATTR attr = AttrOf(info);
+  const std::string type = NameOf(info);
+  std::vector<std::pair<MEMBERID, INVOKEKIND>> seen;
+  for (UINT i = 0; i < attr.cFuncs; ++i) {
+    Func func = FuncOf(info, i);
+    SCOPED_TRACE(type + " function " + std::to_string(i));
+    // The first function with its id and kind.
+    UINT first = 0;
+    while (first < i && seen[first] != std::make_pair(func.memid, func.invkind))
+      ++first;
+    seen.emplace_back(func.memid, func.invkind);
+    UINT index = 0;
+    ASSERT_EQ(info2->GetFuncIndexOfMemId(func.memid, func.invkind, &index),
+              S_OK);
+    EXPECT_EQ(index, first);
+    const std::string name = NameOf(info, func.memid);
+    ASSERT_FALSE(NamesOf(info, func.memid).empty());
+    EXPECT_EQ(NamesOf(info, func.memid)[0], name);
+    // By name, a member of that name, whichever comes first.
+    Lookup lookup = LookUp(info, {Lower(name)});
+    ASSERT_EQ(lookup.hr, S_OK);
+    EXPECT_TRUE(SameIgnoringCase(NameOf(info, lookup.ids[0]), name));
+  }
+  for (UINT i = 0; i < attr.cVars; ++i) {
+    VARDESC* var = nullptr;
+    ASSERT_EQ(info->GetVarDesc(i, &var), S_OK);
+    const MEMBERID memid = var->memid;
+    info->ReleaseVarDesc(var);
+    UINT index = 99;
+    EXPECT_EQ(info2->GetVarIndexOfMemId(memid, &index), S_OK);
+    EXPECT_EQ(index, i);
+    Lookup lookup = LookUp(info, {Lower(NameOf(info, memid))});
+    EXPECT_EQ(lookup.hr, S_OK);
+    EXPECT_EQ(lookup.ids, std::vector<MEMBERID>{memid});
+  }
+}
+
+void ExpectLibraryLookupsAgree(ITypeLib* lib) {
+  for (UINT t = 0; t < lib->GetTypeInfoCount(); ++t) {
+    ComPtr<ITypeInfo> info;
+    ASSERT_EQ(lib->GetTypeInfo(t, info.put()), S_OK);
+    ExpectLookupsAgree(info.get());
+    ComPtr<ITypeInfo> vtable;
+    if (Follow(info.get(), static_cast<UINT>(-1), vtable.put()) == S_OK)
+      ExpectLookupsAgree(vtable.get());
+  }
+}
+
+TEST_F(NameLookup, EveryMemberLeadsBackToItself) {
+  ExpectLibraryLookupsAgree(m_lib.get());
+  for (const char* name : {"typelib_features.tlb", "typelib_dispinterface.tlb",
+                           "stdole2.tlb", "qxKorvex.tlb"}) {
+    SCOPED_TRACE(name);
+    ComPtr<ITypeLib> lib;
+    ASSERT_EQ(LoadFile(TypelibPath(name), lib.put()), S_OK);
+    ExpectLibraryLookupsAgree(lib.get());
+  }
+}
+
+// A type's first lookups, made from several threads at once on a library
+// no one has looked into yet, all see every member.
+TEST_F(NameLookup, FirstLookupsFromSeveralThreadsAgree) {
+  ComPtr<ITypeInfo> dual;
+  Type(kDual, dual.put());
+  constexpr int kThreads = 4;
+  std::vector<Lookup> results[kThreads];
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&dual, &results, t] {
+      for (const char16_t* name :
+           {u"run", u"value", u"invoke", u"release", u"missing"})
+        results[t].push_back(LookUp(dual.get(), {name}));
+      UINT index = 0;
+      ComPtr<ITypeInfo2> info2;
+      if (dual->QueryInterface(IID_ITypeInfo2,
+                               reinterpret_cast<void**>(info2.put())) == S_OK &&
+          info2->GetFuncIndexOfMemId(2, INVOKE_FUNC, &index) == S_OK)
+        results[t].push_back({S_OK, {static_cast<MEMBERID>(index)}});
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  const std::vector<std::pair<HRESULT, MEMBERID>> expected = {
+      {S_OK, 2},          {S_OK, 1},
+      {S_OK, 0x60010003}, {S_OK, 0x60000002},
+      {DISP_E_UNKNOWNNAME, DISPID_UNKNOWN},
+      {S_OK, 9}};  // IUnknown's 3 and IDispatch's 4, the get and put, Run
+  for (int t = 0; t < kThreads; ++t) {
+    ASSERT_EQ(results[t].size(), expected.size()) << t;
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(results[t][i].hr, expected[i].first) << t << " " << i;
+      EXPECT_EQ(results[t][i].ids, std::vector<MEMBERID>{expected[i].second})
+          << t << " " << i;
+    }
+  }
+}
+
+}  // namespace
