@@ -30,7 +30,9 @@ class MemberIndex {
   uint32_t NextNamed(uint32_t position) const { return m_nextNamed[position]; }
   // The first member with memid, or kEnd; then the next after position.
   uint32_t FirstWithId(MEMBERID memid) const;
-  uint32_t NextWithId(uint32_t position) const { return m_nextWithId[position]; }
+  uint32_t NextWithId(uint32_t position) const {
+    return m_nextWithId[position];
+  }
 
  private:
   struct Chain {

@@ -54,6 +54,15 @@ void TypeInfo::FunctionTable::Add(const Member& member) {
             member.function->memid);
 }
 
+uint32_t TypeInfo::FunctionTable::FirstWithId(MEMBERID memid,
+                                              WORD kinds) const {
+  uint32_t i = index.FirstWithId(memid);
+  while (i != MemberIndex::kEnd &&
+         (members[i].function->invokeKind & kinds) == 0)
+    i = index.NextWithId(i);
+  return i;
+}
+
 const TypeInfo::OwnMembers& TypeInfo::Own() {
   std::lock_guard<std::mutex> guard(m_lock);
   if (!m_ownReady) {
@@ -164,13 +173,10 @@ bool TypeInfo::FindFunction(MEMBERID memid, WORD kinds, Member* found) {
   const FunctionTable* tables[2] = {};
   const size_t count = SearchedTables(tables);
   for (size_t t = 0; t < count; ++t) {
-    const FunctionTable& table = *tables[t];
-    for (uint32_t i = table.index.FirstWithId(memid); i != MemberIndex::kEnd;
-         i = table.index.NextWithId(i)) {
-      if ((table.members[i].function->invokeKind & kinds) == 0) continue;
-      *found = table.members[i];
-      return true;
-    }
+    uint32_t i = tables[t]->FirstWithId(memid, kinds);
+    if (i == MemberIndex::kEnd) continue;
+    *found = tables[t]->members[i];
+    return true;
   }
   return false;
 }
@@ -389,14 +395,12 @@ HRESULT TypeInfo::GetFuncIndexOfMemId(MEMBERID memid, INVOKEKIND invKind,
   tables[count++] = &Own().functions;
   size_t before = 0;
   for (size_t t = 0; t < count; ++t) {
-    const FunctionTable& table = *tables[t];
-    for (uint32_t i = table.index.FirstWithId(memid); i != MemberIndex::kEnd;
-         i = table.index.NextWithId(i)) {
-      if ((table.members[i].function->invokeKind & invKind) == 0) continue;
+    uint32_t i = tables[t]->FirstWithId(memid, static_cast<WORD>(invKind));
+    if (i != MemberIndex::kEnd) {
       *pFuncIndex = static_cast<UINT>(before + i);
       return S_OK;
     }
-    before += table.members.size();
+    before += tables[t]->members.size();
   }
   return TYPE_E_ELEMENTNOTFOUND;
 }

@@ -128,6 +128,9 @@ class TypeInfo final : public ITypeInfo2 {
     std::vector<Member> members;
     MemberIndex index;
     void Add(const Member& member);
+    // The position of the first with memid and an invoke kind among
+    // kinds, or MemberIndex::kEnd.
+    uint32_t FirstWithId(MEMBERID memid, WORD kinds) const;
   };
   // The type's own functions, and its variables (none in a vtable view),
   // as stored.

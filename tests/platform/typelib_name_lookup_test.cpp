@@ -35,10 +35,20 @@ Lookup LookUp(ITypeInfo* info, std::vector<std::u16string> names) {
   for (std::u16string& name : names) pointers.push_back(&name[0]);
   Lookup lookup;
   lookup.ids.assign(names.size(), 0x4242);
-  lookup.hr = info->GetIDsOfNames(pointers.data(),
-                                  static_cast<UINT>(pointers.size()),
-                                  lookup.ids.data());
+  lookup.hr = info->GetIDsOfNames(
+      pointers.data(), static_cast<UINT>(pointers.size()), lookup.ids.data());
   return lookup;
+}
+
+// GetIDsOfNames for names answers hr and ids.
+void ExpectIds(ITypeInfo* info, const std::vector<std::u16string>& names,
+               HRESULT hr, const std::vector<MEMBERID>& ids) {
+  std::string asked;
+  for (const std::u16string& name : names)
+    asked += " " + std::string(name.begin(), name.end());
+  Lookup lookup = LookUp(info, names);
+  EXPECT_EQ(lookup.hr, hr) << asked;
+  EXPECT_EQ(lookup.ids, ids) << asked;
 }
 
 std::u16string Lower(const std::string& text) {
@@ -87,12 +97,12 @@ TEST_F(NameLookup, EveryKindOfMemberIsFoundWhateverTheCase) {
     const char16_t* name;
     MEMBERID id;
   } cases[] = {
-      {dual.get(), u"value", 1},                 // a property's get and put
+      {dual.get(), u"value", 1},  // a property's get and put
       {dual.get(), u"VALUE", 1},
-      {dual.get(), u"rUn", 2},                   // a method
-      {dual.get(), u"invoke", 0x60010003},       // IDispatch's
+      {dual.get(), u"rUn", 2},                      // a method
+      {dual.get(), u"invoke", 0x60010003},          // IDispatch's
       {dual.get(), u"QUERYINTERFACE", 0x60000000},  // IUnknown's
-      {dispatch.get(), u"count", 1},             // a variable
+      {dispatch.get(), u"count", 1},                // a variable
       {dispatch.get(), u"Label", 2},
       {dispatch.get(), u"FLASH", 3},
       {derived.get(), u"onlybase", 0x60010001},  // a base's method
@@ -112,19 +122,12 @@ TEST_F(NameLookup, EveryKindOfMemberIsFoundWhateverTheCase) {
 TEST_F(NameLookup, OwnMemberComesBeforeTheInheritedOneOfTheSameName) {
   ComPtr<ITypeInfo> derived;
   Type(kDerived, derived.put());
-  Lookup own = LookUp(derived.get(), {u"shared"});
-  EXPECT_EQ(own.hr, S_OK);
-  EXPECT_EQ(own.ids, std::vector<MEMBERID>{0x60020000});
-  Lookup ownParam = LookUp(derived.get(), {u"SHARED", u"fromderived"});
-  EXPECT_EQ(ownParam.hr, S_OK);
-  EXPECT_EQ(ownParam.ids, (std::vector<MEMBERID>{0x60020000, 0}));
-  Lookup baseParam = LookUp(derived.get(), {u"shared", u"FROMBASE"});
-  EXPECT_EQ(baseParam.hr, S_OK);
-  EXPECT_EQ(baseParam.ids, (std::vector<MEMBERID>{0x60010000, 0}));
+  ExpectIds(derived.get(), {u"shared"}, S_OK, {0x60020000});
+  ExpectIds(derived.get(), {u"SHARED", u"fromderived"}, S_OK, {0x60020000, 0});
+  ExpectIds(derived.get(), {u"shared", u"FROMBASE"}, S_OK, {0x60010000, 0});
   // Neither fits: the first by that name answers, with the name it lacks.
-  Lookup neither = LookUp(derived.get(), {u"shared", u"other"});
-  EXPECT_EQ(neither.hr, DISP_E_UNKNOWNNAME);
-  EXPECT_EQ(neither.ids, (std::vector<MEMBERID>{0x60020000, DISPID_UNKNOWN}));
+  ExpectIds(derived.get(), {u"shared", u"other"}, DISP_E_UNKNOWNNAME,
+            {0x60020000, DISPID_UNKNOWN});
   EXPECT_EQ(NamesOf(derived.get(), 0x60010000),
             (std::vector<std::string>{"Shared", "fromBase"}));
   EXPECT_EQ(NamesOf(derived.get(), 0x60020000),
@@ -137,23 +140,18 @@ TEST_F(NameLookup, MissingNamesAreUnknownAndEveryOtherIdToo) {
   Type(kDual, dual.put());
   Type(kDispatch, dispatch.put());
   for (ITypeInfo* info : {dual.get(), dispatch.get()}) {
-    Lookup missing = LookUp(info, {u"nothing", u"times", u"tag"});
-    EXPECT_EQ(missing.hr, DISP_E_UNKNOWNNAME);
-    EXPECT_EQ(missing.ids, std::vector<MEMBERID>(3, DISPID_UNKNOWN));
+    ExpectIds(info, {u"nothing", u"times", u"tag"}, DISP_E_UNKNOWNNAME,
+              std::vector<MEMBERID>(3, DISPID_UNKNOWN));
     // Part of a name, or more than it, is another name.
     for (const char16_t* name : {u"", u"Ru", u"Runs", u"Coun"}) {
-      Lookup partial = LookUp(info, {name});
-      EXPECT_EQ(partial.hr, DISP_E_UNKNOWNNAME);
-      EXPECT_EQ(partial.ids, std::vector<MEMBERID>{DISPID_UNKNOWN});
+      ExpectIds(info, {name}, DISP_E_UNKNOWNNAME, {DISPID_UNKNOWN});
     }
   }
-  Lookup oneMissing = LookUp(dual.get(), {u"run", u"times", u"nope"});
-  EXPECT_EQ(oneMissing.hr, DISP_E_UNKNOWNNAME);
-  EXPECT_EQ(oneMissing.ids, (std::vector<MEMBERID>{2, 0, DISPID_UNKNOWN}));
+  ExpectIds(dual.get(), {u"run", u"times", u"nope"}, DISP_E_UNKNOWNNAME,
+            {2, 0, DISPID_UNKNOWN});
   // A variable has no parameters to name.
-  Lookup variable = LookUp(dispatch.get(), {u"count", u"times"});
-  EXPECT_EQ(variable.hr, DISP_E_UNKNOWNNAME);
-  EXPECT_EQ(variable.ids, (std::vector<MEMBERID>{1, DISPID_UNKNOWN}));
+  ExpectIds(dispatch.get(), {u"count", u"times"}, DISP_E_UNKNOWNNAME,
+            {1, DISPID_UNKNOWN});
 }
 
 TEST_F(NameLookup, ParameterNamesInAnyOrderAndCase) {
@@ -163,28 +161,23 @@ TEST_F(NameLookup, ParameterNamesInAnyOrderAndCase) {
   Type(kDual, dual.put());
   Type(kDerived, derived.put());
   ASSERT_EQ(Follow(dual.get(), static_cast<UINT>(-1), vtable.put()), S_OK);
-  Lookup run = LookUp(dual.get(), {u"run", u"TAG", u"Times"});
-  EXPECT_EQ(run.hr, S_OK);
-  EXPECT_EQ(run.ids, (std::vector<MEMBERID>{2, 1, 0}));
-  // Of a property's accessors, the one whose parameters fit.
-  Lookup get = LookUp(dual.get(), {u"value", u"SLOT"});
-  EXPECT_EQ(get.hr, S_OK);
-  EXPECT_EQ(get.ids, (std::vector<MEMBERID>{1, 0}));
-  Lookup put = LookUp(dual.get(), {u"value", u"Position"});
-  EXPECT_EQ(put.hr, S_OK);
-  EXPECT_EQ(put.ids, (std::vector<MEMBERID>{1, 0}));
+  ExpectIds(dual.get(), {u"run", u"TAG", u"Times"}, S_OK, {2, 1, 0});
+  // Of a property's accessors, the one whose parameters fit the most
+  // names; of those that fit as many, the first.
+  ExpectIds(dual.get(), {u"value", u"SLOT", u"column"}, S_OK, {1, 0, 1});
+  ExpectIds(dual.get(), {u"value", u"position", u"COLUMN"}, S_OK, {1, 0, 1});
+  ExpectIds(dual.get(), {u"value", u"position", u"slot"}, DISP_E_UNKNOWNNAME,
+            {1, DISPID_UNKNOWN, 0});
+  ExpectIds(dual.get(), {u"value", u"column", u"position"}, S_OK, {1, 1, 0});
   // The value a put assigns has no name in the library.
-  Lookup value = LookUp(dual.get(), {u"value", u"newvalue"});
-  EXPECT_EQ(value.hr, DISP_E_UNKNOWNNAME);
-  EXPECT_EQ(value.ids, (std::vector<MEMBERID>{1, DISPID_UNKNOWN}));
+  ExpectIds(dual.get(), {u"value", u"newvalue"}, DISP_E_UNKNOWNNAME,
+            {1, DISPID_UNKNOWN});
   // A retval parameter has its name only in the vtable view.
-  EXPECT_EQ(LookUp(dual.get(), {u"run", u"done"}).hr, DISP_E_UNKNOWNNAME);
-  Lookup done = LookUp(vtable.get(), {u"run", u"done"});
-  EXPECT_EQ(done.hr, S_OK);
-  EXPECT_EQ(done.ids, (std::vector<MEMBERID>{2, 2}));
-  Lookup base = LookUp(derived.get(), {u"onlybase", u"second", u"first"});
-  EXPECT_EQ(base.hr, S_OK);
-  EXPECT_EQ(base.ids, (std::vector<MEMBERID>{0x60010001, 1, 0}));
+  ExpectIds(dual.get(), {u"run", u"done"}, DISP_E_UNKNOWNNAME,
+            {2, DISPID_UNKNOWN});
+  ExpectIds(vtable.get(), {u"run", u"done"}, S_OK, {2, 2});
+  ExpectIds(derived.get(), {u"onlybase", u"second", u"first"}, S_OK,
+            {0x60010001, 1, 0});
 }
 
 TEST_F(NameLookup, VariablesByIdAndByName) {
@@ -215,9 +208,9 @@ TEST_F(NameLookup, VariablesByIdAndByName) {
 // number them, is what the lookups by id and by name lead back to.
 void ExpectLookupsAgree(ITypeInfo* info) {
   ComPtr<ITypeInfo2> info2;
-  ASSERT_EQ(
-      info->QueryInterface(IID_ITypeInfo2, reinterpret_cast<void**>(info2.put())),
-      S_OK);
+  ASSERT_EQ(info->QueryInterface(IID_ITypeInfo2,
+                                 reinterpret_cast<void**>(info2.put())),
+            S_OK);
   TYPEATTR attr = AttrOf(info);
   const std::string type = NameOf(info);
   std::vector<std::pair<MEMBERID, INVOKEKIND>> seen;
@@ -249,9 +242,7 @@ void ExpectLookupsAgree(ITypeInfo* info) {
     UINT index = 99;
     EXPECT_EQ(info2->GetVarIndexOfMemId(memid, &index), S_OK);
     EXPECT_EQ(index, i);
-    Lookup lookup = LookUp(info, {Lower(NameOf(info, memid))});
-    EXPECT_EQ(lookup.hr, S_OK);
-    EXPECT_EQ(lookup.ids, std::vector<MEMBERID>{memid});
+    ExpectIds(info, {Lower(NameOf(info, memid))}, S_OK, {memid});
   }
 }
 
@@ -300,8 +291,10 @@ TEST_F(NameLookup, FirstLookupsFromSeveralThreadsAgree) {
   }
   for (std::thread& thread : threads) thread.join();
   const std::vector<std::pair<HRESULT, MEMBERID>> expected = {
-      {S_OK, 2},          {S_OK, 1},
-      {S_OK, 0x60010003}, {S_OK, 0x60000002},
+      {S_OK, 2},
+      {S_OK, 1},
+      {S_OK, 0x60010003},
+      {S_OK, 0x60000002},
       {DISP_E_UNKNOWNNAME, DISPID_UNKNOWN},
       {S_OK, 9}};  // IUnknown's 3 and IDispatch's 4, the get and put, Run
   for (int t = 0; t < kThreads; ++t) {
