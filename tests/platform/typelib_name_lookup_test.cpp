@@ -1,10 +1,11 @@
-// Name and member-id lookups of ITypeInfo: GetIDsOfNames finds members of
-// every kind whatever the case, a type's own member before an inherited one
-// of the same name unless the parameter names fit the other better, sets
-// every id it cannot find to DISPID_UNKNOWN; and the by-id calls (GetNames,
+// Name and member-id lookups: GetIDsOfNames finds members of every kind
+// whatever the case, a type's own member before an inherited one of the
+// same name unless the parameter names fit the other better, and sets every
+// id it cannot find to DISPID_UNKNOWN; the by-id calls (GetNames,
 // GetDocumentation, GetFuncIndexOfMemId, GetVarIndexOfMemId) agree with
 // GetFuncDesc and GetVarDesc on every member, also when the first lookups
-// of a type come from several threads at once.
+// of a type come from several threads at once; and the library's IsName
+// and FindName find every type that has a name.
 #include <cctype>
 #include <thread>
 
@@ -20,6 +21,7 @@ constexpr GUID NamesGuid(uint8_t last) {
           0x4C69,
           {0x9B, 0x0A, 0x2B, 0x1D, 0x0E, 0x6A, 0x03, last}};
 }
+constexpr uint8_t kBase = 0x01;
 constexpr uint8_t kDerived = 0x02;
 constexpr uint8_t kDual = 0x03;
 constexpr uint8_t kDispatch = 0x04;
@@ -202,6 +204,53 @@ TEST_F(NameLookup, VariablesByIdAndByName) {
   UINT count = 5;
   EXPECT_EQ(dispatch->GetNames(4, &name, 1, &count), TYPE_E_ELEMENTNOTFOUND);
   EXPECT_EQ(count, 0u);
+}
+
+// The library's searches: IsName knows parameters' names as well, FindName
+// only types and members, each once, in the library's order.
+TEST_F(NameLookup, LibrarySearchesFindEveryTypeWithTheName) {
+  char16_t parameter[] = u"TIMES";
+  BOOL isName = FALSE;
+  ASSERT_EQ(m_lib->IsName(parameter, 0, &isName), S_OK);
+  EXPECT_TRUE(isName);
+  EXPECT_EQ(std::u16string(parameter), u"times");
+  ITypeInfo* infos[4] = {};
+  MEMBERID ids[4] = {};
+  USHORT count = 4;
+  ASSERT_EQ(m_lib->FindName(parameter, 0, infos, ids, &count), S_OK);
+  EXPECT_EQ(count, 0);
+
+  char16_t shared[] = u"SHARED";
+  count = 4;
+  ASSERT_EQ(m_lib->FindName(shared, 0, infos, ids, &count), S_OK);
+  ASSERT_EQ(count, 2);
+  EXPECT_EQ(AttrOf(infos[0]).guid, NamesGuid(kBase));
+  EXPECT_EQ(ids[0], 0x60010000);
+  EXPECT_EQ(AttrOf(infos[1]).guid, NamesGuid(kDerived));
+  EXPECT_EQ(ids[1], 0x60020000);
+  EXPECT_EQ(std::u16string(shared), u"Shared");
+  for (USHORT i = 0; i < count; ++i) infos[i]->Release();
+  // As many as asked for.
+  count = 1;
+  ASSERT_EQ(m_lib->FindName(shared, 0, infos, ids, &count), S_OK);
+  ASSERT_EQ(count, 1);
+  EXPECT_EQ(ids[0], 0x60010000);
+  infos[0]->Release();
+  // A property's get and put are one finding.
+  char16_t value[] = u"value";
+  count = 4;
+  ASSERT_EQ(m_lib->FindName(value, 0, infos, ids, &count), S_OK);
+  ASSERT_EQ(count, 1);
+  EXPECT_EQ(AttrOf(infos[0]).guid, NamesGuid(kDual));
+  EXPECT_EQ(ids[0], 1);
+  infos[0]->Release();
+  char16_t missing[] = u"Nowhere";
+  ASSERT_EQ(m_lib->IsName(missing, 0, &isName), S_OK);
+  EXPECT_FALSE(isName);
+  count = 4;
+  ASSERT_EQ(m_lib->FindName(missing, 0, infos, ids, &count), S_OK);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(std::u16string(missing), u"Nowhere");
 }
 
 // Every member of every view of a library, as GetFuncDesc and GetVarDesc
