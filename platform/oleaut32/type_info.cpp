@@ -48,10 +48,41 @@ bool TypeInfo::InheritsMembers() const {
   return Kind() == TKIND_INTERFACE || IsDualDispatch();
 }
 
-HRESULT TypeInfo::Inherited(const std::vector<Member>** members) {
+void TypeInfo::FunctionTable::Add(const Member& member) {
+  members.push_back(member);
+  index.Add(member.owner->model().Text(member.function->name),
+            member.function->memid);
+}
+
+uint32_t TypeInfo::FunctionTable::FirstWithId(MEMBERID memid,
+                                              WORD kinds) const {
+  uint32_t i = index.FirstWithId(memid);
+  while (i != MemberIndex::kEnd &&
+         (members[i].function->invokeKind & kinds) == 0)
+    i = index.NextWithId(i);
+  return i;
+}
+
+const TypeInfo::OwnMembers& TypeInfo::Own() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  if (!m_ownReady) {
+    for (const Function& function : m_type.functions)
+      m_own.functions.Add({m_lib, &function});
+    // A vtable view shows no variables: its lookups never reach them.
+    if (!m_interfaceView) {
+      for (const Variable& variable : m_type.variables)
+        m_own.variables.Add(m_lib->model().Text(variable.name), variable.memid);
+    }
+    m_ownReady = true;
+  }
+  // Not changed once ready, so it is read without the lock.
+  return m_own;
+}
+
+HRESULT TypeInfo::Inherited(const FunctionTable** inherited) {
   std::lock_guard<std::mutex> guard(m_lock);
   if (m_inheritedReady) {
-    *members = &m_inherited;
+    *inherited = &m_inherited;
     return S_OK;
   }
   std::vector<std::vector<Member>> levels;
@@ -72,11 +103,13 @@ HRESULT TypeInfo::Inherited(const std::vector<Member>** members) {
     lib = owner;
     href = base.base;
   }
-  std::vector<Member> inherited;
-  for (auto level = levels.rbegin(); level != levels.rend(); ++level)
-    inherited.insert(inherited.end(), level->begin(), level->end());
+  // A failure leaves nothing behind, so that a later call tries again.
+  FunctionTable table;
+  for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
+    for (const Member& member : *level) table.Add(member);
+  }
   // Types those members name in other libraries get hrefs of this view.
-  for (const Member& member : inherited) {
+  for (const Member& member : table.members) {
     if (member.owner == m_lib) continue;
     HRESULT hr = RegisterBorrowed(member.owner, member.function->returnType);
     for (const Param& param : member.function->params) {
@@ -88,9 +121,9 @@ HRESULT TypeInfo::Inherited(const std::vector<Member>** members) {
       return hr;
     }
   }
-  m_inherited = std::move(inherited);
+  m_inherited = std::move(table);
   m_inheritedReady = true;
-  *members = &m_inherited;
+  *inherited = &m_inherited;
   return S_OK;
 }
 
@@ -126,36 +159,57 @@ HrefMap TypeInfo::HrefsOf(const Member& member) {
   };
 }
 
-HRESULT TypeInfo::Functions(std::vector<Member>* functions) {
-  functions->clear();
+size_t TypeInfo::SearchedTables(const FunctionTable* tables[2]) {
+  size_t count = 0;
+  tables[count++] = &Own().functions;
+  const FunctionTable* inherited = nullptr;
+  // A base that cannot be resolved only hides the members it would add.
+  if (InheritsMembers() && SUCCEEDED(Inherited(&inherited)))
+    tables[count++] = inherited;
+  return count;
+}
+
+bool TypeInfo::FindFunction(MEMBERID memid, WORD kinds, Member* found) {
+  const FunctionTable* tables[2] = {};
+  const size_t count = SearchedTables(tables);
+  for (size_t t = 0; t < count; ++t) {
+    uint32_t i = tables[t]->FirstWithId(memid, kinds);
+    if (i == MemberIndex::kEnd) continue;
+    *found = tables[t]->members[i];
+    return true;
+  }
+  return false;
+}
+
+// The dispatch view of a dual interface numbers the inherited functions
+// first, then its own; every other view only its own.
+HRESULT TypeInfo::FunctionCount(UINT* count) {
+  size_t total = Own().functions.members.size();
   if (IsDualDispatch()) {
-    const std::vector<Member>* inherited = nullptr;
+    const FunctionTable* inherited = nullptr;
     HRESULT hr = Inherited(&inherited);
     if (FAILED(hr)) return hr;
-    *functions = *inherited;
+    total += inherited->members.size();
   }
-  for (const Function& function : m_type.functions)
-    functions->push_back({m_lib, &function});
+  *count = static_cast<UINT>(total);
   return S_OK;
 }
 
-std::vector<TypeInfo::Member> TypeInfo::SearchedFunctions() {
-  std::vector<Member> functions;
-  for (const Function& function : m_type.functions)
-    functions.push_back({m_lib, &function});
-  const std::vector<Member>* inherited = nullptr;
-  // A base that cannot be resolved only hides the members it would add.
-  if (InheritsMembers() && SUCCEEDED(Inherited(&inherited)))
-    functions.insert(functions.end(), inherited->begin(), inherited->end());
-  return functions;
-}
-
 HRESULT TypeInfo::FunctionAt(UINT index, Member* member) {
-  std::vector<Member> functions;
-  HRESULT hr = Functions(&functions);
-  if (FAILED(hr)) return hr;
-  if (index >= functions.size()) return TYPE_E_ELEMENTNOTFOUND;
-  *member = functions[index];
+  size_t position = index;
+  if (IsDualDispatch()) {
+    const FunctionTable* inherited = nullptr;
+    HRESULT hr = Inherited(&inherited);
+    if (FAILED(hr)) return hr;
+    if (position < inherited->members.size()) {
+      *member = inherited->members[position];
+      return S_OK;
+    }
+    position -= inherited->members.size();
+  }
+  const std::vector<Member>& own = Own().functions.members;
+  if (position >= own.size()) return TYPE_E_ELEMENTNOTFOUND;
+  *member = own[position];
   return S_OK;
 }
 
@@ -195,10 +249,10 @@ HRESULT TypeInfo::GetTypeAttr(TYPEATTR** ppTypeAttr) {
   if (m_type.kind == TKIND_DISPATCH && !m_interfaceView)
     shape.cbSizeVft = static_cast<WORD>(kDispatchSlots * model.PointerSize());
   if (IsDualDispatch()) {
-    std::vector<Member> functions;
-    HRESULT hr = Functions(&functions);
+    UINT count = 0;
+    HRESULT hr = FunctionCount(&count);
     if (FAILED(hr)) return hr;
-    shape.cFuncs = static_cast<WORD>(functions.size());
+    shape.cFuncs = static_cast<WORD>(count);
   }
   return BuildTypeAttr(model, m_type, shape, ppTypeAttr);
 }
@@ -330,29 +384,33 @@ HRESULT TypeInfo::GetTypeFlags(ULONG* pTypeFlags) {
 HRESULT TypeInfo::GetFuncIndexOfMemId(MEMBERID memid, INVOKEKIND invKind,
                                       UINT* pFuncIndex) {
   if (pFuncIndex == nullptr) return E_INVALIDARG;
-  std::vector<Member> functions;
-  HRESULT hr = Functions(&functions);
-  if (FAILED(hr)) return hr;
-  for (size_t i = 0; i < functions.size(); ++i) {
-    const Function& function = *functions[i].function;
-    if (function.memid == memid && (function.invokeKind & invKind) != 0) {
-      *pFuncIndex = static_cast<UINT>(i);
+  // In the order GetFuncDesc numbers them: inherited first in a dual
+  // interface's dispatch view.
+  const FunctionTable* tables[2] = {};
+  size_t count = 0;
+  if (IsDualDispatch()) {
+    HRESULT hr = Inherited(&tables[count++]);
+    if (FAILED(hr)) return hr;
+  }
+  tables[count++] = &Own().functions;
+  size_t before = 0;
+  for (size_t t = 0; t < count; ++t) {
+    uint32_t i = tables[t]->FirstWithId(memid, static_cast<WORD>(invKind));
+    if (i != MemberIndex::kEnd) {
+      *pFuncIndex = static_cast<UINT>(before + i);
       return S_OK;
     }
+    before += tables[t]->members.size();
   }
   return TYPE_E_ELEMENTNOTFOUND;
 }
 
 HRESULT TypeInfo::GetVarIndexOfMemId(MEMBERID memid, UINT* pVarIndex) {
   if (pVarIndex == nullptr) return E_INVALIDARG;
-  if (!m_interfaceView) {
-    for (size_t i = 0; i < m_type.variables.size(); ++i) {
-      if (m_type.variables[i].memid != memid) continue;
-      *pVarIndex = static_cast<UINT>(i);
-      return S_OK;
-    }
-  }
-  return TYPE_E_ELEMENTNOTFOUND;
+  uint32_t found = Own().variables.FirstWithId(memid);
+  if (found == MemberIndex::kEnd) return TYPE_E_ELEMENTNOTFOUND;
+  *pVarIndex = found;
+  return S_OK;
 }
 
 }  // namespace internal

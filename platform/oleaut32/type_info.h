@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "invoke_plan_cache.h"
+#include "member_index.h"
 #include "type_descriptions.h"
 #include "type_lib.h"
 
@@ -121,19 +122,42 @@ class TypeInfo final : public ITypeInfo2 {
     const Function* function;
   };
 
+  // Functions in one order, with the index that finds them by name and by
+  // member id in that order.
+  struct FunctionTable {
+    std::vector<Member> members;
+    MemberIndex index;
+    void Add(const Member& member);
+    // The position of the first with memid and an invoke kind among
+    // kinds, or MemberIndex::kEnd.
+    uint32_t FirstWithId(MEMBERID memid, WORD kinds) const;
+  };
+  // The type's own functions, and its variables (none in a vtable view),
+  // as stored.
+  struct OwnMembers {
+    FunctionTable functions;
+    MemberIndex variables;
+  };
+
   TYPEKIND Kind() const;
   // The dispatch view of a dual interface.
   bool IsDualDispatch() const { return m_type.IsDual() && !m_interfaceView; }
   // Views whose members include those of their base interfaces.
   bool InheritsMembers() const;
+  // Indexed on first use; a view's lookups all go through these, so that
+  // none of them costs time in the number of members.
+  const OwnMembers& Own();
   // The functions of the base interfaces, from the root down, resolved on
   // first use.
-  HRESULT Inherited(const std::vector<Member>** members);
-  // The functions GetFuncDesc numbers.
-  HRESULT Functions(std::vector<Member>* functions);
-  // The functions a name or member id is looked for in: own ones first,
-  // then inherited ones where they can be resolved.
-  std::vector<Member> SearchedFunctions();
+  HRESULT Inherited(const FunctionTable** inherited);
+  // The tables a name or member id is looked for in, in order (own
+  // functions, then inherited ones where they can be resolved); how many.
+  size_t SearchedTables(const FunctionTable* tables[2]);
+  // The first function in that order with memid and an invoke kind among
+  // kinds.
+  bool FindFunction(MEMBERID memid, WORD kinds, Member* found);
+  // How many functions GetFuncDesc numbers, and one of them by index.
+  HRESULT FunctionCount(UINT* count);
   HRESULT FunctionAt(UINT index, Member* member);
   void NamesOf(const Member& member,
                std::vector<const std::u16string*>* names) const;
@@ -158,8 +182,10 @@ class TypeInfo final : public ITypeInfo2 {
   const TypeEntry& m_type;
 
   std::mutex m_lock;
+  bool m_ownReady = false;
+  OwnMembers m_own;
   bool m_inheritedReady = false;
-  std::vector<Member> m_inherited;
+  FunctionTable m_inherited;
   // Hrefs minted for types named by members inherited from another library.
   std::vector<std::pair<TypeLib*, HREFTYPE>> m_borrowed;
   std::map<std::pair<TypeLib*, HREFTYPE>, HREFTYPE> m_borrowedIds;

@@ -38,14 +38,8 @@ HRESULT TypeInfo::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags,
   TypeInfo* vtable =
       IsDualDispatch() ? m_lib->View(m_index, /*interfaceView=*/true) : this;
   Member found{nullptr, nullptr};
-  for (const Member& member : vtable->SearchedFunctions()) {
-    if (member.function->memid == memid &&
-        (member.function->invokeKind & wFlags) != 0) {
-      found = member;
-      break;
-    }
-  }
-  if (found.function == nullptr) return DISP_E_MEMBERNOTFOUND;
+  if (!vtable->FindFunction(memid, wFlags, &found))
+    return DISP_E_MEMBERNOTFOUND;
 
   FUNCDESC* desc = nullptr;
   HRESULT hr =

@@ -5,6 +5,8 @@
 // dispatch view knows no retval or lcid parameter.
 #include <oleauto.h>
 
+#include <algorithm>
+
 #include "platform_internal.h"
 #include "type_info.h"
 #include "typelib_internal.h"
@@ -37,6 +39,10 @@ void TypeInfo::NamesOf(const Member& member,
 
 namespace {
 
+// Every kind a function can be: a search by member id alone.
+constexpr WORD kAnyInvokeKind = INVOKE_FUNC | INVOKE_PROPERTYGET |
+                                INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF;
+
 // At most cMaxNames of the names as BSTRs: all of those, or none and
 // E_OUTOFMEMORY.
 HRESULT CopyNames(const std::vector<const std::u16string*>& names,
@@ -62,17 +68,13 @@ HRESULT TypeInfo::GetNames(MEMBERID memid, BSTR* rgBstrNames, UINT cMaxNames,
   std::vector<const std::u16string*> names;
   // Of the functions with this id (a property's get and put share one),
   // the first names them.
-  for (const Member& member : SearchedFunctions()) {
-    if (member.function->memid != memid) continue;
+  Member member{nullptr, nullptr};
+  if (FindFunction(memid, kAnyInvokeKind, &member)) {
     NamesOf(member, &names);
-    break;
-  }
-  if (names.empty() && !m_interfaceView) {
-    for (const Variable& variable : m_type.variables) {
-      if (variable.memid != memid) continue;
-      names.push_back(&m_lib->model().Text(variable.name));
-      break;
-    }
+  } else {
+    uint32_t variable = Own().variables.FirstWithId(memid);
+    if (variable != MemberIndex::kEnd)
+      names.push_back(&m_lib->model().Text(m_type.variables[variable].name));
   }
   if (names.empty()) return TYPE_E_ELEMENTNOTFOUND;
   return CopyNames(names, rgBstrNames, cMaxNames, pcNames);
@@ -100,42 +102,49 @@ HRESULT TypeInfo::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames,
     pMemId[i] = MEMBERID_NIL;
   }
   const bool dispatchForm = IsDualDispatch();
+  const std::u16string name = FoldedName(rgszNames[0]);
   bool found = false;
+  bool allMatched = false;
   UINT bestMatched = 0;
-  // Of the functions by that name (a property's get and put), the one
-  // whose parameters match the most names.
-  for (const Member& member : SearchedFunctions()) {
-    const Function& function = *member.function;
-    const TypeLibModel& model = member.owner->model();
-    if (!SameName(model.Text(function.name), rgszNames[0])) continue;
-    std::vector<size_t> visible = VisibleParams(function, dispatchForm);
-    std::vector<MEMBERID> ids(cNames, MEMBERID_NIL);
-    ids[0] = function.memid;
-    UINT matched = 1;
-    for (UINT n = 1; n < cNames; ++n) {
-      for (size_t p = 0; p < visible.size(); ++p) {
-        int32_t name = function.params[visible[p]].name;
-        if (name != kNone && SameName(model.Text(name), rgszNames[n])) {
-          ids[n] = static_cast<MEMBERID>(p);
-          ++matched;
-          break;
+  std::vector<MEMBERID> ids(cNames, MEMBERID_NIL);
+  // Of the functions by that name (a property's get and put), in search
+  // order, the one whose parameters match the most names.
+  const FunctionTable* tables[2] = {};
+  const size_t count = SearchedTables(tables);
+  for (size_t t = 0; t < count && !allMatched; ++t) {
+    const FunctionTable& table = *tables[t];
+    for (uint32_t i = table.index.FirstNamed(name);
+         i != MemberIndex::kEnd && !allMatched; i = table.index.NextNamed(i)) {
+      const Function& function = *table.members[i].function;
+      const TypeLibModel& model = table.members[i].owner->model();
+      std::vector<size_t> visible = VisibleParams(function, dispatchForm);
+      std::fill(ids.begin(), ids.end(), MEMBERID_NIL);
+      ids[0] = function.memid;
+      UINT matched = 1;
+      for (UINT n = 1; n < cNames; ++n) {
+        for (size_t p = 0; p < visible.size(); ++p) {
+          int32_t param = function.params[visible[p]].name;
+          if (param != kNone && SameName(model.Text(param), rgszNames[n])) {
+            ids[n] = static_cast<MEMBERID>(p);
+            ++matched;
+            break;
+          }
         }
       }
+      if (!found || matched > bestMatched) {
+        std::copy(ids.begin(), ids.end(), pMemId);
+        bestMatched = matched;
+        found = true;
+      }
+      allMatched = matched == cNames;
     }
-    if (!found || matched > bestMatched) {
-      std::copy(ids.begin(), ids.end(), pMemId);
-      bestMatched = matched;
-      found = true;
-    }
-    if (matched == cNames) break;
   }
-  if (!found && !m_interfaceView) {
-    for (const Variable& variable : m_type.variables) {
-      if (!SameName(m_lib->model().Text(variable.name), rgszNames[0])) continue;
-      pMemId[0] = variable.memid;
+  if (!found) {
+    uint32_t variable = Own().variables.FirstNamed(name);
+    if (variable != MemberIndex::kEnd) {
+      pMemId[0] = m_type.variables[variable].memid;
       found = true;
       bestMatched = 1;
-      break;
     }
   }
   return found && bestMatched == cNames ? S_OK : DISP_E_UNKNOWNNAME;
@@ -145,16 +154,16 @@ HRESULT TypeInfo::DocumentationOf(MEMBERID memid, Documented* documented) {
   *documented = {&m_lib->model(), m_type.name, m_type.docString,
                  m_type.helpContext, m_type.helpStringContext};
   if (memid == MEMBERID_NIL) return S_OK;
-  for (const Member& member : SearchedFunctions()) {
-    if (member.function->memid != memid) continue;
+  Member member{nullptr, nullptr};
+  if (FindFunction(memid, kAnyInvokeKind, &member)) {
     *documented = {&member.owner->model(), member.function->name,
                    member.function->docString, member.function->helpContext,
                    member.function->helpStringContext};
     return S_OK;
   }
-  for (size_t i = 0; !m_interfaceView && i < m_type.variables.size(); ++i) {
-    const Variable& variable = m_type.variables[i];
-    if (variable.memid != memid) continue;
+  uint32_t found = Own().variables.FirstWithId(memid);
+  if (found != MemberIndex::kEnd) {
+    const Variable& variable = m_type.variables[found];
     *documented = {&m_lib->model(), variable.name, variable.docString,
                    variable.helpContext, variable.helpStringContext};
     return S_OK;

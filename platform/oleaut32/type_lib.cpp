@@ -226,27 +226,33 @@ HRESULT TypeLib::GetDocumentation(INT index, BSTR* pBstrName,
   return hr;
 }
 
-namespace {
-
-// Every name the library defines: its types' names and their members' and
-// parameters' names, with the type and member id each belongs to.
-template <typename Visit>
-bool VisitNames(const TypeLibModel& lib, Visit visit) {
+const TypeLib::Names& TypeLib::NamesIndex() {
+  std::lock_guard<std::mutex> guard(m_namesLock);
+  if (m_namesReady) return m_names;
+  const TypeLibModel& lib = *m_model;
+  auto add = [&](int32_t name, size_t type, MEMBERID memid, bool isParam) {
+    if (name == kNone) return;
+    m_names.entries.push_back(
+        {name, static_cast<uint32_t>(type), memid, isParam});
+    m_names.index.Add(lib.Text(name), memid);
+  };
   for (size_t t = 0; t < lib.types.size(); ++t) {
     const TypeEntry& type = lib.types[t];
-    if (visit(type.name, t, MEMBERID_NIL, /*isParam=*/false)) return true;
+    add(type.name, t, MEMBERID_NIL, /*isParam=*/false);
     for (const Function& function : type.functions) {
-      if (visit(function.name, t, function.memid, false)) return true;
-      for (const Param& param : function.params) {
-        if (visit(param.name, t, function.memid, true)) return true;
-      }
+      add(function.name, t, function.memid, false);
+      for (const Param& param : function.params)
+        add(param.name, t, function.memid, true);
     }
-    for (const Variable& variable : type.variables) {
-      if (visit(variable.name, t, variable.memid, false)) return true;
-    }
+    for (const Variable& variable : type.variables)
+      add(variable.name, t, variable.memid, false);
   }
-  return false;
+  m_namesReady = true;
+  // Not changed once ready, so it is read without the lock.
+  return m_names;
 }
+
+namespace {
 
 // Puts the name as the library spells it into the caller's buffer; the
 // match ignored case only, so the length is the same.
@@ -258,14 +264,12 @@ void CopySpelling(const std::u16string& stored, LPOLESTR buffer) {
 
 HRESULT TypeLib::IsName(LPOLESTR szNameBuf, ULONG /*lHashVal*/, BOOL* pfName) {
   if (szNameBuf == nullptr || pfName == nullptr) return E_INVALIDARG;
-  const TypeLibModel& lib = *m_model;
   *pfName = FALSE;
-  VisitNames(lib, [&](int32_t name, size_t, MEMBERID, bool) {
-    if (name == kNone || !SameName(lib.Text(name), szNameBuf)) return false;
-    CopySpelling(lib.Text(name), szNameBuf);
-    *pfName = TRUE;
-    return true;
-  });
+  const Names& names = NamesIndex();
+  uint32_t first = names.index.FirstNamed(FoldedName(szNameBuf));
+  if (first == MemberIndex::kEnd) return S_OK;
+  CopySpelling(m_model->Text(names.entries[first].name), szNameBuf);
+  *pfName = TRUE;
   return S_OK;
 }
 
@@ -275,22 +279,28 @@ HRESULT TypeLib::FindName(LPOLESTR szNameBuf, ULONG /*lHashVal*/,
   if (szNameBuf == nullptr || ppTInfo == nullptr || rgMemId == nullptr ||
       pcFound == nullptr || *pcFound == 0)
     return E_INVALIDARG;
-  const TypeLibModel& lib = *m_model;
+  const Names& names = NamesIndex();
   const USHORT wanted = *pcFound;
   USHORT found = 0;
-  VisitNames(lib, [&](int32_t name, size_t type, MEMBERID memid, bool isParam) {
-    if (isParam || name == kNone || !SameName(lib.Text(name), szNameBuf))
-      return false;
+  int32_t spelling = kNone;
+  for (uint32_t i = names.index.FirstNamed(FoldedName(szNameBuf));
+       i != MemberIndex::kEnd && found < wanted; i = names.index.NextNamed(i)) {
+    const NameEntry& entry = names.entries[i];
+    if (entry.isParam) continue;
+    TypeInfo* view = View(entry.type, /*interfaceView=*/false);
     // A property's get and put share one member id: one finding.
-    for (USHORT i = 0; i < found; ++i) {
-      if (ppTInfo[i] == View(type, false) && rgMemId[i] == memid) return false;
-    }
-    CopySpelling(lib.Text(name), szNameBuf);
-    ppTInfo[found] = View(type, /*interfaceView=*/false);
-    ppTInfo[found]->AddRef();
-    rgMemId[found] = memid;
-    return ++found == wanted;
-  });
+    bool again = false;
+    for (USHORT f = 0; f < found && !again; ++f)
+      again = ppTInfo[f] == view && rgMemId[f] == entry.memid;
+    if (again) continue;
+    spelling = entry.name;
+    ppTInfo[found] = view;
+    view->AddRef();
+    rgMemId[found] = entry.memid;
+    ++found;
+  }
+  // The spelling of the last finding, as a search that stops there leaves.
+  if (spelling != kNone) CopySpelling(m_model->Text(spelling), szNameBuf);
   *pcFound = found;
   return S_OK;
 }

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <vector>
 
+#include "member_index.h"
 #include "type_model.h"
 
 namespace qxplatform {
@@ -76,11 +77,30 @@ class TypeLib final : public ITypeLib {
   explicit TypeLib(std::shared_ptr<const TypeLibModel> model);
   ~TypeLib();
   HRESULT ImportedLibrary(int32_t index, TypeLib** lib);
+  // A name the library defines: a type's, a member's or a parameter's,
+  // with the type and member id it belongs to.
+  struct NameEntry {
+    int32_t name;
+    uint32_t type;
+    MEMBERID memid;
+    bool isParam;
+  };
+  // Every name the library defines, types first then their members, each
+  // followed by its parameters; indexed on first use, so that IsName and
+  // FindName take time in the number of findings, not of names.
+  struct Names {
+    std::vector<NameEntry> entries;
+    MemberIndex index;  // by name; the member ids are the entries'
+  };
+  const Names& NamesIndex();
 
   std::atomic<ULONG> m_references{1};
   std::shared_ptr<const TypeLibModel> m_model;
   // Two slots per type: the view as stored, then the vtable view of a dual.
   std::vector<std::unique_ptr<TypeInfo>> m_views;
+  std::mutex m_namesLock;
+  bool m_namesReady = false;
+  Names m_names;
   std::mutex m_importsLock;
   std::vector<TypeLib*> m_imports;  // one per imported library, held
 };
