@@ -66,7 +66,9 @@ const char* StatementText(Sql which);
 // Marks a database as this registry's, so that another program's SQLite
 // file is refused rather than written into.
 constexpr int kApplicationId = 0x51584b52;  // "QXKR"
-constexpr int kSchemaVersion = 1;
+// 2: HKEY_CLASSES_ROOT is a view of the two classes trees, and root row 1
+// stays empty (1 had a tree of its own there; registry_migration.h).
+constexpr int kSchemaVersion = 2;
 
 // The tables, their indexes, the marks and the root rows stamped with now,
 // as one script of an empty database's first transaction.

@@ -71,6 +71,12 @@ LSTATUS RegistryTestHooks::Clear() {
   return status;
 }
 
+void RegistryTestHooks::SetStandardUser(bool standard) {
+  RegistryStore& store = RegistryStore::Instance();
+  std::lock_guard<std::mutex> lock(store.m_mutex);
+  store.m_standardUser = standard;
+}
+
 void RegistryTestHooks::SetBoot(std::string boot) {
   RegistryStore& store = RegistryStore::Instance();
   std::lock_guard<std::mutex> lock(store.m_mutex);
@@ -93,6 +99,9 @@ void RegistryTestHooks::ResetFaults() {
   std::lock_guard<std::mutex> lock(store.m_mutex);
   store.m_denied.clear();
   store.m_bootOverride.clear();
+  store.m_standardUser = false;
+  for (int root = 0; root < kRootCount; ++root)
+    store.m_handles.SetOverride(static_cast<RootId>(root), nullptr);
 }
 
 long RegistryTestHooks::OpenHandles() {
