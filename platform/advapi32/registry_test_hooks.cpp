@@ -2,6 +2,7 @@
 #include "registry_test_hooks.h"
 
 #include "registry_store.h"
+#include "registry_view.h"
 
 namespace qxplatform {
 namespace internal {
@@ -27,14 +28,24 @@ LSTATUS RegistryTestHooks::DenyWriteAccess(HKEY root, std::u16string_view path,
                                            bool deny) {
   const RootInfo* rootInfo = FindRootByHandle(root);
   if (rootInfo == nullptr) return ERROR_INVALID_HANDLE;
-  KeyLevels levels;
-  LSTATUS status = SplitKeyPath(path, &levels);
+  KeyLevels named;
+  LSTATUS status = SplitKeyPath(path, &named);
   if (status != ERROR_SUCCESS) return status;
   RegistryStore& store = RegistryStore::Instance();
   RegistryWriter writer(store);
   status = writer.status();
   if (status != ERROR_SUCCESS) return status;
-  KeyInfo key = RootKey(rootInfo->id);
+  // A key of HKEY_CLASSES_ROOT is marked where the view finds it, or where
+  // it would make it.
+  RootId tree = rootInfo->id;
+  KeyLevels stored;
+  if (tree == RootId::kClassesRoot) {
+    status = ViewWriteTarget(writer.db(), named, &tree, &stored);
+    if (status != ERROR_SUCCESS) return status;
+  }
+  const KeyLevels& levels = rootInfo->id == RootId::kClassesRoot ? stored
+                                                                  : named;
+  KeyInfo key = RootKey(tree);
   bool made = false;
   for (std::u16string_view level : levels) {
     KeyInfo next;

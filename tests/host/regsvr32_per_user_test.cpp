@@ -47,18 +47,25 @@ TEST_F(HostRegsvr32PerUser, StandardUserCannotRegisterForTheMachine) {
   const std::string before = Export("");
   HostRun run = Run({"regsvr32", QX_LIBRARY_PATH}, /*standardUser=*/true);
   EXPECT_EQ(run.exitCode, kExitFailure) << run.out << run.err;
-  EXPECT_EQ(LastLine(run.out), "0x80070005");
+  // The registrar answers a key the registry refuses to make with
+  // DISP_E_EXCEPTION, whatever the refusal's reason.
+  EXPECT_EQ(LastLine(run.out), "0x80020009");
   EXPECT_EQ(Export(""), before);
 }
 
 TEST_F(HostRegsvr32PerUser, UserRegistrationIsCreatableAndUndoneExactly) {
-  // The user's classes hold something of their own already.
+  // The user's classes hold registrations of their own already, so the
+  // keys every class and type library shares are there: the library
+  // leaves them (its script's NoRemove CLSID), per user as per machine.
   const std::string existing =
       m_sandbox
           .Write("mine.reg",
                  "Windows Registry Editor Version 5.00\r\n\r\n"
                  "[HKEY_CURRENT_USER\\Software\\Classes\\Mine.Thing]\r\n"
-                 "@=\"mine\"\r\n")
+                 "@=\"mine\"\r\n\r\n"
+                 "[HKEY_CURRENT_USER\\Software\\Classes\\CLSID]\r\n\r\n"
+                 "[HKEY_CURRENT_USER\\Software\\Classes\\Interface]\r\n\r\n"
+                 "[HKEY_CURRENT_USER\\Software\\Classes\\TypeLib]\r\n")
           .string();
   ASSERT_EQ(m_sandbox.RunWithRegistry({"reg", "import", existing}).exitCode,
             0);
