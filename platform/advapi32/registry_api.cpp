@@ -171,14 +171,6 @@ LSTATUS MakeMissingLevels(RegistryWriter& door, REGSAM parentRights,
   return status;
 }
 
-// The levels of below as they lie from the machine's root, through its
-// classes key.
-void MachineClassesLevels(const KeyLevels& below, KeyLevels* levels) {
-  levels->push_back(kMachineSoftwareLevel);
-  levels->push_back(kClassesLevel);
-  for (std::u16string_view level : below) levels->push_back(level);
-}
-
 // Makes the levels from `first` on below a key of the classes view, in the
 // tree the view sends them to (registry_view.h); *made gets the last key
 // as a key of the view. The machine's classes key is made first when it is
@@ -189,19 +181,21 @@ LSTATUS MakeMissingViewLevels(RegistryWriter& door, REGSAM parentRights,
   const RootId tree = deepest.Tree();
   KeyInfo key = deepest.Shown();
   LSTATUS status = ERROR_SUCCESS;
-  if (key.id != 0) {
-    status = MakeMissingLevels(door, parentRights, tree, levels, first,
-                               makeVolatile, &key);
-  } else {
-    KeyLevels full;
-    MachineClassesLevels(levels, &full);
+  if (key.id == 0) {
+    // The classes key itself lasts, whatever the key asked for below it.
+    KeyLevels classes;
+    classes.push_back(kMachineSoftwareLevel);
+    classes.push_back(kClassesLevel);
     size_t existing = 0;
-    status = FindExisting(door.db(), RootKey(RootId::kLocalMachine), full,
+    status = FindExisting(door.db(), RootKey(RootId::kLocalMachine), classes,
                           &key, &existing);
     if (status == ERROR_SUCCESS)
-      status = MakeMissingLevels(door, parentRights, tree, full, existing,
-                                 makeVolatile, &key);
+      status = MakeMissingLevels(door, parentRights, tree, classes, existing,
+                                 /*makeVolatile=*/false, &key);
   }
+  if (status == ERROR_SUCCESS && first < levels.size())
+    status = MakeMissingLevels(door, parentRights, tree, levels, first,
+                               makeVolatile, &key);
   if (status != ERROR_SUCCESS) return status;
   *made = ViewKey();
   (tree == RootId::kCurrentUser ? made->user : made->machine) = key;

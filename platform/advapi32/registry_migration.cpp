@@ -130,8 +130,7 @@ LSTATUS MoveClassesTreeToMachine(RegistryDb& db) {
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) return StatusOfSqlite(rc);
     hasValues = rc == SQLITE_ROW;
   }
-  if (status != ERROR_SUCCESS || (children.empty() && !hasValues))
-    return status;
+  if (status != ERROR_SUCCESS) return status;
   const DeniedKeys none;
   KeyWriter keys(db, none);
   KeyInfo software;
@@ -140,6 +139,8 @@ LSTATUS MoveClassesTreeToMachine(RegistryDb& db) {
                      kMachineSoftwareLevel, &software);
   if (status == ERROR_SUCCESS)
     status = FindOrAdd(db, keys, software, kClassesLevel, &classes);
+  if (status != ERROR_SUCCESS || (children.empty() && !hasValues))
+    return status;
   if (status == ERROR_SUCCESS)
     status = AddMissingValues(db, oldRoot, classes.id);
   if (status == ERROR_SUCCESS)

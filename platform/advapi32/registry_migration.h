@@ -13,7 +13,8 @@ namespace internal {
 constexpr int kSchemaVersionWithClassesTree = 1;
 
 // Moves the old HKEY_CLASSES_ROOT tree into the machine's classes
-// (HKEY_LOCAL_MACHINE\SOFTWARE\Classes, made when missing), nothing lost:
+// (HKEY_LOCAL_MACHINE\SOFTWARE\Classes, made when missing, as every
+// registry now has it), nothing lost:
 // a key the machine's classes lack moves there whole; for a key both have,
 // the machine's key keeps its values, gains those of the old tree's key
 // whose names it lacks, and the same merge goes on below it. The old root
