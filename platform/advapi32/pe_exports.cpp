@@ -22,6 +22,7 @@ const SystemExport kEntries[] = {
     QX_SYSTEM_EXPORT(RegQueryInfoKeyA),
     QX_SYSTEM_EXPORT(RegQueryValueExA),
     QX_SYSTEM_EXPORT(RegSetValueExA),
+    QX_SYSTEM_EXPORT(RegOverridePredefKey),
     // cryptographic providers
     QX_SYSTEM_EXPORT(CryptAcquireContextA),
     QX_SYSTEM_EXPORT(CryptReleaseContext),

@@ -20,6 +20,12 @@
 // - A subkey path that starts with a backslash or holds an empty level is
 //   ERROR_BAD_PATHNAME (161); a trailing backslash is ignored.
 // - Failures set *phkResult to null.
+// - HKEY_CLASSES_ROOT is the merged view of the user's and the machine's
+//   classes (registry_view.h); RegOverridePredefKey maps it (or
+//   HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS) onto an open key for
+//   the whole process. As a standard user (a test control) every write to
+//   HKEY_LOCAL_MACHINE's tree, and every open of it for writing, is
+//   ERROR_ACCESS_DENIED.
 // - A key or value name .reg text could not carry (a line break or an
 //   unpaired surrogate in it) is ERROR_INVALID_PARAMETER when it would be
 //   made, by the rule the text writer and reader share, so that every
@@ -34,6 +40,7 @@
 #include "registry_enum.h"
 #include "registry_store.h"
 #include "registry_text.h"
+#include "registry_view.h"
 
 namespace qxplatform {
 namespace internal {
@@ -50,30 +57,55 @@ struct OpenKey {
   KeyInfo key;
   REGSAM granted = 0;
   KeyHandle* record = nullptr;
+  RootId tree = RootId::kLocalMachine;
+  bool isView = false;
+  ViewKey view;
 };
+
+// HKEY_CLASSES_ROOT's own keys are looked up afresh at each call: the
+// classes keys of either tree may come or go.
+LSTATUS ResolveViewRoot(RegistryReader& door, OpenKey* open) {
+  LSTATUS status = ViewRoot(door.db(), &open->view);
+  if (status != ERROR_SUCCESS) return status;
+  open->isView = true;
+  open->tree = open->view.Tree();
+  open->key = open->view.Shown();
+  return ERROR_SUCCESS;
+}
 
 // A root's row always exists: it is read only when the call needs what
 // it holds (withRow), which also starts the transaction's snapshot before
 // an enumeration checks its cursor.
 LSTATUS Resolve(RegistryReader& door, HKEY handle, OpenKey* open,
                 bool withRow) {
+  KeyHandle* found = nullptr;
   if (const RootInfo* root = FindRootByHandle(handle)) {
-    open->record = &door.handles().Root(root->id);
-    open->granted = KEY_ALL_ACCESS;
-    open->key = RootKey(root->id);
-    return withRow ? LoadKey(door.db(), open->key.id, &open->key)
-                   : ERROR_SUCCESS;
+    found = door.handles().Override(root->id);
+    if (found == nullptr) {
+      open->record = &door.handles().Root(root->id);
+      open->granted = KEY_ALL_ACCESS;
+      if (root->id == RootId::kClassesRoot)
+        return ResolveViewRoot(door, open);
+      open->tree = root->id;
+      open->key = RootKey(root->id);
+      return withRow ? LoadKey(door.db(), open->key.id, &open->key)
+                     : ERROR_SUCCESS;
+    }
+  } else {
+    found = door.handles().Find(handle);
   }
-  KeyHandle* found = door.handles().Find(handle);
   if (found == nullptr) return ERROR_INVALID_HANDLE;
   if (!door.handles().IsCurrent(*found)) return ERROR_KEY_DELETED;
+  open->granted = found->granted;
+  open->record = found;
+  if (found->isView && found->view.isRoot) return ResolveViewRoot(door, open);
+  open->tree = found->tree;
+  open->isView = found->isView;
+  open->view = found->view;
   LSTATUS status = LoadKey(door.db(), found->key, &open->key);
   // Another call, of this process or another, deleted the key.
   if (status == ERROR_FILE_NOT_FOUND) return ERROR_KEY_DELETED;
-  if (status != ERROR_SUCCESS) return status;
-  open->granted = found->granted;
-  open->record = found;
-  return ERROR_SUCCESS;
+  return status;
 }
 
 // The door's transaction began, then the key handle names, which the call
@@ -100,12 +132,13 @@ REGSAM MapRights(REGSAM desired, bool* maximum) {
   return rights;
 }
 
-// The rights an open of an existing key gets, or ERROR_ACCESS_DENIED.
-LSTATUS GrantRights(const RegistryReader& door, KeyId key, REGSAM desired,
-                    REGSAM* granted) {
+// The rights an open of an existing key of tree gets, or
+// ERROR_ACCESS_DENIED.
+LSTATUS GrantRights(const RegistryReader& door, KeyId key, RootId tree,
+                    REGSAM desired, REGSAM* granted) {
   bool maximum = false;
   REGSAM rights = MapRights(desired, &maximum);
-  bool denyWrite = door.IsDenied(key);
+  bool denyWrite = door.IsDenied(key) || door.WriteDenied(tree);
   if (denyWrite && (rights & ~static_cast<REGSAM>(KEY_READ)) != 0)
     return ERROR_ACCESS_DENIED;
   if (maximum) rights |= denyWrite ? KEY_READ : KEY_ALL_ACCESS;
@@ -121,12 +154,13 @@ REGSAM RightsOfNewKey(REGSAM desired) {
 }
 
 // Makes the levels from `first` on below *key, which becomes the last one
-// made, and commits. Everything is checked before anything is made, so a
+// made, in the door's transaction. Everything is checked before anything is made, so a
 // refused create leaves no partial path behind.
 LSTATUS MakeMissingLevels(RegistryWriter& door, REGSAM parentRights,
-                          const KeyLevels& levels, size_t first,
+                          RootId tree, const KeyLevels& levels, size_t first,
                           bool makeVolatile, KeyInfo* key) {
-  if ((parentRights & KEY_CREATE_SUB_KEY) == 0) return ERROR_ACCESS_DENIED;
+  if ((parentRights & KEY_CREATE_SUB_KEY) == 0 || door.WriteDenied(tree))
+    return ERROR_ACCESS_DENIED;
   LSTATUS status =
       door.keys().CheckNewKeys(*key, levels.size() - first, makeVolatile);
   for (size_t i = first; status == ERROR_SUCCESS && i < levels.size(); ++i) {
@@ -134,7 +168,50 @@ LSTATUS MakeMissingLevels(RegistryWriter& door, REGSAM parentRights,
     status = door.keys().AddSubkey(*key, levels[i], makeVolatile, &added);
     if (status == ERROR_SUCCESS) *key = added;
   }
-  return status == ERROR_SUCCESS ? door.Commit() : status;
+  return status;
+}
+
+// Makes the levels from `first` on below a key of the classes view, in the
+// tree the view sends them to (registry_view.h); *made gets the last key
+// as a key of the view. The machine's classes key is made first when it is
+// missing too.
+LSTATUS MakeMissingViewLevels(RegistryWriter& door, REGSAM parentRights,
+                              const ViewKey& deepest, const KeyLevels& levels,
+                              size_t first, bool makeVolatile, ViewKey* made) {
+  const RootId tree = deepest.Tree();
+  KeyInfo key = deepest.Shown();
+  LSTATUS status = ERROR_SUCCESS;
+  if (key.id == 0) {
+    // The classes key itself lasts, whatever the key asked for below it.
+    KeyLevels classes;
+    classes.push_back(kMachineSoftwareLevel);
+    classes.push_back(kClassesLevel);
+    size_t existing = 0;
+    status = FindExisting(door.db(), RootKey(RootId::kLocalMachine), classes,
+                          &key, &existing);
+    if (status == ERROR_SUCCESS)
+      status = MakeMissingLevels(door, parentRights, tree, classes, existing,
+                                 /*makeVolatile=*/false, &key);
+  }
+  if (status == ERROR_SUCCESS && first < levels.size())
+    status = MakeMissingLevels(door, parentRights, tree, levels, first,
+                               makeVolatile, &key);
+  if (status != ERROR_SUCCESS) return status;
+  *made = ViewKey();
+  (tree == RootId::kCurrentUser ? made->user : made->machine) = key;
+  return ERROR_SUCCESS;
+}
+
+// The key a write to an open key's values goes to: for the view's root
+// with no machine's classes yet, the machine's classes key, made now.
+LSTATUS KeyForValues(RegistryWriter& door, OpenKey* open) {
+  if (door.WriteDenied(open->tree)) return ERROR_ACCESS_DENIED;
+  if (open->key.id != 0) return ERROR_SUCCESS;
+  ViewKey made;
+  LSTATUS status = MakeMissingViewLevels(door, KEY_CREATE_SUB_KEY, open->view,
+                                         KeyLevels(), 0, false, &made);
+  if (status == ERROR_SUCCESS) open->key = made.machine;
+  return status;
 }
 
 bool IsStringType(DWORD type) {
@@ -323,12 +400,21 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
   LSTATUS status = OpenPath(door, hKey, name, &path);
   if (status != ERROR_SUCCESS) return status;
   KeyInfo key;
-  status = FindPath(door.db(), path.parent.key, path.levels, &key);
+  RootId tree = path.parent.tree;
+  ViewKey view;
+  if (path.parent.isView) {
+    status = ViewFindPath(door.db(), path.parent.view, path.levels, &view);
+    key = view.Shown();
+    tree = view.Tree();
+  } else {
+    status = FindPath(door.db(), path.parent.key, path.levels, &key);
+  }
   if (status != ERROR_SUCCESS) return status;
   REGSAM granted = 0;
-  status = GrantRights(door, key.id, samDesired, &granted);
+  status = GrantRights(door, key.id, tree, samDesired, &granted);
   if (status != ERROR_SUCCESS) return status;
-  *phkResult = door.handles().Add(key.id, granted);
+  *phkResult = door.handles().Add(key.id, granted, tree,
+                                  path.parent.isView ? &view : nullptr);
   return ERROR_SUCCESS;
 }
 
@@ -353,23 +439,43 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
   if (status == ERROR_SUCCESS) status = door.keys().CheckNames(path.levels);
   if (status != ERROR_SUCCESS) return status;
   const KeyLevels& levels = path.levels;
+  const bool makeVolatile = (dwOptions & REG_OPTION_VOLATILE) != 0;
+  const bool isView = path.parent.isView;
   KeyInfo key;
+  RootId tree = path.parent.tree;
+  ViewKey view;
   size_t existing = 0;
-  status = FindExisting(door.db(), path.parent.key, levels, &key, &existing);
+  status = isView ? ViewFindExisting(door.db(), path.parent.view, levels,
+                                     &view, &existing)
+                  : FindExisting(door.db(), path.parent.key, levels, &key,
+                                 &existing);
   if (status != ERROR_SUCCESS) return status;
   DWORD disposition = REG_OPENED_EXISTING_KEY;
   REGSAM granted = 0;
   if (existing == levels.size()) {
-    status = GrantRights(door, key.id, samDesired, &granted);
+    if (isView) {
+      key = view.Shown();
+      tree = view.Tree();
+    }
+    status = GrantRights(door, key.id, tree, samDesired, &granted);
   } else {
     disposition = REG_CREATED_NEW_KEY;
     granted = RightsOfNewKey(samDesired);
-    status = MakeMissingLevels(door, path.parent.granted, levels, existing,
-                               (dwOptions & REG_OPTION_VOLATILE) != 0, &key);
+    if (isView) {
+      status = MakeMissingViewLevels(door, path.parent.granted, view, levels,
+                                     existing, makeVolatile, &view);
+      key = view.Shown();
+      tree = view.Tree();
+    } else {
+      status = MakeMissingLevels(door, path.parent.granted, tree, levels,
+                                 existing, makeVolatile, &key);
+    }
+    if (status == ERROR_SUCCESS) status = door.Commit();
   }
   if (status != ERROR_SUCCESS) return status;
   if (lpdwDisposition != nullptr) *lpdwDisposition = disposition;
-  *phkResult = door.handles().Add(key.id, granted);
+  *phkResult = door.handles().Add(key.id, granted, tree,
+                                  isView ? &view : nullptr);
   return ERROR_SUCCESS;
 }
 
@@ -391,11 +497,27 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   std::u16string_view last = path.levels.back();
   path.levels.pop_back();
   KeyInfo owner;
-  status = FindPath(door.db(), path.parent.key, path.levels, &owner);
-  if (status != ERROR_SUCCESS) return status;
   KeyInfo key;
-  status = FindSubkey(door.db(), owner, last, &key);
-  if (status != ERROR_SUCCESS) return status;
+  RootId tree = path.parent.tree;
+  if (path.parent.isView) {
+    // The key the view shows goes, from the tree it lies in.
+    ViewKey viewOwner;
+    ViewKey target;
+    status = ViewFindPath(door.db(), path.parent.view, path.levels,
+                          &viewOwner);
+    if (status == ERROR_SUCCESS)
+      status = ViewSubkey(door.db(), viewOwner, last, &target);
+    if (status != ERROR_SUCCESS) return status;
+    tree = target.Tree();
+    key = target.Shown();
+    owner = tree == RootId::kCurrentUser ? viewOwner.user : viewOwner.machine;
+  } else {
+    status = FindPath(door.db(), path.parent.key, path.levels, &owner);
+    if (status == ERROR_SUCCESS)
+      status = FindSubkey(door.db(), owner, last, &key);
+    if (status != ERROR_SUCCESS) return status;
+  }
+  if (door.WriteDenied(tree)) return ERROR_ACCESS_DENIED;
   bool hasSubkeys = false;
   status = HasSubkeys(door.db(), key.id, &hasSubkeys);
   if (status != ERROR_SUCCESS) return status;
@@ -412,6 +534,7 @@ LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   OpenKey open;
   LSTATUS status = OpenHandle(door, hKey, KEY_SET_VALUE, &open);
   if (status != ERROR_SUCCESS) return status;
+  if (door.WriteDenied(open.tree)) return ERROR_ACCESS_DENIED;
   status = DeleteValue(door.db(), open.key.id, name.View());
   if (status != ERROR_SUCCESS) return status;
   return door.Commit();
@@ -430,8 +553,10 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName,
       (lpClass != nullptr && lpcchClass == nullptr))
     return ERROR_INVALID_PARAMETER;
   SubkeyEntry subkey;
-  status =
-      SubkeyAt(door, open.key.id, dwIndex, &open.record->subkeys, &subkey);
+  status = open.isView ? ViewSubkeyAt(door, open.view, dwIndex,
+                                      &open.record->subkeys, &subkey)
+                       : SubkeyAt(door, open.key.id, dwIndex,
+                                  &open.record->subkeys, &subkey);
   if (status != ERROR_SUCCESS) return status;
   if (lpClass != nullptr && *lpcchClass < 1) return ERROR_MORE_DATA;
   status = CopyName(subkey.name, lpName, lpcchName);
@@ -480,7 +605,8 @@ LSTATUS WINAPI RegQueryInfoKeyA(
     return ERROR_INVALID_PARAMETER;
   if (lpClass != nullptr && *lpcchClass < 1) return ERROR_MORE_DATA;
   KeyCounts counts;
-  status = CountKey(door.db(), open.key.id, &counts);
+  status = open.isView ? CountViewKey(door.db(), open.view, &counts)
+                       : CountKey(door.db(), open.key.id, &counts);
   if (status != ERROR_SUCCESS) return status;
   if (lpClass != nullptr) lpClass[0] = '\0';
   if (lpcchClass != nullptr) *lpcchClass = 0;
@@ -526,6 +652,8 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved,
   if ((lpData == nullptr && cbData != 0) ||
       name.View().size() > kMaxValueNameLength || !IsWritableName(name.View()))
     return ERROR_INVALID_PARAMETER;
+  status = KeyForValues(door, &open);
+  if (status != ERROR_SUCCESS) return status;
   if (IsStringType(dwType)) {
     std::vector<uint8_t> bytes = WideToBytes(AnsiBytesToWide(lpData, cbData));
     status = SetValue(door.db(), open.key.id, name.View(), dwType,
@@ -536,4 +664,29 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved,
   }
   if (status != ERROR_SUCCESS) return status;
   return door.Commit();
+}
+
+LSTATUS WINAPI RegOverridePredefKey(HKEY hKey, HKEY hNewHKey) {
+  const RootInfo* root = FindRootByHandle(hKey);
+  if (root == nullptr) return ERROR_INVALID_HANDLE;
+  RegistryReader door;
+  LSTATUS status = door.status();
+  if (status != ERROR_SUCCESS) return status;
+  if (hNewHKey == nullptr) {
+    door.handles().SetOverride(root->id, nullptr);
+    return ERROR_SUCCESS;
+  }
+  // What hNewHKey stands for now is kept, as a handle of its own: closing
+  // hNewHKey afterwards leaves the mapping as it is.
+  OpenKey open;
+  status = OpenHandle(door, hNewHKey, /*needed=*/0, &open);
+  if (status != ERROR_SUCCESS) return status;
+  KeyHandle target;
+  target.key = open.key.id;
+  target.granted = open.granted;
+  target.tree = open.tree;
+  target.isView = open.isView;
+  target.view = open.view;
+  door.handles().SetOverride(root->id, &target);
+  return ERROR_SUCCESS;
 }

@@ -57,6 +57,7 @@ class RegistryDb {
   // connection's settings.
   [[nodiscard]] int Connect(const char* name, int flags, std::string* error);
   [[nodiscard]] int MakeOrCheckSchema(std::string* error);
+  [[nodiscard]] int MigrateSchema(std::string* error);
   [[nodiscard]] int UseWriteAheadLog(std::string* error);
   [[nodiscard]] int Exec(const char* sql, std::string* error);
 

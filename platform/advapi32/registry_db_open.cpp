@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "registry_db.h"
+#include "registry_migration.h"
 #include "registry_time.h"
 
 namespace qxplatform {
@@ -55,6 +56,12 @@ struct Marks {
   bool IsRegistry() const {
     return applicationId == kApplicationId && schemaVersion == kSchemaVersion &&
            tables != 0;
+  }
+  // A registry of the layout that had a classes tree of its own: moved to
+  // this one the first time it is opened.
+  bool IsOldRegistry() const {
+    return applicationId == kApplicationId &&
+           schemaVersion == kSchemaVersionWithClassesTree && tables != 0;
   }
   // Nothing was ever written: a new or zero-length file. Whatever else
   // has a page is someone's, even with no table in it.
@@ -107,7 +114,8 @@ int LookBeforeWriting(const std::string& path, int busyTimeoutMs,
     *error = ReadFailure(look.get(), rc);
     return rc;
   }
-  if (marks.IsRegistry() || marks.IsBlank()) return SQLITE_OK;
+  if (marks.IsRegistry() || marks.IsOldRegistry() || marks.IsBlank())
+    return SQLITE_OK;
   *error = kNotARegistry;
   return SQLITE_NOTADB;
 }
@@ -205,6 +213,7 @@ int RegistryDb::MakeOrCheckSchema(std::string* error) {
     return rc;
   }
   if (marks.IsRegistry()) return SQLITE_OK;
+  if (marks.IsOldRegistry()) return MigrateSchema(error);
   if (!marks.IsBlank()) {
     *error = kNotARegistry;
     return SQLITE_NOTADB;
@@ -229,6 +238,42 @@ int RegistryDb::MakeOrCheckSchema(std::string* error) {
   }
   // Still in a transaction: it failed, or the registry was there already.
   // The first failure is the one to tell; the rollback's own is not.
+  if (!sqlite3_get_autocommit(db)) {
+    std::string ignored;
+    (void)Exec("ROLLBACK", &ignored);
+  }
+  return rc;
+}
+
+// An earlier layout is brought to this one in one transaction under the
+// write lock: another process opening the file meanwhile waits and then
+// finds it moved, or moved it first (the marks are read again under the
+// lock).
+int RegistryDb::MigrateSchema(std::string* error) {
+  sqlite3* db = m_db.get();
+  int rc = Exec("BEGIN IMMEDIATE", error);
+  Marks marks;
+  if (rc == SQLITE_OK) {
+    rc = ReadMarks(db, &marks);
+    if (rc != SQLITE_OK) *error = sqlite3_errmsg(db);
+  }
+  if (rc == SQLITE_OK && marks.IsOldRegistry()) {
+    const LSTATUS status = MoveClassesTreeToMachine(*this);
+    if (status != ERROR_SUCCESS) {
+      *error = "cannot move HKEY_CLASSES_ROOT into the machine's classes "
+               "(error " + std::to_string(status) + "): " +
+               sqlite3_errmsg(db);
+      rc = SQLITE_ERROR;
+    } else {
+      const std::string sql = "PRAGMA user_version = " +
+                              std::to_string(kSchemaVersion) + "; COMMIT;";
+      rc = Exec(sql.c_str(), error);
+      if (rc != SQLITE_OK) *error = "cannot bring the registry up to date: " + *error;
+    }
+  } else if (rc == SQLITE_OK && !marks.IsRegistry()) {
+    *error = kNotARegistry;
+    rc = SQLITE_NOTADB;
+  }
   if (!sqlite3_get_autocommit(db)) {
     std::string ignored;
     (void)Exec("ROLLBACK", &ignored);

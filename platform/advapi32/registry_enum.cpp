@@ -1,6 +1,8 @@
 // Enumeration by index with a cursor per handle, and a key's counts.
 #include "registry_enum.h"
 
+#include <unordered_set>
+
 namespace qxplatform {
 namespace internal {
 namespace {
@@ -99,20 +101,77 @@ LSTATUS ValueAt(RegistryReader& door, KeyId key, DWORD index,
       });
 }
 
-LSTATUS CountKey(RegistryDb& db, KeyId key, KeyCounts* counts) {
-  {
-    StatementUse use(db, Sql::kSubkeyNames);
-    if (!use) return use.Failure();
-    sqlite3_bind_int64(use.get(), 1, key);
-    int rc;
-    while ((rc = sqlite3_step(use.get())) == SQLITE_ROW) {
-      ++counts->subkeys;
-      DWORD length = static_cast<DWORD>(ColumnAnsiLength(use.get(), 0));
-      if (length > counts->longestSubkeyName)
-        counts->longestSubkeyName = length;
-    }
-    if (rc != SQLITE_DONE) return StatusOfSqlite(rc);
+namespace {
+
+// The first subkey of key in name order after the folded name `after`
+// (from the start when null; at it too when inclusive); *found false when
+// there is none, as for a key that is missing (id 0).
+struct MergeCandidate {
+  bool found = false;
+  std::string folded;
+  SubkeyEntry entry;
+};
+LSTATUS SubkeyFrom(RegistryDb& db, KeyId key, const std::string* after,
+                   bool inclusive, MergeCandidate* candidate) {
+  candidate->found = false;
+  if (key == 0) return ERROR_SUCCESS;
+  StatementUse use(db, after == nullptr ? Sql::kFirstSubkey
+                       : inclusive      ? Sql::kSubkeyAtOrAfter
+                                        : Sql::kSubkeyAfter);
+  if (!use) return use.Failure();
+  sqlite3_stmt* s = use.get();
+  sqlite3_bind_int64(s, 1, key);
+  if (after != nullptr) BindBlob(s, 2, after->data(), after->size());
+  int rc = sqlite3_step(s);
+  if (rc == SQLITE_DONE) return ERROR_SUCCESS;
+  if (rc != SQLITE_ROW) return StatusOfSqlite(rc);
+  candidate->found = true;
+  candidate->entry.name = ColumnUnits(s, 1);
+  candidate->entry.lastWrite = FileTimeOf(sqlite3_column_int64(s, 3));
+  const auto* folded = static_cast<const char*>(sqlite3_column_blob(s, 2));
+  candidate->folded.assign(folded != nullptr ? folded : "",
+                           static_cast<size_t>(sqlite3_column_bytes(s, 2)));
+  return ERROR_SUCCESS;
+}
+
+// The first subkey of the view after `after`: the lower of the two trees'
+// next names, the user's on a tie.
+LSTATUS MergedSubkeyFrom(RegistryDb& db, const ViewKey& key,
+                         const std::string* after, bool inclusive,
+                         MergeCandidate* next) {
+  MergeCandidate user;
+  MergeCandidate machine;
+  LSTATUS status = SubkeyFrom(db, key.user.id, after, inclusive, &user);
+  if (status == ERROR_SUCCESS)
+    status = SubkeyFrom(db, key.machine.id, after, inclusive, &machine);
+  if (status != ERROR_SUCCESS) return status;
+  if (!user.found && !machine.found) return ERROR_NO_MORE_ITEMS;
+  bool takeUser = user.found && (!machine.found || user.folded <= machine.folded);
+  *next = std::move(takeUser ? user : machine);
+  return ERROR_SUCCESS;
+}
+
+// Adds the names of key's subkeys not seen yet to the counts.
+LSTATUS CountSubkeys(RegistryDb& db, KeyId key,
+                     std::unordered_set<std::string>* seen,
+                     KeyCounts* counts) {
+  if (key == 0) return ERROR_SUCCESS;
+  StatementUse use(db, Sql::kSubkeyNames);
+  if (!use) return use.Failure();
+  sqlite3_bind_int64(use.get(), 1, key);
+  int rc;
+  while ((rc = sqlite3_step(use.get())) == SQLITE_ROW) {
+    if (seen != nullptr &&
+        !seen->insert(FoldedName(ColumnUnits(use.get(), 0))).second)
+      continue;
+    ++counts->subkeys;
+    DWORD length = static_cast<DWORD>(ColumnAnsiLength(use.get(), 0));
+    if (length > counts->longestSubkeyName) counts->longestSubkeyName = length;
   }
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : StatusOfSqlite(rc);
+}
+
+LSTATUS CountValues(RegistryDb& db, KeyId key, KeyCounts* counts) {
   StatementUse use(db, Sql::kValueSizes);
   if (!use) return use.Failure();
   sqlite3_bind_int64(use.get(), 1, key);
@@ -125,6 +184,53 @@ LSTATUS CountKey(RegistryDb& db, KeyId key, KeyCounts* counts) {
     if (size > counts->longestData) counts->longestData = size;
   }
   return Finished(rc);
+}
+
+}  // namespace
+
+LSTATUS CountKey(RegistryDb& db, KeyId key, KeyCounts* counts) {
+  LSTATUS status = CountSubkeys(db, key, nullptr, counts);
+  return status == ERROR_SUCCESS ? CountValues(db, key, counts) : status;
+}
+
+LSTATUS CountViewKey(RegistryDb& db, const ViewKey& key, KeyCounts* counts) {
+  std::unordered_set<std::string> seen;
+  LSTATUS status = CountSubkeys(db, key.user.id, &seen, counts);
+  if (status == ERROR_SUCCESS)
+    status = CountSubkeys(db, key.machine.id, &seen, counts);
+  if (status != ERROR_SUCCESS || key.Shown().id == 0) return status;
+  return CountValues(db, key.Shown().id, counts);
+}
+
+LSTATUS ViewSubkeyAt(RegistryReader& door, const ViewKey& key, DWORD index,
+                     EnumCursor* cursor, SubkeyEntry* entry) {
+  unsigned version = 0;
+  const Step step =
+      StepTo(CursorHolds(door, *cursor, &version), *cursor, index);
+  MergeCandidate next;
+  LSTATUS status = ERROR_SUCCESS;
+  if (step == Step::kOffset) {
+    // A count from the start: one step of each tree's index per entry.
+    status = MergedSubkeyFrom(door.db(), key, nullptr, false, &next);
+    for (DWORD i = 0; status == ERROR_SUCCESS && i < index; ++i) {
+      const std::string after = next.folded;
+      status = MergedSubkeyFrom(door.db(), key, &after, false, &next);
+    }
+  } else {
+    status = MergedSubkeyFrom(door.db(), key, &cursor->folded,
+                              step == Step::kAgain, &next);
+  }
+  if (status != ERROR_SUCCESS) {
+    cursor->valid = false;
+    return status;
+  }
+  *entry = std::move(next.entry);
+  cursor->folded = std::move(next.folded);
+  cursor->valid = true;
+  cursor->dataVersion = version;
+  cursor->writes = door.writes();
+  cursor->index = index;
+  return ERROR_SUCCESS;
 }
 
 }  // namespace internal

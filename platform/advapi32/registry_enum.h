@@ -18,6 +18,10 @@ struct SubkeyEntry {
 // The subkey at index in name order, or ERROR_NO_MORE_ITEMS.
 LSTATUS SubkeyAt(RegistryReader& door, KeyId key, DWORD index,
                  EnumCursor* cursor, SubkeyEntry* entry);
+// The same through the classes view: the two trees' subkeys merged in name
+// order, a user's key hiding the machine's of the same name.
+LSTATUS ViewSubkeyAt(RegistryReader& door, const ViewKey& key, DWORD index,
+                     EnumCursor* cursor, SubkeyEntry* entry);
 // The value at index in the order values were first set, or
 // ERROR_NO_MORE_ITEMS.
 LSTATUS ValueAt(RegistryReader& door, KeyId key, DWORD index,
@@ -31,6 +35,9 @@ struct KeyCounts {
   DWORD longestData = 0;       // in stored bytes
 };
 LSTATUS CountKey(RegistryDb& db, KeyId key, KeyCounts* counts);
+// The counts of a key of the classes view: the merged subkeys, the values
+// of the key it shows.
+LSTATUS CountViewKey(RegistryDb& db, const ViewKey& key, KeyCounts* counts);
 
 }  // namespace internal
 }  // namespace qxplatform

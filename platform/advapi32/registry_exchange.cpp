@@ -113,9 +113,11 @@ bool CheckDatabaseFile(const char* path, std::string* error) {
 }
 
 // The key named by "HKEY_...\path" or "HKCR\path"; *path gets its stored
-// name. Called inside a transaction.
+// name. A key of HKEY_CLASSES_ROOT is found through the view (*isView),
+// *view its keys in the two trees. Called inside a transaction.
 LSTATUS FindKeyByName(RegistryDb& db, std::string_view name, KeyInfo* key,
-                      std::u16string* path, std::string* what) {
+                      bool* isView, ViewKey* view, std::u16string* path,
+                      std::string* what) {
   bool valid = false;
   std::u16string wide = Utf8ToWide(name, &valid);
   if (!valid) {
@@ -138,10 +140,22 @@ LSTATUS FindKeyByName(RegistryDb& db, std::string_view name, KeyInfo* key,
   }
   *key = RootKey(root->id);
   *path = Utf8ToWide(root->longName, nullptr);
+  *isView = root->id == RootId::kClassesRoot;
+  if (*isView) {
+    LSTATUS status = ViewRoot(db, view);
+    if (status != ERROR_SUCCESS) {
+      *what = std::string("cannot read the registry: ") +
+              sqlite3_errmsg(db.get());
+      return status;
+    }
+  }
   std::u16string stored;
   for (std::u16string_view level : levels) {
     KeyInfo next;
-    LSTATUS status = FindSubkey(db, *key, level, &next, &stored);
+    ViewKey nextView;
+    LSTATUS status = *isView
+                         ? ViewSubkey(db, *view, level, &nextView, &stored)
+                         : FindSubkey(db, *key, level, &next, &stored);
     if (status == ERROR_FILE_NOT_FOUND) *what = "the key does not exist";
     if (status != ERROR_SUCCESS) {
       if (status != ERROR_FILE_NOT_FOUND)
@@ -150,6 +164,7 @@ LSTATUS FindKeyByName(RegistryDb& db, std::string_view name, KeyInfo* key,
       return status;
     }
     *key = next;
+    *view = nextView;
     *path += u'\\';
     *path += stored;
   }
@@ -157,9 +172,11 @@ LSTATUS FindKeyByName(RegistryDb& db, std::string_view name, KeyInfo* key,
 }
 
 // The whole store as .reg text: a root's own section only when it holds
-// values, then every key below it.
+// values, then every key below it. HKEY_CLASSES_ROOT is a view of the
+// classes under the other two roots, which hold them: written there, once.
 bool FormatStore(RegistryDb& db, TextOut& text, std::string* error) {
   for (const RootInfo& info : kRoots) {
+    if (info.id == RootId::kClassesRoot) continue;
     KeyCounts counts;
     KeyId root = RootKey(info.id).id;
     if (CountKey(db, root, &counts) != ERROR_SUCCESS) {
@@ -281,12 +298,16 @@ bool ExportTextTo(const char* key, TextSink& sink, uint64_t* bytes,
   } else {
     std::u16string path;
     KeyInfo found;
-    if (FindKeyByName(door.db(), key, &found, &path, &what) != ERROR_SUCCESS) {
+    bool isView = false;
+    ViewKey view;
+    if (FindKeyByName(door.db(), key, &found, &isView, &view, &path, &what) !=
+        ERROR_SUCCESS) {
       Report(error, std::string(key) + ": " + what);
       return false;
     }
-    written = AppendKeySections(door.db(), found.id, path, /*writeSelf=*/true,
-                                text, &what);
+    written = isView ? AppendViewSections(door.db(), view, path, text, &what)
+                     : AppendKeySections(door.db(), found.id, path,
+                                         /*writeSelf=*/true, text, &what);
   }
   if (!written || !text.Pass(/*whole=*/true, &what)) {
     Report(error, what);

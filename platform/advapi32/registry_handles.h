@@ -6,7 +6,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "registry_rows.h"
+#include "registry_view.h"
 
 namespace qxplatform {
 namespace internal {
@@ -24,19 +24,25 @@ struct EnumCursor {
 };
 
 // An open key handle. A handle opened on an earlier database (epoch)
-// names nothing any more.
+// names nothing any more. One opened through HKEY_CLASSES_ROOT is a view
+// handle: its subkeys are found, and enumerated, in both trees of the
+// view, its values are those of the key it stands on (key).
 struct KeyHandle {
   KeyId key = 0;
   REGSAM granted = 0;
   uint32_t epoch = 0;
+  RootId tree = RootId::kLocalMachine;  // the tree key lies in
+  bool isView = false;
+  ViewKey view;  // a view handle's keys in the two trees
   EnumCursor subkeys;
   EnumCursor values;
 };
 
 class HandleTable {
  public:
-  // A new handle value for key.
-  HKEY Add(KeyId key, REGSAM granted);
+  // A new handle value for key, of tree; a view handle when view is given.
+  HKEY Add(KeyId key, REGSAM granted, RootId tree,
+           const ViewKey* view = nullptr);
   // The record of an open handle, or null.
   KeyHandle* Find(HKEY handle);
   // The predefined root's own record, which holds its cursors.
@@ -44,6 +50,14 @@ class HandleTable {
   bool IsCurrent(const KeyHandle& handle) const {
     return handle.epoch == m_epoch;
   }
+  // What a predefined root stands for while RegOverridePredefKey maps it
+  // onto another key, or null.
+  KeyHandle* Override(RootId id) {
+    const int i = static_cast<int>(id);
+    return m_overridden[i] ? &m_overrides[i] : nullptr;
+  }
+  // Maps the root onto a copy of target, or back to itself (null).
+  void SetOverride(RootId id, const KeyHandle* target);
   // False when no handle has that value.
   bool Erase(HKEY handle);
   size_t Count() const { return m_handles.size(); }
@@ -53,6 +67,8 @@ class HandleTable {
  private:
   std::unordered_map<uintptr_t, KeyHandle> m_handles;
   KeyHandle m_roots[kRootCount];
+  KeyHandle m_overrides[kRootCount];
+  bool m_overridden[kRootCount] = {};
   uintptr_t m_nextHandle = 0x1000;
   uint32_t m_epoch = 1;
 };

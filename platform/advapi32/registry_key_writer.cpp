@@ -2,6 +2,8 @@
 // first.
 #include "registry_key_writer.h"
 
+#include "registry_view.h"
+
 #include "registry_text.h"
 
 namespace qxplatform {
@@ -90,6 +92,13 @@ LSTATUS KeyWriter::DeleteVolatileTrees() {
 LSTATUS KeyWriter::DeleteAll() {
   LSTATUS status = Run(Sql::kClearValues);
   if (status == ERROR_SUCCESS) status = Run(Sql::kClearKeys);
+  KeyInfo software;
+  KeyInfo classes;
+  if (status == ERROR_SUCCESS)
+    status = AddSubkey(RootKey(RootId::kLocalMachine), kMachineSoftwareLevel,
+                       /*isVolatile=*/false, &software);
+  if (status == ERROR_SUCCESS)
+    status = AddSubkey(software, kClassesLevel, /*isVolatile=*/false, &classes);
   if (status == ERROR_SUCCESS)
     status = RunFor(Sql::kTouchAllKeys, FileTimeTicks(CurrentFileTime()));
   return status;

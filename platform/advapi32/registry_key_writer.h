@@ -47,7 +47,8 @@ class KeyWriter {
   [[nodiscard]] LSTATUS DeleteTree(KeyId key);
   // Deletes every volatile key's whole tree with its values.
   [[nodiscard]] LSTATUS DeleteVolatileTrees();
-  // Deletes every key but the roots, and every value; touches the roots.
+  // Deletes every key but the roots and the machine's classes key (and its
+  // parent), and every value; touches the keys left.
   [[nodiscard]] LSTATUS DeleteAll();
 
  private:

@@ -130,6 +130,21 @@ const char* StatementText(Sql which) {
   return kStatementText[static_cast<int>(which)];
 }
 
+// Names of ASCII letters are kept as themselves (EncodeUnits), folded in
+// upper case.
+std::string MachineClassesScript(long long now) {
+  const std::string machine =
+      std::to_string(RootRowId(RootId::kLocalMachine));
+  const std::string stamp = std::to_string(now);
+  return "INSERT OR IGNORE INTO keys(parent, name, folded, depth, last_write) "
+         "VALUES (" + machine + ", CAST('SOFTWARE' AS BLOB), "
+         "CAST('SOFTWARE' AS BLOB), 1, " + stamp + ");"
+         "INSERT OR IGNORE INTO keys(parent, name, folded, depth, last_write) "
+         "SELECT id, CAST('Classes' AS BLOB), CAST('CLASSES' AS BLOB), 2, " +
+         stamp + " FROM keys WHERE parent = " + machine +
+         " AND folded = CAST('SOFTWARE' AS BLOB);";
+}
+
 std::string SchemaScript(long long now) {
   std::string sql = std::string(kTables) +
                     "PRAGMA application_id = " +
@@ -145,7 +160,7 @@ std::string SchemaScript(long long now) {
            "last_write) VALUES (" + id + ", NULL, x'', x'" + id + "0', 0, " +
            std::to_string(now) + ");";
   }
-  return sql;
+  return sql + MachineClassesScript(now);
 }
 
 // FULL: a write's commit reaches the disk before the call returns. The log

@@ -66,11 +66,17 @@ const char* StatementText(Sql which);
 // Marks a database as this registry's, so that another program's SQLite
 // file is refused rather than written into.
 constexpr int kApplicationId = 0x51584b52;  // "QXKR"
-constexpr int kSchemaVersion = 1;
+// 2: HKEY_CLASSES_ROOT is a view of the two classes trees, and root row 1
+// stays empty (1 had a tree of its own there; registry_migration.h).
+constexpr int kSchemaVersion = 2;
 
 // The tables, their indexes, the marks and the root rows stamped with now,
-// as one script of an empty database's first transaction.
+// as one script of an empty database's first transaction. The machine's
+// classes key (HKEY_LOCAL_MACHINE\SOFTWARE\Classes) is there from the
+// start, as on Windows: HKEY_CLASSES_ROOT's root stands on it.
 std::string SchemaScript(long long now);
+// Makes the machine's classes key where it is missing.
+std::string MachineClassesScript(long long now);
 
 // The page cache a connection keeps, and the most an import raises it to,
 // in KiB: bounded whatever the registry's size.

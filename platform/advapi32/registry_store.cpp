@@ -3,6 +3,8 @@
 // direct read the provider probe makes.
 #include "registry_store.h"
 
+#include "registry_view.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -149,9 +151,18 @@ LSTATUS ReadStoredValue(HKEY root, std::u16string_view path,
   status = reader.status();
   if (status != ERROR_SUCCESS) return status;
   KeyInfo key;
-  status = FindPath(reader.db(), RootKey(rootInfo->id), levels, &key);
+  if (rootInfo->id == RootId::kClassesRoot) {
+    ViewKey root;
+    ViewKey found;
+    status = ViewRoot(reader.db(), &root);
+    if (status == ERROR_SUCCESS)
+      status = ViewFindPath(reader.db(), root, levels, &found);
+    key = found.Shown();
+  } else {
+    status = FindPath(reader.db(), RootKey(rootInfo->id), levels, &key);
+  }
   if (status != ERROR_SUCCESS) return status;
-  *keyExists = true;
+  *keyExists = key.id != 0;
   return ReadValue(reader.db(), key.id, valueName, value);
 }
 

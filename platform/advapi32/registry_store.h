@@ -51,6 +51,7 @@ class RegistryStore {
   RegistryDb m_db;
   HandleTable m_handles;
   DeniedKeys m_denied;
+  bool m_standardUser = false;
   // Whether this process committed a change since it named its database.
   bool m_changed = false;
   // Writes this process committed: with the database's data version, what
@@ -81,6 +82,12 @@ class RegistryReader {
   HandleTable& handles() { return m_store.m_handles; }
   bool IsDenied(KeyId key) const {
     return !m_store.m_denied.empty() && m_store.m_denied.count(key) != 0;
+  }
+  // Whether the process runs as a standard user, whom the machine's tree
+  // (HKEY_LOCAL_MACHINE, and so the machine's classes) refuses writes.
+  bool StandardUser() const { return m_store.m_standardUser; }
+  bool WriteDenied(RootId tree) const {
+    return m_store.m_standardUser && tree == RootId::kLocalMachine;
   }
   uint64_t writes() const { return m_store.m_writes; }
 

@@ -2,6 +2,7 @@
 #include "registry_test_hooks.h"
 
 #include "registry_store.h"
+#include "registry_view.h"
 
 namespace qxplatform {
 namespace internal {
@@ -27,14 +28,24 @@ LSTATUS RegistryTestHooks::DenyWriteAccess(HKEY root, std::u16string_view path,
                                            bool deny) {
   const RootInfo* rootInfo = FindRootByHandle(root);
   if (rootInfo == nullptr) return ERROR_INVALID_HANDLE;
-  KeyLevels levels;
-  LSTATUS status = SplitKeyPath(path, &levels);
+  KeyLevels named;
+  LSTATUS status = SplitKeyPath(path, &named);
   if (status != ERROR_SUCCESS) return status;
   RegistryStore& store = RegistryStore::Instance();
   RegistryWriter writer(store);
   status = writer.status();
   if (status != ERROR_SUCCESS) return status;
-  KeyInfo key = RootKey(rootInfo->id);
+  // A key of HKEY_CLASSES_ROOT is marked where the view finds it, or where
+  // it would make it.
+  RootId tree = rootInfo->id;
+  KeyLevels stored;
+  if (tree == RootId::kClassesRoot) {
+    status = ViewWriteTarget(writer.db(), named, &tree, &stored);
+    if (status != ERROR_SUCCESS) return status;
+  }
+  const KeyLevels& levels = rootInfo->id == RootId::kClassesRoot ? stored
+                                                                  : named;
+  KeyInfo key = RootKey(tree);
   bool made = false;
   for (std::u16string_view level : levels) {
     KeyInfo next;
@@ -71,6 +82,12 @@ LSTATUS RegistryTestHooks::Clear() {
   return status;
 }
 
+void RegistryTestHooks::SetStandardUser(bool standard) {
+  RegistryStore& store = RegistryStore::Instance();
+  std::lock_guard<std::mutex> lock(store.m_mutex);
+  store.m_standardUser = standard;
+}
+
 void RegistryTestHooks::SetBoot(std::string boot) {
   RegistryStore& store = RegistryStore::Instance();
   std::lock_guard<std::mutex> lock(store.m_mutex);
@@ -93,6 +110,9 @@ void RegistryTestHooks::ResetFaults() {
   std::lock_guard<std::mutex> lock(store.m_mutex);
   store.m_denied.clear();
   store.m_bootOverride.clear();
+  store.m_standardUser = false;
+  for (int root = 0; root < kRootCount; ++root)
+    store.m_handles.SetOverride(static_cast<RootId>(root), nullptr);
 }
 
 long RegistryTestHooks::OpenHandles() {

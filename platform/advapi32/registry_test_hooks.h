@@ -25,6 +25,8 @@ class RegistryTestHooks {
   // write access, or lifts the mark. Made keys obey the key writer's rules.
   static LSTATUS DenyWriteAccess(HKEY root, std::u16string_view path,
                                  bool deny);
+  // Whether HKEY_LOCAL_MACHINE's tree refuses this process's writes.
+  static void SetStandardUser(bool standard);
   // Empties all four trees.
   static LSTATUS Clear();
   // The boot this process reports for the volatile keys; empty: the
@@ -33,8 +35,8 @@ class RegistryTestHooks {
   // How long a write waits for another process's lock before it fails
   // with ERROR_LOCK_VIOLATION, instead of kRegistryBusyTimeoutMs.
   static void SetBusyTimeout(int ms);
-  // Every failure and mark above off, the kernel's boot and the usual busy
-  // timeout again.
+  // Every failure and mark above off, an administrator again, no root
+  // overridden, the kernel's boot and the usual busy timeout again.
   static void ResetFaults();
   static long OpenHandles();
   static bool Changed();

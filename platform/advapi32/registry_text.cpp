@@ -208,29 +208,72 @@ bool AppendSection(RegistryDb& db, KeyId key, const std::string& path,
   return text.Pass(/*whole=*/false, error);
 }
 
+// A key to write: one stored key (trees[1] 0), or a key of the classes
+// view, the user's (trees[0]) and the machine's (trees[1]) of one path,
+// shown is the one whose values the view shows (0: none).
+struct SectionKeys {
+  KeyId shown = 0;
+  KeyId trees[2] = {0, 0};
+};
+
 struct Child {
-  KeyId id;
+  SectionKeys keys;
   std::u16string name;
 };
+
+// Reads the subkeys of one tree's key, in name order, into the tree's
+// place (which) of children, merged by name with those there already.
+bool ReadChildren(RegistryDb& db, KeyId key, int which,
+                  std::vector<Child>* children, std::string* error) {
+  const size_t before = children->size();
+  std::vector<Child> merged;
+  size_t other = 0;
+  StatementUse use(db, Sql::kSubkeysInOrder);
+  if (!use) return DatabaseFailed(db, sqlite3_errcode(db.get()), error);
+  sqlite3_bind_int64(use.get(), 1, key);
+  int rc;
+  while ((rc = sqlite3_step(use.get())) == SQLITE_ROW) {
+    Child child;
+    child.keys.trees[which] = sqlite3_column_int64(use.get(), 0);
+    child.name = ColumnUnits(use.get(), 1);
+    if (before == 0) {
+      child.keys.shown = child.keys.trees[which];
+      children->push_back(std::move(child));
+      continue;
+    }
+    // Merging the machine's subkeys into the user's: a user's key of the
+    // same name is the one shown.
+    while (other < before &&
+           CompareNames((*children)[other].name, child.name) < 0)
+      merged.push_back(std::move((*children)[other++]));
+    if (other < before && NamesEqual((*children)[other].name, child.name)) {
+      (*children)[other].keys.trees[which] = child.keys.trees[which];
+      merged.push_back(std::move((*children)[other++]));
+      continue;
+    }
+    child.keys.shown = child.keys.trees[which];
+    merged.push_back(std::move(child));
+  }
+  if (rc != SQLITE_DONE) return DatabaseFailed(db, rc, error);
+  if (before == 0) return true;
+  while (other < before) merged.push_back(std::move((*children)[other++]));
+  *children = std::move(merged);
+  return true;
+}
 
 // Writes a key's sections; *path holds its path in UTF-8 and grows and
 // shrinks by a level as the walk goes down and back up. A key's subkeys are
 // read whole before the walk goes into them, as one statement cannot serve
 // two levels at once.
-bool AppendSections(RegistryDb& db, KeyId key, std::string* path,
+bool AppendSections(RegistryDb& db, const SectionKeys& key, std::string* path,
                     bool writeSelf, TextOut& out, std::string* error) {
-  if (writeSelf && !AppendSection(db, key, *path, out, error)) return false;
+  if (writeSelf && !AppendSection(db, key.shown, *path, out, error))
+    return false;
   std::vector<Child> children;
-  {
-    StatementUse use(db, Sql::kSubkeysInOrder);
-    if (!use) return DatabaseFailed(db, sqlite3_errcode(db.get()), error);
-    sqlite3_bind_int64(use.get(), 1, key);
-    int rc;
-    while ((rc = sqlite3_step(use.get())) == SQLITE_ROW) {
-      children.push_back(Child{sqlite3_column_int64(use.get(), 0),
-                               ColumnUnits(use.get(), 1)});
-    }
-    if (rc != SQLITE_DONE) return DatabaseFailed(db, rc, error);
+  for (int which = 0; which < 2; ++which) {
+    if (key.trees[which] != 0 &&
+        !ReadChildren(db, key.trees[which], which, &children, error))
+      return false;
   }
   size_t length = path->size();
   for (const Child& child : children) {
@@ -240,8 +283,8 @@ bool AppendSections(RegistryDb& db, KeyId key, std::string* path,
     }
     path->push_back('\\');
     AppendUtf8(child.name, path);
-    bool written = AppendSections(db, child.id, path, /*writeSelf=*/true, out,
-                                  error);
+    bool written = AppendSections(db, child.keys, path, /*writeSelf=*/true,
+                                  out, error);
     path->resize(length);
     if (!written) return false;
   }
@@ -267,7 +310,22 @@ bool AppendKeySections(RegistryDb& db, KeyId key, const std::u16string& path,
                        bool writeSelf, TextOut& out, std::string* error) {
   std::string utf8Path = WideToUtf8(path);
   utf8Path.reserve(utf8Path.size() + 1024);
-  return AppendSections(db, key, &utf8Path, writeSelf, out, error);
+  SectionKeys keys;
+  keys.shown = key;
+  keys.trees[0] = key;
+  return AppendSections(db, keys, &utf8Path, writeSelf, out, error);
+}
+
+bool AppendViewSections(RegistryDb& db, const ViewKey& key,
+                        const std::u16string& path, TextOut& out,
+                        std::string* error) {
+  std::string utf8Path = WideToUtf8(path);
+  utf8Path.reserve(utf8Path.size() + 1024);
+  SectionKeys keys;
+  keys.shown = key.Shown().id;
+  keys.trees[0] = key.user.id;
+  keys.trees[1] = key.machine.id;
+  return AppendSections(db, keys, &utf8Path, /*writeSelf=*/true, out, error);
 }
 
 }  // namespace internal

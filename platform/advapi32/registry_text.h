@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "registry_rows.h"
+#include "registry_view.h"
 #include "registry_text_sink.h"
 
 namespace qxplatform {
@@ -39,6 +40,11 @@ std::string RegTextHeader();
 // in it), on a failed read and on a sink that takes no more.
 bool AppendKeySections(RegistryDb& db, KeyId key, const std::u16string& path,
                        bool writeSelf, TextOut& out, std::string* error);
+// The same for a key of the classes view (path "HKEY_CLASSES_ROOT\\..."):
+// the values of the key it shows, the subkeys of both trees merged.
+bool AppendViewSections(RegistryDb& db, const ViewKey& key,
+                        const std::u16string& path, TextOut& out,
+                        std::string* error);
 
 }  // namespace internal
 }  // namespace qxplatform

@@ -1,6 +1,8 @@
 // Applying .reg entries to the database.
 #include "registry_tree_builder.h"
 
+#include "registry_view.h"
+
 #include <string>
 
 namespace qxplatform {
@@ -39,8 +41,23 @@ bool RegTreeBuilder::Failed(LSTATUS status, std::string* what) {
   return false;
 }
 
-bool RegTreeBuilder::OpenKey(RootId root, const KeyLevels& levels,
+bool RegTreeBuilder::Translate(RootId* root, const KeyLevels& levels,
+                               KeyLevels* stored, std::string* what) {
+  LSTATUS status = ERROR_SUCCESS;
+  if (*root == RootId::kClassesRoot)
+    status = ViewWriteTarget(m_db, levels, root, stored);
+  if (status == ERROR_SUCCESS && m_standardUser &&
+      *root == RootId::kLocalMachine)
+    status = ERROR_ACCESS_DENIED;
+  return status == ERROR_SUCCESS || Failed(status, what);
+}
+
+bool RegTreeBuilder::OpenKey(RootId root, const KeyLevels& named,
                              std::string* what) {
+  KeyLevels stored;
+  const bool isView = root == RootId::kClassesRoot;
+  if (!Translate(&root, named, &stored, what)) return false;
+  const KeyLevels& levels = isView ? stored : named;
   size_t shared = 0;
   if (!m_path.empty() && m_pathRoot == root) {
     size_t limit = std::min(levels.size(), m_path.size() - 1);
@@ -85,8 +102,14 @@ bool RegTreeBuilder::OpenKey(RootId root, const KeyLevels& levels,
   return true;
 }
 
-bool RegTreeBuilder::DeleteKey(RootId root, const KeyLevels& levels,
+bool RegTreeBuilder::DeleteKey(RootId root, const KeyLevels& named,
                                std::string* what) {
+  KeyLevels stored;
+  const bool isView = root == RootId::kClassesRoot;
+  // A root is never removed, nor the classes key a view's root stands on.
+  if (named.empty()) return Failed(ERROR_ACCESS_DENIED, what);
+  if (!Translate(&root, named, &stored, what)) return false;
+  const KeyLevels& levels = isView ? stored : named;
   // Values after "[-key]" have no key to go to, and the keys on the path
   // may be the ones going.
   m_path.clear();

@@ -18,7 +18,9 @@ namespace internal {
 class RegTreeBuilder final : public RegTextHandler {
  public:
   explicit RegTreeBuilder(RegistryWriter& door)
-      : m_db(door.db()), m_keys(door.keys()) {}
+      : m_db(door.db()),
+        m_keys(door.keys()),
+        m_standardUser(door.StandardUser()) {}
 
   bool OpenKey(RootId root, const KeyLevels& levels,
                std::string* what) override;
@@ -31,9 +33,16 @@ class RegTreeBuilder final : public RegTextHandler {
 
  private:
   bool Failed(LSTATUS status, std::string* what);
+  // A section of HKEY_CLASSES_ROOT names the key the classes view sends
+  // writes to (registry_view.h): *root becomes that tree and *stored the
+  // path in it. A standard user's sections of the machine's tree are
+  // refused.
+  bool Translate(RootId* root, const KeyLevels& levels, KeyLevels* stored,
+                 std::string* what);
 
   RegistryDb& m_db;
   KeyWriter& m_keys;
+  const bool m_standardUser;
   bool m_changed = false;
   // The keys along the latest section's path, root first, with their
   // names: the next section usually shares most of it (files list keys in

@@ -31,6 +31,10 @@ LSTATUS DenyWriteAccess(HKEY root, const char* path, bool deny) {
       root, internal::AnsiToWide(path == nullptr ? "" : path), deny);
 }
 
+void SetStandardUser(bool standard) {
+  RegistryTestHooks::SetStandardUser(standard);
+}
+
 void SetRegistryBusyTimeout(DWORD ms) {
   // SQLite counts the wait in an int.
   RegistryTestHooks::SetBusyTimeout(ms > 0x7FFFFFFF ? 0x7FFFFFFF

@@ -97,3 +97,7 @@ QXPLATFORM_API LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName,
 QXPLATFORM_API LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName,
                                              DWORD Reserved, DWORD dwType,
                                              const BYTE* lpData, DWORD cbData);
+// Maps a predefined key (HKEY_CLASSES_ROOT, HKEY_CURRENT_USER,
+// HKEY_LOCAL_MACHINE or HKEY_USERS) onto an open key for the whole process,
+// or back onto itself with a null hNewHKey.
+QXPLATFORM_API LSTATUS WINAPI RegOverridePredefKey(HKEY hKey, HKEY hNewHKey);

@@ -81,10 +81,15 @@ TEST(HostReg, ImportThenExportRoundTrips) {
 
   const std::string& text = exported.out;
   EXPECT_EQ(Lines(text).front(), "Windows Registry Editor Version 5.00");
-  EXPECT_TRUE(HasLine(text, "[HKEY_CLASSES_ROOT\\QxTest.Object]"));
+  // Classes imported through HKEY_CLASSES_ROOT are the machine's, and a
+  // whole export prints them where they are kept.
+  EXPECT_TRUE(
+      HasLine(text, "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\QxTest.Object]"));
   EXPECT_TRUE(HasLine(text, "@=\"Test object\""));
   EXPECT_TRUE(HasLine(text, "\"Count\"=dword:0000002a"));
-  EXPECT_TRUE(HasLine(text, "[HKEY_CLASSES_ROOT\\QxTest.Object\\CLSID]"));
+  EXPECT_TRUE(HasLine(
+      text, "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\QxTest.Object\\CLSID]"));
+  EXPECT_FALSE(HasLine(text, "[HKEY_CLASSES_ROOT\\QxTest.Object]"));
   EXPECT_TRUE(HasLine(text, "\"Name\"=\"caf\xC3\xA9\""));
 
   // What export writes, import reads back to the same store.

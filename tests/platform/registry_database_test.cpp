@@ -219,7 +219,11 @@ TEST_F(RegistryDatabaseTest, DeepestTreeIsDeletedWhole) {
   RegCloseKey(deepest);
   std::string all;
   ASSERT_TRUE(qxplatform::ExportRegistryText(nullptr, &all, &error)) << error;
-  EXPECT_EQ(all, "Windows Registry Editor Version 5.00\r\n\r\n");
+  // Only the machine's classes key, which every registry has, is left.
+  EXPECT_EQ(all,
+            "Windows Registry Editor Version 5.00\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes]\r\n\r\n");
 }
 
 TEST_F(RegistryDatabaseTest, ConcurrentThreadsShareOneDatabaseFile) {

@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
   if (options.system.processors != 0) {
     qxplatform::SetProcessorCount(options.system.processors);
   }
+  if (options.standardUser) qxplatform::SetStandardUser(true);
 
   // A command that only reads makes no database where there is none.
   const bool readOnly =

@@ -52,6 +52,13 @@ QXCONTROL void FailRegCloseAt(long n);
 // be (ERROR_ACCESS_DENIED below a marked key, ERROR_CHILD_MUST_BE_VOLATILE
 // below a volatile one), and then nothing is made or marked.
 QXCONTROL LSTATUS DenyWriteAccess(HKEY root, const char* path, bool deny);
+// The process runs as a standard user (true) or as an administrator (false,
+// as it starts): a standard user's writes to HKEY_LOCAL_MACHINE's tree (and
+// so to the machine's classes, through HKEY_CLASSES_ROOT too) fail with
+// ERROR_ACCESS_DENIED and change nothing, as do opens of its keys for
+// writing. ResetControls makes the process an administrator again and lifts
+// every RegOverridePredefKey mapping.
+QXCONTROL void SetStandardUser(bool standard);
 // Every transaction of the registry store counts, read or write, whatever
 // starts it (an entry point, an import or export, the provider probe, a
 // registry control); the failing one does not begin and its caller fails

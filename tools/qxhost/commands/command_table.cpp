@@ -49,8 +49,10 @@ const Command kCommands[] = {
      ParseAs<CallRequest, ParseCallArguments>,
      RunAs<CallRequest, RunCallCommand>, nullptr, nullptr},
     {"regsvr32",
-     "  regsvr32 [-u] LIBRARY                have a library register itself "
-     "(-u: unregister)\n",
+     "  regsvr32 [--user] [-u] LIBRARY       have a library register itself "
+     "(-u: unregister;\n"
+     "                                       --user: for the current user "
+     "only)\n",
      ParseAs<Regsvr32Request, ParseRegsvr32Arguments>,
      RunAs<Regsvr32Request, RunRegsvr32Command>, nullptr, nullptr},
     {"script",

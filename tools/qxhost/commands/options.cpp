@@ -12,7 +12,7 @@ namespace {
 
 const char kUsageHead[] =
     "usage: qxhost [--registry FILE] [--acp CODEPAGE] [--os SYSTEM] "
-    "[--processors N] [--verbose] COMMAND ...\n";
+    "[--processors N] [--standard-user] [--verbose] COMMAND ...\n";
 
 const char kUsageOptions[] =
     "options:\n"
@@ -24,6 +24,10 @@ const char kUsageOptions[] =
     "                   (default nt-6.1)\n"
     "  --processors N   the processor count reported (default: this "
     "machine's)\n"
+    "  --standard-user  run as a user who is no administrator: writes to "
+    "HKEY_LOCAL_MACHINE\n"
+    "                   (and so to the machine's classes) are access "
+    "denied\n"
     "  --verbose        print where each failure of the host's own code "
     "left a function\n"
     "exit codes: 0 success, 1 failure, 2 usage error (or a library "
@@ -169,6 +173,10 @@ bool ParseHostOptions(int argc, char** argv, HostOptions* options,
     }
     if (word == "--verbose") {
       options->verbose = true;
+      continue;
+    }
+    if (word == "--standard-user") {
+      options->standardUser = true;
       continue;
     }
     bool matched = false;

@@ -26,6 +26,9 @@ struct HostOptions {
   SystemOverride system;
   bool help = false;
   bool verbose = false;  // failures followed to their source on stderr
+  // Runs as a user without an administrator's rights: the machine's part
+  // of the registry refuses writes.
+  bool standardUser = false;
   std::string command;   // a name the command table knows
   std::vector<std::string> arguments;  // the words after the command
 };

@@ -24,6 +24,45 @@ int UnusableLibrary(HRESULT hr, const std::string& what) {
   return kExitUsage;
 }
 
+// HKEY_CLASSES_ROOT mapped onto the user's classes for as long as it
+// lives, so that what a library writes there (its type library's entries
+// too) lands in the user's classes, and the machine's are left alone: a
+// standard user can register that way. The mapping is the process's, as
+// the system's is; the library is not changed.
+class UserClassesOverride {
+ public:
+  UserClassesOverride() = default;
+  UserClassesOverride(const UserClassesOverride&) = delete;
+  UserClassesOverride& operator=(const UserClassesOverride&) = delete;
+  ~UserClassesOverride() {
+    if (m_overridden) (void)RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    if (m_classes != nullptr) (void)RegCloseKey(m_classes);
+  }
+
+  // Opens (or makes) the user's classes key and maps HKEY_CLASSES_ROOT
+  // onto it; the status of the step that failed, with *where naming it.
+  [[nodiscard]] LSTATUS Apply(std::string* where) {
+    LSTATUS status = RegCreateKeyExA(
+        HKEY_CURRENT_USER, "Software\\Classes", 0, nullptr, 0,
+        KEY_ALL_ACCESS, nullptr, &m_classes, nullptr);
+    if (status != ERROR_SUCCESS) {
+      *where = "cannot open HKEY_CURRENT_USER\\Software\\Classes";
+      return status;
+    }
+    status = RegOverridePredefKey(HKEY_CLASSES_ROOT, m_classes);
+    if (status != ERROR_SUCCESS) {
+      *where = "cannot map HKEY_CLASSES_ROOT onto the user's classes";
+      return status;
+    }
+    m_overridden = true;
+    return ERROR_SUCCESS;
+  }
+
+ private:
+  HKEY m_classes = nullptr;
+  bool m_overridden = false;
+};
+
 }  // namespace
 
 bool ParseRegsvr32Arguments(const std::vector<std::string>& words,
@@ -31,6 +70,8 @@ bool ParseRegsvr32Arguments(const std::vector<std::string>& words,
   for (const std::string& word : words) {
     if (word == "-u") {
       request->unregister = true;
+    } else if (word == "--user") {
+      request->perUser = true;
     } else if (!word.empty() && word[0] == '-') {
       *error = "regsvr32: unknown option '" + word + "'";
       return false;
@@ -42,7 +83,7 @@ bool ParseRegsvr32Arguments(const std::vector<std::string>& words,
     }
   }
   if (request->library.empty()) {
-    *error = "usage: regsvr32 [-u] LIBRARY";
+    *error = "usage: regsvr32 [--user] [-u] LIBRARY";
     return false;
   }
   if (!ArgumentToAnsi(request->library, &request->ansiLibrary)) {
@@ -53,6 +94,15 @@ bool ParseRegsvr32Arguments(const std::vector<std::string>& words,
 }
 
 int RunRegsvr32Command(const Regsvr32Request& request) {
+  UserClassesOverride userClasses;
+  if (request.perUser) {
+    std::string where;
+    const LSTATUS status = userClasses.Apply(&where);
+    if (status != ERROR_SUCCESS) {
+      HresultError(HRESULT_FROM_WIN32(status), "regsvr32 --user: " + where);
+      return kExitFailure;
+    }
+  }
   const char* exportName = RegistrationExportName(request.unregister);
   HRESULT status = S_OK;
   RegistrationStep step = CallServerRegistration(

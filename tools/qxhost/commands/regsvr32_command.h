@@ -1,4 +1,4 @@
-// "regsvr32 [-u] LIBRARY": has an in-process server write (or remove) its
+// "regsvr32 [--user] [-u] LIBRARY": has an in-process server write (or remove) its
 // own registry entries, as the system's regsvr32 does.
 #pragma once
 #include <string>
@@ -10,6 +10,9 @@ struct Regsvr32Request {
   std::string library;      // as typed, for messages
   std::string ansiLibrary;  // as LoadLibraryA takes it (argument_text.h)
   bool unregister = false;
+  // For the current user only: HKEY_CLASSES_ROOT stands for the user's
+  // classes (HKEY_CURRENT_USER\Software\Classes) during the call.
+  bool perUser = false;
 };
 
 // Checks the words after "regsvr32", with the ANSI code page already chosen.
