@@ -231,9 +231,14 @@ HRESULT BlockWalker::RegisterKeyEntry(BlockState& block) {
     LSTATUS status = ERROR_SUCCESS;
     RETURN_IF_FAILED(CreateKeyRecorded(*m_changes, block.parent, m_token,
                                        &created, &status));
-    // A registry that failed says so; a key it refused to make fails the
-    // run as it always has.
+    // A registry that failed says so, and so does one that denies the
+    // caller the right to make the key (a user without administrator
+    // rights registering into the machine's classes): that is the caller's
+    // to mend, not the script's. Any other refusal fails the run as a
+    // script fault, as it always has.
     RETURN_IF_FAILED(FailureOfRegistry(status));
+    RETURN_HR_IF(HResultFromWin32(ERROR_ACCESS_DENIED),
+                 status == ERROR_ACCESS_DENIED);
     RETURN_HR_IF(DISP_E_EXCEPTION, status != ERROR_SUCCESS);
     RETURN_HR_IF(DISP_E_EXCEPTION,
                  block.current.Replace(created) != ERROR_SUCCESS);

@@ -50,7 +50,11 @@ class ModuleTypeLibTest : public PlatformTest {
   void Place(const std::string& name, const std::string& sibling) {
     fs::copy_file(QX_LOADER_PROBE_PATH, m_folder + "/" + name);
     fs::copy_file(QX_TYPELIB_DIR "/qxKorvex.tlb", m_folder + "/" + sibling);
-    m_module = LoadLibraryA((m_folder + "/" + name).c_str());
+    // A name without an extension is loaded as written only with a final
+    // dot; without it the loader appends ".dll".
+    const std::string load = m_folder + "/" + name +
+                             (name.find('.') == std::string::npos ? "." : "");
+    m_module = LoadLibraryA(load.c_str());
     ASSERT_NE(m_module, nullptr);
   }
 
