@@ -1,10 +1,7 @@
 // GUIDs as text: the braced 8-4-4-4-12 form that StringFromGUID2 writes and
-// CLSIDFromString reads back. Only that exact form is read as a GUID; text
-// that does not start with a brace is a ProgID, whose class CLSIDFromString
-// answers as CLSIDFromProgID does. Anything else, a brace string with a
-// trailing character included, and an unknown ProgID, are CO_E_CLASSSTRING
-// and leave CLSID_NULL behind. A null string is CLSID_NULL and S_OK, as the
-// system's runtime answers it.
+// CLSIDFromString reads back (prog_id.cpp, which also takes a ProgID there).
+// Only that exact form is read as a GUID: a brace string with a trailing
+// character included is not one.
 #include <stdio.h>
 
 #include "ascii_text.h"
@@ -70,17 +67,6 @@ std::string GuidText(const GUID& guid) {
 
 }  // namespace internal
 }  // namespace qxplatform
-
-HRESULT WINAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
-  if (pclsid == nullptr) return E_INVALIDARG;
-  *pclsid = GUID{};
-  if (lpsz == nullptr) return S_OK;
-  if (lpsz[0] != u'{') return CLSIDFromProgID(lpsz, pclsid);
-  GUID parsed;
-  if (!ParseGuid(lpsz, &parsed)) return CO_E_CLASSSTRING;
-  *pclsid = parsed;
-  return S_OK;
-}
 
 // The count written, terminator included; 0 when the buffer cannot hold it.
 int WINAPI StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) {

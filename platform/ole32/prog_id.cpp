@@ -1,5 +1,8 @@
 // ProgIDs: HKEY_CLASSES_ROOT\<ProgID>\CLSID names a ProgID's class, and
-// HKEY_CLASSES_ROOT\CLSID\{clsid}\ProgID a class's ProgID. Registry names
+// HKEY_CLASSES_ROOT\CLSID\{clsid}\ProgID a class's ProgID. CLSIDFromString
+// reads a class from its text: a braced GUID, else a ProgID; anything
+// else, and an unknown ProgID, is CO_E_CLASSSTRING and leaves CLSID_NULL
+// behind. A null string is CLSID_NULL and S_OK, as the system answers it. Registry names
 // are in the ANSI code page, so a ProgID it cannot spell, like one holding a
 // backslash (which would reach into another key), names no class.
 #include "platform_internal.h"
@@ -49,5 +52,16 @@ HRESULT WINAPI ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID) {
   wide.copy(copy, wide.size());
   copy[wide.size()] = 0;
   *lplpszProgID = copy;
+  return S_OK;
+}
+
+HRESULT WINAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
+  if (pclsid == nullptr) return E_INVALIDARG;
+  *pclsid = GUID{};
+  if (lpsz == nullptr) return S_OK;
+  if (lpsz[0] != u'{') return CLSIDFromProgID(lpsz, pclsid);
+  GUID parsed;
+  if (!ParseGuidText(lpsz, &parsed)) return CO_E_CLASSSTRING;
+  *pclsid = parsed;
   return S_OK;
 }
