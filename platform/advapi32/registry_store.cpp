@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 namespace qxplatform {
 namespace internal {
 namespace {
@@ -76,6 +78,13 @@ RegistryStore::RegistryStore() {
   // answers ERROR_REGISTRY_IO_FAILED on a database that is not open.
   std::string error;
   (void)m_db.OpenMemory(&error);
+  // A host is a process of its own: a test that wants it to end at a
+  // chosen commit says so in its environment, read once here.
+  if (const char* text = getenv("QX_ABORT_AFTER_REGISTRY_COMMIT")) {
+    char* end = nullptr;
+    const long n = strtol(text, &end, 10);
+    if (end != text && *end == '\0' && n > 0) m_abortAfterCommit.Arm(n);
+  }
 }
 
 RegistryStore& RegistryStore::Instance() {
@@ -135,6 +144,9 @@ LSTATUS RegistryWriter::Commit() {
   ++m_store.m_writes;
   const LSTATUS status = m_transaction.Commit();
   if (status == ERROR_SUCCESS) m_store.m_changed = true;
+  // Nothing flushed, nothing unwound: the database as a crash leaves it.
+  if (status == ERROR_SUCCESS && m_store.m_abortAfterCommit.ShouldFail())
+    _exit(kRegistryCommitAbortExitCode);
   return status;
 }
 

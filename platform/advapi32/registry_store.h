@@ -65,6 +65,10 @@ class RegistryStore {
   FailureCountdown m_failClose;
   FailureCountdown m_failTransaction;
   LSTATUS m_failTransactionStatus = ERROR_SUCCESS;
+  // Ends the process right after the n-th committed write, as a crash
+  // would there; armed from QX_ABORT_AFTER_REGISTRY_COMMIT when the store
+  // is made, or by a test control.
+  FailureCountdown m_abortAfterCommit;
 };
 
 // A read door: one committed state of the database, seen under the store's

@@ -24,6 +24,10 @@ void RegistryTestHooks::FailTransactionAt(long n, LSTATUS status) {
   store.m_failTransaction.Arm(n);
 }
 
+void RegistryTestHooks::AbortAfterCommit(long n) {
+  RegistryStore::Instance().m_abortAfterCommit.Arm(n);
+}
+
 LSTATUS RegistryTestHooks::DenyWriteAccess(HKEY root, std::u16string_view path,
                                            bool deny) {
   const RootInfo* rootInfo = FindRootByHandle(root);
@@ -106,6 +110,7 @@ void RegistryTestHooks::ResetFaults() {
   store.m_failCreate.Arm(0);
   store.m_failClose.Arm(0);
   store.m_failTransaction.Arm(0);
+  store.m_abortAfterCommit.Arm(0);
   SetBusyTimeout(kRegistryBusyTimeoutMs);
   std::lock_guard<std::mutex> lock(store.m_mutex);
   store.m_denied.clear();

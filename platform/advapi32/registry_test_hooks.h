@@ -21,6 +21,8 @@ class RegistryTestHooks {
   // status, as a database that another process holds locked or a damaged
   // one does.
   static void FailTransactionAt(long n, LSTATUS status);
+  // The process ends with _exit right after the n-th commit from now.
+  static void AbortAfterCommit(long n);
   // Marks root\path (made, as a non-volatile key, when missing) to refuse
   // write access, or lifts the mark. Made keys obey the key writer's rules.
   static LSTATUS DenyWriteAccess(HKEY root, std::u16string_view path,

@@ -30,6 +30,11 @@ class FailureCountdown {
   std::atomic<long> m_remaining{0};
 };
 
+// The exit status of a process the registry store ended on purpose right
+// after a commit; the registry controls check that it is the one they
+// publish (kAbortedAfterRegistryCommit).
+constexpr int kRegistryCommitAbortExitCode = 86;
+
 // Reset hooks called by ResetControls (kernel_controls.cpp), one per area.
 void ResetKernelControls();
 void ResetRegistryControls();

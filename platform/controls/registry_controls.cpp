@@ -1,7 +1,8 @@
 // Host and test controls of the registry: its database file and .reg text,
 // emptying it, the failure countdowns for creating and closing keys and for
-// its transactions, keys that refuse write access, the boot its volatile
-// keys belong to, and the count of open handles. They reach the store only
+// its transactions, the process's end after a chosen commit, keys that
+// refuse write access, the boot its volatile keys belong to, and the count
+// of open handles. They reach the store only
 // through its test hooks and its exchange functions.
 #include <qxplatform/controls.h>
 
@@ -33,6 +34,13 @@ LSTATUS DenyWriteAccess(HKEY root, const char* path, bool deny) {
 
 void SetStandardUser(bool standard) {
   RegistryTestHooks::SetStandardUser(standard);
+}
+
+void AbortAfterRegistryCommit(long n) {
+  static_assert(kAbortedAfterRegistryCommit ==
+                    internal::kRegistryCommitAbortExitCode,
+                "the store ends the process with the status the controls name");
+  RegistryTestHooks::AbortAfterCommit(n);
 }
 
 void SetRegistryBusyTimeout(DWORD ms) {

@@ -105,7 +105,64 @@ bool CodeSigning::MakeCabinet(
 }
 
 bool CodeSigning::Sign(const fs::path& file, bool rogue) const {
-  const std::string who = rogue ? "rogue" : "signer";
+  return SignAs(file, rogue ? "rogue" : "signer");
+}
+
+// The certificate is issued by "openssl ca", the one way this OpenSSL
+// gives a certificate a validity that does not start now: it needs a
+// configuration, a database and a serial file of its own.
+bool CodeSigning::IssueCertificate(const std::string& name,
+                                   const CertificateTraits& traits) const {
+  const fs::path issuing = m_folder / "issuing";
+  fs::create_directories(issuing);
+  const fs::path config = issuing / "ca.cnf";
+  if (!fs::exists(config) &&
+      !(WriteBytes(issuing / "index.txt", "") &&
+        WriteBytes(config,
+                   "[ca]\ndefault_ca = test\n[test]\n"
+                   "database = index.txt\nserial = serial\n"
+                   "new_certs_dir = .\ndefault_md = sha256\n"
+                   "policy = anything\ncopy_extensions = copy\n"
+                   "unique_subject = no\n[anything]\n"
+                   "commonName = supplied\n")))
+    return false;
+  const std::string key = (m_folder / (name + ".key")).string();
+  const std::string request = (issuing / (name + ".csr")).string();
+  std::vector<std::string> argv = {QX_OPENSSL_PATH, "req", "-new", "-sha256",
+                                   "-key", key, "-subj",
+                                   "/CN=qxhost " + name, "-out", request};
+  const std::vector<std::string> extensions =
+      traits.authority
+          ? std::vector<std::string>{"-addext",
+                                     "basicConstraints=critical,CA:TRUE",
+                                     "-addext", "keyUsage=critical,keyCertSign"}
+          : std::vector<std::string>{"-addext",
+                                     "basicConstraints=critical,CA:FALSE",
+                                     "-addext",
+                                     "keyUsage=critical,digitalSignature"};
+  argv.insert(argv.end(), extensions.begin(), extensions.end());
+  if (!traits.extendedKeyUsage.empty())
+    argv.insert(argv.end(),
+                {"-addext", "extendedKeyUsage=" + traits.extendedKeyUsage});
+  std::vector<std::string> issue = {
+      QX_OPENSSL_PATH, "ca", "-batch", "-notext", "-create_serial",
+      "-config", config.string(),
+      "-cert", (m_folder / (traits.issuer + ".pem")).string(),
+      "-keyfile", (m_folder / (traits.issuer + ".key")).string(),
+      "-in", request, "-out", (m_folder / (name + ".pem")).string()};
+  if (!traits.notBefore.empty())
+    issue.insert(issue.end(), {"-startdate", traits.notBefore});
+  if (!traits.notAfter.empty())
+    issue.insert(issue.end(), {"-enddate", traits.notAfter});
+  else
+    issue.insert(issue.end(), {"-days", "3650"});
+  return RunTool({QX_OPENSSL_PATH, "genpkey", "-algorithm", "EC", "-pkeyopt",
+                  "ec_paramgen_curve:P-256", "-out", key},
+                 m_folder) &&
+         RunTool(argv, m_folder) && RunTool(issue, issuing);
+}
+
+bool CodeSigning::SignAs(const fs::path& file, const std::string& who) const {
   fs::path signed_file = file.string() + ".signed";
   if (!RunTool(
           {QX_OSSLSIGNCODE_PATH, "sign", "-certs",

@@ -18,10 +18,31 @@ std::string CodeDownloadInf(const std::string& clsid,
                             const std::string& fileVersion,
                             const std::string& library = "qxKorvex.dll");
 
+// What a further certificate is made with, by the test authority unless
+// another certificate of the same folder is named.
+struct CertificateTraits {
+  std::string issuer = "authority";
+  // Its validity, as YYYYMMDDHHMMSSZ; empty: from now on, for years.
+  std::string notBefore;
+  std::string notAfter;
+  // Its extended key usage; empty: none at all.
+  std::string extendedKeyUsage = "codeSigning";
+  // An intermediate authority rather than a signer.
+  bool authority = false;
+};
+
 class CodeSigning {
  public:
   // Makes the authority, its signer and the rogue signer in folder.
   explicit CodeSigning(const std::filesystem::path& folder);
+
+  // Makes one more certificate and its key, called name.
+  bool IssueCertificate(const std::string& name,
+                        const CertificateTraits& traits) const;
+  // Signs a file in place by the certificate called name, the signature
+  // carrying that certificate alone.
+  bool SignAs(const std::filesystem::path& file,
+              const std::string& name) const;
 
   const std::filesystem::path& authority() const { return m_authority; }
   bool ok() const { return m_ok; }

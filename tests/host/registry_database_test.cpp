@@ -14,10 +14,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,20 +39,28 @@ constexpr char kHeader[] = "Windows Registry Editor Version 5.00\r\n\r\n";
 // qxhost started without waiting for it, its standard output in a file.
 class BackgroundHost {
  public:
+  // extra: more NAME=value words for its environment, after this one's.
   BackgroundHost(const std::vector<std::string>& arguments,
-                 const fs::path& output) {
+                 const fs::path& output,
+                 const std::vector<std::string>& extra = {}) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>("qxhost"));
     for (const std::string& word : arguments)
       argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (char** entry = environ; *entry != nullptr; ++entry)
+      envp.push_back(*entry);
+    for (const std::string& entry : extra)
+      envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, output.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     if (posix_spawn(&m_pid, QX_QXHOST_PATH, &actions, nullptr, argv.data(),
-                    environ) != 0)
+                    envp.data()) != 0)
       m_pid = -1;
     posix_spawn_file_actions_destroy(&actions);
   }
@@ -315,49 +321,56 @@ int CompletedPrefix(int count, std::string* problem) {
   return present;
 }
 
+// The host is ended right after each commit of the run in turn, from the
+// first to the last: each time the database is whole, holds a prefix of the
+// calls, one commit adds at most one call to it, and nothing is left
+// locked.
 TEST(HostRegistryDatabase, HostKilledAtAnyPointLeavesAPrefixOfItsCalls) {
-  constexpr int kCount = 200;
+  constexpr int kCount = 24;
+  // Far more commits than the run makes: a run that never ends the walk
+  // fails instead of going on.
+  constexpr long kMostCommits = 10 * kCount + 50;
   HostSandbox sandbox;
   const fs::path script = sandbox.Write("many.rgs", ManyKeysScript(kCount));
   const std::string registry = sandbox.registry().string();
   const fs::path output = sandbox.root() / "script.out";
 
-  // How long a whole run takes, so that the kills fall all over it.
-  auto start = std::chrono::steady_clock::now();
-  {
-    BackgroundHost whole({"--registry", registry, "script", script.string()},
-                         output);
-    ASSERT_TRUE(whole.started());
-    int status = whole.Wait();
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
-  const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(
-      std::chrono::steady_clock::now() - start);
-
-  std::mt19937 random(20261208);
   int partial = 0;
-  for (int round = 0; round < 12; ++round) {
+  int before = 0;
+  bool whole = false;
+  for (long n = 1; n <= kMostCommits && !whole; ++n) {
+    SCOPED_TRACE("ended after commit " + std::to_string(n));
     fs::remove(sandbox.registry());
     fs::remove(registry + "-wal");
     fs::remove(registry + "-shm");
-    std::uniform_int_distribution<long> delay(0, whole.count());
     BackgroundHost host({"--registry", registry, "script", script.string()},
-                        output);
+                        output,
+                        {"QX_ABORT_AFTER_REGISTRY_COMMIT=" + std::to_string(n)});
     ASSERT_TRUE(host.started());
-    usleep(static_cast<useconds_t>(delay(random)));
-    host.Kill();
-    host.Wait();
+    const int status = host.Wait();
+    ASSERT_TRUE(WIFEXITED(status)) << "the host crashed on its own";
+    if (WEXITSTATUS(status) == 0) {
+      whole = true;  // the run made fewer than n commits
+    } else {
+      ASSERT_EQ(WEXITSTATUS(status), qxplatform::kAbortedAfterRegistryCommit)
+          << ReadFile(output);
+    }
 
-    if (!fs::exists(sandbox.registry())) continue;  // killed before it began
     std::string answer;
     EXPECT_TRUE(IntegrityHolds(sandbox.registry(), &answer)) << answer;
     std::string error;
     ASSERT_TRUE(qxplatform::OpenRegistryDatabase(registry.c_str(), &error))
         << error;
     std::string problem;
-    int done = CompletedPrefix(kCount, &problem);
-    EXPECT_GE(done, 0) << "round " << round << ": " << problem;
+    const int done = CompletedPrefix(kCount, &problem);
+    ASSERT_GE(done, 0) << problem;
+    EXPECT_GE(done, before) << "a later end holds fewer calls";
+    EXPECT_LE(done, before + 1) << "one commit made more than one call";
+    if (whole) {
+      EXPECT_EQ(done, kCount);
+    }
     if (done > 0 && done < kCount) ++partial;
+    before = done;
     // Nothing of it is left locked: the next writer goes ahead.
     HKEY key = nullptr;
     EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "QxAfter", 0, nullptr, 0,
@@ -368,8 +381,9 @@ TEST(HostRegistryDatabase, HostKilledAtAnyPointLeavesAPrefixOfItsCalls) {
         (sandbox.root() / "elsewhere.db").c_str(), &error))
         << error;
   }
-  // At least some of the kills fell in the middle of the registrations.
-  EXPECT_GT(partial, 0);
+  EXPECT_TRUE(whole) << "the run went on past " << kMostCommits << " commits";
+  // Every call but the last was once the last one done.
+  EXPECT_GE(partial, kCount - 1);
 }
 
 TEST(HostRegistryDatabase, ImportThatFailsHalfWayChangesNothing) {

@@ -8,10 +8,13 @@
 #include <stdarg.h>
 #include <stdint.h>
 #include <string.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <windows.h>
 
 #include <atomic>
-#include <chrono>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -248,6 +251,34 @@ TEST(MsvcrtBinding, InittermCallsEachInitializerInOrderSkippingNulls) {
   EXPECT_EQ(calls, "abcb");
 }
 
+// The scheduler's state of a thread of this process ('R', 'S', ...), or 0
+// once it has ended.
+char ThreadState(pid_t tid) {
+  std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)),
+                   std::istreambuf_iterator<char>());
+  // The state follows the command name, which ends at the last ')'.
+  const size_t close = text.rfind(')');
+  if (close == std::string::npos || close + 2 >= text.size()) return 0;
+  return text[close + 2];
+}
+
+// Waits for a thread, once it has said who it is (a tid other than 0), to
+// go to sleep in the kernel, where a thread blocked on a held lock waits.
+// False if it ends first, or is still awake after a million looks (a lock
+// that spins for ever).
+bool AsleepInTheKernel(const std::atomic<pid_t>& tid) {
+  for (int i = 0; i < 1000000; ++i) {
+    if (tid != 0) {
+      const char state = ThreadState(tid);
+      if (state == 'S') return true;
+      if (state == 0) return false;
+    }
+    std::this_thread::yield();
+  }
+  return false;
+}
+
 TEST(MsvcrtBinding, RuntimeLocksAreRecursiveAndExcludeOtherThreads) {
   using Lock = void (*)(int);
   auto lock = Bound<Lock>("_lock");
@@ -255,15 +286,20 @@ TEST(MsvcrtBinding, RuntimeLocksAreRecursiveAndExcludeOtherThreads) {
   lock(8);
   lock(8);  // mingw's exit-table lock, taken again on the same thread
   std::atomic<bool> entered{false};
+  std::atomic<pid_t> waiter{0};
   std::thread other([&] {
+    waiter = static_cast<pid_t>(syscall(SYS_gettid));
     lock(8);
     entered = true;
     unlock(8);
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // The other thread asleep in lock(8), held here twice.
+  ASSERT_TRUE(AsleepInTheKernel(waiter));
   EXPECT_FALSE(entered);
   unlock(8);
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // Still held once: the unlock woke nobody, the thread sleeps on. A
+  // woken thread is runnable as soon as the waking call returns.
+  EXPECT_EQ(ThreadState(waiter), 'S');
   EXPECT_FALSE(entered);
   unlock(8);
   other.join();

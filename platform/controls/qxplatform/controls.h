@@ -73,6 +73,15 @@ QXCONTROL void FailRegistryTransactionAt(long n, LSTATUS status);
 // first write that gets the lock brings the wait back. Opening a database
 // file waits as long for the lock of another process making it.
 QXCONTROL void SetRegistryBusyTimeout(DWORD ms);
+// The process ends at once, with _exit(kAbortedAfterRegistryCommit), right
+// after the n-th registry write from now commits: no destructor, no flush,
+// the database as a crash at that point leaves it. Every committed write
+// counts, whatever made it (an entry point, an import, a control). A host
+// started with QX_ABORT_AFTER_REGISTRY_COMMIT=n in its environment is armed
+// so from its start, so a test can end a separate process at each commit
+// of a run in turn.
+constexpr int kAbortedAfterRegistryCommit = 86;
+QXCONTROL void AbortAfterRegistryCommit(long n);
 // MultiByteToWideChar: the failing call converts nothing, returns 0 and
 // sets lastError as the last error, 0 included: a failure that gives no
 // reason, which a caller must still report as a failure.

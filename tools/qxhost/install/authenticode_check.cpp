@@ -129,8 +129,11 @@ SignatureCheck CheckSignature(const std::string& file,
   *detail = LastLineWith(result.output, {"MISMATCH"});
   if (!detail->empty()) return SignatureCheck::kChanged;
   // The chain's own error ("Error: self-signed certificate") says why it
-  // is not trusted; failing that, the last line that reports a failure.
-  *detail = LastLineWith(result.output, {"Error: "});
+  // is not trusted, or, for a signer whose certificate is not for code
+  // signing, the line about its purpose (the closing lines only say that
+  // verification failed); failing both, the last line that reports a
+  // failure.
+  *detail = LastLineWith(result.output, {"Error: ", "certificate purpose"});
   if (detail->empty()) *detail = LastLineWith(result.output, {"fail", "rror"});
   return SignatureCheck::kUntrusted;
 }
