@@ -80,9 +80,9 @@ TEST_F(InterfaceTableTest, IdentityIsTheSameFromEveryInterface) {
   fromSafety->Release();
   fromObject->Release();
   safety->Release();
-  EXPECT_EQ(LockCount(), 1);
+  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
   EXPECT_EQ(object->Release(), 0u);
-  EXPECT_EQ(LockCount(), 0);
+  EXPECT_EQ(DllCanUnloadNow(), S_OK);
 }
 
 TEST_F(InterfaceTableTest, NullOutPointerIsRefusedForEveryId) {
@@ -117,8 +117,10 @@ TEST_F(InterfaceTableTest, EachAnswerAddsOneReference) {
     ++expected;
   }
   EXPECT_EQ(object->Release(), expected - 1);
-  while (--expected > 0) object->Release();
-  EXPECT_EQ(LockCount(), 0);
+  while (--expected > 1) object->Release();
+  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+  object->Release();
+  EXPECT_EQ(DllCanUnloadNow(), S_OK);
 }
 
 TEST_F(InterfaceTableTest, LookupAnswersIUnknownFromTheFirstRowAlone) {
