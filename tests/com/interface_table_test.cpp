@@ -42,6 +42,9 @@ using InterfaceTableTest = ComTest;
 
 // The tables are constant data, never written after the loader has placed
 // them: nothing has to run before the first QueryInterface can be answered.
+// Not visible through QueryInterface; it guards a table filled in by code
+// at load, which a QueryInterface racing the library's start (or made from
+// another library's start-up) would find empty.
 TEST_F(InterfaceTableTest, TableIsConstantData) {
   EXPECT_TRUE(InReadOnlyMemory(InstallKorvex::Interfaces()));
 }
@@ -123,6 +126,10 @@ TEST_F(InterfaceTableTest, EachAnswerAddsOneReference) {
   EXPECT_EQ(DllCanUnloadNow(), S_OK);
 }
 
+// The lookup on a table no object has, so below what a client sees: it
+// guards a lookup that answers IID_IUnknown by searching the rows, which
+// for a table not listing IUnknown first (or at all) would break the
+// identity that the QueryInterface rules check on the real objects.
 TEST_F(InterfaceTableTest, LookupAnswersIUnknownFromTheFirstRowAlone) {
   // A table whose only row names a foreign interface: IID_IUnknown still
   // gets the first row's pointer, which is the identity.
