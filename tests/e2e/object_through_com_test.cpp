@@ -520,7 +520,7 @@ TEST_F(ObjectThroughComTest, AggregatedObjectCountsOnItsOuterObject) {
   EXPECT_EQ(StatusByName(dispatch.get()), kNoAssociationStatus);
   dispatch.reset();
 
-  // Safety is asked of the whole object, its outer one first.
+  // Safety is asked of the whole object: of its outer one, which answers.
   ComPtr<IObjectSafety> safety;
   ASSERT_EQ(object->QueryInterface(IID_IObjectSafety, safety.put_void()), S_OK);
   DWORD supported = 0;
