@@ -43,7 +43,7 @@ class ObjectSafetyImpl : public IObjectSafety {
 
  private:
   // Whether the object hands out iid, asked of the object itself (for a
-  // contained object, of its outer object first).
+  // contained object, of its outer object, which answers for the whole).
   HRESULT Accepts(REFIID iid) {
     IUnknown* asked = nullptr;
     const HRESULT hr = QueryInterface(iid, reinterpret_cast<void**>(&asked));

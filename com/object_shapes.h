@@ -87,12 +87,15 @@ class ContainedObject final : public T {
   ContainedObject& operator=(const ContainedObject&) = delete;
   ~ContainedObject() = default;
 
-  // Asks the outer object first; only what it refuses is answered here.
+  // Every question goes to the outer object, the whole object's identity,
+  // and its answer is the answer. Answering here what the outer object
+  // refuses would hand out an interface that the identity denies: a client
+  // could reach it from one pointer and not from the object, and not come
+  // back to it through the object's IUnknown.
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     RETURN_HR_IF_NULL(E_POINTER, out);
-    const HRESULT hr = m_outer->QueryInterface(iid, out);
-    if (SUCCEEDED(hr)) return hr;
-    return LookupInterface(static_cast<T*>(this), T::Interfaces(), iid, out);
+    *out = nullptr;
+    return m_outer->QueryInterface(iid, out);
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return m_outer->AddRef(); }
   ULONG STDMETHODCALLTYPE Release() override { return m_outer->Release(); }

@@ -279,6 +279,18 @@ long LiveHeapBlocks() {
   return count;
 }
 long LiveHeaps() { return Table().privateHeaps.load(); }
+std::map<HANDLE, long> LiveHeapBlocksByHeap() {
+  std::map<HANDLE, long> heaps;
+  for (HeapBlock* block = Table().blocks.load(std::memory_order_acquire);
+       block != nullptr; block = block->next) {
+    for (Heap& heap : block->heaps) {
+      std::lock_guard<std::mutex> guard(heap.lock);
+      if (heap.live.load(std::memory_order_relaxed) && !heap.isProcessHeap)
+        heaps[static_cast<HANDLE>(&heap)] = static_cast<long>(heap.blocks.size());
+    }
+  }
+  return heaps;
+}
 
 namespace internal {
 void ResetHeapControls() {

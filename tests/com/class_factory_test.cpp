@@ -1,34 +1,32 @@
-// The class factory: its counting against the module lock count, LockServer
-// and the argument rules of CreateInstance.
+// The class factory as a client sees it: which references and server locks
+// keep the library (DllCanUnloadNow), one factory handed out for every
+// request, LockServer and the argument rules of CreateInstance.
 #include "com/com_test_support.h"
-#include "module/server_module.h"
 
 using ClassFactoryTest = ComTest;
 
 TEST_F(ClassFactoryTest, ClientReferenceHoldsOneLockAndCacheHoldsNone) {
   IClassFactory* factory = Factory();
   ASSERT_NE(factory, nullptr);
-  EXPECT_EQ(LockCount(), 1);
   EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
   EXPECT_EQ(factory->Release(), 1u);
-  EXPECT_EQ(LockCount(), 0);
   EXPECT_EQ(DllCanUnloadNow(), S_OK);
-  EXPECT_EQ(CurrentModule().objectMap[0].cachedClassObject,
-            static_cast<IUnknown*>(factory));
+  // The library kept the factory, without keeping itself for it.
+  IClassFactory* again = Factory();
+  EXPECT_EQ(again, factory);
+  again->Release();
 }
 
 TEST_F(ClassFactoryTest, TwoClientReferencesHoldOneLockTogether) {
   IClassFactory* first = Factory();
   IClassFactory* second = Factory();
   ASSERT_EQ(first, second);
-  EXPECT_EQ(LockCount(), 1);
   EXPECT_EQ(first->AddRef(), 4u);
-  EXPECT_EQ(LockCount(), 1);
   EXPECT_EQ(first->Release(), 3u);
   EXPECT_EQ(second->Release(), 2u);
-  EXPECT_EQ(LockCount(), 1);
+  EXPECT_EQ(DllCanUnloadNow(), S_FALSE) << "one client reference is left";
   EXPECT_EQ(first->Release(), 1u);
-  EXPECT_EQ(LockCount(), 0);
+  EXPECT_EQ(DllCanUnloadNow(), S_OK);
 }
 
 TEST_F(ClassFactoryTest, LockServerCountsWithoutPairing) {
@@ -37,9 +35,9 @@ TEST_F(ClassFactoryTest, LockServerCountsWithoutPairing) {
   EXPECT_EQ(factory->LockServer(TRUE), S_OK);
   EXPECT_EQ(factory->LockServer(7), S_OK);
   EXPECT_EQ(factory->LockServer(FALSE), S_OK);
-  EXPECT_EQ(LockCount(), 1);
+  EXPECT_EQ(DllCanUnloadNow(), S_FALSE) << "one lock is left";
   EXPECT_EQ(factory->LockServer(FALSE), S_OK);
-  EXPECT_EQ(LockCount(), 0);
+  EXPECT_EQ(DllCanUnloadNow(), S_OK);
 }
 
 // An unlock with no lock of its own to give back must not take the lock of
@@ -51,19 +49,26 @@ TEST_F(ClassFactoryTest, UnpairedUnlockLeavesOtherLocksAlone) {
                                     reinterpret_cast<void**>(&object)),
             S_OK);
   factory->Release();
-  EXPECT_EQ(LockCount(), 1);
+  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
 
   EXPECT_EQ(factory->LockServer(FALSE), S_OK);
-  EXPECT_EQ(LockCount(), 1);
   EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
 
   EXPECT_EQ(factory->LockServer(TRUE), S_OK);
   EXPECT_EQ(factory->LockServer(FALSE), S_OK);
   EXPECT_EQ(factory->LockServer(FALSE), S_OK);
-  EXPECT_EQ(LockCount(), 1);
+  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+  // The object still serves, and its release alone lets the library go.
+  LONG status = 99;
+  IInstallKorvex* korvex = nullptr;
+  ASSERT_EQ(object->QueryInterface(IID_IInstallKorvex,
+                                   reinterpret_cast<void**>(&korvex)),
+            S_OK);
+  EXPECT_EQ(korvex->install(&status), S_OK);
+  EXPECT_EQ(status, 0);
+  korvex->Release();
 
   object->Release();
-  EXPECT_EQ(LockCount(), 0);
   EXPECT_EQ(DllCanUnloadNow(), S_OK);
 }
 
@@ -88,8 +93,8 @@ TEST_F(ClassFactoryTest, CreateInstanceRefusesANullOutPointer) {
             E_POINTER);
   EXPECT_EQ(qxplatform::LiveHeapBlocks(), blocks);
   EXPECT_EQ(qxplatform::ShellLaunchCount(), launches);
-  EXPECT_EQ(LockCount(), 1);
   factory->Release();
+  EXPECT_EQ(DllCanUnloadNow(), S_OK) << "the refused call left an object";
 }
 
 TEST_F(ClassFactoryTest, PlainObjectCountsAndGivesItsLockBack) {
@@ -99,24 +104,23 @@ TEST_F(ClassFactoryTest, PlainObjectCountsAndGivesItsLockBack) {
                                     reinterpret_cast<void**>(&object)),
             S_OK);
   factory->Release();
-  EXPECT_EQ(LockCount(), 1);
+  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
   EXPECT_EQ(object->AddRef(), 2u);
   EXPECT_EQ(object->Release(), 1u);
   const long blocks = qxplatform::LiveHeapBlocks();
   EXPECT_EQ(object->Release(), 0u);
   EXPECT_EQ(qxplatform::LiveHeapBlocks(), blocks - 1);
-  EXPECT_EQ(LockCount(), 0);
+  EXPECT_EQ(DllCanUnloadNow(), S_OK);
 }
 
 TEST_F(ClassFactoryTest, EachObjectHoldsItsOwnLock) {
   IInstallKorvex* first = CreatePlain<IInstallKorvex>(IID_IInstallKorvex);
   IInstallKorvex* second = CreatePlain<IInstallKorvex>(IID_IInstallKorvex);
   ASSERT_NE(first, second);
-  EXPECT_EQ(LockCount(), 2);
   first->Release();
-  EXPECT_EQ(LockCount(), 1);
+  EXPECT_EQ(DllCanUnloadNow(), S_FALSE) << "unloadable under the second";
   second->Release();
-  EXPECT_EQ(LockCount(), 0);
+  EXPECT_EQ(DllCanUnloadNow(), S_OK);
 }
 
 // With the provider missing and a startable installer on the path, every
@@ -132,8 +136,12 @@ class ClassFactoryProbeTest : public AttachedModuleTest {
     m_factory = static_cast<IClassFactory*>(out);
   }
   void TearDown() override {
-    if (m_factory != nullptr) m_factory->Release();
+    ReleaseFactory();
     AttachedModuleTest::TearDown();
+  }
+  void ReleaseFactory() {
+    if (m_factory != nullptr) m_factory->Release();
+    m_factory = nullptr;
   }
   KorvexStandIn m_standIn;
   IClassFactory* m_factory = nullptr;
@@ -149,8 +157,9 @@ TEST_F(ClassFactoryProbeTest, AggregationForAnotherInterfaceBuildsNothing) {
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(qxplatform::ShellLaunchCount(), launches);
   EXPECT_EQ(qxplatform::LiveHeapBlocks(), blocks);
-  EXPECT_EQ(LockCount(), 1);
   EXPECT_EQ(outer.m_count, 1u);
+  ReleaseFactory();
+  EXPECT_EQ(DllCanUnloadNow(), S_OK) << "the refused call left an object";
 }
 
 TEST_F(ClassFactoryProbeTest, MissingInterfaceDestroysTheProbedObject) {
@@ -163,5 +172,6 @@ TEST_F(ClassFactoryProbeTest, MissingInterfaceDestroysTheProbedObject) {
   // The probe ran, and started the installer, before the lookup failed.
   EXPECT_EQ(qxplatform::ShellLaunchCount(), launches + 1);
   EXPECT_EQ(qxplatform::LiveHeapBlocks(), blocks);
-  EXPECT_EQ(LockCount(), 1);
+  ReleaseFactory();
+  EXPECT_EQ(DllCanUnloadNow(), S_OK) << "the probed object is still alive";
 }

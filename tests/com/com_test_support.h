@@ -6,6 +6,8 @@
 #include <oleauto.h>
 #include <objsafe.h>
 
+#include <vector>
+
 #include "installer/iinstall_korvex.h"
 #include "installer/korvex_standin.h"
 #include "module/attached_module.h"
@@ -49,9 +51,7 @@ class OuterObject final : public IUnknown {
       AddRef();
       return S_OK;
     }
-    if (m_inner != nullptr && m_forwardInstallKorvex &&
-        (IsEqualGUID(iid, IID_IInstallKorvex) ||
-         IsEqualGUID(iid, IID_IDispatch))) {
+    if (m_inner != nullptr && Forwards(iid)) {
       return m_inner->QueryInterface(iid, out);
     }
     return E_NOINTERFACE;
@@ -74,8 +74,16 @@ class OuterObject final : public IUnknown {
     return count;
   }
 
+  // Whether iid is one the outer object passes on to the inner one.
+  bool Forwards(REFIID iid) const {
+    for (const IID* forwarded : m_forwarded) {
+      if (IsEqualGUID(iid, *forwarded)) return true;
+    }
+    return false;
+  }
+
   IUnknown* m_inner = nullptr;  // the aggregated object's own IUnknown
-  bool m_forwardInstallKorvex = false;
+  std::vector<const IID*> m_forwarded;  // none unless the test chooses
   ULONG m_count = 1;  // the test's own reference
   int m_queries = 0;
   int m_releases = 0;

@@ -11,16 +11,6 @@ namespace {
 
 LPOLESTR Name(const char16_t* text) { return const_cast<LPOLESTR>(text); }
 
-// Entries in the module's term list.
-int TermEntries() {
-  int count = 0;
-  for (TermFunctionNode* node = CurrentModule().termListHead; node != nullptr;
-       node = node->next) {
-    ++count;
-  }
-  return count;
-}
-
 }  // namespace
 
 class DispatchTest : public ComTest {
@@ -114,7 +104,8 @@ TEST_F(DispatchTest, EveryIndexGivesTheOneTypeInformation) {
 
 TEST_F(DispatchTest, UnregisteredLibraryFailsEachCallUntilRegistered) {
   IDispatch* object = Create();
-  const int entriesBefore = TermEntries();
+  const long loadsBefore = qxplatform::RegisteredTypeLibLoads();
+  const long blocksBefore = qxplatform::LiveHeapBlocks();
   ITypeInfo* info = reinterpret_cast<ITypeInfo*>(1);
   EXPECT_EQ(object->GetTypeInfo(0, 0, &info), TYPE_E_LIBNOTREGISTERED);
   EXPECT_EQ(info, nullptr);
@@ -126,8 +117,11 @@ TEST_F(DispatchTest, UnregisteredLibraryFailsEachCallUntilRegistered) {
   EXPECT_EQ(object->Invoke(kDispidInstall, IID_NULL, 0, DISPATCH_METHOD, &none,
                            nullptr, nullptr, nullptr),
             TYPE_E_LIBNOTREGISTERED);
-  // Nothing failing is remembered: each attempt leaves one clean-up.
-  EXPECT_EQ(TermEntries(), entriesBefore + 3);
+  // Nothing failing is remembered: each call looks the library up again,
+  // and each attempt registers one clean-up for the library's unload (a
+  // block of its heap, given back at detach).
+  EXPECT_EQ(qxplatform::RegisteredTypeLibLoads(), loadsBefore + 3);
+  EXPECT_EQ(qxplatform::LiveHeapBlocks(), blocksBefore + 3);
 
   RegisterTypeLibrary();
   EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);

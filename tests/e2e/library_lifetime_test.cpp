@@ -28,9 +28,15 @@ class LibraryLifetimeTest : public PlatformTest {
     PlatformTest::SetUp();
     m_heapsBefore = qxplatform::LiveHeaps();
     m_blocksBefore = qxplatform::LiveHeapBlocks();
+    m_taskBlocksBefore = qxplatform::LiveTaskBlocks();
+    m_registryHandlesBefore = qxplatform::OpenRegistryHandles();
   }
   void TearDown() override {
     if (m_library != nullptr) Unload();
+    EXPECT_EQ(qxplatform::LiveTaskBlocks(), m_taskBlocksBefore)
+        << "task blocks and BSTRs";
+    EXPECT_EQ(qxplatform::OpenRegistryHandles(), m_registryHandlesBefore)
+        << "registry keys";
     PlatformTest::TearDown();
   }
   void Load() {
@@ -42,7 +48,14 @@ class LibraryLifetimeTest : public PlatformTest {
     ASSERT_NE(m_getClassObject, nullptr);
     ASSERT_NE(m_canUnloadNow, nullptr);
   }
-  void Unload() {
+  // A host unloads only a library that agrees to go: one that does not, at
+  // the end of a test, kept an object, a factory reference or a lock the
+  // test let go of.
+  void Unload(bool unloadable = true) {
+    if (unloadable) {
+      EXPECT_EQ(m_canUnloadNow(), S_OK)
+          << "an object, a factory reference or a server lock is still alive";
+    }
     EXPECT_TRUE(FreeLibrary(m_library));
     m_library = nullptr;
     EXPECT_EQ(qxplatform::LiveHeaps(), m_heapsBefore);
@@ -60,6 +73,8 @@ class LibraryLifetimeTest : public PlatformTest {
   CanUnloadNowFunction m_canUnloadNow = nullptr;
   long m_heapsBefore = 0;
   long m_blocksBefore = 0;
+  long m_taskBlocksBefore = 0;
+  long m_registryHandlesBefore = 0;
 };
 
 TEST_F(LibraryLifetimeTest, LoadCreatesItsHeapAndUnloadGivesItBack) {
@@ -123,5 +138,5 @@ TEST_F(LibraryLifetimeTest, UnloadWithObjectsAliveDestroysEveryHeap) {
   ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, &object), S_OK);
   EXPECT_EQ(factory->LockServer(TRUE), S_OK);
   EXPECT_EQ(m_canUnloadNow(), S_FALSE);
-  Unload();
+  Unload(/*unloadable=*/false);
 }

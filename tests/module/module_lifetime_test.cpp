@@ -1,5 +1,7 @@
-// The server module's lifetime: attach and detach through the entry point,
-// the TermFunctionList, DllCanUnloadNow and the class-object lookup.
+// The server module's lifetime as its loader and clients see it: attach
+// and detach through the entry point, the term functions, what keeps the
+// library (DllCanUnloadNow) and the class objects DllGetClassObject hands
+// out, with the heaps and blocks the platform counts.
 #include <objbase.h>
 
 #include <thread>
@@ -9,7 +11,6 @@
 #include "installer/korvex_standin.h"
 #include "module/attached_module.h"
 #include "module/server_module.h"
-#include "installer/object_map.h"
 
 namespace {
 
@@ -31,29 +32,26 @@ constexpr CLSID kUnknownClass = {
 
 using ModuleLifetimeTest = ModuleTest;
 
-TEST_F(ModuleLifetimeTest, AttachFillsTheRecordAndMayUnloadAtOnce) {
+TEST_F(ModuleLifetimeTest, AttachMakesOneHeapAndMayUnloadAtOnce) {
   const long heapsBefore = qxplatform::LiveHeaps();
   Attach();
-  const ServerModule& module = CurrentModule();
-  EXPECT_EQ(&module, &ProcessServerModule());
-  EXPECT_EQ(module.instance, FakeInstance());
-  EXPECT_NE(module.objectMap, nullptr);
-  EXPECT_EQ(module.lockCount, 0);
-  EXPECT_NE(module.heap.mainHeap, nullptr);
-  EXPECT_EQ(module.heap.heapArray, nullptr);
-  EXPECT_EQ(module.termListHead, nullptr);
   EXPECT_EQ(qxplatform::LiveHeaps(), heapsBefore + 1);
+  EXPECT_EQ(qxplatform::LiveHeapBlocks(), m_blocksBefore);
   EXPECT_EQ(DllCanUnloadNow(), S_OK);
   Detach();
   EXPECT_EQ(qxplatform::LiveHeaps(), heapsBefore);
-  EXPECT_EQ(CurrentModule().heap.mainHeap, nullptr);
 }
 
 TEST_F(ModuleLifetimeTest, ThreadNotificationsAreAnsweredTrue) {
   Attach();
   EXPECT_EQ(DllMain(FakeInstance(), DLL_THREAD_ATTACH, nullptr), TRUE);
   EXPECT_EQ(DllMain(FakeInstance(), DLL_THREAD_DETACH, nullptr), TRUE);
-  EXPECT_EQ(CurrentModule().instance, FakeInstance());
+  // They change nothing: the module serves on, on the heap it had.
+  EXPECT_EQ(qxplatform::LiveHeaps(), m_heapsBefore + 1);
+  void* out = nullptr;
+  ASSERT_EQ(DllGetClassObject(CLSID_InstallKorvex, IID_IClassFactory, &out),
+            S_OK);
+  static_cast<IUnknown*>(out)->Release();
 }
 
 TEST_F(ModuleLifetimeTest, DetachWithoutAttachOrTwiceDoesNothing) {
@@ -67,15 +65,25 @@ TEST_F(ModuleLifetimeTest, DetachWithoutAttachOrTwiceDoesNothing) {
   EXPECT_EQ(qxplatform::LiveHeaps(), m_heapsBefore);
 }
 
-TEST_F(ModuleLifetimeTest, ObjectMapHasOneEntryForInstallKorvex) {
+TEST_F(ModuleLifetimeTest, InstallKorvexIsServedAndMadeOnlyWhenAsked) {
+  InstallProviderEntry();
   Attach();
-  const ObjectMapEntry* map = CurrentModule().objectMap;
-  ASSERT_NE(map[0].classId, nullptr);
-  EXPECT_TRUE(IsEqualGUID(*map[0].classId, CLSID_InstallKorvex));
-  EXPECT_NE(map[0].classObjectCreator, nullptr);
-  EXPECT_NE(map[0].instanceCreator, nullptr);
-  EXPECT_EQ(map[0].cachedClassObject, nullptr);
-  EXPECT_EQ(map[1].classId, nullptr);
+  // Nothing is made before a client asks.
+  EXPECT_EQ(qxplatform::LiveHeapBlocks(), m_blocksBefore);
+  IClassFactory* factory = nullptr;
+  ASSERT_EQ(DllGetClassObject(CLSID_InstallKorvex, IID_IClassFactory,
+                              reinterpret_cast<void**>(&factory)),
+            S_OK);
+  EXPECT_EQ(qxplatform::LiveHeapBlocks(), m_blocksBefore + 1);
+  IInstallKorvex* object = nullptr;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IInstallKorvex,
+                                    reinterpret_cast<void**>(&object)),
+            S_OK);
+  LONG status = 99;
+  EXPECT_EQ(object->install(&status), S_OK);
+  EXPECT_EQ(status, 0);
+  object->Release();
+  factory->Release();
 }
 
 TEST_F(ModuleLifetimeTest, AttachAgainAfterDetachStartsAfresh) {
@@ -86,11 +94,20 @@ TEST_F(ModuleLifetimeTest, AttachAgainAfterDetachStartsAfresh) {
             S_OK);
   factory->Release();
   Detach();
-  EXPECT_EQ(ProductObjectMap()[0].cachedClassObject, nullptr);
-  EXPECT_EQ(ProcessServerModule().objectMap, nullptr);
+  // The kept factory went with the heap it lived in.
+  EXPECT_EQ(qxplatform::LiveHeapBlocks(), m_blocksBefore);
   Attach();
-  EXPECT_EQ(LockCount(), 0);
   EXPECT_EQ(DllCanUnloadNow(), S_OK);
+  EXPECT_EQ(qxplatform::LiveHeapBlocks(), m_blocksBefore);
+  // A factory made anew, in the new heap, and one that works.
+  ASSERT_EQ(DllGetClassObject(CLSID_InstallKorvex, IID_IClassFactory,
+                              reinterpret_cast<void**>(&factory)),
+            S_OK);
+  EXPECT_EQ(qxplatform::LiveHeapBlocks(), m_blocksBefore + 1);
+  EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
+  EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+  factory->Release();
 }
 
 TEST_F(ModuleLifetimeTest, TermFunctionsRunNewestFirstAtDetach) {
@@ -109,7 +126,7 @@ TEST_F(ModuleLifetimeTest, TermFunctionWithoutMemoryIsRefused) {
   CallOrder().clear();
   qxplatform::FailHeapAllocAt(1);
   EXPECT_EQ(AddTermFunction(&RecordCall, 7), E_OUTOFMEMORY);
-  EXPECT_EQ(CurrentModule().termListHead, nullptr);
+  EXPECT_EQ(qxplatform::LiveHeapBlocks(), m_blocksBefore);
   Detach();
   EXPECT_TRUE(CallOrder().empty());
 }
@@ -154,14 +171,14 @@ TEST_F(ModuleLifetimeTest, UnknownClassIsNotAvailable) {
   EXPECT_EQ(DllGetClassObject(kUnknownClass, IID_IClassFactory, &out),
             CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(CurrentModule().objectMap[0].cachedClassObject, nullptr);
+  EXPECT_EQ(qxplatform::LiveHeapBlocks(), m_blocksBefore) << "made a factory";
 }
 
 TEST_F(ModuleLifetimeTest, NullOutPointerIsRefused) {
   Attach();
   EXPECT_EQ(DllGetClassObject(CLSID_InstallKorvex, IID_IClassFactory, nullptr),
             E_POINTER);
-  EXPECT_EQ(CurrentModule().objectMap[0].cachedClassObject, nullptr);
+  EXPECT_EQ(qxplatform::LiveHeapBlocks(), m_blocksBefore) << "made a factory";
 }
 
 TEST_F(ModuleLifetimeTest, TwoRequestsGiveTheSameFactory) {
@@ -175,10 +192,17 @@ TEST_F(ModuleLifetimeTest, TwoRequestsGiveTheSameFactory) {
                               reinterpret_cast<void**>(&second)),
             S_OK);
   EXPECT_EQ(first, second);
-  EXPECT_EQ(static_cast<IUnknown*>(first),
-            CurrentModule().objectMap[0].cachedClassObject);
   first->Release();
   second->Release();
+  // Kept for the next request, which makes nothing new.
+  const long blocks = qxplatform::LiveHeapBlocks();
+  IClassFactory* third = nullptr;
+  ASSERT_EQ(DllGetClassObject(CLSID_InstallKorvex, IID_IClassFactory,
+                              reinterpret_cast<void**>(&third)),
+            S_OK);
+  EXPECT_EQ(third, first);
+  EXPECT_EQ(qxplatform::LiveHeapBlocks(), blocks);
+  third->Release();
 }
 
 TEST_F(ModuleLifetimeTest, UnsupportedInterfaceKeepsTheFactoryCached) {
@@ -187,8 +211,15 @@ TEST_F(ModuleLifetimeTest, UnsupportedInterfaceKeepsTheFactoryCached) {
   EXPECT_EQ(DllGetClassObject(CLSID_InstallKorvex, IID_IDispatch, &out),
             E_NOINTERFACE);
   EXPECT_EQ(out, nullptr);
-  EXPECT_NE(CurrentModule().objectMap[0].cachedClassObject, nullptr);
-  EXPECT_EQ(LockCount(), 0);
+  EXPECT_EQ(DllCanUnloadNow(), S_OK);
+  // The factory made for the refused request is kept: the next request
+  // makes nothing new.
+  const long blocks = qxplatform::LiveHeapBlocks();
+  EXPECT_EQ(blocks, m_blocksBefore + 1);
+  ASSERT_EQ(DllGetClassObject(CLSID_InstallKorvex, IID_IClassFactory, &out),
+            S_OK);
+  EXPECT_EQ(qxplatform::LiveHeapBlocks(), blocks);
+  static_cast<IUnknown*>(out)->Release();
 }
 
 TEST_F(ModuleLifetimeTest, FactoryWithoutMemoryIsRetriedOnTheNextRequest) {
@@ -198,8 +229,8 @@ TEST_F(ModuleLifetimeTest, FactoryWithoutMemoryIsRetriedOnTheNextRequest) {
   EXPECT_EQ(DllGetClassObject(CLSID_InstallKorvex, IID_IClassFactory, &out),
             E_OUTOFMEMORY);
   EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(CurrentModule().objectMap[0].cachedClassObject, nullptr);
-  EXPECT_EQ(LockCount(), 0);
+  EXPECT_EQ(qxplatform::LiveHeapBlocks(), m_blocksBefore);
+  EXPECT_EQ(DllCanUnloadNow(), S_OK);
   ASSERT_EQ(DllGetClassObject(CLSID_InstallKorvex, IID_IClassFactory, &out),
             S_OK);
   EXPECT_NE(out, nullptr);
@@ -230,8 +261,7 @@ TEST_F(ModuleLifetimeTest, RacingRequestsCreateOneFactory) {
   for (IUnknown* factory : seen) {
     ASSERT_EQ(factory, seen[0]);
   }
-  EXPECT_EQ(LockCount(), 1);
+  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
   for (IUnknown* factory : seen) factory->Release();
-  EXPECT_EQ(LockCount(), 0);
   EXPECT_EQ(DllCanUnloadNow(), S_OK);
 }

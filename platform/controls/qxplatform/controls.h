@@ -14,6 +14,7 @@
 #include <oaidl.h>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -95,6 +96,9 @@ QXCONTROL void ResetControls();
 // ---- leak accounting --------------------------------------------------------
 QXCONTROL long LiveHeapBlocks();  // blocks allocated in private heaps
 QXCONTROL long LiveHeaps();       // heaps created and not destroyed
+// Each private heap alive, by handle, with the blocks allocated in it: where
+// a library's allocations went, seen from outside the library.
+QXCONTROL std::map<HANDLE, long> LiveHeapBlocksByHeap();
 QXCONTROL long LiveTaskBlocks();  // task allocator blocks and BSTRs
 QXCONTROL long OpenRegistryHandles();
 QXCONTROL long ShellLaunchCount();  // programs actually started
