@@ -17,7 +17,11 @@
       The MSI's Registry rows write exactly what `QXHOST regsvr32 DLL`
       writes into an empty registry: the same keys, and the same values by
       name, type and data, the DLL's path and folder standing for the
-      installed file's and its folder (msi_registry.py)."""
+      installed file's and its folder (msi_registry.py).
+  check_package.py registry-user MSI QXHOST DLL
+      The same for the per-user package: its rows write into
+      HKEY_CURRENT_USER\Software\Classes exactly what
+      `QXHOST regsvr32 --user DLL` writes there, and nothing elsewhere."""
 import os
 import re
 import subprocess
@@ -189,7 +193,8 @@ def signed_byte(path, name):
 
 
 def check_signatures(dist, ca):
-    for name in ("qxKorvex.dll", "qxKorvex.cab", "qxKorvex.msi"):
+    for name in ("qxKorvex.dll", "qxKorvex.cab", "qxKorvex.msi",
+                 "qxKorvex_user.msi"):
         path = os.path.join(dist, name)
         ok, output = verify(path, ca)
         if not ok:
@@ -207,7 +212,8 @@ def check_signatures(dist, ca):
 
 
 def main():
-    arguments = {"files": 4, "signatures": 4, "registry": 5}
+    arguments = {"files": 4, "signatures": 4, "registry": 5,
+                 "registry-user": 5}
     if len(sys.argv) < 2 or arguments.get(sys.argv[1]) != len(sys.argv):
         print(__doc__)
         sys.exit(2)
@@ -216,7 +222,8 @@ def main():
     elif sys.argv[1] == "signatures":
         check_signatures(sys.argv[2], sys.argv[3])
     else:
-        check_registry(sys.argv[2], sys.argv[3], sys.argv[4], fail)
+        check_registry(sys.argv[2], sys.argv[3], sys.argv[4], fail,
+                       per_user=sys.argv[1] == "registry-user")
 
 
 if __name__ == "__main__":
