@@ -257,7 +257,7 @@ bool StageAndCheck(const InstallSettings& settings, const CLSID& clsid,
   return CheckLibrary(names, *staging, trust, download, why);
 }
 
-// An administrator installs for the machine, as before; a user who may not
+// An administrator installs for the machine; a user who may not
 // write the machine's classes installs for itself: HKEY_CLASSES_ROOT is
 // mapped onto the user's classes while the library registers, as
 // regsvr32 --user does (the cache is the user's either way).
