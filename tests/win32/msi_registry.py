@@ -21,7 +21,10 @@ import re
 import subprocess
 import tempfile
 
-ROOTS = {"0": "HKEY_CLASSES_ROOT", "1": "HKEY_CURRENT_USER",
+# An HKCR row of a per-machine install is written into the machine's
+# classes, which is where the registry keeps what HKEY_CLASSES_ROOT shows
+# and where its export lists it.
+ROOTS = {"0": "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes", "1": "HKEY_CURRENT_USER",
          "2": "HKEY_LOCAL_MACHINE", "3": "HKEY_USERS"}
 THE_DLL, ITS_FOLDER = "<the DLL>", "<its folder>"
 
