@@ -7,6 +7,10 @@
 #                 ProgramFilesFolder\qxKorvex and its registration as
 #                 Registry rows generated from the registry script and the
 #                 type library's IDL (cmake/msi/), signed
+#   qxKorvex_user.msi  the per-user package: the same DLL in
+#                 LocalAppDataFolder\Programs\qxKorvex and the same rows
+#                 written into HKCU\Software\Classes, signed; a standard
+#                 user installs it without elevation
 #
 # Signing takes QX_SIGNING_CERTIFICATE (PEM, the code-signing certificate and
 # any intermediates) and QX_SIGNING_KEY (its PEM key). Left empty, the build
@@ -124,32 +128,8 @@ add_custom_command(
   COMMENT "package: dist/qxKorvex.dll, qxKorvex.inf and qxKorvex.cab, signed"
   VERBATIM)
 
-# The MSI. Its rows are generated at build time from the registry script
-# and the IDL, so that the script stays the one source of what is
-# registered.
-set(msi_dir ${QX_PACKAGE_WORK_DIR}/msi)
-set(msi_tools ${CMAKE_SOURCE_DIR}/cmake/msi)
-set(msi_registry ${msi_dir}/qxKorvex_registry.wxi)
-add_custom_command(
-  OUTPUT ${msi_registry}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${msi_dir}
-  COMMAND ${QX_PYTHON3} -B ${msi_tools}/registry_wxi.py
-          --script ${QX_RESOURCE_DIR}/qxKorvex.rgs
-          --idl ${CMAKE_SOURCE_DIR}/installer/qxKorvex.idl
-          --file-key qxKorvex.dll --folder-property INSTALLDIR
-          --output ${msi_registry}
-  DEPENDS ${QX_RESOURCE_DIR}/qxKorvex.rgs ${CMAKE_SOURCE_DIR}/installer/qxKorvex.idl
-          ${msi_tools}/registry_wxi.py ${msi_tools}/registry_script.py
-          ${msi_tools}/type_library_rows.py
-  COMMENT "registry_wxi: the MSI's registry rows from qxKorvex.rgs and qxKorvex.idl"
-  VERBATIM)
-
-# The version as the installer writes it, and a product code of its own per
-# version (a name-based GUID of it): a new version is a new product, which
-# replaces the old one through the fixed upgrade code.
+# The version as the installer writes it.
 list(JOIN version_numbers "." version_dots)
-string(UUID product_code NAMESPACE E9A09AED-6D1A-45B3-BC2A-7AE124E24B36
-       NAME "qxKorvex ${version_dots}" TYPE SHA1 UPPER)
 # wixl writes the time it ran into the summary information and reads no
 # SOURCE_DATE_EPOCH: it runs with the clock stopped at the package's date.
 # The cabinet inside records the DLL's file time, set to that date too.
@@ -157,31 +137,73 @@ set(saved_epoch "$ENV{SOURCE_DATE_EPOCH}")
 set(ENV{SOURCE_DATE_EPOCH} ${package_epoch})
 string(TIMESTAMP package_date "%Y-%m-%d %H:%M:%S" UTC)
 set(ENV{SOURCE_DATE_EPOCH} "${saved_epoch}")
-set(msi_wxs ${QX_RESOURCE_DIR}/qxKorvex.wxs)
-set(unsigned_msi ${QX_PACKAGE_WORK_DIR}/qxKorvex.msi)
-add_custom_command(
-  OUTPUT ${QX_DIST_DIR}/qxKorvex.msi
-  COMMAND ${CMAKE_COMMAND} -E rm -f ${QX_DIST_DIR}/qxKorvex.msi ${unsigned_msi}
-          ${msi_dir}/qxKorvex.wixl.msi
-  COMMAND ${CMAKE_COMMAND} -E copy ${QX_DIST_DIR}/qxKorvex.dll ${msi_dir}/qxKorvex.dll
-  COMMAND ${QX_TOUCH} -d @${package_epoch} ${msi_dir}/qxKorvex.dll
-  COMMAND ${CMAKE_COMMAND} -E chdir ${msi_dir} ${CMAKE_COMMAND} -E env TZ=UTC
-          ${QX_FAKETIME} -f "${package_date}"
-          ${QX_WIXL} -I ${msi_dir} -D Version=${version_dots}
-          -D "ProductCode={${product_code}}" -D SourceDir=.
-          -o qxKorvex.wixl.msi ${msi_wxs}
-  COMMAND ${QX_PYTHON3} -B ${msi_tools}/package_code.py ${msi_dir}/qxKorvex.wixl.msi
-          ${unsigned_msi}
-  COMMAND ${sign_command} -in ${unsigned_msi} -out ${QX_DIST_DIR}/qxKorvex.msi
-  DEPENDS ${QX_DIST_DIR}/qxKorvex.dll ${msi_wxs} ${msi_registry}
-          ${msi_tools}/package_code.py ${signing_certificate} ${signing_key}
-  BYPRODUCTS ${unsigned_msi} ${msi_dir}/qxKorvex.wixl.msi ${msi_dir}/qxKorvex.dll
-  COMMENT "package: dist/qxKorvex.msi, signed"
-  VERBATIM)
+
+# One MSI, NAME.msi in dist/, from RESOURCE_DIR/NAME.wxs, which includes
+# NAME_registry.wxi: the rows registry_wxi.py makes (with ROW_OPTIONS).
+# Each package has a product code of its own per version (a name-based GUID
+# of the version and SCOPE): a new version is a new product, which replaces
+# the old one through the package's fixed upgrade code.
+function(qx_msi name scope)
+  set(row_options ${ARGN})
+  set(registry ${msi_dir}/${name}_registry.wxi)
+  add_custom_command(
+    OUTPUT ${registry}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${msi_dir}
+    COMMAND ${QX_PYTHON3} -B ${msi_tools}/registry_wxi.py
+            --script ${QX_RESOURCE_DIR}/qxKorvex.rgs
+            --idl ${CMAKE_SOURCE_DIR}/installer/qxKorvex.idl
+            --file-key qxKorvex.dll --folder-property INSTALLDIR ${row_options}
+            --output ${registry}
+    DEPENDS ${QX_RESOURCE_DIR}/qxKorvex.rgs ${CMAKE_SOURCE_DIR}/installer/qxKorvex.idl
+            ${msi_tools}/registry_wxi.py ${msi_tools}/registry_script.py
+            ${msi_tools}/type_library_rows.py
+    COMMENT "registry_wxi: ${name}.msi's registry rows from qxKorvex.rgs and qxKorvex.idl"
+    VERBATIM)
+  set(product_name "qxKorvex ${version_dots}")
+  if(NOT scope STREQUAL "machine")
+    string(APPEND product_name " ${scope}")
+  endif()
+  string(UUID product_code NAMESPACE E9A09AED-6D1A-45B3-BC2A-7AE124E24B36
+         NAME "${product_name}" TYPE SHA1 UPPER)
+  set(wxs ${QX_RESOURCE_DIR}/${name}.wxs)
+  set(unsigned ${QX_PACKAGE_WORK_DIR}/${name}.msi)
+  # Each package has its own copy of the DLL: two builds of the MSIs at
+  # once must not touch one file.
+  set(source ${msi_dir}/${name})
+  add_custom_command(
+    OUTPUT ${QX_DIST_DIR}/${name}.msi
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${QX_DIST_DIR}/${name}.msi ${unsigned}
+            ${msi_dir}/${name}.wixl.msi
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${source}
+    COMMAND ${CMAKE_COMMAND} -E copy ${QX_DIST_DIR}/qxKorvex.dll ${source}/qxKorvex.dll
+    COMMAND ${QX_TOUCH} -d @${package_epoch} ${source}/qxKorvex.dll
+    COMMAND ${CMAKE_COMMAND} -E chdir ${msi_dir} ${CMAKE_COMMAND} -E env TZ=UTC
+            ${QX_FAKETIME} -f "${package_date}"
+            ${QX_WIXL} -I ${msi_dir} -D Version=${version_dots}
+            -D "ProductCode={${product_code}}" -D SourceDir=${name}
+            -o ${name}.wixl.msi ${wxs}
+    COMMAND ${QX_PYTHON3} -B ${msi_tools}/package_code.py ${msi_dir}/${name}.wixl.msi
+            ${unsigned}
+    COMMAND ${sign_command} -in ${unsigned} -out ${QX_DIST_DIR}/${name}.msi
+    DEPENDS ${QX_DIST_DIR}/qxKorvex.dll ${wxs} ${registry}
+            ${msi_tools}/package_code.py ${signing_certificate} ${signing_key}
+    BYPRODUCTS ${unsigned} ${msi_dir}/${name}.wixl.msi ${source}/qxKorvex.dll
+    COMMENT "package: dist/${name}.msi, signed"
+    VERBATIM)
+endfunction()
+
+# The MSIs. Their rows are generated at build time from the registry script
+# and the IDL, so that the script stays the one source of what is
+# registered: the administrators' package writes them as the script says
+# (HKCR, the machine's classes), the per-user one into the user's classes.
+set(msi_dir ${QX_PACKAGE_WORK_DIR}/msi)
+set(msi_tools ${CMAKE_SOURCE_DIR}/cmake/msi)
+qx_msi(qxKorvex machine)
+qx_msi(qxKorvex_user user --per-user)
 
 add_custom_target(package DEPENDS ${QX_DIST_DIR}/qxKorvex.dll
                   ${QX_DIST_DIR}/qxKorvex.inf ${QX_DIST_DIR}/qxKorvex.cab
-                  ${QX_DIST_DIR}/qxKorvex.msi)
+                  ${QX_DIST_DIR}/qxKorvex.msi ${QX_DIST_DIR}/qxKorvex_user.msi)
 
 # The tests read what `package` made: scripts/test builds it before ctest.
 set(package_check ${QX_PYTHON3} -B ${CMAKE_SOURCE_DIR}/tests/win32/check_package.py)

@@ -5,12 +5,19 @@ registration (type_library_rows.py), so that what the package registers is
 read from the files the DLL registers itself from.
 
   registry_wxi.py --script FILE.rgs --idl FILE.idl --file-key KEY
-                  --folder-property PROPERTY --output FILE.wxi
+                  --folder-property PROPERTY [--per-user] --output FILE.wxi
 
 The module's path in the rows is [#KEY], the installed file's path, and its
 folder [PROPERTY], the folder's path with its closing backslash (the help
 folder RegisterTypeLib is given ends in one too). A row text that an
 installer or wixl would read as more than text (brackets, "$(") is refused.
+
+With --per-user the rows are a per-user package's: each HKCR row is written
+against HKCU, under Software\Classes, which is where Windows Installer puts
+HKCR rows for a per-user install anyway; written out, the rows say so
+themselves. A row for any other root is refused there: a per-user package
+writes nothing of the machine's.
+
 The output is written whole or not at all."""
 import argparse
 import os
@@ -34,11 +41,22 @@ def plain(text, where):
     return text
 
 
-def element(row, source, references):
+def placed(row, where, per_user):
+    """The row's root and key as the package writes them."""
+    if not per_user:
+        return row.root, row.key
+    if row.root != "HKCR":
+        raise ScriptError("%s: a per-user package cannot write %s"
+                          % (where, row.root))
+    return "HKCU", "Software\\Classes\\" + row.key
+
+
+def element(row, source, references, per_user=False):
     """The RegistryValue element of one row; references maps the stand-ins
     for the module's path and folder to the installer's references."""
     where = "%s: %s\\%s" % (source, row.root, row.key)
-    attributes = [("Root", row.root), ("Key", plain(row.key, where))]
+    root, key = placed(row, where, per_user)
+    attributes = [("Root", root), ("Key", plain(key, where))]
     if isinstance(row, KeyRow):
         attributes += [("Name", row.action), ("Type", "string"), ("Value", "")]
     else:
@@ -70,6 +88,7 @@ def main():
     parser.add_argument("--idl", required=True)
     parser.add_argument("--file-key", required=True)
     parser.add_argument("--folder-property", required=True)
+    parser.add_argument("--per-user", action="store_true")
     parser.add_argument("--output", required=True)
     arguments = parser.parse_args()
 
@@ -91,7 +110,8 @@ def main():
                     raise ScriptError("%s: %s\\%s is written twice (also by %s)"
                                       % (source, row.root, row.key, seen[key]))
                 seen[key] = source
-                lines.append(element(row, source, references))
+                lines.append(element(row, source, references,
+                                     arguments.per_user))
     except ScriptError as error:
         print("registry_wxi: %s" % error, file=sys.stderr)
         return 1

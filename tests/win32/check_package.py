@@ -8,7 +8,9 @@
       exactly the DLL and the INF, and the DLL in the cabinet is the signed
       one. The MSI installs that signed DLL, alone, into
       ProgramFilesFolder\qxKorvex per machine, at the header's version, and
-      registers nothing by running code: no SelfReg rows, no custom actions.
+      registers nothing by running code: no SelfReg rows, no custom actions;
+      qxKorvex_user.msi the same per user, into
+      LocalAppDataFolder\Programs\qxKorvex.
   check_package.py signatures DIST CA_FILE
       `osslsigncode verify` accepts the signed DLL, cabinet and MSI against
       the CA, and refuses each once one byte of its signed content is
@@ -17,7 +19,11 @@
       The MSI's Registry rows write exactly what `QXHOST regsvr32 DLL`
       writes into an empty registry: the same keys, and the same values by
       name, type and data, the DLL's path and folder standing for the
-      installed file's and its folder (msi_registry.py)."""
+      installed file's and its folder (msi_registry.py).
+  check_package.py registry-user MSI QXHOST DLL
+      The same for the per-user package: its rows write into
+      HKEY_CURRENT_USER\Software\Classes exactly what
+      `QXHOST regsvr32 --user DLL` writes there, and nothing elsewhere."""
 import os
 import re
 import subprocess
@@ -27,7 +33,8 @@ import tempfile
 from msi_registry import check_registry, msi_table
 
 CLSID = "{EC68AD82-001E-4396-9CDC-ED264E512EE4}"
-NAMES = ["qxKorvex.dll", "qxKorvex.inf", "qxKorvex.cab", "qxKorvex.msi"]
+NAMES = ["qxKorvex.dll", "qxKorvex.inf", "qxKorvex.cab", "qxKorvex.msi",
+         "qxKorvex_user.msi"]
 
 
 def fail(message):
@@ -108,12 +115,15 @@ def check_files(dist, header):
             if inside != open(os.path.join(dist, name), "rb").read():
                 fail("%s in the cabinet differs from dist/%s" % (name, name))
     check_msi(dist, ".".join(numbers))
+    check_msi(dist, ".".join(numbers), per_user=True)
     print("package files: %s, INF FileVersion=%s, cabinet of the DLL and INF, "
           "MSI of the DLL" % (", ".join(NAMES), version))
 
 
-def check_msi(dist, version):
-    msi = os.path.join(dist, "qxKorvex.msi")
+def check_msi(dist, version, per_user=False):
+    """The administrators' package, or the per-user one: the same signed
+    DLL, per user into LocalAppDataFolder\\Programs\\qxKorvex."""
+    msi = os.path.join(dist, "qxKorvex_user.msi" if per_user else "qxKorvex.msi")
 
     def rows(table):
         return msi_table(msi, table, fail)[1]
@@ -122,18 +132,27 @@ def check_msi(dist, version):
     if properties.get("ProductVersion") != version:
         fail("%s: ProductVersion %r, the version header says %s"
              % (msi, properties.get("ProductVersion"), version))
-    if properties.get("ALLUSERS") != "1":
-        fail("%s: not a per-machine package (ALLUSERS=%r)"
-             % (msi, properties.get("ALLUSERS")))
+    if properties.get("ALLUSERS") != (None if per_user else "1"):
+        fail("%s: not a per-%s package (ALLUSERS=%r)"
+             % (msi, "user" if per_user else "machine",
+                properties.get("ALLUSERS")))
     files = rows("File")
     if [(row[0], row[2]) for row in files] != [("qxKorvex.dll", "qxKorvex.dll")]:
         fail("%s: the File table holds %r, expected qxKorvex.dll alone"
              % (msi, files))
     directories = dict((row[0], (row[1], row[2])) for row in rows("Directory"))
     component = dict((row[0], row) for row in rows("Component"))[files[0][1]]
-    if directories.get(component[2]) != ("ProgramFilesFolder", "qxKorvex"):
-        fail("%s: the DLL goes into %r, not ProgramFilesFolder\\qxKorvex"
-             % (msi, directories.get(component[2])))
+    folder = [component[2]]
+    # Up to the folder below TARGETDIR; a cycle of parents ends the walk.
+    while (folder[-1] in directories and len(folder) <= len(directories) and
+           directories[folder[-1]][0] != "TARGETDIR"):
+        folder.append(directories[folder[-1]][0])
+    names = [directories[key][1] for key in reversed(folder[:-1])]
+    expected = (["LocalAppDataFolder", "Programs", "qxKorvex"] if per_user
+                else ["ProgramFilesFolder", "qxKorvex"])
+    if [folder[-1]] + names != expected:
+        fail("%s: the DLL goes into %r, not %s"
+             % (msi, [folder[-1]] + names, "\\".join(expected)))
     tables = subprocess.run(["msiinfo", "tables", msi], capture_output=True,
                             text=True).stdout.split()
     if "SelfReg" in tables and rows("SelfReg"):
@@ -189,7 +208,8 @@ def signed_byte(path, name):
 
 
 def check_signatures(dist, ca):
-    for name in ("qxKorvex.dll", "qxKorvex.cab", "qxKorvex.msi"):
+    for name in ("qxKorvex.dll", "qxKorvex.cab", "qxKorvex.msi",
+                 "qxKorvex_user.msi"):
         path = os.path.join(dist, name)
         ok, output = verify(path, ca)
         if not ok:
@@ -207,7 +227,8 @@ def check_signatures(dist, ca):
 
 
 def main():
-    arguments = {"files": 4, "signatures": 4, "registry": 5}
+    arguments = {"files": 4, "signatures": 4, "registry": 5,
+                 "registry-user": 5}
     if len(sys.argv) < 2 or arguments.get(sys.argv[1]) != len(sys.argv):
         print(__doc__)
         sys.exit(2)
@@ -216,7 +237,8 @@ def main():
     elif sys.argv[1] == "signatures":
         check_signatures(sys.argv[2], sys.argv[3])
     else:
-        check_registry(sys.argv[2], sys.argv[3], sys.argv[4], fail)
+        check_registry(sys.argv[2], sys.argv[3], sys.argv[4], fail,
+                       per_user=sys.argv[1] == "registry-user")
 
 
 if __name__ == "__main__":

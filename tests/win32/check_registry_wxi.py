@@ -103,7 +103,7 @@ def fail(message):
     sys.exit(1)
 
 
-def generate(generator, folder, script, idl, output):
+def generate(generator, folder, script, idl, output, options=()):
     paths = []
     for name, text in (("test.rgs", script), ("test.idl", idl)):
         path = os.path.join(folder, name)
@@ -113,7 +113,7 @@ def generate(generator, folder, script, idl, output):
     return subprocess.run(
         [sys.executable, "-B", generator, "--script", paths[0], "--idl", paths[1],
          "--file-key", "the.dll", "--folder-property", "THEDIR",
-         "--output", output], capture_output=True, text=True)
+         "--output", output] + list(options), capture_output=True, text=True)
 
 
 def rows_of(path):
@@ -165,8 +165,39 @@ def main():
                      % (idl, result.returncode, result.stderr, message))
             if os.path.exists(os.path.join(folder, "other.wxi")):
                 fail("IDL %r: an output file was written" % idl)
+        check_per_user(generator, folder)
     print("registry_wxi: %d rows as expected; %d bad scripts and 3 bad IDL "
-          "files refused" % (len(EXPECTED), len(BAD_SCRIPTS)))
+          "files refused; per-user rows in the user's classes"
+          % (len(EXPECTED), len(BAD_SCRIPTS)))
+
+
+def check_per_user(generator, folder):
+    """--per-user writes each HKCR row against HKCU\\Software\\Classes and is
+    otherwise the same; a row of another root is refused, writing nothing."""
+    classes_only = SCRIPT[SCRIPT.index("HKCR {"):]
+    machine_rows = os.path.join(folder, "machine.wxi")
+    user_rows = os.path.join(folder, "user.wxi")
+    for output, options in ((machine_rows, ()), (user_rows, ("--per-user",))):
+        result = generate(generator, folder, classes_only, IDL, output, options)
+        if result.returncode != 0:
+            fail("%s: the generator refuses a good script: %s"
+                 % (options, result.stderr))
+    expected = [("HKCU", "Software\\Classes\\" + key, name, kind, value)
+                for root, key, name, kind, value in rows_of(machine_rows)
+                if root == "HKCR"]
+    if len(expected) != len(rows_of(machine_rows)) or not expected:
+        fail("the classes-only rows are not all HKCR: %r" % rows_of(machine_rows))
+    if rows_of(user_rows) != expected:
+        fail("per-user rows:\n  %s\nexpected:\n  %s"
+             % ("\n  ".join(map(repr, rows_of(user_rows))),
+                "\n  ".join(map(repr, expected))))
+    refused = os.path.join(folder, "refused.wxi")
+    result = generate(generator, folder, SCRIPT, IDL, refused, ("--per-user",))
+    if (result.returncode != 1 or
+            "a per-user package cannot write HKLM" not in result.stderr or
+            os.path.exists(refused)):
+        fail("--per-user with an HKLM row: exit %d, %r; expected exit 1, no "
+             "output" % (result.returncode, result.stderr))
 
 
 if __name__ == "__main__":

@@ -10,13 +10,21 @@ its key, a `-` row writes nothing, any other row a value (`#n` a DWORD,
 sides become a set of keys and a map of values (key, name) -> (type, data),
 compared both ways. The DLL's path and folder (with its closing separator,
 as RegisterTypeLib is given it) stand for the installer's [#file] of the
-DLL and [directory] of its component; any other formatted reference fails."""
+DLL and [directory] of its component; any other formatted reference fails.
+
+For the per-user package the DLL registers with `regsvr32 --user` and the
+comparison is of HKEY_CURRENT_USER\Software\Classes alone, on both sides:
+the rows must write there exactly what the user's registration writes, and
+nothing anywhere else."""
 import os
 import re
 import subprocess
 import tempfile
 
-ROOTS = {"0": "HKEY_CLASSES_ROOT", "1": "HKEY_CURRENT_USER",
+# An HKCR row of a per-machine install is written into the machine's
+# classes, which is where the registry keeps what HKEY_CLASSES_ROOT shows
+# and where its export lists it.
+ROOTS = {"0": "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes", "1": "HKEY_CURRENT_USER",
          "2": "HKEY_LOCAL_MACHINE", "3": "HKEY_USERS"}
 THE_DLL, ITS_FOLDER = "<the DLL>", "<its folder>"
 
@@ -141,18 +149,50 @@ def run(command, fail):
     return result.stdout
 
 
-def check_registry(msi, qxhost, dll, fail):
+USER_CLASSES = "HKEY_CURRENT_USER\\Software\\Classes"
+
+
+def in_user_classes(keys, values, fail, what):
+    """The keys and values under the user's classes (its own key included),
+    the prefix's case made one; anything elsewhere fails."""
+    prefix = USER_CLASSES.lower()
+
+    def placed(key):
+        low = key.lower()
+        if low == prefix or low.startswith(prefix + "\\"):
+            return USER_CLASSES + key[len(prefix):]
+        if prefix.startswith(low + "\\"):
+            return None  # a parent of the user's classes
+        fail("%s writes %s, outside %s" % (what, key, USER_CLASSES))
+
+    kept = set(k for k in map(placed, keys) if k is not None)
+    kept_values = {}
+    for (key, name), value in values.items():
+        where = placed(key)
+        if where is not None:
+            kept_values[(where, name)] = value
+    return kept, kept_values
+
+
+def check_registry(msi, qxhost, dll, fail, per_user=False):
     if not os.path.isfile(msi):
         fail("%s is missing: build the win32 preset's package target first" % msi)
     with tempfile.TemporaryDirectory() as scratch:
         registry = os.path.join(scratch, "registry.reg")
         dll = os.path.abspath(dll)
-        output = run([qxhost, "--registry", registry, "regsvr32", dll], fail)
+        registration = ["regsvr32", "--user", dll] if per_user else \
+            ["regsvr32", dll]
+        output = run([qxhost, "--registry", registry] + registration, fail)
         if output.strip().splitlines()[-1:] != ["0x00000000"]:
             fail("regsvr32 %s:\n%s" % (dll, output))
-        exported = run([qxhost, "--registry", registry, "reg", "export"], fail)
+        export = ["reg", "export", USER_CLASSES] if per_user else ["reg", "export"]
+        exported = run([qxhost, "--registry", registry] + export, fail)
     registered_keys, registered = exported_registry(exported, dll, fail)
     row_keys, rows = msi_registry(msi, fail)
+    if per_user:
+        registered_keys, registered = in_user_classes(
+            registered_keys, registered, fail, "regsvr32 --user")
+        row_keys, rows = in_user_classes(row_keys, rows, fail, msi)
 
     problems = []
     for key in sorted(registered_keys - row_keys):

@@ -11,6 +11,7 @@
 
 #include "tools/qxhost/system/host_output.h"
 #include "tools/qxhost/system/server_registration.h"
+#include "tools/qxhost/system/user_classes_override.h"
 #include "tools/qxhost/text/argument_text.h"
 #include "tools/qxhost/text/status_text.h"
 
@@ -23,45 +24,6 @@ int UnusableLibrary(HRESULT hr, const std::string& what) {
   HresultError(hr, what);
   return kExitUsage;
 }
-
-// HKEY_CLASSES_ROOT mapped onto the user's classes for as long as it
-// lives, so that what a library writes there (its type library's entries
-// too) lands in the user's classes, and the machine's are left alone: a
-// standard user can register that way. The mapping is the process's, as
-// the system's is; the library is not changed.
-class UserClassesOverride {
- public:
-  UserClassesOverride() = default;
-  UserClassesOverride(const UserClassesOverride&) = delete;
-  UserClassesOverride& operator=(const UserClassesOverride&) = delete;
-  ~UserClassesOverride() {
-    if (m_overridden) (void)RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
-    if (m_classes != nullptr) (void)RegCloseKey(m_classes);
-  }
-
-  // Opens (or makes) the user's classes key and maps HKEY_CLASSES_ROOT
-  // onto it; the status of the step that failed, with *where naming it.
-  [[nodiscard]] LSTATUS Apply(std::string* where) {
-    LSTATUS status = RegCreateKeyExA(
-        HKEY_CURRENT_USER, "Software\\Classes", 0, nullptr, 0,
-        KEY_ALL_ACCESS, nullptr, &m_classes, nullptr);
-    if (status != ERROR_SUCCESS) {
-      *where = "cannot open HKEY_CURRENT_USER\\Software\\Classes";
-      return status;
-    }
-    status = RegOverridePredefKey(HKEY_CLASSES_ROOT, m_classes);
-    if (status != ERROR_SUCCESS) {
-      *where = "cannot map HKEY_CLASSES_ROOT onto the user's classes";
-      return status;
-    }
-    m_overridden = true;
-    return ERROR_SUCCESS;
-  }
-
- private:
-  HKEY m_classes = nullptr;
-  bool m_overridden = false;
-};
 
 }  // namespace
 

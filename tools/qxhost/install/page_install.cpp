@@ -32,6 +32,7 @@
 #include "tools/qxhost/system/interrupted_work.h"
 #include "tools/qxhost/system/posix_holders.h"
 #include "tools/qxhost/system/server_registration.h"
+#include "tools/qxhost/system/user_classes_override.h"
 #include "tools/qxhost/text/argument_text.h"
 #include "tools/qxhost/text/clsid_text.h"
 #include "tools/qxhost/text/engine_text.h"
@@ -256,11 +257,32 @@ bool StageAndCheck(const InstallSettings& settings, const CLSID& clsid,
   return CheckLibrary(names, *staging, trust, download, why);
 }
 
+// An administrator installs for the machine; a user who may not
+// write the machine's classes installs for itself: HKEY_CLASSES_ROOT is
+// mapped onto the user's classes while the library registers, as
+// regsvr32 --user does (the cache is the user's either way).
+bool ChooseRegistrationScope(UserClassesOverride* userClasses,
+                             std::string* why) {
+  LSTATUS status = ERROR_SUCCESS;
+  std::string where;
+  const bool forMachine = MayWriteMachineClasses(&status, &where);
+  if (status == ERROR_SUCCESS && !forMachine)
+    status = userClasses->Apply(&where);
+  if (status != ERROR_SUCCESS) {
+    *why = where + " (" + StatusText(HRESULT_FROM_WIN32(status)) + ")";
+    return false;
+  }
+  return true;
+}
+
 // Moves the checked library into its cache folder and has it register
 // itself; a library that fails, or registers some other class, is taken
 // back out.
 bool CommitAndRegister(const CLSID& clsid, const CodeDownload& download,
                        StagingFolder* staging, std::string* why) {
+  SetInterruptibleStep("while choosing where to register");
+  UserClassesOverride userClasses;
+  if (!ChooseRegistrationScope(&userClasses, why)) return false;
   std::string installed;
   std::string versionFolder = download.version.Text();
   for (char& c : versionFolder) {

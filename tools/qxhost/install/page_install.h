@@ -5,7 +5,9 @@
 // folder tree, signed and trusted; it is unpacked into the per-user cache
 // (install_cache.h), its INF must name the object's class at a version no
 // older than the page asks, the library it names must be signed and
-// trusted too, and the library then registers itself. Any refusal leaves
+// trusted too, and the library then registers itself: for the machine when
+// the host may write the machine's classes (an administrator), else into
+// the user's own classes (a standard user). Any refusal leaves
 // the registry and the cache as they were.
 #pragma once
 #include <windows.h>
