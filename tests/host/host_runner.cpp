@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -122,8 +123,12 @@ HostRun HostSandbox::Run(const std::vector<std::string>& arguments) const {
   for (std::string& text : argText) argv.push_back(text.data());
   argv.push_back(nullptr);
 
-  std::string outPath = (m_root / "stdout.txt").string();
-  std::string errPath = (m_root / "stderr.txt").string();
+  // Each run its own output files, so that runs of one sandbox started
+  // from several threads at once never read each other's output.
+  static std::atomic<unsigned> runs{0};
+  const std::string number = std::to_string(runs.fetch_add(1));
+  std::string outPath = (m_root / ("stdout-" + number + ".txt")).string();
+  std::string errPath = (m_root / ("stderr-" + number + ".txt")).string();
   std::string workPath = (m_root / "work").string();
 
   HostRun run;
@@ -169,6 +174,8 @@ HostRun HostSandbox::Run(const std::vector<std::string>& arguments) const {
       WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   run.out = ReadFile(outPath);
   run.err = ReadFile(errPath);
+  unlink(outPath.c_str());
+  unlink(errPath.c_str());
   return run;
 }
 
