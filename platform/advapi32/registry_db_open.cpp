@@ -59,9 +59,12 @@ struct Marks {
   }
   // A registry of the layout that had a classes tree of its own: moved to
   // this one the first time it is opened.
+  // Or any earlier layout (registry_migration.h, FiguresUpgradeScript).
   bool IsOldRegistry() const {
     return applicationId == kApplicationId &&
-           schemaVersion == kSchemaVersionWithClassesTree && tables != 0;
+           (schemaVersion == kSchemaVersionWithClassesTree ||
+            schemaVersion == kSchemaVersionWithoutFigures) &&
+           tables != 0;
   }
   // Nothing was ever written: a new or zero-length file. Whatever else
   // has a page is someone's, even with no table in it.
@@ -258,15 +261,18 @@ int RegistryDb::MigrateSchema(std::string* error) {
     if (rc != SQLITE_OK) *error = sqlite3_errmsg(db);
   }
   if (rc == SQLITE_OK && marks.IsOldRegistry()) {
-    const LSTATUS status = MoveClassesTreeToMachine(*this);
+    // Each step in turn, from the layout the file has.
+    const LSTATUS status =
+        marks.schemaVersion == kSchemaVersionWithClassesTree
+            ? MoveClassesTreeToMachine(*this)
+            : ERROR_SUCCESS;
     if (status != ERROR_SUCCESS) {
       *error = "cannot move HKEY_CLASSES_ROOT into the machine's classes "
                "(error " + std::to_string(status) + "): " +
                sqlite3_errmsg(db);
       rc = SQLITE_ERROR;
     } else {
-      const std::string sql = "PRAGMA user_version = " +
-                              std::to_string(kSchemaVersion) + "; COMMIT;";
+      const std::string sql = FiguresUpgradeScript() + "COMMIT;";
       rc = Exec(sql.c_str(), error);
       if (rc != SQLITE_OK) *error = "cannot bring the registry up to date: " + *error;
     }

@@ -1,7 +1,7 @@
 // Enumeration by index with a cursor per handle, and a key's counts.
 #include "registry_enum.h"
 
-#include <unordered_set>
+#include <algorithm>
 
 namespace qxplatform {
 namespace internal {
@@ -151,55 +151,69 @@ LSTATUS MergedSubkeyFrom(RegistryDb& db, const ViewKey& key,
   return ERROR_SUCCESS;
 }
 
-// Adds the names of key's subkeys not seen yet to the counts.
-LSTATUS CountSubkeys(RegistryDb& db, KeyId key,
-                     std::unordered_set<std::string>* seen,
-                     KeyCounts* counts) {
+// The figures the key's row keeps; a missing key (id 0) has none.
+LSTATUS ReadFigures(RegistryDb& db, KeyId key, KeyCounts* counts) {
+  *counts = KeyCounts{};
   if (key == 0) return ERROR_SUCCESS;
-  StatementUse use(db, Sql::kSubkeyNames);
+  StatementUse use(db, Sql::kKeyFigures);
   if (!use) return use.Failure();
-  sqlite3_bind_int64(use.get(), 1, key);
-  int rc;
-  while ((rc = sqlite3_step(use.get())) == SQLITE_ROW) {
-    if (seen != nullptr &&
-        !seen->insert(FoldedName(ColumnUnits(use.get(), 0))).second)
-      continue;
-    ++counts->subkeys;
-    DWORD length = static_cast<DWORD>(ColumnAnsiLength(use.get(), 0));
-    if (length > counts->longestSubkeyName) counts->longestSubkeyName = length;
-  }
-  return rc == SQLITE_DONE ? ERROR_SUCCESS : StatusOfSqlite(rc);
+  sqlite3_stmt* s = use.get();
+  sqlite3_bind_int64(s, 1, key);
+  int rc = sqlite3_step(s);
+  if (rc == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (rc != SQLITE_ROW) return StatusOfSqlite(rc);
+  auto figure = [s](int column) {
+    return static_cast<DWORD>(sqlite3_column_int64(s, column));
+  };
+  counts->subkeys = figure(0);
+  counts->longestSubkeyName = figure(1);
+  counts->values = figure(2);
+  counts->longestValueName = figure(3);
+  counts->longestData = figure(4);
+  return ERROR_SUCCESS;
 }
 
-LSTATUS CountValues(RegistryDb& db, KeyId key, KeyCounts* counts) {
-  StatementUse use(db, Sql::kValueSizes);
+// How many subkeys of the user's key the machine's has a namesake of.
+LSTATUS CountShared(RegistryDb& db, const ViewKey& key, DWORD* shared) {
+  *shared = 0;
+  if (key.user.id == 0 || key.machine.id == 0) return ERROR_SUCCESS;
+  StatementUse use(db, Sql::kSharedSubkeys);
   if (!use) return use.Failure();
-  sqlite3_bind_int64(use.get(), 1, key);
-  int rc;
-  while ((rc = sqlite3_step(use.get())) == SQLITE_ROW) {
-    ++counts->values;
-    DWORD length = static_cast<DWORD>(ColumnAnsiLength(use.get(), 0));
-    if (length > counts->longestValueName) counts->longestValueName = length;
-    DWORD size = static_cast<DWORD>(sqlite3_column_int64(use.get(), 1));
-    if (size > counts->longestData) counts->longestData = size;
-  }
-  return Finished(rc);
+  sqlite3_bind_int64(use.get(), 1, key.user.id);
+  sqlite3_bind_int64(use.get(), 2, key.machine.id);
+  int rc = sqlite3_step(use.get());
+  if (rc != SQLITE_ROW) return StatusOfSqlite(rc);
+  *shared = static_cast<DWORD>(sqlite3_column_int64(use.get(), 0));
+  return ERROR_SUCCESS;
 }
 
 }  // namespace
 
 LSTATUS CountKey(RegistryDb& db, KeyId key, KeyCounts* counts) {
-  LSTATUS status = CountSubkeys(db, key, nullptr, counts);
-  return status == ERROR_SUCCESS ? CountValues(db, key, counts) : status;
+  return ReadFigures(db, key, counts);
 }
 
+// The merged count is exact: the names the two trees share are counted
+// once, found by walking the user's subkeys (a user's classes are few).
+// The longest figures are the larger of the two trees', which may be a
+// name the user's key hides: still enough for any buffer.
 LSTATUS CountViewKey(RegistryDb& db, const ViewKey& key, KeyCounts* counts) {
-  std::unordered_set<std::string> seen;
-  LSTATUS status = CountSubkeys(db, key.user.id, &seen, counts);
-  if (status == ERROR_SUCCESS)
-    status = CountSubkeys(db, key.machine.id, &seen, counts);
-  if (status != ERROR_SUCCESS || key.Shown().id == 0) return status;
-  return CountValues(db, key.Shown().id, counts);
+  KeyCounts user;
+  KeyCounts machine;
+  DWORD shared = 0;
+  LSTATUS status = ReadFigures(db, key.user.id, &user);
+  if (status == ERROR_SUCCESS) status = ReadFigures(db, key.machine.id, &machine);
+  if (status == ERROR_SUCCESS) status = CountShared(db, key, &shared);
+  if (status != ERROR_SUCCESS) return status;
+  const KeyCounts& shown =
+      key.Tree() == RootId::kCurrentUser ? user : machine;
+  counts->subkeys = user.subkeys + machine.subkeys - shared;
+  counts->longestSubkeyName =
+      std::max(user.longestSubkeyName, machine.longestSubkeyName);
+  counts->values = shown.values;
+  counts->longestValueName = shown.longestValueName;
+  counts->longestData = shown.longestData;
+  return ERROR_SUCCESS;
 }
 
 LSTATUS ViewSubkeyAt(RegistryReader& door, const ViewKey& key, DWORD index,

@@ -5,6 +5,21 @@ namespace qxplatform {
 namespace internal {
 namespace {
 
+// The columns of a key row's figures (kKeyFigures), after `sep`.
+#define QX_KEY_FIGURES(sep)                                           \
+  sep " subkeys INTEGER NOT NULL DEFAULT 0"                           \
+  sep " longest_subkey INTEGER NOT NULL DEFAULT 0"                    \
+  sep " nvalues INTEGER NOT NULL DEFAULT 0"                           \
+  sep " longest_value INTEGER NOT NULL DEFAULT 0"                     \
+  sep " longest_data INTEGER NOT NULL DEFAULT 0"
+// A parent's figures as a key row comes below it or leaves it.
+#define QX_KEY_GAINED(row)                                              \
+  "UPDATE keys SET subkeys = subkeys + 1, longest_subkey = "            \
+  "max(longest_subkey, length(" row ".name)) WHERE id = " row ".parent;"
+#define QX_KEY_LOST(row)                                                \
+  "UPDATE keys SET subkeys = subkeys - 1, longest_subkey = CASE WHEN "  \
+  "subkeys = 1 THEN 0 ELSE longest_subkey END WHERE id = " row ".parent;"
+
 // The ids of the keys the seed selects and of every key below them, found
 // from the parent index. Deleting a subtree, its values and the volatile
 // keys' trees all walk it.
@@ -13,6 +28,13 @@ namespace {
   " JOIN tree ON keys.parent = tree.id) SELECT id FROM tree"
 
 constexpr const char* kStatementText[] = {
+    // kKeyFigures
+    "SELECT subkeys, longest_subkey, nvalues, longest_value, longest_data "
+    "FROM keys WHERE id = ?1",
+    // kSharedSubkeys: how many of ?1's subkeys ?2 has a namesake of, walked
+    // over ?1's (the user's classes key, the smaller as a rule)
+    "SELECT count(*) FROM keys AS a JOIN keys AS b ON b.parent = ?2 AND "
+    "b.folded = a.folded WHERE a.parent = ?1",
     // kLoadKey
     "SELECT depth, volatile, last_write FROM keys WHERE id = ?1",
     // kFindSubkey
@@ -42,8 +64,6 @@ constexpr const char* kStatementText[] = {
     // kSubkeyAtOffset
     "SELECT id, name, folded, last_write FROM keys WHERE parent = ?1 "
     "ORDER BY folded LIMIT 1 OFFSET ?2",
-    // kSubkeyNames
-    "SELECT name FROM keys WHERE parent = ?1",
     // kFindValue
     "SELECT name, type, data FROM vals WHERE key = ?1 AND folded = ?2",
     // kUpdateValue, like the other statements that write a value: ?1 key,
@@ -64,8 +84,6 @@ constexpr const char* kStatementText[] = {
     // kValueAtOffset
     "SELECT seq, name, type, data FROM vals WHERE key = ?1 "
     "ORDER BY seq LIMIT 1 OFFSET ?2",
-    // kValueSizes
-    "SELECT name, length(data) FROM vals WHERE key = ?1",
     // kValuesInOrder
     "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY seq",
     // kSubkeysInOrder
@@ -111,7 +129,7 @@ constexpr char kTables[] =
     " folded BLOB NOT NULL,"
     " depth INTEGER NOT NULL,"
     " volatile INTEGER NOT NULL DEFAULT 0,"
-    " last_write INTEGER NOT NULL);"
+    " last_write INTEGER NOT NULL" QX_KEY_FIGURES(",") ");"
     "CREATE UNIQUE INDEX IF NOT EXISTS keys_by_name ON keys(parent, folded);"
     "CREATE TABLE IF NOT EXISTS vals("
     " key INTEGER NOT NULL,"
@@ -123,6 +141,40 @@ constexpr char kTables[] =
     " PRIMARY KEY(key, folded)) WITHOUT ROWID;"
     "CREATE UNIQUE INDEX IF NOT EXISTS vals_in_order ON vals(key, seq);"
     "CREATE TABLE IF NOT EXISTS meta(name TEXT PRIMARY KEY, value);";
+
+// The figures a key row keeps of its children follow every insert, delete
+// and move of a key or value row, whichever code runs it: the entry points,
+// an import, the deletion of a subtree or of the volatile trees, a
+// migration. A count is exact. A longest figure only grows (a delete would
+// have to read the other children to shrink it), back to 0 once the last
+// child is gone; it is the name's stored length, which is its length in
+// ANSI bytes for an ASCII name and at least that for any other in every
+// code page (EncodeUnits writes a unit in up to three bytes, a code page in
+// at most that).
+constexpr char kFigureTriggers[] =
+    "CREATE TRIGGER IF NOT EXISTS key_added AFTER INSERT ON keys "
+    "WHEN NEW.parent IS NOT NULL BEGIN " QX_KEY_GAINED("NEW") " END;"
+    "CREATE TRIGGER IF NOT EXISTS key_deleted AFTER DELETE ON keys "
+    "WHEN OLD.parent IS NOT NULL BEGIN " QX_KEY_LOST("OLD") " END;"
+    "CREATE TRIGGER IF NOT EXISTS key_moved AFTER UPDATE OF parent ON keys "
+    "WHEN OLD.parent IS NOT NEW.parent BEGIN " QX_KEY_LOST("OLD")
+    QX_KEY_GAINED("NEW") " END;"
+    "CREATE TRIGGER IF NOT EXISTS value_added AFTER INSERT ON vals BEGIN "
+    "UPDATE keys SET nvalues = nvalues + 1,"
+    " longest_value = max(longest_value, length(NEW.name)),"
+    " longest_data = max(longest_data, length(NEW.data))"
+    " WHERE id = NEW.key; END;"
+    "CREATE TRIGGER IF NOT EXISTS value_deleted AFTER DELETE ON vals BEGIN "
+    "UPDATE keys SET nvalues = nvalues - 1,"
+    " longest_value = CASE WHEN nvalues = 1 THEN 0 ELSE longest_value END,"
+    " longest_data = CASE WHEN nvalues = 1 THEN 0 ELSE longest_data END"
+    " WHERE id = OLD.key; END;"
+    "CREATE TRIGGER IF NOT EXISTS value_changed AFTER UPDATE OF data ON vals "
+    "BEGIN UPDATE keys SET longest_data = max(longest_data, length(NEW.data))"
+    " WHERE id = NEW.key; END;";
+
+#undef QX_KEY_GAINED
+#undef QX_KEY_LOST
 
 }  // namespace
 
@@ -145,8 +197,25 @@ std::string MachineClassesScript(long long now) {
          " AND folded = CAST('SOFTWARE' AS BLOB);";
 }
 
+std::string FiguresUpgradeScript() {
+  // The columns' list, its leading separator dropped.
+  return std::string(QX_KEY_FIGURES("; ALTER TABLE keys ADD COLUMN") + 1) +
+         std::string(";"
+         "UPDATE keys SET"
+         " subkeys = (SELECT count(*) FROM keys AS c WHERE c.parent = keys.id),"
+         " longest_subkey = (SELECT IFNULL(max(length(c.name)), 0)"
+         "  FROM keys AS c WHERE c.parent = keys.id),"
+         " nvalues = (SELECT count(*) FROM vals WHERE vals.key = keys.id),"
+         " longest_value = (SELECT IFNULL(max(length(vals.name)), 0)"
+         "  FROM vals WHERE vals.key = keys.id),"
+         " longest_data = (SELECT IFNULL(max(length(vals.data)), 0)"
+         "  FROM vals WHERE vals.key = keys.id);") +
+         kFigureTriggers + "PRAGMA user_version = " +
+         std::to_string(kSchemaVersion) + ";";
+}
+
 std::string SchemaScript(long long now) {
-  std::string sql = std::string(kTables) +
+  std::string sql = std::string(kTables) + kFigureTriggers +
                     "PRAGMA application_id = " +
                     std::to_string(kApplicationId) +
                     "; PRAGMA user_version = " +

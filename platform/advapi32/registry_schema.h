@@ -2,7 +2,9 @@
 // the tables, the root rows, the statements the store runs, the marks that
 // tell a registry database from any other SQLite file, and the page cache.
 //
-// Tables: keys(id, parent, name, folded, depth, volatile, last_write), the
+// Tables: keys(id, parent, name, folded, depth, volatile, last_write, and
+// the figures RegQueryInfoKeyA reports: subkeys, longest_subkey, nvalues,
+// longest_value, longest_data, kept by triggers on every write), the
 // roots as rows 1 to kRootCount, ids never reused (a handle names its key
 // by id, so a deleted key's id must never come to name another); vals(key,
 // folded, seq, name, type, data), seq giving the order values were first
@@ -26,6 +28,8 @@ constexpr int64_t RootRowId(RootId id) { return static_cast<int64_t>(id) + 1; }
 
 // The statements the store runs, prepared once per connection.
 enum class Sql {
+  kKeyFigures,
+  kSharedSubkeys,
   kLoadKey,
   kFindSubkey,
   kAddSubkey,
@@ -37,7 +41,6 @@ enum class Sql {
   kSubkeyAfter,
   kSubkeyAtOrAfter,
   kSubkeyAtOffset,
-  kSubkeyNames,
   kFindValue,
   kUpdateValue,
   kInsertValue,
@@ -45,7 +48,6 @@ enum class Sql {
   kValueAfter,
   kValueAtOrAfter,
   kValueAtOffset,
-  kValueSizes,
   kValuesInOrder,
   kSubkeysInOrder,
   kBeginRead,
@@ -68,13 +70,18 @@ const char* StatementText(Sql which);
 constexpr int kApplicationId = 0x51584b52;  // "QXKR"
 // 2: HKEY_CLASSES_ROOT is a view of the two classes trees, and root row 1
 // stays empty (1 had a tree of its own there; registry_migration.h).
-constexpr int kSchemaVersion = 2;
+// 3: each key row keeps its children's counts and longest sizes.
+constexpr int kSchemaVersion = 3;
+constexpr int kSchemaVersionWithoutFigures = 2;
 
 // The tables, their indexes, the marks and the root rows stamped with now,
 // as one script of an empty database's first transaction. The machine's
 // classes key (HKEY_LOCAL_MACHINE\SOFTWARE\Classes) is there from the
 // start, as on Windows: HKEY_CLASSES_ROOT's root stands on it.
 std::string SchemaScript(long long now);
+// Brings a database of kSchemaVersionWithoutFigures to kSchemaVersion: the
+// figures' columns, computed once for every key, and their triggers.
+std::string FiguresUpgradeScript();
 // Makes the machine's classes key where it is missing.
 std::string MachineClassesScript(long long now);
 
