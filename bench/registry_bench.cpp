@@ -1,4 +1,5 @@
-// Speed and memory of the platform's registry store: walking the subkeys of a
+// Speed and memory of the platform's registry store: RegQueryInfoKeyA on a
+// key of few or many subkeys, walking the subkeys of a
 // large key with RegEnumKeyExA (whole walks, and single steps in the middle of
 // a huge key), exporting a registry of 100k keys as .reg text, and the bytes
 // the store keeps per key, counted through this program's operator new.
@@ -96,6 +97,27 @@ BENCHMARK(BM_EnumerateAllSubkeys)
     ->Arg(10000)
     ->Arg(100000)
     ->Unit(benchmark::kMillisecond);
+
+// RegQueryInfoKeyA on a key of n subkeys, as a registrar asks whether a
+// key has any: the same cost whatever n.
+void BM_QueryInfoOfAWideKey(benchmark::State& state) {
+  HKEY wide = BuildWideKey(static_cast<unsigned>(state.range(0)));
+  for (auto _ : state) {
+    DWORD subkeys = 0;
+    DWORD longest = 0;
+    if (RegQueryInfoKeyA(wide, nullptr, nullptr, nullptr, &subkeys, &longest,
+                         nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr) != ERROR_SUCCESS ||
+        subkeys != state.range(0))
+      state.SkipWithError("RegQueryInfoKeyA failed");
+  }
+  RegCloseKey(wide);
+  qxplatform::ResetRegistry();
+}
+BENCHMARK(BM_QueryInfoOfAWideKey)
+    ->Arg(10)
+    ->Arg(100000)
+    ->Unit(benchmark::kMicrosecond);
 
 constexpr unsigned kHugeKey = 200000;
 

@@ -1,4 +1,5 @@
-// The host's work against registries of growing size: qxhost regsvr32 and
+// The host's work against registries of growing size: qxhost regsvr32 (and
+// regsvr32 -u alone) and
 // qxhost run of the example install.js (the provider present, so nothing is
 // started) on 10, 10k, 100k and 1M keys already there, with the host's
 // largest resident size; importing a large .reg file through the host; and,
@@ -116,6 +117,24 @@ void BM_HostRegsvr32(benchmark::State& state) {
   }
   state.counters["max_resident_kib"] = static_cast<double>(resident);
 }
+// qxhost regsvr32 -u alone, the registration made again untimed.
+void BM_HostRegsvr32Unregister(benchmark::State& state) {
+  PrepareScratch();
+  std::string registry = RegistryOfKeys(state.range(0));
+  if (registry.empty()) {
+    state.SkipWithError("the host refused a registry of this size");
+    return;
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (RunHost({"--registry", registry, "regsvr32", QX_LIBRARY_PATH}) < 0)
+      state.SkipWithError("qxhost regsvr32 failed");
+    state.ResumeTiming();
+    if (RunHost({"--registry", registry, "regsvr32", "-u",
+                 QX_LIBRARY_PATH}) < 0)
+      state.SkipWithError("qxhost regsvr32 -u failed");
+  }
+}
 // Registries from a handful of keys to a million.
 void RegistrySizes(benchmark::internal::Benchmark* benchmark) {
   benchmark->Arg(10)
@@ -126,6 +145,7 @@ void RegistrySizes(benchmark::internal::Benchmark* benchmark) {
       ->UseRealTime();
 }
 BENCHMARK(BM_HostRegsvr32)->Apply(RegistrySizes);
+BENCHMARK(BM_HostRegsvr32Unregister)->Apply(RegistrySizes);
 
 void BM_HostRunInstall(benchmark::State& state) {
   PrepareScratch();
