@@ -272,8 +272,18 @@ int RegistryDb::MigrateSchema(std::string* error) {
                sqlite3_errmsg(db);
       rc = SQLITE_ERROR;
     } else {
-      const std::string sql = FiguresUpgradeScript() + "COMMIT;";
-      rc = Exec(sql.c_str(), error);
+      long long hasColumns = 0;
+      rc = QueryInt(db,
+                    "SELECT count(*) FROM pragma_table_info('keys') "
+                    "WHERE name = 'subkeys'",
+                    &hasColumns);
+      if (rc == SQLITE_OK) {
+        const std::string sql =
+            FiguresUpgradeScript(/*addColumns=*/hasColumns == 0) + "COMMIT;";
+        rc = Exec(sql.c_str(), error);
+      } else {
+        *error = sqlite3_errmsg(db);
+      }
       if (rc != SQLITE_OK) *error = "cannot bring the registry up to date: " + *error;
     }
   } else if (rc == SQLITE_OK && !marks.IsRegistry()) {

@@ -197,10 +197,13 @@ std::string MachineClassesScript(long long now) {
          " AND folded = CAST('SOFTWARE' AS BLOB);";
 }
 
-std::string FiguresUpgradeScript() {
+std::string FiguresUpgradeScript(bool addColumns) {
   // The columns' list, its leading separator dropped.
-  return std::string(QX_KEY_FIGURES("; ALTER TABLE keys ADD COLUMN") + 1) +
-         std::string(";"
+  const std::string columns =
+      addColumns ? std::string(QX_KEY_FIGURES("; ALTER TABLE keys ADD COLUMN") +
+                               1) + ";"
+                 : std::string();
+  return columns + std::string(
          "UPDATE keys SET"
          " subkeys = (SELECT count(*) FROM keys AS c WHERE c.parent = keys.id),"
          " longest_subkey = (SELECT IFNULL(max(length(c.name)), 0)"

@@ -80,8 +80,9 @@ constexpr int kSchemaVersionWithoutFigures = 2;
 // start, as on Windows: HKEY_CLASSES_ROOT's root stands on it.
 std::string SchemaScript(long long now);
 // Brings a database of kSchemaVersionWithoutFigures to kSchemaVersion: the
-// figures' columns, computed once for every key, and their triggers.
-std::string FiguresUpgradeScript();
+// figures' columns (unless it has them, as a database that went back a
+// version may), computed once for every key, and their triggers.
+std::string FiguresUpgradeScript(bool addColumns);
 // Makes the machine's classes key where it is missing.
 std::string MachineClassesScript(long long now);
 

@@ -210,7 +210,9 @@ TEST_F(RegistryFiguresTest, FiguresAreExactWhileTheRegistryOnlyGrows) {
       case 1: SetValueStep(); break;
       default: ImportStep(/*allowDeletes=*/false); break;
     }
-    if (step % 10 == 0) ASSERT_GT(CheckAll(/*exact=*/true), 0) << step;
+    if (step % 10 == 0) {
+      ASSERT_GT(CheckAll(/*exact=*/true), 0) << step;
+    }
   }
   EXPECT_GT(CheckAll(/*exact=*/true), 20);
 }

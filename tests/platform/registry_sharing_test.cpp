@@ -117,7 +117,7 @@ TEST_F(RegistrySharingTest, ARegistryOfThisKindStillOpensAfterItIsLookedAt) {
             ERROR_SUCCESS);
   RegCloseKey(key);
   OtherConnection other(path);
-  EXPECT_EQ(other.Number("PRAGMA user_version"), 2);
+  EXPECT_EQ(other.Number("PRAGMA user_version"), 3);
   EXPECT_EQ(other.Number("SELECT count(*) FROM keys WHERE parent IS NULL"), 4);
 }
 
