@@ -200,9 +200,10 @@ std::string MachineClassesScript(long long now) {
 std::string FiguresUpgradeScript(bool addColumns) {
   // The columns' list, its leading separator dropped.
   const std::string columns =
-      addColumns ? std::string(QX_KEY_FIGURES("; ALTER TABLE keys ADD COLUMN") +
-                               1) + ";"
-                 : std::string();
+      addColumns
+          ? std::string(QX_KEY_FIGURES("; ALTER TABLE keys ADD COLUMN")).substr(1) +
+                ";"
+          : std::string();
   return columns + std::string(
          "UPDATE keys SET"
          " subkeys = (SELECT count(*) FROM keys AS c WHERE c.parent = keys.id),"
