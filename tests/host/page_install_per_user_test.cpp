@@ -21,7 +21,7 @@ namespace {
 
 using namespace pageinstall;
 
-constexpr char kUserClasses[] = "HKEY_CURRENT_USER\\Software\\Classes";
+[[maybe_unused]] constexpr char kUserClasses[] = "HKEY_CURRENT_USER\\Software\\Classes";
 constexpr char kMachine[] = "HKEY_LOCAL_MACHINE";
 
 class PageInstallPerUser : public PageInstall {
