@@ -25,7 +25,7 @@
 namespace {
 
 // A registry with one key of no one's, so that it exists.
-constexpr char kSeed[] =
+[[maybe_unused]] constexpr char kSeed[] =
     "Windows Registry Editor Version 5.00\r\n\r\n"
     "[HKEY_CURRENT_USER\\Software\\QxHostTestSeed]\r\n";
 
